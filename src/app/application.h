@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+#include <functional>
+
+// The application object: the program's title, its fonts, and the last stop for an
+// exception that escapes an event handler outside a command.
+class TOrvantaApplication : public QApplication
+{
+public:
+    TOrvantaApplication(int& argc, char** argv);
+
+    //! Where exceptions escaping an event handler go; installed when the window is shown.
+    std::function<void(const std::exception_ptr&)> OnException;
+
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+//! The application title, also the caption of message boxes that have none of their own.
+QString ApplicationTitle();
+
+//! Maps the layout's Windows font names onto IPA P Gothic, which has the same metrics role.
+void RegisterFontSubstitutions();

@@ -1,0 +1,780 @@
+#include "app/main_form.h"
+
+#include "app/application.h"
+#include "app/stock_key.h"
+#include "common/exact_format.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <optional>
+#include <vector>
+
+TMainForm* MainForm = nullptr;
+TFormatSettings FormatSettings;
+
+namespace {
+
+// Colours of the layout.
+const QColor Navy(0, 0, 128);
+const QColor BoardGray(51, 51, 51);
+const QColor ChartGray(68, 68, 68);
+const QColor ButtonFace(240, 240, 240);
+
+const QString WindowFontName = QStringLiteral("ＭＳ Ｐゴシック");
+const QString UiFontName = QStringLiteral("MS UI Gothic");
+const QString PopFontName = QStringLiteral("HG創英角ﾎﾟｯﾌﾟ体");
+const QString HomePageAddress = QStringLiteral("https://quillon-soft.example/orvanta/");
+
+QFont PixelFont(const QString& family, int pixels, bool bold = false)
+{
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+void SetColours(QWidget* widget, const QColor& background, const std::optional<QColor>& text = std::nullopt)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, background);
+    if (text)
+    {
+        palette.setColor(QPalette::WindowText, *text);
+        palette.setColor(QPalette::Text, *text);
+        palette.setColor(QPalette::ButtonText, *text);
+    }
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name, const QRect& place, const std::optional<QColor>& colour = std::nullopt)
+{
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(place);
+    if (colour)
+        SetColours(panel, *colour);
+    return panel;
+}
+
+// Every label is plain text: outside data such as a stock name must never render as markup.
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const QString& text,
+                  Qt::Alignment alignment, const QColor& colour, const std::optional<QColor>& background)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(place);
+    label->setText(text);
+    label->setAlignment(alignment);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    if (background)
+    {
+        palette.setColor(QPalette::Window, *background);
+        label->setAutoFillBackground(true);
+    }
+    label->setPalette(palette);
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, const QString& text,
+                        const QFont& font)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(place);
+    button->setFont(font);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QRect& place, const QString& text)
+{
+    auto* check = new QCheckBox(text, parent);
+    check->setObjectName(QLatin1String(name));
+    check->setGeometry(place);
+    check->setFont(PixelFont(WindowFontName, 12));
+    return check;
+}
+
+// The title picture: drawn rather than shipped, so it scales with the panel.
+QPixmap TitlePicture(const QSize& size)
+{
+    QPixmap picture(size);
+    QPainter painter(&picture);
+    QLinearGradient gradient(0, 0, 0, size.height());
+    gradient.setColorAt(0, QColor(0, 32, 96));
+    gradient.setColorAt(1, QColor(0, 96, 160));
+    painter.fillRect(picture.rect(), gradient);
+    painter.setPen(QColor(255, 255, 255));
+    painter.setFont(PixelFont(QStringLiteral("IPAPGothic"), 48, true));
+    painter.drawText(QRect(0, 40, size.width(), 70), Qt::AlignCenter, QStringLiteral("Orvanta"));
+    painter.setPen(QColor(255, 255, 0));
+    painter.setFont(PixelFont(QStringLiteral("IPAPGothic"), 22, true));
+    painter.drawText(QRect(0, 110, size.width(), 30), Qt::AlignCenter,
+                     QStringLiteral("おるばんた ― 株価チャートと銘柄検索"));
+    return picture;
+}
+
+const char* const ListColumns[21][3] = {
+    {"銘柄", "120", "l"},   {"市場", "40", "c"},     {"現在値", "70", "c"},   {"前日比", "75", "c"},
+    {"始値", "2", "c"},     {"高値", "2", "c"},      {"安値", "2", "c"},      {"出来高", "65", "c"},
+    {"単元株数", "0", "c"}, {"推奨", "40", "c"},     {"購入値", "70", "c"},   {"購入日付", "75", "c"},
+    {"売却値", "70", "c"},  {"売却日付", "75", "c"}, {"上昇率", "50", "c"},   {"評価", "40", "c"},
+    {"1株あたり益", "75", "c"}, {"Info1", "0", "r"}, {"Info2", "0", "r"},     {"Info3", "0", "r"},
+    {"Info4", "0", "r"}};
+
+// Lays out the docked panels of the client area whenever it changes size.
+class TClientArea : public QWidget
+{
+public:
+    TClientArea(QWidget* parent, std::function<void()> layout) : QWidget(parent), Layout(std::move(layout)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        Layout();
+    }
+
+private:
+    std::function<void()> Layout;
+};
+
+} // namespace
+
+TImageSurface::TImageSurface(QWidget* parent, int width, int height)
+    : QWidget(parent), Picture(width, height, QImage::Format_ARGB32_Premultiplied)
+{
+    // Clear until a pass draws on it, so the panel shows through as it does before a lookup.
+    Picture.fill(Qt::transparent);
+    resize(width, height);
+}
+
+void TImageSurface::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.drawImage(0, 0, Picture);
+}
+
+void TImageSurface::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    emit MouseMoved(point.x(), point.y());
+}
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
+{
+    MainForm = this;
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Orvanta(おるばんた)"));
+    setFont(PixelFont(WindowFontName, 12));
+    SetColours(this, ButtonFace);
+    setGeometry(59, 45, 963, 693);
+
+    ClientArea = new TClientArea(this, [this] { LayoutClientArea(); });
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(ClientArea);
+
+    TopPanel = MakePanel(ClientArea, "TopPanel", QRect(0, 0, 963, 41));
+    CreateInputPanel();
+    CreateKabuSearchPanel();
+    CreateKabuPanel();
+    CreateCodePanel();
+    BottomPanel = MakePanel(ClientArea, "BottomPanel", QRect(0, 0, 963, 22));
+    CreateTaytolPanel();
+    CreateMenus();
+
+    TaitolTimer = new QTimer(this);
+    TaitolTimer->setObjectName(QStringLiteral("TaitolTimer"));
+    TaitolTimer->setInterval(10000);
+    connect(TaitolTimer, &QTimer::timeout, this, &TMainForm::TaitolTimerTimer);
+
+    LayoutClientArea();
+}
+
+TMainForm::~TMainForm()
+{
+    if (MainForm == this)
+        MainForm = nullptr;
+}
+
+void TMainForm::CreateInputPanel()
+{
+    InputPanel = MakePanel(TopPanel, "InputPanel", QRect(1, 1, 928, 38));
+    KabuNoButton = MakeButton(InputPanel, "KabuNoButton", QRect(8, 8, 75, 29), QStringLiteral("表示"),
+                              PixelFont(WindowFontName, 13, true));
+    connect(KabuNoButton, &QPushButton::clicked, this, &TMainForm::KabuNoButtonClick);
+
+    KabuNoEdit = new QLineEdit(InputPanel);
+    KabuNoEdit->setObjectName(QStringLiteral("KabuNoEdit"));
+    KabuNoEdit->setGeometry(96, 10, 41, 21);
+    KabuNoEdit->setFont(PixelFont(WindowFontName, 13, true));
+    KabuNoEdit->setMaxLength(5);
+
+    ShijouBox = new QComboBox(InputPanel);
+    ShijouBox->setObjectName(QStringLiteral("ShijouBox"));
+    ShijouBox->setGeometry(136, 10, 65, 21);
+    ShijouBox->setFont(PixelFont(WindowFontName, 13));
+    ShijouBox->addItems({QStringLiteral("東証"), QStringLiteral("大証"), QStringLiteral("店頭"),
+                         QStringLiteral("名証"), QStringLiteral("札証"), QStringLiteral("その他")});
+    ShijouBox->installEventFilter(this);
+    ShijouBox->view()->installEventFilter(this);
+
+    ChartLengSelect = new QGroupBox(QStringLiteral("チャート期間"), InputPanel);
+    ChartLengSelect->setObjectName(QStringLiteral("ChartLengSelect"));
+    ChartLengSelect->setGeometry(504, 4, 161, 33);
+    ChartLengSelect->setFont(PixelFont(WindowFontName, 12, true));
+    ChartLengDay = new QRadioButton(QStringLiteral("日足"), ChartLengSelect);
+    ChartLengDay->setObjectName(QStringLiteral("ChartLengDay"));
+    ChartLengDay->setGeometry(18, 14, 56, 14);
+    ChartLengDay->setFont(PixelFont(WindowFontName, 12));
+    ChartLengWeek = new QRadioButton(QStringLiteral("週足"), ChartLengSelect);
+    ChartLengWeek->setObjectName(QStringLiteral("ChartLengWeek"));
+    ChartLengWeek->setGeometry(90, 14, 56, 14);
+    ChartLengWeek->setFont(PixelFont(WindowFontName, 12));
+    ChartLengWeek->setChecked(true);
+    // The command runs when a button becomes checked, however that happened.
+    const auto onToggled = [this](bool checked) {
+        if (checked)
+            ChartLengDayClick();
+    };
+    connect(ChartLengDay, &QRadioButton::toggled, this, onToggled);
+    connect(ChartLengWeek, &QRadioButton::toggled, this, onToggled);
+}
+
+void TMainForm::CreateKabuSearchPanel()
+{
+    KabuSearchPanel = MakePanel(TopPanel, "KabuSearchPanel", QRect(1, 1, 928, 38));
+    KabuSearchButton = MakeButton(KabuSearchPanel, "KabuSearchButton", QRect(8, 8, 75, 29),
+                                  QStringLiteral("一覧検索"), PixelFont(WindowFontName, 12, true));
+
+    KabuSearchBox = new QComboBox(KabuSearchPanel);
+    KabuSearchBox->setObjectName(QStringLiteral("KabuSearchBox"));
+    KabuSearchBox->setGeometry(96, 10, 113, 21);
+    KabuSearchBox->setFont(PixelFont(WindowFontName, 13));
+    KabuSearchBox->addItems(
+        {QStringLiteral("全て"), QStringLiteral("水産･農林業"), QStringLiteral("鉱業"), QStringLiteral("建設業"),
+         QStringLiteral("食料品"), QStringLiteral("繊維製品"), QStringLiteral("パルプ・紙"), QStringLiteral("化学"),
+         QStringLiteral("医薬品"), QStringLiteral("石油石炭製品"), QStringLiteral("ゴム製品"),
+         QStringLiteral("ｶﾞﾗｽ土石製品"), QStringLiteral("鉄鋼"), QStringLiteral("非鉄金属"), QStringLiteral("金属製品"),
+         QStringLiteral("機械"), QStringLiteral("電気機器"), QStringLiteral("輸送用機器"), QStringLiteral("精密機器"),
+         QStringLiteral("その他製品"), QStringLiteral("卸売業"), QStringLiteral("小売業"), QStringLiteral("銀行業"),
+         QStringLiteral("証券商品先物"), QStringLiteral("保険業"), QStringLiteral("その他金融業"),
+         QStringLiteral("不動産業"), QStringLiteral("陸運業"), QStringLiteral("海運業"), QStringLiteral("空運業"),
+         QStringLiteral("倉庫運輸関連"), QStringLiteral("通信業"), QStringLiteral("電気･ガス業"),
+         QStringLiteral("サービス業"), QStringLiteral("投信")});
+    KabuSearchBox->setMaxVisibleItems(20);
+    KabuSearchBox->installEventFilter(this);
+    KabuSearchBox->view()->installEventFilter(this);
+
+    HitPutGroupBox = new QGroupBox(QStringLiteral("検索条件"), KabuSearchPanel);
+    HitPutGroupBox->setObjectName(QStringLiteral("HitPutGroupBox"));
+    HitPutGroupBox->setGeometry(345, 4, 577, 33);
+    HitPutGroupBox->setFont(PixelFont(WindowFontName, 12, true));
+    HitPutCheck = MakeCheck(HitPutGroupBox, "HitPutCheck", QRect(6, 14, 129, 17), QStringLiteral("条件一致のみ表示"));
+    RSI30Check = MakeCheck(HitPutGroupBox, "RSI30Check", QRect(174, 14, 99, 17), QStringLiteral("RSI 30%以下"));
+    RSI30Check->hide();
+    UnderKabuCheck = MakeCheck(HitPutGroupBox, "UnderKabuCheck", QRect(302, 14, 171, 17),
+                               QStringLiteral("10万円以内の低位株のみ"));
+}
+
+void TMainForm::CreateKabuPanel()
+{
+    KabuPanel = MakePanel(ClientArea, "KabuPanel", QRect(0, 41, 929, 448));
+    StaticText6 = MakeLabel(KabuPanel, "StaticText6", QRect(0, 0, 929, 16), QStringLiteral("個別 株価ボードダイアログ"),
+                            Qt::AlignCenter, Qt::white, Navy);
+    CloseKabuButton = MakeButton(KabuPanel, "CloseKabuButton", QRect(864, 2, 50, 15), QStringLiteral("Close"),
+                                 PixelFont(UiFontName, 12));
+    connect(CloseKabuButton, &QPushButton::clicked, this, &TMainForm::CloseKabuButtonClick);
+
+    KabuKaPanel = MakePanel(KabuPanel, "KabuKaPanel", QRect(0, 18, 185, 179), Qt::black);
+    struct BoardRow
+    {
+        int Top;
+        const char* CaptionName;
+        const char* Caption;
+        const char* ValueName;
+        QLabel** Caption_;
+        QLabel** Value;
+    };
+    const BoardRow rows[] = {
+        {16, "Label6", "銘＿柄", "LabelKabuNo", &Label6, &LabelKabuNo},
+        {32, "Label7", "現在値", "LabelKabuKa", &Label7, &LabelKabuKa},
+        {56, "Label8", "前日比", "Label1", &Label8, &Label1},
+        {72, "Label9", "始＿値", "Label2", &Label9, &Label2},
+        {88, "Label10", "高＿値", "Label3", &Label10, &Label3},
+        {104, "Label11", "安＿値", "Label4", &Label11, &Label4},
+        {120, "Label12", "出来高", "Label5", &Label12, &Label5},
+        {136, "Label17", "単元株数", "LabelTani", &Label17, &LabelTani},
+    };
+    for (const BoardRow& row : rows)
+    {
+        const bool isUnit = row.Caption_ == &Label17;
+        *row.Caption_ = MakeLabel(KabuKaPanel, row.CaptionName, QRect(8, row.Top, 50, 12),
+                                  QString::fromUtf8(row.Caption), Qt::AlignHCenter | Qt::AlignVCenter,
+                                  isUnit ? QColor(128, 128, 128) : QColor(255, 255, 0), BoardGray);
+        const bool isName = row.Value == &LabelKabuNo;
+        *row.Value = MakeLabel(KabuKaPanel, row.ValueName, isName ? QRect(60, row.Top, 119, 12) : QRect(72, row.Top, 98, 12),
+                               QString(), (isName ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
+                               QColor(255, 0, 0), BoardGray);
+    }
+    LabelTani->hide();
+    LabelTime = MakeLabel(KabuKaPanel, "LabelTime", QRect(8, 160, 98, 12), QStringLiteral(" ---------- --:-- "),
+                          Qt::AlignCenter, QColor(255, 0, 0), BoardGray);
+
+    LinePanel = MakePanel(KabuPanel, "LinePanel", QRect(0, 202, 185, 42), Qt::black);
+    Label13 = MakeLabel(LinePanel, "Label13", QRect(16, 8, 52, 12), QStringLiteral("　７週平均"),
+                        Qt::AlignLeft | Qt::AlignVCenter, QColor(255, 255, 0), BoardGray);
+    LabelKaikaShort = MakeLabel(LinePanel, "LabelKaikaShort", QRect(80, 8, 73, 12), QStringLiteral("0円"),
+                                Qt::AlignRight | Qt::AlignVCenter, QColor(255, 255, 0), BoardGray);
+    Label14 = MakeLabel(LinePanel, "Label14", QRect(16, 24, 52, 12), QStringLiteral("１３週平均"),
+                        Qt::AlignLeft | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
+    LabelKaikaLong = MakeLabel(LinePanel, "LabelKaikaLong", QRect(80, 24, 73, 12), QStringLiteral("0円"),
+                               Qt::AlignRight | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
+
+    MessagePanel = MakePanel(KabuPanel, "MessagePanel", QRect(0, 356, 185, 91), Qt::black);
+    MessageLabel = MakeLabel(MessagePanel, "MessageLabel", QRect(16, 16, 153, 65), QStringLiteral("買いです。"),
+                             Qt::AlignCenter, Qt::black, BoardGray);
+    MessageLabel->setFont(PixelFont(WindowFontName, 24, true));
+
+    ChartPanel = MakePanel(KabuPanel, "ChartPanel", QRect(185, 18, 648, 429), ChartGray);
+    ImageChart = new TImageSurface(ChartPanel, 633, 225);
+    ImageChart->setObjectName(QStringLiteral("ImageChart"));
+    ImageChart->move(8, 8);
+    ImageChart->setMouseTracking(true);
+    ImageDekidaka = new TImageSurface(ChartPanel, 633, 73);
+    ImageDekidaka->setObjectName(QStringLiteral("ImageDekidaka"));
+    ImageDekidaka->move(8, 232);
+    ImageRSI = new TImageSurface(ChartPanel, 633, 121);
+    ImageRSI->setObjectName(QStringLiteral("ImageRSI"));
+    ImageRSI->move(8, 304);
+}
+
+void TMainForm::CreateCodePanel()
+{
+    CodePanel = MakePanel(ClientArea, "CodePanel", QRect(0, 41, 963, 600));
+    StaticText1 = MakeLabel(CodePanel, "StaticText1", QRect(0, 0, 963, 16), QStringLiteral("株価一覧ダイアログ"),
+                            Qt::AlignCenter, Qt::white, Navy);
+    KabuReadBar = new QProgressBar(CodePanel);
+    KabuReadBar->setObjectName(QStringLiteral("KabuReadBar"));
+    KabuReadBar->setRange(0, 100);
+    KabuReadBar->setTextVisible(false);
+    KabuReadBar->hide();
+
+    KabuCodeList = new QTreeWidget(CodePanel);
+    KabuCodeList->setObjectName(QStringLiteral("KabuCodeList"));
+    KabuCodeList->setRootIsDecorated(false);
+    KabuCodeList->setUniformRowHeights(true);
+    KabuCodeList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    KabuCodeList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    KabuCodeList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    KabuCodeList->setFont(PixelFont(WindowFontName, 12));
+    KabuCodeList->setStyleSheet(QStringLiteral(
+        "QTreeWidget { background: black; color: yellow; }"
+        "QTreeWidget::item { border-right: 1px solid #808080; border-bottom: 1px solid #808080; }"
+        "QTreeWidget::item:selected { background: #000080; color: white; }"));
+    KabuCodeList->setColumnCount(21);
+    QTreeWidgetItem* header = KabuCodeList->headerItem();
+    for (int column = 0; column < 21; ++column)
+    {
+        header->setText(column, QString::fromUtf8(ListColumns[column][0]));
+        const char align = ListColumns[column][2][0];
+        header->setTextAlignment(column, (align == 'l' ? Qt::AlignLeft : align == 'r' ? Qt::AlignRight : Qt::AlignHCenter) |
+                                             Qt::AlignVCenter);
+    }
+    KabuCodeList->header()->setMinimumSectionSize(0);
+    KabuCodeList->header()->setSectionsClickable(true);
+    KabuCodeList->header()->setStretchLastSection(false);
+    for (int column = 0; column < 21; ++column)
+        KabuCodeList->setColumnWidth(column, QByteArray(ListColumns[column][1]).toInt());
+
+    CloseCodeButton = MakeButton(CodePanel, "CloseCodeButton", QRect(864, 2, 50, 15), QStringLiteral("Close"),
+                                 PixelFont(UiFontName, 12));
+    CloseCodeButton->setEnabled(false);
+    connect(CloseCodeButton, &QPushButton::clicked, this, &TMainForm::CloseCodeButtonClick);
+    CopyCodeButton = MakeButton(CodePanel, "CopyCodeButton", QRect(744, 2, 106, 15), QStringLiteral("クリップボードへ"),
+                                PixelFont(WindowFontName, 12));
+    CopyCodeButton->setEnabled(false);
+
+    LabelKabuReadBar = MakeLabel(CodePanel, "LabelKabuReadBar", QRect(402, 21, 137, 13), QStringLiteral("100%"),
+                                 Qt::AlignCenter, Qt::white, QColor(128, 128, 128));
+    LabelKabuReadBar->setFrameShape(QFrame::Box);
+    LabelKabuReadBar->hide();
+    CodePanel->hide();
+}
+
+void TMainForm::CreateTaytolPanel()
+{
+    TaytolPanel = MakePanel(ClientArea, "TaytolPanel", QRect(152, 171, 670, 262), ButtonFace);
+    TaytolPanel->setFrameShape(QFrame::Panel);
+    TaytolPanel->setFrameShadow(QFrame::Raised);
+    const int pictureHeight = 262 - 77;
+
+    Image1 = new QLabel(TaytolPanel);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(2, 2, 666, pictureHeight - 4);
+    Image1->setPixmap(TitlePicture(Image1->size()));
+    Bevel1 = new QFrame(TaytolPanel);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setGeometry(0, 0, 670, pictureHeight);
+    Bevel1->setFrameShape(QFrame::Box);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+
+    StaticText2 = MakeLabel(TaytolPanel, "StaticText2", QRect(36, 21, 249, 20), QStringLiteral("Quillon Soft. presents"),
+                            Qt::AlignCenter, QColor(0, 0, 255), ButtonFace);
+    StaticText2->setFont(PixelFont(QStringLiteral("Arial"), 15, true));
+    StaticText2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StaticText3 = MakeLabel(TaytolPanel, "StaticText3", QRect(520, 125, 81, 20), QString(), Qt::AlignCenter,
+                            QColor(0, 0, 255), ButtonFace);
+    StaticText3->setFont(PixelFont(PopFontName, 16, true));
+    StaticText3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    MessagePanel1 = MakePanel(TaytolPanel, "MessagePanel1", QRect(0, pictureHeight, 670, 77), Qt::white);
+    Label18 = MakeLabel(MessagePanel1, "Label18", QRect(16, 16, 640, 14),
+                        QStringLiteral("本ソフトの株価一覧ダイアログが表示する購入値と売却値は、推奨指示を行った週の最終価格で購入して売却した場合の"),
+                        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
+    Label19 = MakeLabel(MessagePanel1, "Label19", QRect(32, 32, 630, 14),
+                        QStringLiteral("参考値で表示しています。　よって週内での変動要素が織り込まれていない結果情報ですので過去の参考データとして"),
+                        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
+    Label20 = MakeLabel(MessagePanel1, "Label20", QRect(32, 48, 300, 14),
+                        QStringLiteral("ご理解いただけますようにお願い申し上げます。"), Qt::AlignLeft | Qt::AlignVCenter,
+                        Qt::black, std::nullopt);
+    OKMessageButton = MakeButton(MessagePanel1, "OKMessageButton", QRect(336, 48, 297, 25), QStringLiteral("了承する。"),
+                                 PixelFont(WindowFontName, 12));
+    connect(OKMessageButton, &QPushButton::clicked, this, &TMainForm::OKMessageButtonClick);
+}
+
+void TMainForm::CreateMenus()
+{
+    File1 = menuBar()->addMenu(QStringLiteral("メニュー(&M)"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Exit1 = File1->addAction(QStringLiteral("終了(&X)"), this, &TMainForm::Exit1Click);
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+
+    Window1 = menuBar()->addMenu(QStringLiteral("ウィンドウ(&W)"));
+    Window1->setObjectName(QStringLiteral("Window1"));
+    KabukaChartWin = Window1->addAction(QStringLiteral("株価チャートウインドウ表示"), this, &TMainForm::KabukaChartWinClick);
+    KabukaChartWin->setObjectName(QStringLiteral("KabukaChartWin"));
+    KabukaSearchWin = Window1->addAction(QStringLiteral("株価一覧検索ウインドウ表示"), this, &TMainForm::KabukaSearchWinClick);
+    KabukaSearchWin->setObjectName(QStringLiteral("KabukaSearchWin"));
+
+    Help1 = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    QuillonSoftwareHomePage1 = Help1->addAction(QStringLiteral("Quillon Sofｔ. ホームページへ"), this,
+                                                &TMainForm::QuillonSoftwareHomePage1Click);
+    QuillonSoftwareHomePage1->setObjectName(QStringLiteral("QuillonSoftwareHomePage1"));
+    About1 = Help1->addAction(QStringLiteral("バージョン情報(&A)..."), this, &TMainForm::About1Click);
+    About1->setObjectName(QStringLiteral("About1"));
+}
+
+void TMainForm::LayoutClientArea()
+{
+    const int width = ClientArea->width();
+    const int height = ClientArea->height();
+    TopPanel->setGeometry(0, 0, width, 41);
+    BottomPanel->setGeometry(0, height - 22, width, 22);
+    const QRect listArea(0, 41, width, std::max(0, height - 41 - 22));
+    CodePanel->setGeometry(listArea);
+
+    // Docked inside the list view: the title strip, the progress bar when shown, then the list.
+    StaticText1->setGeometry(0, 0, listArea.width(), 16);
+    int top = 16;
+    if (!KabuReadBar->isHidden())
+    {
+        KabuReadBar->setGeometry(0, top, listArea.width(), 19);
+        top += 19;
+    }
+    KabuCodeList->setGeometry(0, top, listArea.width(), std::max(0, listArea.height() - top));
+    CloseCodeButton->raise();
+    CopyCodeButton->raise();
+    LabelKabuReadBar->raise();
+    CodePanel->raise();
+    TaytolPanel->raise();
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!Shown)
+    {
+        Shown = true;
+        FormShow();
+    }
+}
+
+void TMainForm::FormShow()
+{
+    StaticText3->setText(QStringLiteral("Ver1.6a"));
+    FormatSettings.ShortDateFormat = QStringLiteral("yyyy/MM/dd");
+    FormatSettings.LongDateFormat = QStringLiteral("yyyy/MM/dd");
+    FormatSettings.ShortTimeFormat = QStringLiteral("hh:mm:ss");
+    FormatSettings.LongTimeFormat = QStringLiteral("hh:mm:ss");
+    setWindowTitle(QStringLiteral("Orvanta(おるばんた) Ver1.6a"));
+    TaytolPanel->show();
+    TaytolPanel->raise();
+    TaitolTimer->start();
+    // Commands catch through their guard; this catches what escapes any other handler.
+    if (auto* application = dynamic_cast<TOrvantaApplication*>(QCoreApplication::instance()))
+        application->OnException = [this](const std::exception_ptr& error) { AppException(error); };
+    KabuSearchPanel->hide();
+    CodePanel->hide();
+    InputPanel->show();
+    ShijouBox->setCurrentIndex(0);
+    KabuSearchBox->setCurrentIndex(0);
+}
+
+void TMainForm::AppException(const std::exception_ptr&)
+{
+    // The exception's own message is for debuggers; the user always sees the same two lines.
+    ShowMessage({ApplicationTitle(),
+                 QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。"),
+                 QMessageBox::NoIcon});
+}
+
+void TMainForm::ShowInformation(const QString& text)
+{
+    ShowMessage({QStringLiteral("情報"), text, QMessageBox::Information});
+}
+
+void TMainForm::ShowMessage(const TMessageBoxRequest& request)
+{
+    if (MessageBoxHook)
+    {
+        MessageBoxHook(request);
+        return;
+    }
+    QMessageBox box(request.Icon, request.Caption, request.Text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void TMainForm::KabukaChartWinClick()
+{
+    InputPanel->show();
+    KabuSearchPanel->hide();
+    CodePanel->hide();
+    CloseCodeButton->setEnabled(false);
+    CopyCodeButton->setEnabled(false);
+    CloseKabuButton->setEnabled(true);
+}
+
+void TMainForm::KabukaSearchWinClick()
+{
+    InputPanel->hide();
+    KabuSearchPanel->show();
+    CodePanel->show();
+    CloseCodeButton->setEnabled(true);
+    CopyCodeButton->setEnabled(true);
+    CloseKabuButton->setEnabled(false);
+}
+
+void TMainForm::CloseKabuButtonClick()
+{
+    KabukaSearchWinClick();
+}
+
+void TMainForm::CloseCodeButtonClick()
+{
+    KabukaChartWinClick();
+}
+
+void TMainForm::TaitolTimerTimer()
+{
+    TaitolTimer->stop();
+    TaytolPanel->hide();
+}
+
+void TMainForm::OKMessageButtonClick()
+{
+    TaitolTimer->stop();
+    TaytolPanel->hide();
+}
+
+void TMainForm::About1Click()
+{
+    TaytolPanel->hide();
+    TaitolTimer->start();
+    TaytolPanel->show();
+    TaytolPanel->raise();
+}
+
+void TMainForm::QuillonSoftwareHomePage1Click()
+{
+    // The outcome is not examined: a desktop without a browser simply does nothing.
+    if (OpenUrlHook)
+        OpenUrlHook(HomePageAddress);
+    else
+        QDesktopServices::openUrl(QUrl(HomePageAddress));
+}
+
+void TMainForm::Exit1Click()
+{
+    QApplication::quit();
+}
+
+void TMainForm::FormCloseQuery(bool& canClose)
+{
+    Tag = ClosingTag;
+    canClose = true;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (canClose)
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // No key stroke reaches the market or sector box: both are chosen with the mouse only,
+    // so neither can hold a text that is not one of its items.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+    {
+        if (watched == ShijouBox || watched == KabuSearchBox || watched == ShijouBox->view() ||
+            watched == KabuSearchBox->view())
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::RunCommand(std::initializer_list<QWidget*> controls, const std::function<void()>& body)
+{
+    std::exception_ptr error;
+    {
+        // Disabled for the whole command, enabled again on every way out, before any error box.
+        struct TCommandGuard
+        {
+            std::vector<QWidget*> Controls;
+            ~TCommandGuard()
+            {
+                for (QWidget* control : Controls)
+                    control->setEnabled(true);
+            }
+        } guard{std::vector<QWidget*>(controls)};
+        for (QWidget* control : guard.Controls)
+            control->setEnabled(false);
+        try
+        {
+            body();
+        }
+        catch (...)
+        {
+            error = std::current_exception();
+        }
+    }
+    if (error)
+        AppException(error);
+}
+
+void TMainForm::KabuNoButtonClick()
+{
+    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
+               [this] {
+                   const QString code = KabuNoEdit->text();
+                   const TCodeCheck check = CheckKabuCode(code, true);
+                   if (check != TCodeCheck::Ok)
+                   {
+                       ShowInformation(CodeCheckMessage(check));
+                       return;
+                   }
+                   const std::string key = MakeKabuKey(code, ShijouBox->currentIndex());
+                   if (!GetKabuKa(key))
+                   {
+                       ShowInformation(QStringLiteral("データがありません。"));
+                       return;
+                   }
+                   RefreshChart(key);
+               });
+}
+
+void TMainForm::ChartLengDayClick()
+{
+    if (InputPanel->isHidden())
+        return;
+    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek}, [this] {
+        const QString code = KabuNoEdit->text();
+        const TCodeCheck check = CheckKabuCode(code, false);
+        if (check != TCodeCheck::Ok)
+        {
+            ShowInformation(CodeCheckMessage(check));
+            return;
+        }
+        RefreshChart(MakeKabuKey(code, ShijouBox->currentIndex()));
+    });
+}
+
+void TMainForm::RefreshChart(const std::string& key)
+{
+    const auto legendValue = [](int average) {
+        return QString::fromStdString(FormatD(average, 7, 0)) + QStringLiteral("円");
+    };
+    GetChartData(key);
+    DrawChartData();
+    if (ChartLengWeek->isChecked())
+    {
+        const int shortAverage = CalcAverageRsi(TAverageInstance::ShortWeek);
+        Label13->setText(QStringLiteral("　７週平均"));
+        LabelKaikaShort->setText(legendValue(shortAverage));
+        const int longAverage = CalcAverageRsi(TAverageInstance::LongWeek);
+        Label14->setText(QStringLiteral("１３週平均"));
+        LabelKaikaLong->setText(legendValue(longAverage));
+        FindBuySignals(true);
+    }
+    else if (ChartLengDay->isChecked())
+    {
+        const int shortAverage = CalcAverageRsi(TAverageInstance::ShortDay);
+        Label13->setText(QStringLiteral("　７日平均"));
+        LabelKaikaShort->setText(legendValue(shortAverage));
+        const int longAverage = CalcAverageRsi(TAverageInstance::LongDay);
+        Label14->setText(QStringLiteral("１３日平均"));
+        LabelKaikaLong->setText(legendValue(longAverage));
+        FindBuySignals(false);
+    }
+    DrawDekidakaData();
+}
+
+bool TMainForm::GetKabuKa(const std::string&)
+{
+    return false;
+}
+
+void TMainForm::GetChartData(const std::string&) {}
+
+void TMainForm::DrawChartData() {}
+
+int TMainForm::CalcAverageRsi(TAverageInstance)
+{
+    return 0;
+}
+
+int TMainForm::FindBuySignals(bool)
+{
+    return 0;
+}
+
+void TMainForm::DrawDekidakaData() {}

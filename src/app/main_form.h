@@ -1,0 +1,229 @@
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QString>
+#include <QWidget>
+
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class QTreeWidget;
+
+// The value the window's tag takes once the user has asked to close it.
+constexpr int ClosingTag = 999;
+
+// A drawing surface: shows its picture as it stands and reports pointer moves.
+class TImageSurface : public QWidget
+{
+    Q_OBJECT
+public:
+    TImageSurface(QWidget* parent, int width, int height);
+    QImage Picture; // what the chart passes paint on
+
+signals:
+    void MouseMoved(int x, int y);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+};
+
+// One message box as the program asks for it; tests capture these instead of a modal box.
+struct TMessageBoxRequest
+{
+    QString Caption;
+    QString Text;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+};
+
+// The one main window. It owns every control under the layout's names, the handlers
+// (named after control and event) and the working state of the chart chain.
+class TMainForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    //! Replaces the modal message boxes (tests); an empty function restores them.
+    static inline std::function<void(const TMessageBoxRequest&)> MessageBoxHook;
+    //! Replaces the desktop's URL opener (tests); an empty function restores it.
+    static inline std::function<void(const QString&)> OpenUrlHook;
+
+    //! The window's general-purpose integer tag: 0, or ClosingTag once a close was asked.
+    int Tag = 0;
+    //! The result list's sort direction, 1 or -1.
+    int KabuCodeListTag = 1;
+
+    // Top bar: the single-stock input bar and the sector screening bar.
+    QFrame* TopPanel = nullptr;
+    QFrame* InputPanel = nullptr;
+    QPushButton* KabuNoButton = nullptr;
+    QLineEdit* KabuNoEdit = nullptr;
+    QComboBox* ShijouBox = nullptr;
+    QGroupBox* ChartLengSelect = nullptr;
+    QRadioButton* ChartLengDay = nullptr;
+    QRadioButton* ChartLengWeek = nullptr;
+    QFrame* KabuSearchPanel = nullptr;
+    QPushButton* KabuSearchButton = nullptr;
+    QComboBox* KabuSearchBox = nullptr;
+    QGroupBox* HitPutGroupBox = nullptr;
+    QCheckBox* HitPutCheck = nullptr;
+    QCheckBox* RSI30Check = nullptr;
+    QCheckBox* UnderKabuCheck = nullptr;
+
+    // The single-stock chart view.
+    QFrame* KabuPanel = nullptr;
+    QLabel* StaticText6 = nullptr;
+    QPushButton* CloseKabuButton = nullptr;
+    QFrame* KabuKaPanel = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label17 = nullptr;
+    QLabel* LabelKabuNo = nullptr;
+    QLabel* LabelKabuKa = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* LabelTani = nullptr;
+    QLabel* LabelTime = nullptr;
+    QFrame* LinePanel = nullptr;
+    QLabel* Label13 = nullptr;
+    QLabel* LabelKaikaShort = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* LabelKaikaLong = nullptr;
+    QFrame* MessagePanel = nullptr;
+    QLabel* MessageLabel = nullptr;
+    QFrame* ChartPanel = nullptr;
+    TImageSurface* ImageChart = nullptr;
+    TImageSurface* ImageDekidaka = nullptr;
+    TImageSurface* ImageRSI = nullptr;
+
+    // The sector list view.
+    QFrame* CodePanel = nullptr;
+    QLabel* StaticText1 = nullptr;
+    QPushButton* CloseCodeButton = nullptr;
+    QPushButton* CopyCodeButton = nullptr;
+    QProgressBar* KabuReadBar = nullptr;
+    QLabel* LabelKabuReadBar = nullptr;
+    QTreeWidget* KabuCodeList = nullptr;
+
+    QFrame* BottomPanel = nullptr;
+
+    // The title panel with the disclaimer.
+    QFrame* TaytolPanel = nullptr;
+    QLabel* Image1 = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QLabel* StaticText2 = nullptr;
+    QLabel* StaticText3 = nullptr;
+    QFrame* MessagePanel1 = nullptr;
+    QLabel* Label18 = nullptr;
+    QLabel* Label19 = nullptr;
+    QLabel* Label20 = nullptr;
+    QPushButton* OKMessageButton = nullptr;
+    QTimer* TaitolTimer = nullptr;
+
+    // Menus.
+    QMenu* File1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QMenu* Window1 = nullptr;
+    QAction* KabukaChartWin = nullptr;
+    QAction* KabukaSearchWin = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* QuillonSoftwareHomePage1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // Handlers.
+    void FormShow();
+    void AppException(const std::exception_ptr& error);
+    void KabukaChartWinClick();
+    void KabukaSearchWinClick();
+    void CloseKabuButtonClick();
+    void CloseCodeButtonClick();
+    void TaitolTimerTimer();
+    void OKMessageButtonClick();
+    void About1Click();
+    void QuillonSoftwareHomePage1Click();
+    void Exit1Click();
+    void FormCloseQuery(bool& canClose);
+    void KabuNoButtonClick();
+    void ChartLengDayClick();
+
+    // The chart chain after the quote: history, price chart, averages, signals, volume.
+    void RefreshChart(const std::string& key);
+
+    //! Shows the information box (caption "情報", one OK button) and waits for it.
+    void ShowInformation(const QString& text);
+
+protected:
+    // The passes of the chart chain, in the order the chain calls them.
+    virtual bool GetKabuKa(const std::string& key);
+    virtual void GetChartData(const std::string& key);
+    virtual void DrawChartData();
+    enum class TAverageInstance
+    {
+        ShortWeek,
+        LongWeek,
+        ShortDay,
+        LongDay
+    };
+    virtual int CalcAverageRsi(TAverageInstance instance);
+    virtual int FindBuySignals(bool weekly);
+    virtual void DrawDekidakaData();
+
+    //! Runs a command body with `controls` disabled; they are enabled again on every way
+    //! out, and an exception escaping the body is shown once, as the data-error box.
+    void RunCommand(std::initializer_list<QWidget*> controls, const std::function<void()>& body);
+
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateInputPanel();
+    void CreateKabuSearchPanel();
+    void CreateKabuPanel();
+    void CreateCodePanel();
+    void CreateTaytolPanel();
+    void CreateMenus();
+    void LayoutClientArea();
+    void ShowMessage(const TMessageBoxRequest& request);
+
+    QWidget* ClientArea = nullptr;
+    bool Shown = false;
+};
+
+// Date and time formats the program writes dates with; set when the window is first shown.
+struct TFormatSettings
+{
+    QString ShortDateFormat;
+    QString LongDateFormat;
+    QString ShortTimeFormat;
+    QString LongTimeFormat;
+};
+extern TFormatSettings FormatSettings;
+
+extern TMainForm* MainForm;

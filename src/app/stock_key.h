@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+enum class TCodeCheck
+{
+    Ok,
+    NotHalfWidthDigits, // a character other than "0".."9"
+    WrongLength         // not 4 (or, where allowed, 5) characters
+};
+
+//! Checks the text of the code box: half-width digits only, then 4 characters (or 5 when
+//! `allowFiveDigits`). An empty text passes the digit test and fails the length test.
+TCodeCheck CheckKabuCode(const QString& text, bool allowFiveDigits);
+
+//! Market suffix of the ShijouBox item at `index`; two blanks for "その他" and for none (-1).
+std::string MarketSuffix(int index);
+
+//! The stock key: the checked code zero-padded to its own length, then the market suffix.
+std::string MakeKabuKey(const QString& checkedCode, int marketIndex);
+
+//! The message the code check gives, or an empty text when it passed.
+QString CodeCheckMessage(TCodeCheck check);
