@@ -1,9 +1,9 @@
 #include "common/exact_format.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
@@ -126,10 +126,12 @@ std::int64_t RoundDouble(double x, int decimals)
         throw std::range_error("not a finite number");
     // glibc prints the exact binary value when asked for enough digits; every double's
     // expansion ends within 1074 places, so a tie shows as a lone "5" with zeros after.
-    const int precision = 1100;
-    const int size = std::snprintf(nullptr, 0, "%.*f", precision, x);
-    std::vector<char> buffer(static_cast<std::size_t>(size) + 1);
-    std::snprintf(buffer.data(), buffer.size(), "%.*f", precision, x);
+    // At most a sign, 309 integer digits, the point and the fraction: 1411 bytes.
+    constexpr int precision = 1100;
+    std::array<char, 1420> buffer{};
+    const int size = std::snprintf(buffer.data(), buffer.size(), "%.*f", precision, x);
+    if (size < 0 || static_cast<std::size_t>(size) >= buffer.size())
+        throw std::range_error("decimal expansion does not fit");
     const std::string_view digits(buffer.data(), static_cast<std::size_t>(size));
 
     const bool negative = digits.front() == '-';
