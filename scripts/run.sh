@@ -10,7 +10,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" -DORVANTA_TESTS=OFF -DORVANTA_BENCH=OFF
+targets="orvanta"
+grep -q 'orvanta-service' "$root/service/CMakeLists.txt" && targets="$targets orvanta-service"
+BUILD_TARGETS="$targets" "$root/scripts/build.sh"
 build=${BUILD_DIR:-$root/build}
 
 work="$root/work"
