@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "data/history_page.h"
+
 // One period of the chart on show. Prices are whole yen, volumes whole shares.
 struct TChartRec
 {
@@ -33,3 +35,13 @@ int FilledBarCount(const TChartBars& bars);
 
 //! One more than the highest index with a non-empty DateText (the drawing passes' count).
 int DrawnBarCount(const TChartBars& bars);
+
+//! Empties every DateText and keeps the numbers: the table a load starts from, which
+//! readers running meanwhile see as empty.
+void ClearChartDates(TChartBars& bars);
+
+//! Copies history rows (page order, newest first) into `bars`, oldest at index 0, dropping
+//! rows without a date so the used records stay contiguous. Each copy is a whole record, so
+//! every derived field is 0; the records after the last copied one get an empty DateText.
+//! True when at least one row was read (ChartCode is then to be set), dated or not.
+bool CopyHistoryRows(const THistoryRows& rows, TChartBars& bars);

@@ -1,0 +1,209 @@
+#include "data/quote_page.h"
+
+#include "common/exact_format.h"
+#include "data/cache_file.h"
+#include "data/euc_to_sjis.h"
+#include "data/numeric_text.h"
+#include "data/page_scan.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t WalkWindow = 3500;
+constexpr std::size_t TitleStretch = 1000;
+constexpr std::string_view TitleMarker = "pagetitle&nabi";
+constexpr std::string_view FiguresMarker = "main contents";
+constexpr std::string_view FooterMarker = "Start FooterWord";
+// Both notices are searched as Shift_JIS, so only where the title-area conversion reached.
+constexpr std::string_view NotFoundText =
+    "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd"; // 見つかりませんでした
+constexpr std::string_view NoTradeText = "\x8e\xe6\x88\xf8\x82\xcd\x90\xac\x97\xa7\x82\xb5"
+                                         "\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1"; // 取引は成立していません
+
+// The walk over the page's tags: a position (1-based, 0 counts as the first byte) and
+// lower-cased windows of at most 3,500 bytes from it. Whether a marker was found is not
+// tested; a page laid out otherwise yields texts that fail to convert.
+class TTagWalk
+{
+public:
+    TTagWalk(std::string_view text, std::int64_t position) : Text(text), Position(position) {}
+
+    std::string Window() const { return LowerAsciiShiftJis(ByteWindow(Text, Position, WalkWindow)); }
+
+    void SkipPast(std::string_view marker, int times = 1)
+    {
+        const auto length = static_cast<std::int64_t>(marker.size());
+        for (int i = 0; i < times; ++i)
+        {
+            const std::int64_t offset = FindOffset(Window(), marker);
+            Move(offset > 0 ? offset + length - 1 : length - 1);
+        }
+    }
+
+    std::string TakeUpTo(std::string_view marker)
+    {
+        const std::string window = Window();
+        const std::int64_t offset = FindOffset(window, marker);
+        Move(offset - 1);
+        return offset > 0 ? window.substr(0, static_cast<std::size_t>(offset - 1)) : std::string();
+    }
+
+    bool At(std::string_view lowered) const
+    {
+        return LowerAsciiShiftJis(ByteWindow(Text, Position, lowered.size())) == lowered;
+    }
+
+    // Takes "first word, one blank, the five bytes after that blank" of the trimmed window
+    // and moves by the word's length.
+    std::string TakeTime()
+    {
+        const std::string window = Window();
+        const std::string_view trimmed = TrimControls(window);
+        const std::int64_t blank = FindOffset(trimmed, " ");
+        const std::int64_t word = blank - 1;
+        std::string time(trimmed.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(word, 0))));
+        time += ' ';
+        time += trimmed.substr(static_cast<std::size_t>(blank), 5);
+        Move(word);
+        return time;
+    }
+
+    std::string TakeCode() const
+    {
+        const std::string window = Window();
+        return std::string(TrimControls(window).substr(0, 4));
+    }
+
+private:
+    void Move(std::int64_t by) { Position = std::max<std::int64_t>(Position + by, 0); }
+
+    std::string_view Text;
+    std::int64_t Position;
+};
+
+struct TQuoteTexts
+{
+    std::string Code, Name, Price, Time, Change, Rate, Open, High, Low, Volume;
+};
+
+TQuoteTexts WalkQuotePage(std::string_view text)
+{
+    TQuoteTexts texts;
+    TTagWalk title(text, FindOffset(text, TitleMarker));
+    title.SkipPast("<tr", 2);
+    title.SkipPast("<td");
+    title.SkipPast(">", 3);
+    texts.Name = title.TakeUpTo("<");
+    title.SkipPast(">", 4);
+    texts.Code = title.TakeCode();
+
+    TTagWalk figures(text, FindOffset(text, FiguresMarker));
+    figures.SkipPast("<tr", 2);
+    figures.SkipPast("<td");
+    figures.SkipPast("<tr", 2);
+    figures.SkipPast("<b>");
+    texts.Price = figures.TakeUpTo("</b>");
+    if (texts.Price != "-")
+    {
+        figures.SkipPast("(");
+        figures.SkipPast(">");
+        texts.Time = figures.TakeTime();
+    }
+    for (std::string* cell : {&texts.Change, &texts.Rate})
+    {
+        figures.SkipPast("<td>");
+        if (figures.At("<font"))
+            figures.SkipPast(">");
+        *cell = figures.TakeUpTo("</");
+    }
+    for (std::string* cell : {&texts.Open, &texts.High, &texts.Low, &texts.Volume})
+    {
+        figures.SkipPast("<td>");
+        *cell = figures.TakeUpTo("</td>");
+    }
+    return texts;
+}
+
+std::int64_t WholeFixed(std::string_view text)
+{
+    return StrToInt32(ExtractNumeric(text)) * FixedPointOne;
+}
+
+} // namespace
+
+std::string QuoteCacheFile(std::string_view kabuKey)
+{
+    return "dat/k" + std::string(kabuKey) + ".00";
+}
+
+std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey)
+{
+    return std::string(serviceAddress) + "/MnStock?qt=" + TrimmedKey(kabuKey) + "&sv=MN&pg=mn_schart.html";
+}
+
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, const TProcessEvents& processEvents)
+{
+    if (fileBytes.size() < MinQuotePageSize || fileBytes.size() > MaxQuotePageSize)
+        return std::nullopt;
+    std::string text(fileBytes.substr(0, fileBytes.find('\0')));
+
+    // The name's stretch from the byte two after the marker's first (the second byte without one).
+    const std::int64_t titleAt = FindOffset(text, TitleMarker);
+    EucToSjisText(text, static_cast<std::size_t>(titleAt) + 1, TitleStretch, processEvents);
+
+    if (text.find(FooterMarker) == std::string::npos || text.find(NotFoundText) != std::string::npos
+        || text.find(NoTradeText) != std::string::npos)
+    {
+        if (processEvents)
+            processEvents();
+        return std::nullopt;
+    }
+
+    const TQuoteTexts texts = WalkQuotePage(text);
+    TKabuQuote quote;
+    quote.KabuNo = texts.Code;
+    quote.KabuName = texts.Name;
+    quote.KabuKa = WholeFixed(texts.Price);
+    quote.Zenjitsuhi = WholeFixed(texts.Change);
+    quote.ZenjitsuhiRate = StrToFixedPoint(ExtractNumeric(texts.Rate));
+    quote.OpenPrice = WholeFixed(texts.Open);
+    quote.HighPrice = WholeFixed(texts.High);
+    quote.LowPrice = WholeFixed(texts.Low);
+    quote.Dekidaka = WholeFixed(texts.Volume);
+    quote.Tani = FixedPointOne;
+    quote.KabuTime = texts.Time;
+    return quote;
+}
+
+std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents)
+{
+    const std::string cacheFile = QuoteCacheFile(kabuKey);
+    if (!IsCacheFresh(cacheFile)
+        && GetWebPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents) == 0)
+    {
+        if (processEvents)
+            processEvents();
+        return std::nullopt;
+    }
+    const std::uintmax_t size = CacheFileSize(cacheFile);
+    if (size < MinQuotePageSize || size > MaxQuotePageSize)
+        return std::nullopt;
+    return ParseQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), processEvents);
+}
+
+TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote)
+{
+    const auto whole = [](std::int64_t fixed, int width) { return FormatN(TDecimal{fixed, 4}, width, 0); };
+    TKabuBoardTexts board;
+    board.LabelKabuNo = FormatS(quote.KabuNo, 4) + " " + quote.KabuName;
+    board.LabelKabuKa = whole(quote.KabuKa, 7);
+    board.Label1 = whole(quote.Zenjitsuhi, 4) + "(" + FormatF(TDecimal{quote.ZenjitsuhiRate, 4}, 3, 2) + "%)";
+    board.Label2 = whole(quote.OpenPrice, 7);
+    board.Label3 = whole(quote.HighPrice, 7);
+    board.Label4 = whole(quote.LowPrice, 7);
+    board.Label5 = whole(quote.Dekidaka, 10);
+    board.LabelTani = whole(quote.Tani, 10);
+    board.LabelTime = quote.KabuTime;
+    return board;
+}

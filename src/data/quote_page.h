@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "data/web_page.h"
+
+// The current quote of one stock, cut out of the finance service's quote page.
+
+//! Fixed-point: the value times 10,000.
+constexpr std::int64_t FixedPointOne = 10000;
+
+struct TKabuQuote
+{
+    std::string KabuNo;   // stock code as printed in the page's title area, 4 bytes
+    std::string KabuName; // Shift_JIS; ASCII letters lower-cased
+    std::int64_t KabuKa = 0;         // current price (kabuka), fixed-point whole yen; 0 when "-"
+    std::int64_t Zenjitsuhi = 0;     // change from the previous close, fixed-point whole yen
+    std::int64_t ZenjitsuhiRate = 0; // that change in percent, fixed-point, up to 4 decimals
+    std::int64_t OpenPrice = 0;
+    std::int64_t HighPrice = 0;
+    std::int64_t LowPrice = 0;
+    std::int64_t Dekidaka = 0; // traded volume, fixed-point whole shares
+    std::int64_t Tani = 0;     // shares per trading unit, always 1 once read
+    std::string KabuTime;      // "first word, blank, five bytes" as printed; empty when the price is "-"
+
+    bool operator==(const TKabuQuote&) const = default;
+};
+
+//! The quote board's texts as Shift_JIS bytes, one per label of the form.
+struct TKabuBoardTexts
+{
+    std::string LabelKabuNo; // "%4s %s" of code and name
+    std::string LabelKabuKa; // "%7.0n"
+    std::string Label1;      // "%4.0n(%3.2f%%)" of change and rate
+    std::string Label2;      // "%7.0n" open
+    std::string Label3;      // "%7.0n" high
+    std::string Label4;      // "%7.0n" low
+    std::string Label5;      // "%10.0n" volume
+    std::string LabelTani;   // "%10.0n" unit
+    std::string LabelTime;   // "%s" quote time
+
+    bool operator==(const TKabuBoardTexts&) const = default;
+};
+
+constexpr std::size_t MinQuotePageSize = 13000;
+constexpr std::size_t MaxQuotePageSize = 45000;
+
+//! "dat/k" + key + ".00"; the key goes in unchanged, blanks and all.
+std::string QuoteCacheFile(std::string_view kabuKey);
+
+//! The quote page's address for `kabuKey` (blanks trimmed) under `serviceAddress`.
+std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey);
+
+//! Reads a quote page, given as the whole cache file's bytes. Empty when the page is no
+//! quote page (size outside 13,000-45,000 bytes, no footer marker, a not-found or
+//! no-trade notice). Throws TDataError when a figure does not convert; a quote is returned
+//! only when every field converted. Calls `processEvents` once per byte position of the
+//! title-area conversion and once when a page check fails.
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, const TProcessEvents& processEvents);
+
+//! The quote of `kabuKey`: today's cache file, fetched through GetWebPage when missing or
+//! older than today. Empty when there is no usable quote; throws TDataError on a figure
+//! that does not convert or a cache file that cannot be written or read.
+//! Event points: GetWebPage's (before connecting, after each chunk), then once when the
+//! fetch brought nothing, then ParseQuotePage's.
+std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents);
+
+//! The board texts of `quote` as Shift_JIS bytes.
+TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote);

@@ -1,0 +1,210 @@
+#include "data/history_page.h"
+
+#include "data/cache_file.h"
+#include "data/data_error.h"
+#include "test_pages.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+void PrintTo(const THistoryRow& row, std::ostream* out)
+{
+    *out << "{\"" << row.DateText << "\" O" << row.OpenPrice << " H" << row.HighPrice << " L" << row.LowPrice
+         << " C" << row.ClosePrice << " V" << row.Dekidaka << "}";
+}
+
+namespace {
+
+constexpr std::int64_t Price1500 = 1500 * 10000; // fixed-point current price
+
+THistoryCells Cells(std::string date, std::string close, std::string open, std::string high, std::string low,
+                    std::string volume)
+{
+    return {std::move(date), std::move(close), std::move(open), std::move(high), std::move(low), std::move(volume)};
+}
+
+THistoryRow Row(std::string date, std::int32_t open, std::int32_t high, std::int32_t low, std::int32_t close,
+                std::int32_t volume)
+{
+    return {std::move(date), open, high, low, close, volume};
+}
+
+TEST(HistoryUrl, CarriesTheDateKeysOfThePeriod)
+{
+    using namespace std::chrono;
+    const year_month_day day{year{2007}, January, std::chrono::day{9}};
+    EXPECT_EQ(HistoryUrl("http://h", "1301.t", TChartPeriod::Weekly, day),
+              "http://h/MnStock/slast.html?sv=MN&qt=1301.t&sy=2006&sm=02&sd=13&ey=2007&em=01&ed=09&k=w");
+    EXPECT_EQ(HistoryUrl("http://h", "1301  ", TChartPeriod::Daily, day),
+              "http://h/MnStock/slast.html?sv=MN&qt=1301&sy=2006&sm=11&sd=10&ey=2007&em=01&ed=09&k=d");
+    EXPECT_EQ(HistoryCacheFile("1301  ", TChartPeriod::Weekly), "dat/k1301  .02");
+    EXPECT_EQ(HistoryCacheFile("1301.t", TChartPeriod::Daily), "dat/k1301.t.01");
+}
+
+TEST(ParseHistoryPage, ReadsRowsInPageOrder)
+{
+    std::vector<THistoryCells> cells;
+    THistoryRows expected;
+    for (int week = 0; week < 47; ++week)
+    {
+        const int close = 1900 - week;
+        const std::string date = "2007/" + std::string(week < 40 ? "01" : "02") + "/" + std::to_string(10 + week % 10);
+        cells.push_back(Cells(date, "1," + std::to_string(close - 1000), std::to_string(close - 5),
+                              std::to_string(close + 10), std::to_string(close - 10), "12,300"));
+        expected.push_back(Row(date, close - 5, close + 10, close - 10, close, 12300));
+    }
+    int events = 0;
+    EXPECT_EQ(ParseHistoryPage(HistoryPage(cells), Price1500, [&] { ++events; }), expected);
+    EXPECT_EQ(events, 48 + 1); // before each row and the end test, and once after the loop
+}
+
+TEST(ParseHistoryPage, HyphenCellsCarryTheValueAbove)
+{
+    const std::vector<THistoryCells> cells = {
+        Cells("2007/01/09", "-", "-", "-", "-", "0"),                  // first row: the current price
+        Cells("2007/01/08", "1,480", "1,470", "-", "1,460", "5,000"),  // high from the row above
+        Cells("2007/01/05", "-", "1,450", "1,490", "-", "-"),          // volume "-" reads as 0
+        Cells("2007/01/04", "1,400", "&nbsp;", "&nbsp;", "&nbsp;", "0"), // flat: open reads 0
+        Cells("2007/01/03", "", "1,390", "1,395", "1,385", "100"),      // an empty close is no "-"
+    };
+    const THistoryRows expected = {
+        Row("2007/01/09", 1500, 1500, 1500, 1500, 0),
+        Row("2007/01/08", 1470, 1500, 1460, 1480, 5000),
+        Row("2007/01/05", 1450, 1490, 1460, 1480, 0),
+        Row("2007/01/04", 1400, 1400, 1400, 1400, 0),
+        Row("2007/01/03", 1390, 1395, 1385, 0, 100),
+    };
+    EXPECT_EQ(ParseHistoryPage(HistoryPage(cells), Price1500, {}), expected);
+}
+
+TEST(ParseHistoryPage, SplitRowsAndEmptyDates)
+{
+    THistoryCells split = Cells("2007/01/08", "", "", "", "", "");
+    split.Split = true;
+    THistoryCells longClose = Cells("2007/01/05", std::string(100, '9'), "1", "1", "1", "1");
+    const std::vector<THistoryCells> cells = {
+        Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000"),
+        split,
+        longClose, // a close cell of 100 bytes counts as a split too
+        Cells("", "1,300", "1,290", "1,310", "1,280", "6,000"),
+        Cells("2007/01/03", "1,200", "1,190", "1,210", "1,180", "5,000"),
+    };
+    const THistoryRows expected = {
+        Row("2007/01/09", 1490, 1510, 1480, 1500, 7000),
+        Row("2007/01/08", 1490, 1510, 1480, 1500, 0),
+        Row("2007/01/05", 1490, 1510, 1480, 1500, 0),
+        Row("", 1290, 1310, 1280, 1300, 6000),
+        Row("2007/01/03", 1190, 1210, 1180, 1200, 5000),
+    };
+    EXPECT_EQ(ParseHistoryPage(HistoryPage(cells), Price1500, {}), expected);
+}
+
+TEST(ParseHistoryPage, PageSizeAndNoticeDecideWhetherToParse)
+{
+    const std::vector<THistoryCells> cells = {Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")};
+    const std::string notFoundSjis = "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd";
+    const std::string longPage = HistoryPage(cells, 50001) + notFoundSjis + std::string(9000, ' ');
+    const struct
+    {
+        const char* Name;
+        std::string Page;
+        std::size_t Rows;
+    } rows[] = {
+        {"14,000 bytes", HistoryPage(cells, 14000), 0},
+        {"14,001 bytes", HistoryPage(cells, 14001), 1},
+        {"not-found notice", HistoryPage(cells) + notFoundSjis, 0},
+        {"notice beyond the 50,001-byte buffer", longPage, 1},
+        {"NUL ends the text", HistoryPage(cells, 14100).insert(10, 1, '\0'), 50}, // rows of nothing
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(ParseHistoryPage(row.Page, Price1500, {}).size(), row.Rows);
+    }
+}
+
+TEST(ParseHistoryPage, CellsThatDoNotConvertThrow)
+{
+    for (const char* close : {"1,234.5", "--5", "9,999,999,999"})
+    {
+        SCOPED_TRACE(close);
+        const std::vector<THistoryCells> cells = {Cells("2007/01/09", close, "1", "1", "1", "1")};
+        EXPECT_THROW(ParseHistoryPage(HistoryPage(cells), Price1500, {}), TDataError);
+    }
+}
+
+TEST(ParseHistoryPage, TagsInCapitalsAreFound)
+{
+    const std::vector<THistoryCells> cells = {Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000"),
+                                              Cells("2007/01/08", "1,400", "1,390", "1,410", "1,380", "6,000")};
+    THistoryRows dated;
+    for (const THistoryRow& row : ParseHistoryPage(HistoryPage(cells, 16000, true), Price1500, {}))
+        if (!row.DateText.empty())
+            dated.push_back(row);
+    const THistoryRows expected = {Row("2007/01/09", 1490, 1510, 1480, 1500, 7000),
+                                   Row("2007/01/08", 1390, 1410, 1380, 1400, 6000)};
+    EXPECT_EQ(dated, expected);
+}
+
+class LoadHistoryRowsTest : public TWorkFolderTest
+{
+protected:
+    void SetUp() override
+    {
+        TWorkFolderTest::SetUp();
+        Server.Routes().Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content(Page, "text/html");
+        });
+        SetFinanceServiceAddress(Server.Start());
+    }
+
+    void TearDown() override
+    {
+        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        TWorkFolderTest::TearDown();
+    }
+
+    std::string Page = HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
+    TLoopbackServer Server;
+};
+
+TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)
+{
+    int events = 0;
+    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, [&] { ++events; }).size(), 1u);
+    EXPECT_GE(events, 5); // connect, chunk, after the fetch, row, after the rows
+    const auto log = Server.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].Target, HistoryUrl("", "1301", TChartPeriod::Weekly, TodayLocal()));
+    EXPECT_EQ(ReadFileBytes("dat/k1301  .02"), Page);
+
+    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, {}).size(), 1u);
+    EXPECT_EQ(Server.Log().size(), 1u); // the same day: from the cache file
+
+    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Daily, Price1500, {}).size(), 1u);
+    ASSERT_EQ(Server.Log().size(), 2u); // the daily history has a file of its own
+    EXPECT_NE(Server.Log()[1].Target.find("&k=d"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists("dat/k1301  .01"));
+
+    MakeYesterdays("dat/k1301  .02");
+    LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, {});
+    EXPECT_EQ(Server.Log().size(), 3u);
+}
+
+TEST_F(LoadHistoryRowsTest, FailedFetchOnALaterDayGivesNoRowsAndKeepsTheFile)
+{
+    WriteFileBytes("dat/k1301.t.02", Page);
+    MakeYesterdays("dat/k1301.t.02");
+    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
+
+    EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
+    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), Page);
+}
+
+TEST_F(LoadHistoryRowsTest, UnreadableCacheFileThrows)
+{
+    std::filesystem::create_directory("dat/k1301.t.02"); // fresh by its date, but no file to read
+    EXPECT_THROW(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}), TDataError);
+}
+
+} // namespace

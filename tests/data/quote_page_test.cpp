@@ -1,0 +1,275 @@
+#include "data/quote_page.h"
+
+#include "data/cache_file.h"
+#include "data/data_error.h"
+#include "test_pages.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::int64_t One = FixedPointOne;
+const std::string KiyanonSjis = "\x83\x4c\x83\x84\x83\x6d\x83\x93"; // キヤノン
+
+TKabuQuote DefaultQuote()
+{
+    TKabuQuote quote;
+    quote.KabuNo = "7751";
+    quote.KabuName = KiyanonSjis;
+    quote.KabuKa = 1234 * One;
+    quote.Zenjitsuhi = 12 * One;
+    quote.ZenjitsuhiRate = 12300;
+    quote.OpenPrice = 1200 * One;
+    quote.HighPrice = 1250 * One;
+    quote.LowPrice = 1190 * One;
+    quote.Dekidaka = 1234500 * One;
+    quote.Tani = One;
+    quote.KabuTime = "12/07 15:00";
+    return quote;
+}
+
+TEST(ParseQuotePage, ReadsEveryFieldOfAQuotePage)
+{
+    const auto quote = ParseQuotePage(QuotePage({}), {});
+    ASSERT_TRUE(quote.has_value());
+    EXPECT_EQ(*quote, DefaultQuote());
+}
+
+TEST(ParseQuotePage, AcceptsPagesOfThirteenToFortyFiveThousandBytes)
+{
+    const struct
+    {
+        std::size_t Size;
+        bool Read;
+    } rows[] = {{0, false}, {12999, false}, {13000, true}, {45000, true}, {45001, false}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Size);
+        const std::string page = row.Size == 0 ? std::string() : QuotePage({}, row.Size);
+        ASSERT_EQ(page.size(), row.Size);
+        EXPECT_EQ(ParseQuotePage(page, {}).has_value(), row.Read);
+    }
+}
+
+TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
+{
+    const auto variant = [](auto change) {
+        TQuotePageFields fields;
+        change(fields);
+        return fields;
+    };
+    const struct
+    {
+        const char* Name;
+        TQuotePageFields Fields;
+    } rows[] = {
+        {"change and rate without font tags", variant([](TQuotePageFields& f) { f.FontTags = false; })},
+        {"tags in capitals", variant([](TQuotePageFields& f) { f.Capitals = true; })},
+        {"blanks around the time", variant([](TQuotePageFields& f) { f.Time = " \n 12/07 15:00"; })},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const auto quote = ParseQuotePage(QuotePage(row.Fields), {});
+        ASSERT_TRUE(quote.has_value());
+        EXPECT_EQ(*quote, DefaultQuote());
+    }
+}
+
+TEST(ParseQuotePage, PriceWithoutTradesGivesZeroAndNoTime)
+{
+    TQuotePageFields fields;
+    fields.Price = "-";
+    const auto quote = ParseQuotePage(QuotePage(fields), {});
+    ASSERT_TRUE(quote.has_value());
+    EXPECT_EQ(quote->KabuKa, 0);
+    EXPECT_EQ(quote->KabuTime, "");
+    EXPECT_EQ(quote->Zenjitsuhi, 12 * One);
+    EXPECT_EQ(quote->Dekidaka, 1234500 * One);
+    EXPECT_EQ(KabuBoardTexts(*quote).LabelTime, "");
+}
+
+TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
+{
+    const auto variant = [](auto change) {
+        TQuotePageFields fields;
+        change(fields);
+        return QuotePage(fields);
+    };
+    const struct
+    {
+        const char* Name;
+        std::string Page;
+    } rows[] = {
+        {"no footer marker", variant([](TQuotePageFields& f) { f.Footer = false; })},
+        {"not-found notice", variant([](TQuotePageFields& f) {
+             f.TitleNoticeEuc = "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
+         })},
+        {"no-trade notice", variant([](TQuotePageFields& f) {
+             f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4\xa4\xde\xa4\xbb\xa4\xf3";
+         })},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        int events = 0;
+        EXPECT_FALSE(ParseQuotePage(row.Page, [&] { ++events; }).has_value());
+        EXPECT_GT(events, 0);
+    }
+}
+
+TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
+{
+    const auto variant = [](auto change) {
+        TQuotePageFields fields;
+        change(fields);
+        return QuotePage(fields);
+    };
+    const struct
+    {
+        const char* Name;
+        std::string Page;
+    } rows[] = {
+        {"decimal price", variant([](TQuotePageFields& f) { f.Price = "1,234.5"; })},
+        {"price beyond 32 bits", variant([](TQuotePageFields& f) { f.Price = "2,147,483,648"; })},
+        {"double minus change", variant([](TQuotePageFields& f) { f.Change = "--5"; })},
+        {"two points in the rate", variant([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; })},
+        {"volume cell with a sign inside", variant([](TQuotePageFields& f) { f.Volume = "1-2"; })},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        EXPECT_THROW(ParseQuotePage(row.Page, {}), TDataError);
+    }
+}
+
+// Lower-casing the window byte by byte changed the trail bytes 0x41-0x5A of Shift_JIS
+// characters, so these names came out as other characters.
+TEST(ParseQuotePage, NamesWithCapitalTrailBytesSurvive)
+{
+    const struct
+    {
+        const char* Name;
+        std::string Euc;
+        std::string Sjis;
+    } rows[] = {
+        {"KIYANON", "\xa5\xad\xa5\xe4\xa5\xce\xa5\xf3", KiyanonSjis},
+        {"ASAHI", "\xa5\xa2\xa5\xb5\xa5\xd2", "\x83\x41\x83\x54\x83\x71"},
+        {"Latin letters are lowered", "NEC\xa1\xa1\xa5\xa2", "nec\x81\x40\x83\x41"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        TQuotePageFields fields;
+        fields.NameEuc = row.Euc;
+        const auto quote = ParseQuotePage(QuotePage(fields), {});
+        ASSERT_TRUE(quote.has_value());
+        EXPECT_EQ(quote->KabuName, row.Sjis);
+    }
+}
+
+TEST(KabuBoardTexts, FormatsTheBoard)
+{
+    TKabuBoardTexts expected;
+    expected.LabelKabuNo = "7751 " + KiyanonSjis;
+    expected.LabelKabuKa = "  1,234";
+    expected.Label1 = "  12(1.23%)";
+    expected.Label2 = "  1,200";
+    expected.Label3 = "  1,250";
+    expected.Label4 = "  1,190";
+    expected.Label5 = " 1,234,500";
+    expected.LabelTani = "         1";
+    expected.LabelTime = "12/07 15:00";
+    EXPECT_EQ(KabuBoardTexts(DefaultQuote()), expected);
+
+    TKabuQuote falling = DefaultQuote();
+    falling.KabuNo = "13";
+    falling.Zenjitsuhi = -85 * One;
+    falling.ZenjitsuhiRate = -5700;
+    EXPECT_EQ(KabuBoardTexts(falling).Label1, " -85(-0.57%)");
+    EXPECT_EQ(KabuBoardTexts(falling).LabelKabuNo, "  13 " + KiyanonSjis);
+}
+
+class LoadKabuQuoteTest : public TWorkFolderTest
+{
+protected:
+    void SetUp() override
+    {
+        TWorkFolderTest::SetUp();
+        Server.Routes().Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content(Page, "text/html");
+        });
+        SetFinanceServiceAddress(Server.Start());
+    }
+
+    void TearDown() override
+    {
+        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        TWorkFolderTest::TearDown();
+    }
+
+    std::string Page = QuotePage({});
+    TLoopbackServer Server;
+};
+
+TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
+{
+    const auto first = LoadKabuQuote("7751.t", {});
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(*first, DefaultQuote());
+    ASSERT_EQ(Server.Log().size(), 1u);
+    EXPECT_EQ(Server.Log()[0].Target, "/MnStock?qt=7751.t&sv=MN&pg=mn_schart.html");
+    EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), Page);
+
+    Page = "changed";
+    EXPECT_EQ(LoadKabuQuote("7751.t", {}), first);
+    EXPECT_EQ(Server.Log().size(), 1u); // the same day: read from the cache file
+
+    MakeYesterdays("dat/k7751.t.00");
+    EXPECT_FALSE(LoadKabuQuote("7751.t", {}).has_value()); // fetched again: "changed" is too short
+    EXPECT_EQ(Server.Log().size(), 2u);
+    EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), "changed");
+}
+
+TEST_F(LoadKabuQuoteTest, KeyWithBlankSuffixIsTrimmedInTheAddressOnly)
+{
+    ASSERT_TRUE(LoadKabuQuote("7751  ", {}).has_value());
+    EXPECT_EQ(Server.Log().at(0).Target, "/MnStock?qt=7751&sv=MN&pg=mn_schart.html");
+    EXPECT_TRUE(std::filesystem::exists("dat/k7751  .00"));
+}
+
+TEST_F(LoadKabuQuoteTest, UnreachableServiceKeepsTheOldCacheFile)
+{
+    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
+    WriteFileBytes("dat/k7751.t.00", Page);
+    MakeYesterdays("dat/k7751.t.00");
+    int events = 0;
+
+    EXPECT_FALSE(LoadKabuQuote("7751.t", [&] { ++events; }).has_value());
+    EXPECT_EQ(events, 2); // before connecting, and after the failed fetch
+    EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), Page);
+    EXPECT_FALSE(IsCacheFresh("dat/k7751.t.00"));
+}
+
+// The record used to be overwritten field by field, so a figure that failed to convert left
+// a quote mixing two stocks behind, which the chart read-out later put on the board.
+TEST_F(LoadKabuQuoteTest, ConversionErrorLeavesThePreviousQuote)
+{
+    TKabuQuote kabuQuote = *LoadKabuQuote("7751.t", {});
+    TQuotePageFields broken;
+    broken.NameEuc = "\xa5\xa2\xa5\xb5\xa5\xd2";
+    broken.Price = "1,234.5";
+    Page = QuotePage(broken);
+
+    EXPECT_THROW(kabuQuote = LoadKabuQuote("2502.t", {}).value(), TDataError);
+    EXPECT_EQ(kabuQuote, DefaultQuote());
+}
+
+TEST_F(LoadKabuQuoteTest, MissingCacheFolderThrows)
+{
+    std::filesystem::remove_all("dat");
+    EXPECT_THROW(LoadKabuQuote("7751.t", {}), TDataError);
+}
+
+} // namespace

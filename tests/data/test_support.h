@@ -1,0 +1,133 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A fresh working folder with dat/ for one test; the program's cache names are relative.
+class TWorkFolderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const char* base = std::getenv("ORVANTA_TEST_TMP");
+        const std::filesystem::path root = base ? base : std::filesystem::temp_directory_path();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        Folder = root / (std::string("work_") + info->test_suite_name() + "_" + info->name() + "_"
+                         + std::to_string(::getpid()));
+        std::filesystem::remove_all(Folder);
+        std::filesystem::create_directories(Folder / "dat");
+        Previous = std::filesystem::current_path();
+        std::filesystem::current_path(Folder);
+    }
+
+    void TearDown() override
+    {
+        std::filesystem::current_path(Previous);
+        std::error_code ignored;
+        std::filesystem::remove_all(Folder, ignored);
+    }
+
+    std::filesystem::path Folder;
+    std::filesystem::path Previous;
+};
+
+inline std::string ReadFileBytes(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+//! Sets the file's modification time to this time of day yesterday.
+inline void MakeYesterdays(const std::filesystem::path& file)
+{
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) - std::chrono::hours(24));
+}
+
+//! A port on 127.0.0.1 that nothing listens on: connecting is refused at once.
+inline int ClosedLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// An HTTP server on 127.0.0.1 for one test, with a log of the requests it saw.
+class TLoopbackServer
+{
+public:
+    struct TRequest
+    {
+        std::string Target; // path and query
+        httplib::Headers Headers;
+    };
+
+    TLoopbackServer()
+    {
+        // Tests talk to 127.0.0.1 only, also where the environment names a proxy.
+        ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+        ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+        Server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+            const std::lock_guard lock(Mutex);
+            Requests.push_back({request.target, request.headers});
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
+
+    ~TLoopbackServer()
+    {
+        Server.stop();
+        if (Thread.joinable())
+            Thread.join();
+    }
+
+    httplib::Server& Routes() { return Server; }
+
+    //! Starts listening; returns the address, "http://127.0.0.1:port".
+    std::string Start()
+    {
+        Port = Server.bind_to_any_port("127.0.0.1");
+        Thread = std::thread([this] { Server.listen_after_bind(); });
+        return "http://127.0.0.1:" + std::to_string(Port);
+    }
+
+    std::vector<TRequest> Log() const
+    {
+        const std::lock_guard lock(Mutex);
+        return Requests;
+    }
+
+private:
+    httplib::Server Server;
+    std::thread Thread;
+    int Port = 0;
+    mutable std::mutex Mutex;
+    std::vector<TRequest> Requests;
+};
