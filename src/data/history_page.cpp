@@ -20,14 +20,18 @@ constexpr std::string_view SplitText =
 
 // A 1-based cursor into the page (0 counts as the first byte) and searches in lower-cased
 // windows from it. Every search moves the cursor forward by at least its fixed step, so a
-// page without the expected structure still ends after MaxHistoryRows rows.
+// page without the expected structure still ends after MaxHistoryRows rows. ASCII lowering
+// does not depend on where a window starts, so the page is lowered once.
 class TRowCursor
 {
 public:
-    TRowCursor(std::string_view text, std::int64_t position) : Text(text), Position(position) {}
+    TRowCursor(std::string_view text, std::int64_t position)
+        : Text(text), LoweredText(LowerAscii(text)), Position(position)
+    {
+    }
 
-    std::string Lowered(std::size_t size) const { return LowerAscii(ByteWindow(Text, Position, size)); }
-    std::string Raw(std::size_t size) const { return std::string(ByteWindow(Text, Position, size)); }
+    std::string_view Lowered(std::size_t size) const { return ByteWindow(LoweredText, Position, size); }
+    std::string_view Raw(std::size_t size) const { return ByteWindow(Text, Position, size); }
     std::int64_t Search(std::string_view marker, std::size_t size = RowWindow) const
     {
         return FindOffset(Lowered(size), marker);
@@ -44,15 +48,16 @@ public:
     // The cell text from the cursor up to "</td>"; the cursor stays at its start.
     std::string Cell() const
     {
-        const std::string window = Lowered(RowWindow);
+        const std::string_view window = Lowered(RowWindow);
         const std::int64_t end = FindOffset(window, "</td>");
-        return end > 0 ? window.substr(0, static_cast<std::size_t>(end - 1)) : std::string();
+        return end > 0 ? std::string(window.substr(0, static_cast<std::size_t>(end - 1))) : std::string();
     }
 
     void Pass(const std::string& cell) { Add(static_cast<std::int64_t>(cell.size())); }
 
 private:
     std::string_view Text;
+    std::string LoweredText;
     std::int64_t Position;
 };
 
@@ -95,7 +100,7 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
     TRowCursor cursor(text, FindOffset(text, ContentsMarker));
     for (int i = 0; i < 3; ++i)
         cursor.Add(cursor.Search("<table", TableWindow) + 2);
-    std::string endWindow;
+    std::string_view endWindow;
     for (int i = 0; i < 4; ++i)
     {
         endWindow = cursor.Lowered(RowWindow);

@@ -1,0 +1,50 @@
+// History page scraper on any bytes, and the copy into the bar table. A short input is also
+// tried padded with blanks past the smallest parsed page size, so the row loop sees it, and
+// repeated past the page buffer, so the cut at 50,001 bytes is crossed.
+#include "analysis/chart_bars.h"
+#include "data/data_error.h"
+#include "data/history_page.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace {
+
+void Scrape(std::string_view page, std::int64_t kabuKa)
+{
+    try
+    {
+        TChartBars bars{};
+        CopyHistoryRows(ParseHistoryPage(page, kabuKa, {}), bars);
+    }
+    catch (const TDataError&)
+    {
+        // a cell that does not convert: the program's data-error box
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    // The current price seeds the first row's "-" cells; a quote's price fits 32 bits.
+    const std::int64_t kabuKa = size > 0 ? static_cast<std::int64_t>(data[0]) * 123457 * 10000 : 0;
+    Scrape(bytes, kabuKa);
+    if (size < MinHistoryPageSize)
+    {
+        std::string padded(bytes);
+        padded.resize(MinHistoryPageSize, ' ');
+        Scrape(padded, kabuKa);
+    }
+    if (size > 0 && size < HistoryPageBuffer && (data[size - 1] & 1) != 0)
+    {
+        std::string repeated;
+        while (repeated.size() <= HistoryPageBuffer)
+            repeated += bytes;
+        Scrape(repeated, kabuKa);
+    }
+    return 0;
+}
