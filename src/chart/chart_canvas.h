@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+#include <span>
+
+class QPainter;
+
+// Drawing primitives with the chart's rectangle rule: a rectangle from (x1, y1) to (x2, y2)
+// covers columns x1..x2-1 and rows y1..y2-1, so a rectangle of zero width or height paints
+// nothing and neighbouring rectangles that share an edge coordinate touch without overlap.
+
+namespace ChartColour {
+inline const QColor Black{0, 0, 0};
+inline const QColor White{255, 255, 255};
+inline const QColor Purple{128, 0, 128};
+inline const QColor Red{255, 0, 0};
+inline const QColor Blue{0, 0, 255};
+inline const QColor Yellow{255, 255, 0};
+inline const QColor Olive{128, 128, 0};
+inline const QColor Aqua{0, 255, 255};
+inline const QColor Silver{192, 192, 192};
+} // namespace ChartColour
+
+// On/off run lengths in pixels of the styled one-pixel pens.
+inline constexpr int DotPattern[] = {3, 3};
+inline constexpr int DashDotDotPattern[] = {9, 3, 3, 3, 3, 3};
+
+// Font sizes in pixels: 8 and 7 points at 96 dots per inch.
+inline constexpr int Text8Point = 11;
+inline constexpr int Text7Point = 9;
+
+//! Solid rectangle in one colour (pen and brush alike); corners in either order.
+void FillRectangle(QPainter& painter, int x1, int y1, int x2, int y2, const QColor& colour);
+
+//! One-pixel solid outline without fill.
+void OutlineRectangle(QPainter& painter, int x1, int y1, int x2, int y2, const QColor& colour);
+
+//! One-pixel styled outline without fill; each edge starts the pattern at its first pixel.
+void StyledRectangle(QPainter& painter, int x1, int y1, int x2, int y2, const QColor& colour,
+                     std::span<const int> pattern);
+
+//! One-pixel ellipse outline inside the rectangle, without fill.
+void EllipseOutline(QPainter& painter, int x1, int y1, int x2, int y2, const QColor& colour);
+
+//! Line from `from` to `to` without its end pixel; a line of no length paints nothing.
+void LineSegment(QPainter& painter, int x1, int y1, int x2, int y2, const QColor& colour);
+
+//! Text whose cell's top-left corner is (x, y), without background, in the window's face.
+void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize, const QColor& colour);
+
+//! The chart face: the layout's "ＭＳ Ｐゴシック", falling back to IPA P Gothic.
+QString ChartFontFamily();

@@ -1,0 +1,72 @@
+#include "chart/volume_chart.h"
+
+#include "chart/chart_canvas.h"
+#include "chart/period_marks.h"
+
+#include <QPaintDevice>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MaxGridLines = 1000;
+
+void DrawVolumeGrid(QPainter& painter, const TPaneScale& scale)
+{
+    const std::int64_t step = VolumeGridStep(scale.MaxValue);
+    int lines = 0;
+    for (std::int64_t v = FirstMultiple(scale.MinValue, step); v <= scale.MaxValue && lines < MaxGridLines;
+         v += step, ++lines)
+    {
+        const int dy = ValueDy(scale, v);
+        if (scale.Top + dy > scale.Bottom)
+            continue;
+        StyledRectangle(painter, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1,
+                        ChartColour::Purple, DotPattern);
+        TextAt(painter, scale.Left - 40, scale.Top + dy - 4,
+               QString::fromLatin1(FormatD(v, 5)) + QStringLiteral("\u5343\u682A"), // 千株
+               Text7Point, ChartColour::White);
+    }
+}
+
+} // namespace
+
+void DrawDekidakaData(QPainter& dekidaka, const TChartBars& bars, TPaneScale& chartScale,
+                      const std::function<void()>& processEvents)
+{
+    const QPaintDevice* device = dekidaka.device();
+    FillRectangle(dekidaka, 0, 0, device->width(), device->height(), ChartColour::Black);
+    TextAt(dekidaka, 3, 1, QStringLiteral("\u51FA\u6765\u9AD8"), Text8Point, ChartColour::White); // 出来高
+
+    TPaneScale scale = ComputeVolumeScale(bars, device->width(), device->height());
+    scale.HalfStep = chartScale.HalfStep; // the price pane's centring stays for later passes
+    chartScale = scale;
+
+    if (scale.LastIndex > 0)
+    {
+        for (int index : MonthStarts(bars))
+        {
+            const int x = PeriodLeftX(scale, index);
+            StyledRectangle(dekidaka, x, scale.Top, x + 1, scale.Bottom, ChartColour::Purple, DotPattern);
+        }
+        DrawVolumeGrid(dekidaka, scale);
+    }
+    OutlineRectangle(dekidaka, scale.Left, scale.Top, scale.Right, scale.Bottom, ChartColour::Purple);
+
+    for (int p = 1; p <= MaxChartBars; ++p)
+    {
+        const TChartRec& bar = bars[static_cast<std::size_t>(p - 1)];
+        if (bar.DateText.empty())
+            break;
+        if (processEvents)
+            processEvents();
+        const std::int64_t v = RoundRatio(bar.Dekidaka, 1000, 0);
+        std::int64_t a = scale.Range - (v - scale.MinValue);
+        std::int64_t b = scale.Range;
+        if (a > b)
+            std::swap(a, b);
+        FillRectangle(dekidaka, PeriodLeftX(scale, p - 1), scale.Top + UnitsDy(scale, a), PeriodLeftX(scale, p),
+                      scale.Top + UnitsDy(scale, b), ChartColour::Blue);
+    }
+}

@@ -1,0 +1,113 @@
+#include "chart/volume_chart.h"
+
+#include "chart/chart_canvas.h"
+#include "chart_test_bars.h"
+#include "image_probe.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace ChartColour;
+
+struct TVolumeImage
+{
+    QImage Image{633, 73, QImage::Format_RGB32};
+    TPaneScale Scale;
+    int EventCalls = 0;
+};
+
+TVolumeImage RenderVolume(const TChartBars& bars)
+{
+    TVolumeImage v;
+    v.Image.fill(Qt::green);
+    v.Scale.HalfStep = 6; // left by the price pane
+    QPainter painter(&v.Image);
+    DrawDekidakaData(painter, bars, v.Scale, [&v] { ++v.EventCalls; });
+    return v;
+}
+
+TEST(DrawDekidakaData, BarsStandUnderTheCandles)
+{
+    // 1 to 50 thousand shares: Range 49, ScaleY 0.87755, feet on row 62.
+    const TVolumeImage v = RenderVolume(FlatBars(50));
+    EXPECT_EQ(v.EventCalls, 50);
+    EXPECT_EQ(v.Scale.HalfStep, 6);
+    EXPECT_EQ(v.Scale.StepX, 1166000);
+    EXPECT_FALSE(AnyPixel(v.Image, Qt::green));
+    struct Row
+    {
+        const char* name;
+        int x;
+        int y;
+        QColor colour;
+    };
+    const Row rows[] = {
+        {"smallest volume has no height: frame shows", 45, 62, Purple},
+        {"bar 2 starts where candle 1 does", 52, 62, Blue},
+        {"bar 25, left column", 320, 50, Blue},
+        {"bar 25, top row 20 + round(25 x 0.87755)", 320, 42, Blue},
+        {"above bar 25", 321, 41, Black},
+        {"bar 25, last column", 331, 50, Blue},
+        {"bar 26 touches it", 332, 50, Blue},
+        {"bar 50 reaches Top", 611, 20, Blue},
+        {"bar 50 covers the frame's right column", 622, 62, Blue},
+        {"right edge not painted", 623, 40, Black},
+        {"foot row 62 is the last", 300, 63, Black},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(PixelAt(v.Image, row.x, row.y), row.colour);
+    }
+    EXPECT_TRUE(AnyPixel(v.Image, 3, 1, 40, 13, White)); // title
+    EXPECT_TRUE(AnyPixel(v.Image, 0, 20, 40, 32, White)); // grid label of 45 thousand (step 15)
+}
+
+TEST(DrawDekidakaData, MonthLines)
+{
+    // Equal volumes give bars of no height except the one larger, so the lines show.
+    TChartBars bars = FlatBars(16);
+    for (TChartRec& bar : bars)
+        bar.Dekidaka = 99000;
+    bars[15].Dekidaka = 100000;
+    const TVolumeImage v = RenderVolume(bars);
+    // November to February: lines at 40, 186, 368 and 514 (the frame covers the first),
+    // dotted from Top: rows 20-22, 26-28, ...
+    for (const int x : {186, 368, 514})
+    {
+        SCOPED_TRACE(x);
+        EXPECT_EQ(PixelAt(v.Image, x, 26), Purple);
+        EXPECT_EQ(PixelAt(v.Image, x, 23), Black);
+        EXPECT_EQ(PixelAt(v.Image, x + 1, 26), Black);
+    }
+    EXPECT_EQ(PixelAt(v.Image, 222, 26), Black); // no line inside December
+}
+
+TEST(DrawDekidakaData, FlatVolumesLieOnTop)
+{
+    TChartBars bars = FlatBars(10);
+    for (TChartRec& bar : bars)
+        bar.Dekidaka = 7000;
+    const TVolumeImage v = RenderVolume(bars);
+    EXPECT_EQ(v.Scale.Range, 0);
+    EXPECT_EQ(v.Scale.ScaleY, 100 * FixedUnit);
+    EXPECT_FALSE(AnyPixel(v.Image, Blue)); // every bar has zero height
+}
+
+TEST(DrawDekidakaData, NoPeriodShowsTitleAndFrameOnly)
+{
+    const TVolumeImage v = RenderVolume(TChartBars{});
+    EXPECT_EQ(v.EventCalls, 0);
+    EXPECT_EQ(v.Scale.StepX, 0);
+    EXPECT_EQ(v.Scale.HalfStep, 6);
+    EXPECT_EQ(PixelAt(v.Image, 300, 20), Purple);
+    EXPECT_EQ(PixelAt(v.Image, 300, 62), Purple);
+    EXPECT_FALSE(AnyPixel(v.Image, 0, 14, 633, 73, White)); // no grid labels
+    EXPECT_FALSE(AnyPixel(v.Image, 41, 21, 622, 62, Purple)); // no grid lines
+}
+
+} // namespace
