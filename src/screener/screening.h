@@ -1,0 +1,71 @@
+#pragma once
+
+#include "analysis/buy_signals.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The pure parts of the screening run: code checks, keys, the progress text and the 21
+// cells of a result row. Row texts are UTF-8: they are copied from the quote board as shown.
+
+constexpr int ResultColumnCount = 21;
+using TResultRow = std::array<std::string, ResultColumnCount>;
+
+//! The code text of a list entry as an integer: leading blanks and a sign are allowed,
+//! nothing may follow the digits. Throws TDataError otherwise (an empty entry has no text).
+std::int32_t ParseCodeText(std::string_view text);
+
+//! Codes the run screens: 1000 to 9999, and 67585.
+bool IsScreenableCode(std::int32_t code);
+
+//! The stock key of a list entry: four digits (five for 67585) and the suffix, where the
+//! suffix-less markets (".f", ".m", ".h") get the two blanks of a key without a market.
+std::string ScreeningKey(std::int32_t code, std::string_view suffix);
+
+//! "%3.0f%% [%4.0d/%4.0d]" of i * 100 / count, i and count.
+std::string ProgressText(int index, int count);
+
+//! Market name shown in column 2 for a list suffix; empty for any other suffix.
+std::string_view MarketNameOf(std::string_view suffix);
+
+//! Key suffix of a column-2 market name when a row is opened; nullopt for an unknown name.
+std::optional<std::string_view> KeySuffixOfMarketName(std::string_view name);
+
+// Why a screened stock is listed.
+enum class THitLevel
+{
+    None = 0,
+    Purchase = 1, // the back-test has a purchase
+    Rsi = 2       // the RSI condition held
+};
+
+// The quote board as shown after the quote pass, UTF-8.
+struct TBoardTexts
+{
+    std::string KabuNo; // code and name
+    std::string KabuKa; // current price
+    std::string Change; // change and rate
+    std::string Open;
+    std::string High;
+    std::string Low;
+    std::string Volume;
+    std::string Tani; // shares per unit
+};
+
+struct TRowInputs
+{
+    TBoardTexts Board;
+    std::string Suffix;        // the list entry's market suffix
+    THitLevel HitLevel = THitLevel::None;
+    std::int32_t SignalResult = 0; // FindBuySignals' result
+    TBuySignalResult BackTest;
+};
+
+//! The 21 cells of a listed stock. Throws TDataError when a board figure does not convert.
+TResultRow BuildResultRow(const TRowInputs& inputs);
+
+//! The number a board label shows: ExtractNumeric, then a 32-bit integer; throws TDataError.
+std::int32_t BoardNumber(std::string_view text);
