@@ -3,6 +3,8 @@
 #include "app/application.h"
 #include "app/stock_key.h"
 #include "common/exact_format.h"
+#include "data/history_page.h"
+#include "data/text_codec.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -268,6 +270,7 @@ void TMainForm::CreateKabuSearchPanel()
     KabuSearchPanel = MakePanel(TopPanel, "KabuSearchPanel", QRect(1, 1, 928, 38));
     KabuSearchButton = MakeButton(KabuSearchPanel, "KabuSearchButton", QRect(8, 8, 75, 29),
                                   QStringLiteral("一覧検索"), PixelFont(WindowFontName, 12, true));
+    connect(KabuSearchButton, &QPushButton::clicked, this, &TMainForm::KabuSearchButtonClick);
 
     KabuSearchBox = new QComboBox(KabuSearchPanel);
     KabuSearchBox->setObjectName(QStringLiteral("KabuSearchBox"));
@@ -416,6 +419,9 @@ void TMainForm::CreateCodePanel()
     CopyCodeButton = MakeButton(CodePanel, "CopyCodeButton", QRect(744, 2, 106, 15), QStringLiteral("クリップボードへ"),
                                 PixelFont(WindowFontName, 12));
     CopyCodeButton->setEnabled(false);
+    connect(CopyCodeButton, &QPushButton::clicked, this, &TMainForm::CopyCodeButtonClick);
+    connect(KabuCodeList, &QTreeWidget::itemDoubleClicked, this, &TMainForm::KabuCodeListDblClick);
+    connect(KabuCodeList->header(), &QHeaderView::sectionClicked, this, &TMainForm::KabuCodeListColumnClick);
 
     LabelKabuReadBar = MakeLabel(CodePanel, "LabelKabuReadBar", QRect(402, 21, 137, 13), QStringLiteral("100%"),
                                  Qt::AlignCenter, Qt::white, QColor(128, 128, 128));
@@ -576,6 +582,9 @@ void TMainForm::KabukaChartWinClick()
     CodePanel->hide();
     CloseCodeButton->setEnabled(false);
     CopyCodeButton->setEnabled(false);
+    connect(CopyCodeButton, &QPushButton::clicked, this, &TMainForm::CopyCodeButtonClick);
+    connect(KabuCodeList, &QTreeWidget::itemDoubleClicked, this, &TMainForm::KabuCodeListDblClick);
+    connect(KabuCodeList->header(), &QHeaderView::sectionClicked, this, &TMainForm::KabuCodeListColumnClick);
     CloseKabuButton->setEnabled(true);
 }
 
@@ -728,11 +737,12 @@ void TMainForm::ChartLengDayClick()
     });
 }
 
-void TMainForm::RefreshChart(const std::string& key)
+int TMainForm::RefreshChart(const std::string& key)
 {
     const auto legendValue = [](int average) {
         return QString::fromStdString(FormatD(average, 7, 0)) + QStringLiteral("円");
     };
+    int signalResult = 0;
     GetChartData(key);
     DrawChartData();
     if (ChartLengWeek->isChecked())
@@ -743,7 +753,7 @@ void TMainForm::RefreshChart(const std::string& key)
         const int longAverage = CalcAverageRsi(TAverageInstance::LongWeek);
         Label14->setText(QStringLiteral("１３週平均"));
         LabelKaikaLong->setText(legendValue(longAverage));
-        FindBuySignals(true);
+        signalResult = FindBuySignals(true);
     }
     else if (ChartLengDay->isChecked())
     {
@@ -753,17 +763,63 @@ void TMainForm::RefreshChart(const std::string& key)
         const int longAverage = CalcAverageRsi(TAverageInstance::LongDay);
         Label14->setText(QStringLiteral("１３日平均"));
         LabelKaikaLong->setText(legendValue(longAverage));
-        FindBuySignals(false);
+        signalResult = FindBuySignals(false);
     }
     DrawDekidakaData();
+    return signalResult;
 }
 
-bool TMainForm::GetKabuKa(const std::string&)
+namespace {
+
+void ProcessEvents()
 {
-    return false;
+    QCoreApplication::processEvents();
 }
 
-void TMainForm::GetChartData(const std::string&) {}
+void SetBoardText(QLabel* label, const std::string& shiftJis)
+{
+    label->setText(QString::fromStdString(Cp932ToUtf8(shiftJis)));
+}
+
+} // namespace
+
+bool TMainForm::GetKabuKa(const std::string& key)
+{
+    const std::optional<TKabuQuote> quote = LoadKabuQuote(key, ProcessEvents);
+    if (!quote)
+        return false;
+    KabuQuote = *quote;
+    ShowKabuQuote();
+    ProcessEvents();
+    return true;
+}
+
+void TMainForm::ShowKabuQuote()
+{
+    const TKabuBoardTexts board = KabuBoardTexts(KabuQuote);
+    SetBoardText(LabelKabuNo, board.LabelKabuNo);
+    QPalette palette = LabelKabuNo->palette();
+    palette.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    LabelKabuNo->setPalette(palette);
+    SetBoardText(LabelKabuKa, board.LabelKabuKa);
+    SetBoardText(Label1, board.Label1);
+    SetBoardText(Label2, board.Label2);
+    SetBoardText(Label3, board.Label3);
+    SetBoardText(Label4, board.Label4);
+    SetBoardText(Label5, board.Label5);
+    SetBoardText(LabelTani, board.LabelTani);
+    SetBoardText(LabelTime, board.LabelTime);
+}
+
+void TMainForm::GetChartData(const std::string& key)
+{
+    // Readers running while the page loads see an empty table, never a half-copied one.
+    ClearChartDates(ChartBars);
+    const TChartPeriod period = ChartLengDay->isChecked() ? TChartPeriod::Daily : TChartPeriod::Weekly;
+    const THistoryRows rows = LoadHistoryRows(key, period, KabuQuote.KabuKa, ProcessEvents);
+    if (CopyHistoryRows(rows, ChartBars))
+        ChartCode = key;
+}
 
 void TMainForm::DrawChartData() {}
 

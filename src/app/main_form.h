@@ -6,6 +6,10 @@
 #include <QString>
 #include <QWidget>
 
+#include "analysis/buy_signals.h"
+#include "analysis/chart_bars.h"
+#include "data/quote_page.h"
+
 #include <exception>
 #include <functional>
 #include <initializer_list>
@@ -65,6 +69,8 @@ public:
     static inline std::function<void(const TMessageBoxRequest&)> MessageBoxHook;
     //! Replaces the desktop's URL opener (tests); an empty function restores it.
     static inline std::function<void(const QString&)> OpenUrlHook;
+    //! Replaces the query of the Shift keys (tests); an empty function asks the window system.
+    static inline std::function<bool()> ShiftKeyDownHook;
 
     //! The window's general-purpose integer tag: 0, or ClosingTag once a close was asked.
     int Tag = 0;
@@ -171,9 +177,24 @@ public:
     void FormCloseQuery(bool& canClose);
     void KabuNoButtonClick();
     void ChartLengDayClick();
+    void KabuSearchButtonClick();
+    void KabuCodeListDblClick();
+    void KabuCodeListColumnClick(int column);
+    void CopyCodeButtonClick();
 
-    // The chart chain after the quote: history, price chart, averages, signals, volume.
-    void RefreshChart(const std::string& key);
+    //! The chart chain after the quote: history, price chart, averages, signals, volume.
+    //! Returns the buy-signal pass's result (0 when the period step ran nothing).
+    int RefreshChart(const std::string& key);
+
+    //! Writes KabuQuote to the quote board.
+    void ShowKabuQuote();
+
+    // Working state of the chart chain.
+    TKabuQuote KabuQuote;
+    TChartBars ChartBars{};
+    std::string ChartCode;
+    TBuySignalResult BuySignals; // BuyDate, BuyPrice, ... of the latest scan
+    bool ScreeningRunning = false;
 
     //! Shows the information box (caption "情報", one OK button) and waits for it.
     void ShowInformation(const QString& text);

@@ -1,0 +1,224 @@
+// The sector screening run and the commands on its result list.
+
+#include "app/main_form.h"
+
+#include "common/exact_format.h"
+#include "data/text_codec.h"
+#include "screener/kabu_list.h"
+#include "screener/screening.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+std::string Utf8Of(const QLabel* label)
+{
+    return label->text().toStdString();
+}
+
+Qt::Alignment ColumnAlignment(int column)
+{
+    if (column == 0)
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    if (column >= 17)
+        return Qt::AlignRight | Qt::AlignVCenter;
+    return Qt::AlignHCenter | Qt::AlignVCenter;
+}
+
+} // namespace
+
+void TMainForm::KabuSearchButtonClick()
+{
+    const auto hideProgress = [this] {
+        LabelKabuReadBar->hide();
+        KabuReadBar->hide();
+        LayoutClientArea();
+    };
+    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
+               [&] {
+                   const TKabuList list = ReadKabuList(Utf8ToCp932(KabuSearchBox->currentText().toStdString()));
+                   ChartLengWeek->setChecked(true);
+                   CodePanel->show();
+                   const bool shiftDown = ShiftKeyDownHook ? ShiftKeyDownHook()
+                                                           : QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+                   if (shiftDown)
+                       return;
+
+                   // From here on the progress display is hidden again on every way out.
+                   struct TProgressGuard
+                   {
+                       std::function<void()> Hide;
+                       bool& Running;
+                       ~TProgressGuard()
+                       {
+                           Running = false;
+                           Hide();
+                       }
+                   } progressGuard{hideProgress, ScreeningRunning};
+                   ScreeningRunning = true;
+                   const int count = static_cast<int>(list.Entries.size());
+                   KabuReadBar->show();
+                   LabelKabuReadBar->show();
+                   LayoutClientArea();
+                   KabuReadBar->setValue(0);
+                   KabuReadBar->setMaximum(std::max(count, 1));
+                   KabuCodeList->clear();
+                   int rowCount = 0;
+                   if (count == 0)
+                   {
+                       ShowInformation(QStringLiteral("該当銘柄がありませんでした。"));
+                       return;
+                   }
+                   if (list.Truncated)
+                       ShowInformation(QStringLiteral("銘柄一覧が%1件を超えています。先頭の%1件だけを検索します。")
+                                           .arg(MaxKabuListEntries));
+
+                   for (int i = 1; i <= count; ++i)
+                   {
+                       if (Tag == ClosingTag)
+                           break;
+                       const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(i - 1)];
+                       LabelKabuReadBar->setText(QString::fromStdString(ProgressText(i, count)));
+                       const std::int32_t code = ParseCodeText(entry.CodeText);
+                       KabuReadBar->setValue(i);
+                       if (!IsScreenableCode(code))
+                           break;
+                       const std::string key = ScreeningKey(code, entry.Suffix);
+                       if (!GetKabuKa(key))
+                           continue;
+                       const int signalResult = RefreshChart(key);
+
+                       THitLevel hitLevel = BuySignals.BuyDate.empty() ? THitLevel::None : THitLevel::Purchase;
+                       if (RSI30Check->isChecked())
+                       {
+                           const bool weekly = ChartLengWeek->isChecked();
+                           for (int k = MaxChartBars - 1; k >= 7; --k)
+                           {
+                               const TChartRec& bar = ChartBars[static_cast<std::size_t>(k)];
+                               if (bar.DateText.empty())
+                                   continue;
+                               const int shortRsi = weekly ? bar.RsiShortWeek : bar.RsiShortDay;
+                               const int longRsi = weekly ? bar.RsiLongWeek : bar.RsiLongDay;
+                               if (shortRsi <= 30 && longRsi <= 30)
+                               {
+                                   hitLevel = THitLevel::Rsi;
+                                   break;
+                               }
+                           }
+                       }
+                       if (hitLevel == THitLevel::None)
+                           continue;
+                       if (UnderKabuCheck->isChecked())
+                       {
+                           const std::int64_t unitPrice = static_cast<std::int64_t>(BoardNumber(Utf8Of(LabelTani))) *
+                                                          BoardNumber(Utf8Of(LabelKabuKa));
+                           if (unitPrice > 100000)
+                               continue;
+                       }
+                       if (HitPutCheck->isChecked() && signalResult == 0)
+                           continue;
+
+                       TRowInputs inputs;
+                       inputs.Board = {Utf8Of(LabelKabuNo), Utf8Of(LabelKabuKa), Utf8Of(Label1), Utf8Of(Label2),
+                                       Utf8Of(Label3),      Utf8Of(Label4),      Utf8Of(Label5), Utf8Of(LabelTani)};
+                       inputs.Suffix = entry.Suffix;
+                       inputs.HitLevel = hitLevel;
+                       inputs.SignalResult = signalResult;
+                       inputs.BackTest = BuySignals;
+                       const TResultRow cells = BuildResultRow(inputs);
+                       auto* item = new QTreeWidgetItem(KabuCodeList);
+                       for (int column = 0; column < ResultColumnCount; ++column)
+                       {
+                           item->setText(column, QString::fromStdString(cells[static_cast<std::size_t>(column)]));
+                           item->setTextAlignment(column, ColumnAlignment(column));
+                       }
+                       ++rowCount;
+                       // Scroll the new row into view, leaving no row selected.
+                       KabuCodeList->setCurrentItem(item);
+                       KabuCodeList->scrollToItem(item);
+                       KabuCodeList->clearSelection();
+                       if (CodePanel->isVisible())
+                           KabuCodeList->setFocus();
+                   }
+               });
+}
+
+void TMainForm::KabuCodeListDblClick()
+{
+    QTreeWidgetItem* first = nullptr;
+    for (int i = 0; i < KabuCodeList->topLevelItemCount() && !first; ++i)
+        if (KabuCodeList->topLevelItem(i)->isSelected())
+            first = KabuCodeList->topLevelItem(i);
+    // Opening a row in the middle of a run would refill the tables the run is about to read
+    // for its current stock, and list that stock with another stock's back-test.
+    if (!first || ScreeningRunning)
+        return;
+    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek}, [&] {
+        CodePanel->hide();
+        const std::optional<std::string_view> suffix = KeySuffixOfMarketName(first->text(1).toStdString());
+        // A row without a known market has no key; it opens nothing rather than asking
+        // the service for an empty code.
+        if (!suffix)
+            return;
+        const std::string key = first->text(0).left(4).toStdString() + std::string(*suffix);
+        if (GetKabuKa(key))
+            RefreshChart(key);
+    });
+}
+
+void TMainForm::KabuCodeListColumnClick(int column)
+{
+    // Rows are compared as text by the user's locale; the direction flips after every sort,
+    // whichever column was clicked.
+    std::vector<QTreeWidgetItem*> rows;
+    std::vector<QTreeWidgetItem*> selected;
+    while (KabuCodeList->topLevelItemCount() > 0)
+    {
+        QTreeWidgetItem* row = KabuCodeList->topLevelItem(0);
+        if (row->isSelected())
+            selected.push_back(row);
+        rows.push_back(KabuCodeList->takeTopLevelItem(0));
+    }
+    const int direction = KabuCodeListTag;
+    std::stable_sort(rows.begin(), rows.end(), [column, direction](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return QString::localeAwareCompare(a->text(column), b->text(column)) * direction < 0;
+    });
+    for (QTreeWidgetItem* row : rows)
+        KabuCodeList->addTopLevelItem(row);
+    for (QTreeWidgetItem* row : selected)
+        row->setSelected(true);
+    KabuCodeListTag = -KabuCodeListTag;
+}
+
+void TMainForm::CopyCodeButtonClick()
+{
+    QString text;
+    for (int i = 0; i < KabuCodeList->topLevelItemCount(); ++i)
+    {
+        const QTreeWidgetItem* row = KabuCodeList->topLevelItem(i);
+        if (!row->isSelected())
+            continue;
+        text += row->text(0);
+        for (int column = 1; column < ResultColumnCount; ++column)
+        {
+            QString cell = row->text(column);
+            cell.remove(QLatin1Char(','));
+            text += QLatin1Char(',') + cell;
+        }
+        text += QStringLiteral("\r\n");
+    }
+    QGuiApplication::clipboard()->setText(text);
+}

@@ -1,0 +1,325 @@
+#include "app/main_form.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+namespace {
+
+// Shift_JIS pieces of the list file.
+const std::string Tosho1 = "\x93\x8c\x8f\xd8\x82\x50\x95\x94";  // 東証１部
+const std::string Jasdaq = "JASDAQ";
+const std::string Mothers = "\x83\x7d\x83\x55\x81\x5b\x83\x59"; // マザーズ
+const std::string Machinery = "\x8b\x40\x8a\x42";               // 機械
+const std::string Other = "\x8d\x7a\x8b\xc6";                   // 鉱業
+
+// What the fake service knows of one stock: its board and the back-test its chart gives.
+struct FakeStock
+{
+    QString Name;
+    QString Price;
+    TBuySignalResult BackTest;
+    int SignalResult = 0;
+};
+
+// A form whose passes read a table instead of the network, so the run's own logic is tested.
+class ScreeningForm : public TMainForm
+{
+public:
+    std::map<std::string, FakeStock> Stocks;
+    std::vector<std::string> Looked;
+    std::string ThrowFor;
+    bool CloseDuringFirst = false;
+
+protected:
+    bool GetKabuKa(const std::string& key) override
+    {
+        Looked.push_back(key);
+        if (CloseDuringFirst && Looked.size() == 1)
+            close();
+        const auto found = Stocks.find(key);
+        if (found == Stocks.end())
+            return false;
+        LabelKabuNo->setText(found->second.Name);
+        LabelKabuKa->setText(found->second.Price);
+        Label1->setText(QStringLiteral("   12(1.23%)"));
+        Label2->setText(QStringLiteral("  1,000"));
+        Label3->setText(QStringLiteral("  1,100"));
+        Label4->setText(QStringLiteral("    990"));
+        Label5->setText(QStringLiteral(" 1,234,500"));
+        LabelTani->setText(QStringLiteral("         1"));
+        return true;
+    }
+    void GetChartData(const std::string& key) override
+    {
+        if (key == ThrowFor)
+            throw std::runtime_error("history figure does not convert");
+        Current = key;
+    }
+    int FindBuySignals(bool) override
+    {
+        BuySignals = Stocks[Current].BackTest;
+        return Stocks[Current].SignalResult;
+    }
+
+private:
+    std::string Current;
+};
+
+TBuySignalResult Purchase(int price, const char* date)
+{
+    TBuySignalResult result;
+    result.BuyPrice = price;
+    result.BuyDate = date;
+    result.SignalKind = 1;
+    result.LowAfterBuy = price;
+    return result;
+}
+
+class ScreeningTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Folder = std::filesystem::temp_directory_path() /
+                 ("orvanta_screening_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::create_directories(Folder);
+        Previous = std::filesystem::current_path();
+        std::filesystem::current_path(Folder);
+        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
+        TMainForm::ShiftKeyDownHook = [this] { return Shift; };
+    }
+    void TearDown() override
+    {
+        TMainForm::MessageBoxHook = nullptr;
+        TMainForm::ShiftKeyDownHook = nullptr;
+        std::filesystem::current_path(Previous);
+    }
+    void WriteList(const std::string& lines)
+    {
+        std::ofstream(Folder / "KabuList.dat", std::ios::binary) << lines;
+    }
+    static std::string Line(const std::string& code, const std::string& market, const std::string& sector)
+    {
+        return code + ",x," + market + "," + sector + "\r\n";
+    }
+    void Start(ScreeningForm& form, int sector)
+    {
+        form.show();
+        form.KabukaSearchWin->trigger();
+        form.KabuSearchBox->setCurrentIndex(sector);
+        form.KabuSearchButton->click();
+    }
+    static std::vector<bool> Inputs(const TMainForm& form)
+    {
+        std::vector<bool> states;
+        for (QWidget* control : std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox,
+                                                                form.ChartLengDay, form.ChartLengWeek,
+                                                                form.KabuSearchBox, form.KabuSearchButton})
+            states.push_back(control->isEnabled());
+        return states;
+    }
+
+    std::filesystem::path Folder;
+    std::filesystem::path Previous;
+    std::vector<TMessageBoxRequest> Shown;
+    bool Shift = false;
+};
+
+constexpr int MachinerySector = 15;
+
+TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
+{
+    WriteList(";list\r\n" + Line("6301", Tosho1, Machinery) + Line("1605", Tosho1, Other) + Line("6302", Jasdaq, Machinery) +
+              Line("6303", Tosho1, Machinery) + Line("6304", Mothers, Machinery));
+    ScreeningForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.ChartLengDay->setChecked(true); // the input bar is hidden: the period switch does nothing
+    form.Stocks["6301.t"] = {QStringLiteral("6301 コマツ"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    form.Stocks["6302.q"] = {QStringLiteral("6302 無信号"), QStringLiteral("    500"), TBuySignalResult{}, 0};
+    form.Stocks["6304  "] = {QStringLiteral("6304 新興"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 700};
+    Start(form, MachinerySector);
+
+    EXPECT_EQ(form.Looked, (std::vector<std::string>{"6301.t", "6302.q", "6303.t", "6304  "}));
+    EXPECT_TRUE(form.ChartLengWeek->isChecked()) << "a run always works on weekly charts";
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 2);
+    const QTreeWidgetItem* first = form.KabuCodeList->topLevelItem(0);
+    EXPECT_EQ(first->text(0), QStringLiteral("6301 コマツ"));
+    EXPECT_EQ(first->text(1), QStringLiteral("東証"));
+    EXPECT_EQ(first->text(2), QStringLiteral("  3,000円"));
+    EXPECT_EQ(first->text(10), QStringLiteral("   2900円"));
+    EXPECT_EQ(first->text(14), QStringLiteral("103%"));
+    EXPECT_EQ(first->text(16), QStringLiteral("継続保有"));
+    EXPECT_EQ(form.KabuCodeList->topLevelItem(1)->text(1), QStringLiteral("マザーズ"));
+    EXPECT_EQ(form.KabuCodeList->topLevelItem(1)->text(9), QStringLiteral("上昇"));
+    EXPECT_TRUE(form.KabuCodeList->selectedItems().isEmpty());
+    EXPECT_EQ(form.LabelKabuReadBar->text(), QStringLiteral("100% [   4/   4]"));
+    EXPECT_FALSE(form.KabuReadBar->isVisible());
+    EXPECT_FALSE(form.LabelKabuReadBar->isVisible());
+    EXPECT_TRUE(form.CodePanel->isVisible());
+    EXPECT_TRUE(Shown.empty());
+    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+}
+
+TEST_F(ScreeningTest, ConditionsFilterTheRows)
+{
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery) + Line("6303", Tosho1, Machinery));
+    ScreeningForm form;
+    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("100,000"), Purchase(90000, "2026/10/05"), 0};
+    form.Stocks["6302.t"] = {QStringLiteral("6302 B"), QStringLiteral("100,001"), Purchase(90000, "2026/10/05"), 90000};
+    form.Stocks["6303.t"] = {QStringLiteral("6303 C"), QStringLiteral("  5,000"), Purchase(4000, "2026/11/30"), 4000};
+
+    form.UnderKabuCheck->setChecked(true);
+    Start(form, MachinerySector);
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 2) << "100,000 yen a unit passes, 100,001 does not";
+    EXPECT_EQ(form.KabuCodeList->topLevelItem(0)->text(0), QStringLiteral("6301 A"));
+
+    form.UnderKabuCheck->setChecked(false);
+    form.HitPutCheck->setChecked(true);
+    form.KabuSearchButton->click();
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 2) << "only signals on the newest period";
+    EXPECT_EQ(form.KabuCodeList->topLevelItem(0)->text(0), QStringLiteral("6302 B"));
+}
+
+TEST_F(ScreeningTest, EmptySectorRangeStopAndShiftSkip)
+{
+    WriteList(Line("6301", Tosho1, Machinery) + Line("99999", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
+    ScreeningForm form;
+    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    form.Stocks["6302.t"] = form.Stocks["6301.t"];
+    Start(form, MachinerySector);
+    EXPECT_EQ(form.Looked, std::vector<std::string>{"6301.t"}) << "99999 ends the run";
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
+
+    Shift = true;
+    form.KabuSearchButton->click();
+    EXPECT_EQ(form.Looked.size(), 1u) << "Shift screens nothing";
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1) << "and keeps the rows";
+    Shift = false;
+
+    form.KabuSearchBox->setCurrentIndex(2);
+    form.KabuSearchButton->click();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, QStringLiteral("該当銘柄がありませんでした。"));
+    EXPECT_EQ(Shown[0].Caption, QStringLiteral("情報"));
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 0);
+    EXPECT_FALSE(form.KabuReadBar->isVisible());
+    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+}
+
+TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
+{
+    const QString dataError =
+        QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。");
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", "?", Machinery) + Line("6303", Tosho1, Machinery));
+    ScreeningForm form;
+    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    form.Stocks["6303.t"] = form.Stocks["6301.t"];
+    Start(form, MachinerySector);
+    EXPECT_EQ(form.Looked, std::vector<std::string>{"6301.t"}) << "an empty entry ends the run";
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, dataError);
+    EXPECT_FALSE(form.KabuReadBar->isVisible());
+    EXPECT_FALSE(form.LabelKabuReadBar->isVisible());
+    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+
+    Shown.clear();
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6303", Tosho1, Machinery));
+    form.ThrowFor = "6303.t";
+    form.KabuSearchButton->click();
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, dataError);
+
+    Shown.clear();
+    std::filesystem::remove(Folder / "KabuList.dat");
+    form.KabuSearchButton->click();
+    ASSERT_EQ(Shown.size(), 1u) << "a missing list file";
+    EXPECT_EQ(Shown[0].Text, dataError);
+    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+}
+
+TEST_F(ScreeningTest, ClosingTheWindowStopsBeforeTheNextStock)
+{
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
+    ScreeningForm form;
+    form.CloseDuringFirst = true;
+    Start(form, MachinerySector);
+    EXPECT_EQ(form.Looked, std::vector<std::string>{"6301.t"});
+    EXPECT_EQ(form.Tag, ClosingTag);
+}
+
+TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
+{
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Jasdaq, Machinery) + Line("6304", Mothers, Machinery));
+    ScreeningForm form;
+    form.Stocks["6301.t"] = {QStringLiteral("6301 A,B"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    form.Stocks["6302.q"] = {QStringLiteral("6302 C"), QStringLiteral("  1,500"), Purchase(1400, "2026/10/12"), 0};
+    form.Stocks["6304  "] = {QStringLiteral("6304 D"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 0};
+    Start(form, MachinerySector);
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 3);
+    const auto order = [&](int column) {
+        QStringList texts;
+        for (int i = 0; i < form.KabuCodeList->topLevelItemCount(); ++i)
+            texts << form.KabuCodeList->topLevelItem(i)->text(column);
+        return texts;
+    };
+
+    form.KabuCodeListColumnClick(2);
+    EXPECT_EQ(order(2), (QStringList{QStringLiteral("    800円"), QStringLiteral("  1,500円"), QStringLiteral("  3,000円")}))
+        << "text order: the blanks of the narrower amount come first";
+    EXPECT_EQ(form.KabuCodeListTag, -1);
+    form.KabuCodeListColumnClick(0);
+    EXPECT_EQ(order(0), (QStringList{QStringLiteral("6304 D"), QStringLiteral("6302 C"), QStringLiteral("6301 A,B")}))
+        << "the second sort, on any column, is descending";
+    form.KabuCodeListColumnClick(0);
+    EXPECT_EQ(order(0).first(), QStringLiteral("6301 A,B"));
+
+    form.KabuCodeList->topLevelItem(0)->setSelected(true);
+    form.KabuCodeList->topLevelItem(2)->setSelected(true);
+    form.CopyCodeButton->click();
+    const QString copied = QGuiApplication::clipboard()->text();
+    const QStringList lines = copied.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[2].isEmpty()) << "every line ends with CR LF";
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("6301 A,B,東証,  3000円,")));
+    EXPECT_EQ(lines[0].count(QLatin1Char(',')), 21) << "21 fields plus the comma kept in the caption";
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("6304 D,マザーズ,    800円,")));
+
+    form.KabuCodeList->clearSelection();
+    form.CopyCodeButton->click();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
+
+    form.Looked.clear();
+    form.KabuCodeListDblClick();
+    EXPECT_TRUE(form.Looked.empty()) << "no row selected, nothing opened";
+    form.KabuCodeList->topLevelItem(2)->setSelected(true);
+    form.KabuCodeList->topLevelItem(1)->setSelected(true);
+    form.KabuCodeListDblClick();
+    EXPECT_EQ(form.Looked, std::vector<std::string>{"6302.q"}) << "the first selected row, JASDAQ as .q";
+    EXPECT_FALSE(form.CodePanel->isVisible());
+    form.KabuCodeList->clearSelection();
+    form.KabuCodeList->topLevelItem(2)->setSelected(true);
+    form.KabuCodeListDblClick();
+    EXPECT_EQ(form.Looked.back(), "6304  ") << "a マザーズ row opens with the blank suffix";
+}
+
+} // namespace
