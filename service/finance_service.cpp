@@ -1,0 +1,127 @@
+#include "finance_service.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr const char* PageType = "text/html; charset=EUC-JP";
+constexpr const char* ServerName = "orvanta-service";
+
+void Answer(httplib::Response& res, const TReply& reply)
+{
+    res.status = reply.Status;
+    res.set_content(reply.Body, PageType);
+    res.set_header("Server", ServerName);
+}
+
+} // namespace
+
+TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> today,
+                                 std::function<void(const std::string&)> log)
+    : Market_(market)
+    , Today_(std::move(today))
+    , Log_(std::move(log))
+    , Server_(std::make_unique<httplib::Server>())
+{
+    httplib::Server& server = *Server_;
+    server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
+        Answer(res, QuoteReply(Market_, req.params, Today_()));
+    });
+    server.Get("/MnStock/slast.html", [this](const httplib::Request& req, httplib::Response& res) {
+        Answer(res, HistoryReply(Market_, req.params, Today_()));
+    });
+    // Unknown paths and errors the library answers itself (414, 400 of a broken request line)
+    // still get a small page, never an empty body.
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty()) {
+            res.set_content(BadRequestPage(res.status == 404 ? "no such page" : "request refused"), PageType);
+            res.set_header("Server", ServerName);
+        }
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+        std::string what = "internal error";
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            what += std::string(": ") + e.what();
+        } catch (...) {
+        }
+        res.status = 500;
+        res.set_content(BadRequestPage("internal error"), PageType);
+        std::fprintf(stderr, "orvanta-service: %s\n", what.c_str());
+    });
+    server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        const std::string line = RequestLogLine(req.remote_addr, req.method, req.target, res.status, res.body.size());
+        if (Log_)
+            Log_(line);
+        else
+            std::fprintf(stderr, "%s\n", line.c_str());
+    });
+    server.set_read_timeout(5, 0);
+    server.set_write_timeout(5, 0);
+}
+
+TFinanceService::~TFinanceService()
+{
+    Stop();
+}
+
+bool TFinanceService::Bind(int port)
+{
+    return Server_->bind_to_port(ServiceHost, port);
+}
+
+int TFinanceService::BindAnyPort()
+{
+    return Server_->bind_to_any_port(ServiceHost);
+}
+
+void TFinanceService::Serve()
+{
+    Server_->listen_after_bind();
+}
+
+void TFinanceService::Stop()
+{
+    Server_->stop();
+}
+
+bool TFinanceService::IsRunning() const
+{
+    return Server_->is_running();
+}
+
+bool ServiceAnswers(int port)
+{
+    httplib::Client client(ServiceHost, port);
+    client.set_connection_timeout(2, 0);
+    client.set_read_timeout(5, 0);
+    const httplib::Result result = client.Get("/MnStock?qt=0000&sv=MN&pg=mn_schart.html");
+    return result && result->get_header_value("Server") == ServerName;
+}
+
+std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target,
+                           int status, std::size_t bytes)
+{
+    // A client's bytes go into the log cut short and without control characters, so one
+    // request stays one line.
+    constexpr std::size_t MaxTarget = 300;
+    std::string shown = target.substr(0, MaxTarget);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    if (target.size() > MaxTarget)
+        shown += "...(" + std::to_string(target.size()) + " bytes)";
+
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
+    return std::string(stamp) + ' ' + remote + ' ' + method + ' ' + shown + ' ' + std::to_string(status) + ' '
+           + std::to_string(bytes);
+}

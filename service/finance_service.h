@@ -1,0 +1,52 @@
+#pragma once
+
+#include "calendar.h"
+#include "market.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+// The HTTP side of orvanta-service: loopback only, the two page routes, one log line per request.
+
+constexpr int DefaultServicePort = 18650;
+constexpr const char* ServiceHost = "127.0.0.1";
+
+class TFinanceService
+{
+public:
+    //! `today` gives the date synthetic histories end at; `log` gets one line per request.
+    TFinanceService(const TMarket& market, std::function<TDate()> today = LocalToday,
+                    std::function<void(const std::string&)> log = {});
+    ~TFinanceService();
+    TFinanceService(const TFinanceService&) = delete;
+    TFinanceService& operator=(const TFinanceService&) = delete;
+
+    //! Binds 127.0.0.1:port; false when the port is taken.
+    bool Bind(int port);
+    //! Binds a free port of 127.0.0.1 and returns it, or -1.
+    int BindAnyPort();
+    //! Serves until Stop(); call after a successful bind.
+    void Serve();
+    //! Makes Serve() return; safe from any thread, but only once Serve() is running.
+    void Stop();
+    //! True while Serve() accepts connections.
+    bool IsRunning() const;
+
+private:
+    const TMarket& Market_;
+    std::function<TDate()> Today_;
+    std::function<void(const std::string&)> Log_;
+    std::unique_ptr<httplib::Server> Server_;
+};
+
+//! True when an orvanta-service answers on 127.0.0.1:port.
+bool ServiceAnswers(int port);
+
+//! The log line of one request: time, client, method, target (cut and cleaned), status, bytes.
+std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target,
+                           int status, std::size_t bytes);

@@ -1,0 +1,118 @@
+// orvanta-service: the bundled stand-in for the finance web service, on loopback.
+
+#include "finance_service.h"
+#include "market.h"
+#include "price_import.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr const char* Usage =
+    "usage: orvanta-service [--port N] [--data DIR] [--check]\n"
+    "       orvanta-service [--data DIR] --import FOLDER\n"
+    "       orvanta-service [--data DIR] --make-list\n"
+    "Serves the quote and history pages of the stocks in DIR (default: the sample market)\n"
+    "on 127.0.0.1:N (default 18650).\n"
+    "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
+    "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
+    "  --make-list    write DIR/KabuList.dat from DIR/stocks.csv\n";
+
+bool ReadPort(const char* text, int& port)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 1 || value > 65535)
+        return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
+int Serve(const std::filesystem::path& dataDir, int port)
+{
+    std::vector<std::string> warnings;
+    const TMarket market = TMarket::Load(dataDir, warnings);
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "orvanta-service: %s\n", warning.c_str());
+
+    // SIGINT and SIGTERM are taken by one thread that stops the server, because stopping
+    // it from a signal handler is not async-signal-safe. Block them before threads start.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    TFinanceService service(market);
+    if (!service.Bind(port)) {
+        std::fprintf(stderr, "orvanta-service: cannot listen on %s:%d (port in use?)\n", ServiceHost, port);
+        return 1;
+    }
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        service.Stop();
+    });
+    std::fprintf(stderr, "orvanta-service: %zu stocks (%s), http://%s:%d\n", market.Stocks().size(),
+                 dataDir.string().c_str(), ServiceHost, port);
+    service.Serve();
+    // Serve() also returns when listening fails; wake the stopper so it can be joined.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    std::fprintf(stderr, "orvanta-service: stopped\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int port = DefaultServicePort;
+    std::filesystem::path dataDir = ORVANTA_SERVICE_DATA;
+    std::filesystem::path importFrom;
+    bool check = false;
+    bool makeList = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--port" && hasValue && ReadPort(argv[i + 1], port)) {
+            ++i;
+        } else if (arg == "--data" && hasValue) {
+            dataDir = argv[++i];
+        } else if (arg == "--import" && hasValue) {
+            importFrom = argv[++i];
+        } else if (arg == "--check") {
+            check = true;
+        } else if (arg == "--make-list") {
+            makeList = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "orvanta-service: bad argument \"%s\"\n%s", arg.c_str(), Usage);
+            return 2;
+        }
+    }
+
+    try {
+        if (check)
+            return ServiceAnswers(port) ? 0 : 1;
+        if (makeList) {
+            MakeKabuList(dataDir);
+            return 0;
+        }
+        if (!importFrom.empty())
+            return ImportPriceFolder(importFrom, dataDir, std::cout) == 0 ? 0 : 1;
+        return Serve(dataDir, port);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,217 @@
+#include "market.h"
+
+#include "page_writer.h"
+#include "text_convert.h"
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool IsDigits(std::string_view text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+class TBadRequest : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+//! The one value of a query key; a missing or repeated key is a bad request.
+const std::string& One(const TQueryParams& params, const char* name)
+{
+    const auto [first, last] = params.equal_range(name);
+    if (first == last)
+        throw TBadRequest(std::string("missing ") + name);
+    if (std::next(first) != last)
+        throw TBadRequest(std::string("repeated ") + name);
+    return first->second;
+}
+
+void Expect(const TQueryParams& params, const char* name, std::string_view value)
+{
+    if (One(params, name) != value)
+        throw TBadRequest(std::string("unexpected ") + name);
+}
+
+//! The code of a stock key "1234", "1234.t" or "12345.q"; a key of any other form is a bad request.
+//! Nothing when the form is right but the suffix names no market.
+std::optional<std::string> CodeOfKey(std::string_view key)
+{
+    const std::size_t dot = key.find('.');
+    const std::string_view code = key.substr(0, dot);
+    if (!IsDigits(code) || (code.size() != 4 && code.size() != 5))
+        throw TBadRequest("malformed qt");
+    if (dot == std::string_view::npos)
+        return std::string(code);
+    const std::string_view suffix = key.substr(dot);
+    if (suffix.size() != 2 || suffix[1] < 'a' || suffix[1] > 'z')
+        throw TBadRequest("malformed qt");
+    for (const TMarketName& market : MarketNames())
+        if (market.Suffix == suffix)
+            return std::string(code);
+    return std::nullopt;
+}
+
+TDate DateOf(const TQueryParams& params, const char* year, const char* month, const char* day)
+{
+    const std::string& y = One(params, year);
+    const std::string& m = One(params, month);
+    const std::string& d = One(params, day);
+    if (y.size() != 4 || !IsDigits(y) || m.size() > 2 || !IsDigits(m) || d.size() > 2 || !IsDigits(d))
+        throw TBadRequest("malformed date");
+    const TDate date{std::stoi(y), std::stoi(m), std::stoi(d)};
+    if (!IsValidDate(date.Year, date.Month, date.Day))
+        throw TBadRequest("no such date");
+    return date;
+}
+
+TReply BadRequest(const TBadRequest& error)
+{
+    return {400, BadRequestPage(error.what())};
+}
+
+} // namespace
+
+TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> csvBars)
+    : Stocks_(std::move(stocks))
+    , CsvBars_(std::move(csvBars))
+{
+}
+
+TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings)
+{
+    const std::filesystem::path masterPath = dataDir / "stocks.csv";
+    std::vector<TStock> stocks;
+    try {
+        stocks = ParseStockMaster(ReadFile(masterPath));
+    } catch (const TMasterError& error) {
+        throw std::runtime_error(masterPath.string() + ": " + error.what());
+    }
+
+    std::map<std::string, TPriceBars> csvBars;
+    const std::filesystem::path prices = dataDir / "prices";
+    std::error_code ignored;
+    if (std::filesystem::is_directory(prices, ignored)) {
+        for (const auto& entry : std::filesystem::directory_iterator(prices)) {
+            if (entry.path().extension() != ".csv")
+                continue;
+            const std::string code = entry.path().stem().string();
+            const bool known = std::any_of(stocks.begin(), stocks.end(),
+                                           [&](const TStock& stock) { return stock.Code == code; });
+            if (!known) {
+                warnings.push_back(entry.path().string() + ": no stock " + code + " in the master; ignored");
+                continue;
+            }
+            try {
+                csvBars[code] = ParsePriceCsv(ReadFile(entry.path()));
+            } catch (const std::exception& error) {
+                warnings.push_back(entry.path().string() + ": " + error.what() + "; synthetic prices served");
+            }
+        }
+    }
+    return TMarket(std::move(stocks), std::move(csvBars));
+}
+
+const TStock* TMarket::Find(std::string_view code) const
+{
+    const auto found = std::find_if(Stocks_.begin(), Stocks_.end(),
+                                    [&](const TStock& stock) { return stock.Code == code; });
+    return found == Stocks_.end() ? nullptr : &*found;
+}
+
+TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate today) const
+{
+    const auto csv = CsvBars_.find(stock.Code);
+    if (csv != CsvBars_.end()) {
+        TPriceBars days;
+        for (const TPriceBar& day : csv->second)
+            if (day.Date >= first && day.Date <= last)
+                days.push_back(day);
+        return days;
+    }
+    const TDate end = std::min(last, today);
+    if (end < first)
+        return {};
+    return SyntheticBars(std::stoi(stock.Code), first, end);
+}
+
+TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
+{
+    const auto csv = CsvBars_.find(stock.Code);
+    if (csv != CsvBars_.end())
+        return csv->second;
+    return SyntheticBars(std::stoi(stock.Code), AddDays(today, -21), today);
+}
+
+TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last,
+                       TDate today)
+{
+    // The range is honoured day by day: a week cut by the start date holds only its days in range.
+    const TPriceBars traded = TradedBarsInRange(market.Days(stock, first, last, today), first, last);
+    return weekly ? WeeklyBars(traded) : traded;
+}
+
+TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today)
+{
+    try {
+        Expect(params, "sv", "MN");
+        Expect(params, "pg", "mn_schart.html");
+        const std::string& key = One(params, "qt");
+        const std::optional<std::string> code = CodeOfKey(key);
+        const TStock* stock = code ? market.Find(*code) : nullptr;
+        if (!stock)
+            return {200, NotFoundPage(key)};
+        const TPriceBars days = market.QuoteDays(*stock, today);
+        return {200, QuotePage(*stock, key, QuoteFiguresOf(days), days)};
+    } catch (const TBadRequest& error) {
+        return BadRequest(error);
+    }
+}
+
+TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate today)
+{
+    try {
+        Expect(params, "sv", "MN");
+        const std::string& key = One(params, "qt");
+        const TDate first = DateOf(params, "sy", "sm", "sd");
+        const TDate last = DateOf(params, "ey", "em", "ed");
+        const std::string& period = One(params, "k");
+        if (period != "w" && period != "d")
+            throw TBadRequest("k must be w or d");
+        if (last < first)
+            throw TBadRequest("the end date is before the start date");
+        const std::optional<std::string> code = CodeOfKey(key);
+        const TStock* stock = code ? market.Find(*code) : nullptr;
+        if (!stock)
+            return {200, NotFoundPage(key)};
+        const bool weekly = period == "w";
+        return {200, HistoryPage(*stock, key, HistoryBars(market, *stock, weekly, first, last, today), weekly,
+                                 first, last)};
+    } catch (const TBadRequest& error) {
+        return BadRequest(error);
+    }
+}
+
+std::string BadRequestPage(std::string_view reason)
+{
+    return "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">\n<html><head>"
+           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
+           "<title>400 Bad Request</title></head>\n<body><h1>Bad Request</h1>\n<p>"
+           + std::string(reason) + "</p>\n</body></html>\n";
+}

@@ -1,0 +1,124 @@
+#include "price_import.h"
+
+#include "price_history.h"
+#include "stock_master.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<TStock> ReadMaster(const std::filesystem::path& path)
+{
+    try {
+        return ParseStockMaster(ReadFile(path));
+    } catch (const TMasterError& error) {
+        throw std::runtime_error(path.string() + ": " + error.what());
+    }
+}
+
+//! The master file again: its leading comment lines, then one line per stock.
+std::string MasterText(const std::string& oldText, const std::vector<TStock>& stocks)
+{
+    std::string text;
+    std::istringstream lines(oldText);
+    std::string line;
+    while (std::getline(lines, line) && !line.empty() && line.front() == '#')
+        text += line + '\n';
+    for (const TStock& stock : stocks)
+        text += StockMasterLine(stock) + '\n';
+    return text;
+}
+
+} // namespace
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::filesystem::path temp = path;
+    temp += ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out)
+            throw std::runtime_error("cannot write " + temp.string());
+    }
+    std::filesystem::rename(temp, path);
+}
+
+void MakeKabuList(const std::filesystem::path& dataDir)
+{
+    WriteFileAtomically(dataDir / "KabuList.dat", KabuListBytes(ReadMaster(dataDir / "stocks.csv")));
+}
+
+int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::path& dataDir,
+                      std::ostream& report)
+{
+    const std::filesystem::path masterPath = dataDir / "stocks.csv";
+    const std::string masterText = ReadFile(masterPath);
+    std::vector<TStock> stocks = ReadMaster(masterPath);
+
+    int refused = 0;
+    const std::filesystem::path extra = from / "stocks.csv";
+    if (std::filesystem::exists(extra)) {
+        try {
+            for (TStock& stock : ParseStockMaster(ReadFile(extra))) {
+                const auto known = std::find_if(stocks.begin(), stocks.end(),
+                                                [&](const TStock& s) { return s.Code == stock.Code; });
+                report << stock.Code << ": " << (known == stocks.end() ? "added to" : "updated in")
+                       << " the stock master\n";
+                if (known == stocks.end())
+                    stocks.push_back(std::move(stock));
+                else
+                    *known = std::move(stock);
+            }
+            WriteFileAtomically(masterPath, MasterText(masterText, stocks));
+        } catch (const std::exception& error) {
+            report << extra.string() << ": " << error.what() << "; no stock added\n";
+            ++refused;
+        }
+    }
+
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(from))
+        if (entry.is_regular_file() && entry.path().extension() == ".csv" && entry.path().filename() != "stocks.csv")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+
+    std::filesystem::create_directories(dataDir / "prices");
+    for (const std::filesystem::path& file : files) {
+        const std::string stem = file.stem().string();
+        const std::string code = stem.substr(0, stem.find('.'));
+        const auto stock = std::find_if(stocks.begin(), stocks.end(), [&](const TStock& s) { return s.Code == code; });
+        if (stock == stocks.end()) {
+            report << file.string() << ": no stock " << code
+                   << " in the master; add its line (code,name,market,sector) to a stocks.csv in the folder\n";
+            ++refused;
+            continue;
+        }
+        try {
+            const TPriceBars bars = ParsePriceCsv(ReadFile(file));
+            WriteFileAtomically(dataDir / "prices" / (code + ".csv"), PriceCsvText(bars));
+            report << code << ": " << bars.size() << " days, " << FormatDate(bars.front().Date) << " to "
+                   << FormatDate(bars.back().Date) << '\n';
+        } catch (const std::exception& error) {
+            report << file.string() << ": " << error.what() << "; not imported\n";
+            ++refused;
+        }
+    }
+    WriteFileAtomically(dataDir / "KabuList.dat", KabuListBytes(stocks));
+    return refused;
+}

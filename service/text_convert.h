@@ -1,0 +1,22 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+//! Text the service cannot write in the page or list encoding.
+class TConvertError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+//! UTF-8 to EUC-JP, the encoding of the pages. Throws TConvertError on a character EUC-JP lacks.
+std::string Utf8ToEucJp(std::string_view text);
+
+//! UTF-8 to Shift_JIS (code page 932), the encoding of KabuList.dat. Throws TConvertError.
+std::string Utf8ToShiftJis(std::string_view text);
+
+//! True when the EUC-JP text holds only ASCII and two-byte JIS X 0208 characters, the only
+//! ones the program's title conversion turns into Shift_JIS (no half-width kana, no JIS X 0212).
+bool IsPlainEucJp(std::string_view euc);

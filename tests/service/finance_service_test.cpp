@@ -1,0 +1,260 @@
+#include "finance_service.h"
+
+#include "page_writer.h"
+#include "price_import.h"
+#include "service_test_support.h"
+#include "text_convert.h"
+
+#include "data/history_page.h"
+#include "data/quote_page.h"
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+
+namespace {
+
+constexpr std::string_view NotFoundEuc =
+    "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
+
+std::string QuotePath(const std::string& key)
+{
+    return "/MnStock?qt=" + key + "&sv=MN&pg=mn_schart.html";
+}
+
+std::string HistoryPath(const std::string& key, TDate first, TDate last, char period)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "/MnStock/slast.html?sv=MN&qt=%s&sy=%04d&sm=%02d&sd=%02d&ey=%04d&em=%02d&ed=%02d&k=%c",
+                  key.c_str(), first.Year, first.Month, first.Day, last.Year, last.Month, last.Day, period);
+    return text;
+}
+
+struct TPage
+{
+    int Status = 0;
+    std::string Body;
+};
+
+TPage Fetch(int port, const std::string& path)
+{
+    httplib::Client client(ServiceHost, port);
+    client.set_connection_timeout(5, 0);
+    client.set_read_timeout(10, 0);
+    const httplib::Result result = client.Get(path);
+    if (!result)
+        return {};
+    return {result->status, result->body};
+}
+
+const TDate Today{2026, 12, 4};
+
+} // namespace
+
+TEST(FinanceService, AnswersBadRequestsWithoutFalling)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    ASSERT_GT(running.Port, 0);
+    const std::string range = "&sy=2026&sm=01&sd=05&ey=2026&em=12&ed=04";
+    struct Row
+    {
+        const char* name;
+        std::string path;
+        int status;
+    };
+    const Row rows[] = {
+        {"unknown stock", QuotePath("1234.t"), 200},
+        {"unknown market suffix", QuotePath("7203.z"), 200},
+        {"unknown stock's history", "/MnStock/slast.html?sv=MN&qt=1234" + range + "&k=w", 200},
+        {"missing qt", "/MnStock?sv=MN&pg=mn_schart.html", 400},
+        {"missing sv", "/MnStock?qt=7203.t&pg=mn_schart.html", 400},
+        {"other page", "/MnStock?qt=7203.t&sv=MN&pg=other.html", 400},
+        {"letters in the code", QuotePath("72O3.t"), 400},
+        {"six digits", QuotePath("720300"), 400},
+        {"two-letter suffix", QuotePath("7203.tt"), 400},
+        {"repeated qt", QuotePath("7203.t") + "&qt=6758.t", 400},
+        {"bytes beyond ASCII", QuotePath("%ff%fe%00"), 400},
+        {"missing end day", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=01&sd=05&ey=2026&em=12&k=w", 400},
+        {"month 13", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=13&sd=05&ey=2026&em=12&ed=04&k=w", 400},
+        {"February 30", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=02&sd=30&ey=2026&em=12&ed=04&k=w", 400},
+        {"five-digit year", "/MnStock/slast.html?sv=MN&qt=7203&sy=20266&sm=01&sd=05&ey=2026&em=12&ed=04&k=w", 400},
+        {"year 0000", "/MnStock/slast.html?sv=MN&qt=7203&sy=0000&sm=01&sd=05&ey=2026&em=12&ed=04&k=w", 400},
+        {"negative day", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=01&sd=-5&ey=2026&em=12&ed=04&k=w", 400},
+        {"end before start", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=12&sd=05&ey=2026&em=01&ed=04&k=w", 400},
+        {"monthly period", "/MnStock/slast.html?sv=MN&qt=7203" + range + "&k=m", 400},
+        {"unknown path", "/MnStock/other.html", 404},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TPage page = Fetch(running.Port, row.path);
+        EXPECT_EQ(page.Status, row.status);
+        if (row.status == 200) {
+            EXPECT_NE(page.Body.find(NotFoundEuc), std::string::npos);
+        }
+    }
+
+    // A 10 KB query is refused by its length; the service goes on serving.
+    const TPage huge = Fetch(running.Port, QuotePath(std::string(10240, '7')));
+    EXPECT_GE(huge.Status, 400);
+    EXPECT_LT(huge.Status, 500);
+    EXPECT_EQ(Fetch(running.Port, QuotePath("7203.t")).Status, 200);
+
+    // One log line per request; the line is written after the answer, so wait for it boundedly.
+    const std::size_t requests = std::size(rows) + 2;
+    for (int i = 0; i < 200 && running.Log().size() < requests; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(running.Log().size(), requests);
+}
+
+TEST(FinanceService, HonoursTheDateRange)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    const TStock& stock = *SampleMarket().Find("6758");
+    struct Row
+    {
+        const char* name;
+        TDate first;
+        TDate last;
+        char period;
+    };
+    const Row rows[] = {
+        {"a fortnight, daily", {2026, 11, 16}, {2026, 11, 27}, 'd'},
+        {"a range starting mid-week, weekly", {2026, 9, 2}, {2026, 11, 20}, 'w'},
+        {"a range past today ends at today", {2026, 11, 20}, {2027, 1, 31}, 'd'},
+        {"a range before the history begins", {1990, 1, 1}, {1999, 12, 31}, 'w'},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TPage page = Fetch(running.Port, HistoryPath("6758.t", row.first, row.last, row.period));
+        ASSERT_EQ(page.Status, 200);
+        const THistoryRows read = ParseHistoryPage(page.Body, 0, {});
+        const TPriceBars expected =
+            HistoryRowsOf(HistoryBars(SampleMarket(), stock, row.period == 'w', row.first, row.last, Today));
+        ASSERT_EQ(read.size(), expected.size());
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            const std::optional<TDate> date = ParseDate(read[i].DateText);
+            ASSERT_TRUE(date.has_value());
+            EXPECT_GE(*date, row.first);
+            EXPECT_LE(*date, std::min(row.last, Today));
+            EXPECT_EQ(*date, expected[i].Date);
+        }
+    }
+    // Hand-counted: 2026/11/16 to 11/27 has ten weekdays, the Monday 11/23 a holiday.
+    EXPECT_EQ(ParseHistoryPage(Fetch(running.Port, HistoryPath("6758.t", {2026, 11, 16}, {2026, 11, 27}, 'd')).Body,
+                               0, {})
+                  .size(),
+              9u);
+}
+
+TEST(FinanceService, SyntheticPagesAreTheSameAcrossTwoStarts)
+{
+    const std::vector<std::string> paths{
+        QuotePath("7203.t"), QuotePath("9984"), HistoryPath("7203.t", {2026, 1, 8}, Today, 'w'),
+        HistoryPath("8306.t", {2026, 10, 5}, Today, 'd'), HistoryPath("4385", {2025, 6, 2}, {2025, 11, 28}, 'd')};
+    std::vector<std::string> first;
+    for (int start = 0; start < 2; ++start) {
+        std::vector<std::string> warnings;
+        const TMarket market = TMarket::Load(SampleDataFolder(), warnings);
+        TRunningService running(market, [] { return Today; });
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            SCOPED_TRACE(paths[i]);
+            const TPage page = Fetch(running.Port, paths[i]);
+            ASSERT_EQ(page.Status, 200);
+            if (start == 0)
+                first.push_back(page.Body);
+            else
+                EXPECT_EQ(page.Body, first[i]);
+        }
+    }
+}
+
+TEST(FinanceService, ServesConcurrentClients)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    const std::vector<std::string> keys{"7203.t", "6758.t", "9984", "8306.t", "4385", "9843.s"};
+    std::vector<std::string> paths;
+    for (const std::string& key : keys) {
+        paths.push_back(QuotePath(key));
+        paths.push_back(HistoryPath(key, AddDays(Today, -330), Today, 'w'));
+        paths.push_back(HistoryPath(key, AddDays(Today, -60), Today, 'd'));
+    }
+    std::vector<std::string> expected;
+    for (const std::string& path : paths)
+        expected.push_back(Fetch(running.Port, path).Body);
+
+    constexpr int Clients = 8;
+    constexpr int Rounds = 3;
+    std::atomic<int> matches{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < Clients; ++c) {
+        clients.emplace_back([&, c] {
+            for (int round = 0; round < Rounds; ++round)
+                for (std::size_t i = 0; i < paths.size(); ++i) {
+                    const std::size_t which = (i + static_cast<std::size_t>(c)) % paths.size();
+                    const TPage page = Fetch(running.Port, paths[which]);
+                    matches += page.Status == 200 && page.Body == expected[which] ? 1 : 0;
+                }
+        });
+    }
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(matches.load(), Clients * Rounds * static_cast<int>(paths.size()));
+}
+
+TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
+{
+    const std::filesystem::path data = FreshFolder("import_data");
+    const std::filesystem::path from = FreshFolder("import_from");
+    std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
+
+    // A stock the sample lacks, with its master line; the holiday week and the month-end week
+    // of weekly aggregation; a last day without trades.
+    WriteBytes(from / "stocks.csv",
+               "2222,\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88\xe5\x95\x86\xe4\xba\x8b," // テスト商事
+               "\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8,"                // 東証２部
+               "\xe5\x8d\xb8\xe5\xa3\xb2\xe6\xa5\xad\n");                          // 卸売業
+    WriteBytes(from / "2222.csv", "Date,Open,High,Low,Close,Volume\n"
+                                  "2026-11-24,100,104,99,103,1000\n2026-11-25,103,110,102,108,2000\n"
+                                  "2026-11-26,108,109,95,96,1500\n2026-11-27,96,100,96,99,500\n"
+                                  "2026-11-30,99,101,97,100,700\n2026-12-01,100,120,100,118,3000\n"
+                                  "2026-12-03,118,119,110,111,800\n2026-12-04,111,115,108,114,600\n"
+                                  "2026-12-07,114,114,114,114,0\n");
+    WriteBytes(from / "7203.T.csv", "2026-12-03,2500,2550,2480,2540,1200000\n2026-12-04,2540,2600,2530,2590,900000\n");
+    WriteBytes(from / "5555.csv", "2026-12-04,10,10,10,10,100\n");               // not in the master
+    WriteBytes(from / "6758.csv", "2026-12-04,10,10,10,10,100\n2026-12-05,x,1,1,1,1\n"); // a bad row
+
+    std::ostringstream report;
+    EXPECT_EQ(ImportPriceFolder(from, data, report), 2) << report.str();
+    EXPECT_TRUE(std::filesystem::exists(data / "prices" / "2222.csv"));
+    EXPECT_TRUE(std::filesystem::exists(data / "prices" / "7203.csv"));
+    EXPECT_FALSE(std::filesystem::exists(data / "prices" / "6758.csv")) << "all of a file or nothing";
+    EXPECT_FALSE(std::filesystem::exists(data / "prices" / "5555.csv"));
+    const std::string list = ReadBytes(data / "KabuList.dat");
+    EXPECT_NE(list.find(Utf8ToShiftJis("2222,\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88\xe5\x95\x86\xe4\xba\x8b,") + "\x93\x8c"),
+              std::string::npos);
+
+    std::vector<std::string> warnings;
+    const TMarket market = TMarket::Load(data, warnings);
+    EXPECT_TRUE(warnings.empty());
+    TRunningService running(market, [] { return TDate{2026, 12, 7}; });
+
+    const THistoryRows weeks =
+        ParseHistoryPage(Fetch(running.Port, HistoryPath("2222", {2026, 11, 1}, {2026, 12, 7}, 'w')).Body, 0, {});
+    const THistoryRows expectedWeeks{{"2026/11/30", 99, 120, 97, 114, 5100}, {"2026/11/24", 100, 110, 95, 99, 5000}};
+    EXPECT_EQ(weeks, expectedWeeks);
+
+    const std::optional<TKabuQuote> noTrades = ParseQuotePage(Fetch(running.Port, QuotePath("2222.t")).Body, {});
+    ASSERT_TRUE(noTrades.has_value());
+    EXPECT_EQ(noTrades->KabuKa, 0);
+    EXPECT_EQ(noTrades->KabuTime, "");
+
+    const std::optional<TKabuQuote> toyota = ParseQuotePage(Fetch(running.Port, QuotePath("7203.t")).Body, {});
+    ASSERT_TRUE(toyota.has_value());
+    EXPECT_EQ(toyota->KabuKa, 2590 * FixedPointOne);
+    EXPECT_EQ(toyota->Zenjitsuhi, 50 * FixedPointOne);
+    EXPECT_EQ(toyota->ZenjitsuhiRate, 19700); // 50 / 2540 = 1.9685 %, printed 1.97
+    EXPECT_EQ(toyota->KabuTime, "2026/12/04 15:00");
+}
