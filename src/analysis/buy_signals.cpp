@@ -1,6 +1,7 @@
 #include "analysis/buy_signals.h"
 
 #include "common/exact_format.h"
+#include "data/data_error.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ void FollowLow(TBuySignalResult& r, std::int32_t price, const std::string& date)
 
 double Ratio2(std::int64_t num, std::int64_t den)
 {
+    if (den == 0)
+        throw TDataError("signal ratio over a moving average of 0");
     return static_cast<double>(RoundRatio(num, den, 2)) / 100.0;
 }
 

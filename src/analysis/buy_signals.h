@@ -56,7 +56,7 @@ struct TBuySignalScan
 };
 
 //! Two-decimal ratio num / den, halves away from zero, as a double (0.905 -> 0.91).
-//! Throws std::domain_error when den is 0.
+//! Throws TDataError when den is 0 (a moving average of 0 from zero closes).
 double Ratio2(std::int64_t num, std::int64_t den);
 
 //! Scans the view's two averages for rising and divergence points and back-tests each

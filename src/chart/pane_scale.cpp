@@ -1,5 +1,7 @@
 #include "chart/pane_scale.h"
 
+#include "data/data_error.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -58,6 +60,8 @@ TPaneScale ComputePriceScale(const TChartBars& bars, int imageWidth, int imageHe
         scale.MaxValue *= 2;
     }
     scale.Range = scale.MaxValue - scale.MinValue;
+    if (scale.Range == 0)
+        throw TDataError("price chart without a value range (current price -10)");
     scale.StepX = RoundRatio(scale.Right - scale.Left, scale.LastIndex - scale.FirstIndex, 5);
     scale.ScaleY = RoundRatio(scale.Bottom - scale.Top, scale.Range, 5);
     scale.HalfStep = scale.StepX >= 2 * FixedUnit ? static_cast<int>(RoundRatio(scale.StepX, 2 * FixedUnit, 0)) : 0;

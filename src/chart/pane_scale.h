@@ -33,7 +33,7 @@ constexpr int RsiImageHeight = 121;
 constexpr int DekidakaImageHeight = 73;
 
 //! Price pane over the used records; `kabuKa` (current price) sets the top of an empty table.
-//! Throws std::domain_error when the values leave no range at all (a current price of -10).
+//! Throws TDataError when the values leave no range at all (a current price of -10).
 TPaneScale ComputePriceScale(const TChartBars& bars, int imageWidth, int imageHeight, TDecimal kabuKa);
 
 //! RSI pane: 0 to 100 over `lastIndex` periods (at least 1).

@@ -1,6 +1,6 @@
 #include "chart/period_marks.h"
 
-#include <stdexcept>
+#include "data/data_error.h"
 
 namespace {
 
@@ -8,13 +8,13 @@ namespace {
 int DateNumber(const std::string& date, std::size_t first, std::size_t count)
 {
     if (date.size() < first - 1 + count)
-        throw std::runtime_error("period date too short: \"" + date + "\"");
+        throw TDataError("period date too short: \"" + date + "\"");
     int value = 0;
     for (std::size_t i = first - 1; i < first - 1 + count; ++i)
     {
         const char c = date[i];
         if (c < '0' || c > '9')
-            throw std::runtime_error("period date not numeric: \"" + date + "\"");
+            throw TDataError("period date not numeric: \"" + date + "\"");
         value = value * 10 + (c - '0');
     }
     return value;

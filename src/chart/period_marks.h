@@ -16,7 +16,7 @@ struct TPeriodMark
 
 //! Marks of the price chart: weekly at each change of month (the year under January),
 //! daily at the first period of the day bands 1-9, 10-19 and 20-29 (the year under 10-19).
-//! Throws std::runtime_error when a used record's date is not "yyyy/mm/dd".
+//! Throws TDataError when a used record's date is not "yyyy/mm/dd".
 std::vector<TPeriodMark> PeriodMarks(const TChartBars& bars, TChartLength length);
 
 //! 0-based periods that start a new month, in both chart lengths (the volume pane's lines).

@@ -17,7 +17,7 @@ class QPainter;
 //! title with the first four characters of `chartCode`, period marks, price grid, frame,
 //! candles, RSI frame and levels. Sets `chartScale` and `rsiScale` before the first candle;
 //! `processEvents` (may be empty) runs before each candle. `kabuKa` is the current price,
-//! which sets the scale of an empty table. Throws std::runtime_error on a malformed date.
+//! which sets the scale of an empty table. Throws TDataError on a malformed date.
 void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::string_view chartCode,
                    TChartLength length, TDecimal kabuKa, TPaneScale& chartScale, TPaneScale& rsiScale,
                    const std::function<void()>& processEvents);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <stdexcept>
+#include "data/data_error.h"
 #include <string>
 #include <vector>
 
@@ -64,7 +64,7 @@ TEST(Ratio2, RoundsHalvesUpOnTheExactQuotient)
     EXPECT_EQ(Ratio2(904, 1000), 0.90);
     EXPECT_EQ(Ratio2(1095, 1000), 1.10); // a binary 1.095 lies below the half
     EXPECT_EQ(Ratio2(1094, 1000), 1.09);
-    EXPECT_THROW(Ratio2(1000, 0), std::domain_error);
+    EXPECT_THROW(Ratio2(1000, 0), TDataError);
 }
 
 TEST(FindBuySignals, RisingPointAfterShortNearLong)

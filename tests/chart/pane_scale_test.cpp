@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include "data/data_error.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ TEST(ComputePriceScale, ValueRange)
     // 500 lies in the middle: 10 + round(500 x 0.195 = 97.5).
     EXPECT_EQ(ValueY(ComputePriceScale(allAt500, 633, 225, {0, 4}), 500), 108);
     // A current price of -10 leaves no range; the command ends with the data error.
-    EXPECT_THROW(ComputePriceScale(TChartBars{}, 633, 225, {-100000, 4}), std::domain_error);
+    EXPECT_THROW(ComputePriceScale(TChartBars{}, 633, 225, {-100000, 4}), TDataError);
 }
 
 TEST(PaneScale, PixelMapping)

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include "data/data_error.h"
 #include <vector>
 
 namespace {
@@ -76,11 +76,11 @@ TEST(PeriodMarks, MalformedDateIsADataError)
     {
         SCOPED_TRACE(row.date);
         const TChartBars bars = BarsWithDates({row.date});
-        EXPECT_THROW(PeriodMarks(bars, TChartLength::Daily), std::runtime_error);
+        EXPECT_THROW(PeriodMarks(bars, TChartLength::Daily), TDataError);
         if (row.monthBad)
         {
-            EXPECT_THROW(PeriodMarks(bars, TChartLength::Weekly), std::runtime_error);
-            EXPECT_THROW(MonthStarts(bars), std::runtime_error);
+            EXPECT_THROW(PeriodMarks(bars, TChartLength::Weekly), TDataError);
+            EXPECT_THROW(MonthStarts(bars), TDataError);
         }
         else
         {
