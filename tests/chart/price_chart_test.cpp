@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -140,6 +141,21 @@ TEST(DrawChartData, EmptyTableDrawsFrameAndLevelsOnly)
     EXPECT_FALSE(AnyPixel(r.Chart, Red));
     EXPECT_EQ(PixelAt(r.Chart, 300, 10), Purple);
     EXPECT_EQ(PixelAt(r.Rsi, 300, 1), Purple);
+}
+
+TEST(DrawChartData, HostileRangeDrawsInBoundedTime)
+{
+    // Regression: the grid visited every whole yen from the lowest low to the highest high,
+    // so a page with a low of -2,000,000,000 under a high of 200 (step 10) hung the window
+    // for 200 million lines. Now only the multiples are visited, at most 1,000 of them.
+    TChartBars bars = FlatBars(5);
+    bars[2].LowPrice = -2000000000;
+    bars[3].HighPrice = 200;
+    for (TChartRec& bar : bars)
+        bar.HighPrice = std::min(bar.HighPrice, 200);
+    const TRendered r = Render(bars, TChartLength::Weekly, {});
+    EXPECT_EQ(r.ChartScale.Range, 2000000200);
+    EXPECT_EQ(r.EventCalls, 5);
 }
 
 TEST(DrawChartData, WeeklyMonthMarks)
