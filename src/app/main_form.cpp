@@ -3,6 +3,9 @@
 #include "app/application.h"
 #include "app/stock_key.h"
 #include "common/exact_format.h"
+#include "chart/chart_readout.h"
+#include "chart/price_chart.h"
+#include "chart/volume_chart.h"
 #include "data/history_page.h"
 #include "data/text_codec.h"
 
@@ -170,13 +173,20 @@ TImageSurface::TImageSurface(QWidget* parent, int width, int height)
 {
     // Clear until a pass draws on it, so the panel shows through as it does before a lookup.
     Picture.fill(Qt::transparent);
+    Shown = Picture;
     resize(width, height);
+}
+
+void TImageSurface::Present()
+{
+    Shown = Picture.copy();
+    update();
 }
 
 void TImageSurface::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.drawImage(0, 0, Picture);
+    painter.drawImage(0, 0, Shown);
 }
 
 void TImageSurface::mouseMoveEvent(QMouseEvent* event)
@@ -213,6 +223,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     connect(TaitolTimer, &QTimer::timeout, this, &TMainForm::TaitolTimerTimer);
 
     LayoutClientArea();
+
+    // The board returns to the current quote whenever the pointer leaves any control.
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
 }
 
 TMainForm::~TMainForm()
@@ -366,6 +381,7 @@ void TMainForm::CreateKabuPanel()
     ImageChart->setObjectName(QStringLiteral("ImageChart"));
     ImageChart->move(8, 8);
     ImageChart->setMouseTracking(true);
+    connect(ImageChart, &TImageSurface::MouseMoved, this, &TMainForm::ImageChartMouseMove);
     ImageDekidaka = new TImageSurface(ChartPanel, 633, 73);
     ImageDekidaka->setObjectName(QStringLiteral("ImageDekidaka"));
     ImageDekidaka->move(8, 232);
@@ -660,6 +676,8 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Leave)
+        CMMouseLeave();
     // No key stroke reaches the market or sector box: both are chosen with the mouse only,
     // so neither can hold a text that is not one of its items.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
@@ -766,6 +784,9 @@ int TMainForm::RefreshChart(const std::string& key)
         signalResult = FindBuySignals(false);
     }
     DrawDekidakaData();
+    ImageChart->Present();
+    ImageRSI->Present();
+    ImageDekidaka->Present();
     return signalResult;
 }
 
@@ -821,16 +842,72 @@ void TMainForm::GetChartData(const std::string& key)
         ChartCode = key;
 }
 
-void TMainForm::DrawChartData() {}
-
-int TMainForm::CalcAverageRsi(TAverageInstance)
+TChartLength TMainForm::ChartLength() const
 {
-    return 0;
+    return ChartLengDay->isChecked() ? TChartLength::Daily : TChartLength::Weekly;
 }
 
-int TMainForm::FindBuySignals(bool)
+void TMainForm::DrawChartData()
 {
-    return 0;
+    QPainter chart(&ImageChart->Picture);
+    QPainter rsi(&ImageRSI->Picture);
+    ::DrawChartData(chart, rsi, ChartBars, ChartCode, ChartLength(), TDecimal{KabuQuote.KabuKa, 4}, ChartScale,
+                    RsiScale, ProcessEvents);
 }
 
-void TMainForm::DrawDekidakaData() {}
+int TMainForm::CalcAverageRsi(TAverageInstance instance)
+{
+    const int average = ::CalcAverageRsi(ChartBars, instance);
+    QPainter chart(&ImageChart->Picture);
+    QPainter rsi(&ImageRSI->Picture);
+    DrawAverageRsiLines(chart, rsi, ChartBars, instance, ChartScale, RsiScale);
+    return average;
+}
+
+int TMainForm::FindBuySignals(bool weekly)
+{
+    const TBuySignalScan scan =
+        ::FindBuySignals(ChartBars, weekly ? TChartLength::Weekly : TChartLength::Daily, BuySignals);
+    {
+        QPainter chart(&ImageChart->Picture);
+        DrawBuySignalMarkers(chart, ChartScale, scan.Markers, ProcessEvents);
+    }
+    if (scan.Verdict != TVerdictColour::Unchanged)
+    {
+        QPalette palette = MessageLabel->palette();
+        palette.setColor(QPalette::WindowText, scan.Verdict == TVerdictColour::Yellow ? QColor(255, 255, 0) : QColor(0, 0, 0));
+        MessageLabel->setPalette(palette);
+    }
+    return scan.Result;
+}
+
+void TMainForm::DrawDekidakaData()
+{
+    QPainter dekidaka(&ImageDekidaka->Picture);
+    ::DrawDekidakaData(dekidaka, ChartBars, ChartScale, ProcessEvents);
+}
+
+void TMainForm::ImageChartMouseMove(int x, int)
+{
+    const std::optional<TReadoutText> readout = ChartReadout(ChartBars, ChartScale, x, ChartLength());
+    if (!readout)
+        return;
+    SetBoardText(LabelTime, readout->LabelTime);
+    SetBoardText(Label1, readout->Label1);
+    SetBoardText(Label2, readout->Label2);
+    SetBoardText(Label3, readout->Label3);
+    SetBoardText(Label4, readout->Label4);
+    SetBoardText(Label5, readout->Label5);
+    SetBoardText(LabelKabuKa, readout->LabelKabuKa);
+    SetBoardText(LabelKaikaShort, readout->LabelKaikaShort);
+    SetBoardText(LabelKaikaLong, readout->LabelKaikaLong);
+}
+
+void TMainForm::CMMouseLeave()
+{
+    // Before the first quote there is nothing to restore: the board stays empty rather than
+    // showing the zeros of a quote never read.
+    if (KabuQuote.KabuNo.empty())
+        return;
+    ShowKabuQuote();
+}

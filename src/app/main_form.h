@@ -6,7 +6,10 @@
 #include <QString>
 #include <QWidget>
 
+#include "analysis/average_rsi.h"
 #include "analysis/buy_signals.h"
+#include "analysis/chart_length.h"
+#include "chart/pane_scale.h"
 #include "analysis/chart_bars.h"
 #include "data/quote_page.h"
 
@@ -32,13 +35,18 @@ class QTreeWidget;
 // The value the window's tag takes once the user has asked to close it.
 constexpr int ClosingTag = 999;
 
-// A drawing surface: shows its picture as it stands and reports pointer moves.
+// A drawing surface. The chart passes paint on Picture; the screen shows the picture as it
+// stood at the last Present, so a repaint in the middle of a chain never shows half a chart.
 class TImageSurface : public QWidget
 {
     Q_OBJECT
 public:
     TImageSurface(QWidget* parent, int width, int height);
     QImage Picture; // what the chart passes paint on
+    QImage Shown;   // what the screen shows
+
+    //! Shows the picture as it stands now.
+    void Present();
 
 signals:
     void MouseMoved(int x, int y);
@@ -181,6 +189,8 @@ public:
     void KabuCodeListDblClick();
     void KabuCodeListColumnClick(int column);
     void CopyCodeButtonClick();
+    void ImageChartMouseMove(int x, int y);
+    void CMMouseLeave();
 
     //! The chart chain after the quote: history, price chart, averages, signals, volume.
     //! Returns the buy-signal pass's result (0 when the period step ran nothing).
@@ -193,6 +203,8 @@ public:
     TKabuQuote KabuQuote;
     TChartBars ChartBars{};
     std::string ChartCode;
+    TPaneScale ChartScale; // price pane, then the volume pane's after a chain
+    TPaneScale RsiScale;
     TBuySignalResult BuySignals; // BuyDate, BuyPrice, ... of the latest scan
     bool ScreeningRunning = false;
 
@@ -204,13 +216,6 @@ protected:
     virtual bool GetKabuKa(const std::string& key);
     virtual void GetChartData(const std::string& key);
     virtual void DrawChartData();
-    enum class TAverageInstance
-    {
-        ShortWeek,
-        LongWeek,
-        ShortDay,
-        LongDay
-    };
     virtual int CalcAverageRsi(TAverageInstance instance);
     virtual int FindBuySignals(bool weekly);
     virtual void DrawDekidakaData();
@@ -224,6 +229,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    TChartLength ChartLength() const;
     void CreateInputPanel();
     void CreateKabuSearchPanel();
     void CreateKabuPanel();

@@ -1,0 +1,157 @@
+// The whole lookup chain of the real form against a loopback finance service.
+
+#include "app/main_form.h"
+
+#include "../data/test_pages.h"
+#include "../data/test_support.h"
+#include "data/web_page.h"
+
+#include <QCoreApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <chrono>
+
+namespace {
+
+// A weekly history of `count` rows, newest first, with a rise over the last weeks so both
+// averages and a signal are drawn.
+std::vector<THistoryCells> WeeklyRows(int count)
+{
+    std::vector<THistoryCells> rows;
+    std::chrono::sys_days day = std::chrono::sys_days{std::chrono::year{2026} / 11 / 30};
+    for (int i = 0; i < count; ++i)
+    {
+        const int close = 1000 + (i < 10 ? (10 - i) * 30 : (i % 7) * 10);
+        const std::chrono::year_month_day date{day - std::chrono::days{7 * i}};
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
+                      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+        rows.push_back({text, std::to_string(close), std::to_string(close - 5), std::to_string(close + 20),
+                        std::to_string(close - 20), std::to_string(12000 + i * 100)});
+    }
+    return rows;
+}
+
+class LookupTest : public TWorkFolderTest
+{
+protected:
+    void SetUp() override
+    {
+        TWorkFolderTest::SetUp();
+        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
+        Server.Routes().Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+            if (request.get_param_value("qt") != "7751.t")
+            {
+                TQuotePageFields missing;
+                missing.TitleNoticeEuc = "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
+                response.set_content(QuotePage(missing), "text/html; charset=EUC-JP");
+                return;
+            }
+            response.set_content(QuotePage(TQuotePageFields{}), "text/html; charset=EUC-JP");
+        });
+        Server.Routes().Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+            const bool weekly = request.get_param_value("k") == "w";
+            response.set_content(HistoryPage(WeeklyRows(weekly ? 47 : 20), 20000), "text/html; charset=EUC-JP");
+        });
+        SetFinanceServiceAddress(Server.Start());
+    }
+    void TearDown() override
+    {
+        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        TMainForm::MessageBoxHook = nullptr;
+        TWorkFolderTest::TearDown();
+    }
+
+    TLoopbackServer Server;
+    std::vector<TMessageBoxRequest> Shown;
+};
+
+TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
+{
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    form.KabuNoButton->click();
+
+    ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
+    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("7751 キヤノン"));
+    EXPECT_EQ(form.LabelKabuKa->text(), QStringLiteral("  1,234"));
+    EXPECT_EQ(form.Label1->text(), QStringLiteral("  12(1.23%)"));
+    EXPECT_EQ(form.Label5->text(), QStringLiteral(" 1,234,500"));
+    EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
+    EXPECT_EQ(form.ChartCode, "7751.t");
+    EXPECT_EQ(form.ChartBars[46].DateText, "2026/11/30");
+    EXPECT_EQ(form.ChartBars[0].DateText, "2026/01/12");
+    EXPECT_TRUE(form.LabelKaikaShort->text().endsWith(QStringLiteral("円")));
+    EXPECT_NE(form.LabelKaikaShort->text(), QStringLiteral("      0円"));
+    EXPECT_NE(form.LabelKaikaLong->text(), QStringLiteral("      0円"));
+    EXPECT_GT(form.ChartScale.StepX, 0);
+
+    // What the chain drew is on screen once the command ended.
+    EXPECT_EQ(form.ImageChart->Shown, form.ImageChart->Picture);
+    EXPECT_NE(QColor(form.ImageChart->Shown.pixel(300, 100)).alpha(), 0);
+    const QImage shot = form.grab().toImage();
+    const char* folder = std::getenv("ORVANTA_TEST_TMP");
+    EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder ? folder : ".") + QStringLiteral("/lookup_weekly.png")));
+
+    // The read-out shows the period under the pointer; leaving restores the quote.
+    const int x = form.ChartScale.Left + 3;
+    form.ImageChartMouseMove(x, 50);
+    EXPECT_EQ(form.LabelTime->text(), QStringLiteral("2026/01/12"));
+    EXPECT_EQ(form.Label1->text(), QString());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(form.ImageChart, &leave);
+    EXPECT_EQ(form.LabelKabuKa->text(), QStringLiteral("  1,234"));
+    EXPECT_EQ(form.LabelTime->text(), QStringLiteral("12/07 15:00"));
+
+    // The daily switch loads the other history without fetching the quote again.
+    const std::size_t requests = Server.Log().size();
+    form.ChartLengDay->setChecked(true);
+    EXPECT_EQ(FilledBarCount(form.ChartBars), 20);
+    EXPECT_EQ(form.LabelKaikaLong->text(), QStringLiteral("      0円")) << "20 days hold no 25-day average";
+    ASSERT_EQ(Server.Log().size(), requests + 1);
+    EXPECT_NE(Server.Log().back().Target.find("&k=d"), std::string::npos);
+
+    // A second lookup the same day reads both pages from the cache.
+    form.ChartLengWeek->setChecked(true);
+    const std::size_t before = Server.Log().size();
+    form.KabuNoButton->click();
+    EXPECT_EQ(Server.Log().size(), before);
+    EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
+}
+
+TEST_F(LookupTest, UnknownStockSaysNoDataAndKeepsTheBoard)
+{
+    TMainForm form;
+    form.show();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    form.KabuNoButton->click();
+    const QString board = form.LabelKabuNo->text();
+    form.KabuNoEdit->setText(QStringLiteral("9999"));
+    form.KabuNoButton->click();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, QStringLiteral("データがありません。"));
+    EXPECT_EQ(form.LabelKabuNo->text(), board);
+    EXPECT_TRUE(form.KabuNoButton->isEnabled());
+}
+
+TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)
+{
+    std::filesystem::remove_all(Folder / "dat");
+    TMainForm form;
+    form.show();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    form.KabuNoButton->click();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_TRUE(Shown[0].Text.startsWith(QStringLiteral("インターネット データ エラー")));
+    EXPECT_TRUE(form.KabuNoButton->isEnabled());
+}
+
+} // namespace
