@@ -54,7 +54,8 @@ void ChartChain(benchmark::State& state)
         QPainter chart(&chartImage);
         QPainter rsi(&rsiImage);
         QPainter volume(&volumeImage);
-        DrawChartData(chart, rsi, bars, "1301.t", TChartLength::Weekly, {12345000, 4}, chartScale, rsiScale, {});
+        DrawChartData(chart, rsi, bars, "1301.t", TChartLength::Weekly, {12345000, 4}, chartScale, rsiScale,
+                      {});
         for (TAverageInstance line : {TAverageInstance::ShortWeek, TAverageInstance::LongWeek})
         {
             benchmark::DoNotOptimize(CalcAverageRsi(bars, line));
@@ -65,8 +66,8 @@ void ChartChain(benchmark::State& state)
         markers = static_cast<int>(scan.Markers.size());
         DrawDekidakaData(volume, bars, chartScale, {});
     }
-    state.counters["stocks_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                        benchmark::Counter::kIsRate);
+    state.counters["stocks_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["markers"] = markers;
 }
 BENCHMARK(ChartChain)->Unit(benchmark::kMicrosecond);

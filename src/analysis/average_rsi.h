@@ -15,7 +15,7 @@ enum class TAverageInstance
 
 struct TAverageSpec
 {
-    int Period = 0;                               // window length P
+    int Period = 0;                                  // window length P
     std::int32_t TChartRec::*AverageField = nullptr; // written from index P - 1
     std::int32_t TChartRec::*RsiField = nullptr;
     bool IsShort = false; // picks the line colours

@@ -68,8 +68,7 @@ double Ratio2(std::int64_t num, std::int64_t den)
 TBuySignalScan FindBuySignals(const TChartBars& bars, TChartLength length, TBuySignalResult& result)
 {
     const bool weekly = length == TChartLength::Weekly;
-    const TScanView v{bars,
-                      weekly ? &TChartRec::AvgShortWeek : &TChartRec::AvgShortDay,
+    const TScanView v{bars, weekly ? &TChartRec::AvgShortWeek : &TChartRec::AvgShortDay,
                       weekly ? &TChartRec::AvgLongWeek : &TChartRec::AvgLongDay};
 
     result.BuyDate.clear();
@@ -124,8 +123,7 @@ TBuySignalScan FindBuySignals(const TChartBars& bars, TChartLength length, TBuyS
         const std::int32_t buyPrice = buyNext ? buyBar.OpenPrice : buyBar.ClosePrice;
         if (weekly)
             scan.Verdict = buyNext ? TVerdictColour::Black : TVerdictColour::Yellow;
-        scan.Markers.push_back({i, static_cast<TSignalKind>(result.SignalKind),
-                                bar.*v.ShortField, buyPrice});
+        scan.Markers.push_back({i, static_cast<TSignalKind>(result.SignalKind), bar.*v.ShortField, buyPrice});
 
         result.BuyDate = buyBar.DateText;
         result.BuyPrice = buyPrice;

@@ -27,14 +27,14 @@ struct TBuySignalResult
 enum class TSignalKind : std::int32_t
 {
     None = 0,
-    Rising = 1,     // the short average crosses above the long one
-    Divergence = 2  // the long average stands 10 % or more above the short one
+    Rising = 1,    // the short average crosses above the long one
+    Divergence = 2 // the long average stands 10 % or more above the short one
 };
 
 // One signal to mark on the price pane.
 struct TBuySignalMarker
 {
-    int Index = 0;                 // signal period
+    int Index = 0; // signal period
     TSignalKind Kind = TSignalKind::None;
     std::int32_t ShortAverage = 0; // the marker sits on the short average line
     std::int32_t BuyPrice = 0;
@@ -50,7 +50,7 @@ enum class TVerdictColour
 
 struct TBuySignalScan
 {
-    std::int32_t Result = 0; // BuyPrice when the newest examined period is a signal period
+    std::int32_t Result = 0;               // BuyPrice when the newest examined period is a signal period
     std::vector<TBuySignalMarker> Markers; // oldest first
     TVerdictColour Verdict = TVerdictColour::Unchanged;
 };

@@ -12,11 +12,11 @@
 struct TReadoutText
 {
     std::string LabelTime;
-    std::string Label1; // the change: empty during the read-out
-    std::string Label2; // open
-    std::string Label3; // high
-    std::string Label4; // low
-    std::string Label5; // volume in shares
+    std::string Label1;      // the change: empty during the read-out
+    std::string Label2;      // open
+    std::string Label3;      // high
+    std::string Label4;      // low
+    std::string Label5;      // volume in shares
     std::string LabelKabuKa; // close
     std::string LabelKaikaShort;
     std::string LabelKaikaLong;

@@ -64,7 +64,8 @@ TPaneScale ComputePriceScale(const TChartBars& bars, int imageWidth, int imageHe
         throw TDataError("price chart without a value range (current price -10)");
     scale.StepX = RoundRatio(scale.Right - scale.Left, scale.LastIndex - scale.FirstIndex, 5);
     scale.ScaleY = RoundRatio(scale.Bottom - scale.Top, scale.Range, 5);
-    scale.HalfStep = scale.StepX >= 2 * FixedUnit ? static_cast<int>(RoundRatio(scale.StepX, 2 * FixedUnit, 0)) : 0;
+    scale.HalfStep =
+        scale.StepX >= 2 * FixedUnit ? static_cast<int>(RoundRatio(scale.StepX, 2 * FixedUnit, 0)) : 0;
     return scale;
 }
 

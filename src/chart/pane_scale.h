@@ -12,18 +12,18 @@ constexpr std::int64_t FixedUnit = 100000;
 // How one chart pane maps period indexes and values to pixels.
 struct TPaneScale
 {
-    int Left = 0;   // plot edges in pixels
+    int Left = 0; // plot edges in pixels
     int Top = 0;
     int Right = 0;
     int Bottom = 0;
     int FirstIndex = 0;
-    int LastIndex = 0;           // periods in the plot (1-based position of the newest)
-    std::int64_t MinValue = 0;   // value on Bottom (yen, RSI points or thousands of shares)
-    std::int64_t MaxValue = 0;   // value on Top
-    std::int64_t Range = 0;      // MaxValue - MinValue
-    std::int64_t StepX = 0;      // pixels per period x FixedUnit; 0 before any chart
-    std::int64_t ScaleY = 0;     // pixels per value unit x FixedUnit
-    int HalfStep = 0;            // price pane: half a period, to centre lines on candles
+    int LastIndex = 0;         // periods in the plot (1-based position of the newest)
+    std::int64_t MinValue = 0; // value on Bottom (yen, RSI points or thousands of shares)
+    std::int64_t MaxValue = 0; // value on Top
+    std::int64_t Range = 0;    // MaxValue - MinValue
+    std::int64_t StepX = 0;    // pixels per period x FixedUnit; 0 before any chart
+    std::int64_t ScaleY = 0;   // pixels per value unit x FixedUnit
+    int HalfStep = 0;          // price pane: half a period, to centre lines on candles
 };
 
 // Image sizes of the chart view.

@@ -49,12 +49,13 @@ void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale)
         std::span<const int> Pattern;
         const char* Label;
     };
-    const TLevel levels[] = {{70, DotPattern, "30%"}, {50, DashDotDotPattern, "50%"}, {30, DotPattern, "70%"}};
+    const TLevel levels[] = {
+        {70, DotPattern, "30%"}, {50, DashDotDotPattern, "50%"}, {30, DotPattern, "70%"}};
     for (const TLevel& level : levels)
     {
         const int dy = UnitsDy(scale, level.Units);
-        StyledRectangle(rsi, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1,
-                        ChartColour::Purple, level.Pattern);
+        StyledRectangle(rsi, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1, ChartColour::Purple,
+                        level.Pattern);
         TextAt(rsi, scale.Left - 20, scale.Top + dy - 4, QString::fromLatin1(level.Label), Text8Point,
                ChartColour::White);
     }
@@ -68,12 +69,14 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
 {
     ClearImage(chart);
     TextAt(chart, 60, 1,
-           QStringLiteral("\u9298\u67C4\u30B3\u30FC\u30C9\uFF1A") + Latin1(chartCode.substr(0, 4)), // 銘柄コード：
+           QStringLiteral("\u9298\u67C4\u30B3\u30FC\u30C9\uFF1A") +
+               Latin1(chartCode.substr(0, 4)), // 銘柄コード：
            Text8Point, ChartColour::White);
     ClearImage(rsi);
     TextAt(rsi, 3, 1, QStringLiteral("RSI"), Text8Point, ChartColour::White);
 
-    const TPaneScale scale = ComputePriceScale(bars, chart.device()->width(), chart.device()->height(), kabuKa);
+    const TPaneScale scale =
+        ComputePriceScale(bars, chart.device()->width(), chart.device()->height(), kabuKa);
     chartScale = scale;
     rsiScale = ComputeRsiScale(scale.LastIndex, rsi.device()->width(), rsi.device()->height());
 
@@ -97,7 +100,8 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
             processEvents();
         const QColor& colour = bar.OpenPrice > bar.ClosePrice ? ChartColour::Red : ChartColour::Blue;
         const int centre = PeriodX(scale, k);
-        FillRectangle(chart, centre, ValueY(scale, bar.HighPrice), centre + 1, ValueY(scale, bar.LowPrice), colour);
+        FillRectangle(chart, centre, ValueY(scale, bar.HighPrice), centre + 1, ValueY(scale, bar.LowPrice),
+                      colour);
         FillRectangle(chart, PeriodLeftX(scale, k), ValueY(scale, bar.OpenPrice), PeriodLeftX(scale, k + 1),
                       ValueY(scale, bar.ClosePrice), colour);
     }
@@ -105,9 +109,8 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
     DrawRsiLevels(rsi, rsiScale);
 }
 
-void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars,
-                         TAverageInstance instance, const TPaneScale& chartScale,
-                         const TPaneScale& rsiScale)
+void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars, TAverageInstance instance,
+                         const TPaneScale& chartScale, const TPaneScale& rsiScale)
 {
     const TAverageSpec spec = AverageSpec(instance);
     const int filled = FilledBarCount(bars);
@@ -148,7 +151,7 @@ void DrawBuySignalMarkers(QPainter& chart, const TPaneScale& chartScale,
         const int top = chartScale.Top + y0;
         EllipseOutline(chart, left, top, left + 10, top + 10, ChartColour::Silver);
         const QString caption = marker.Kind == TSignalKind::Rising
-                                    ? QStringLiteral("\u4E0A\u6607\u30DD\u30A4\u30F3\u30C8")  // 上昇ポイント
+                                    ? QStringLiteral("\u4E0A\u6607\u30DD\u30A4\u30F3\u30C8") // 上昇ポイント
                                     : QStringLiteral("\u4E56\u96E2\u30DD\u30A4\u30F3\u30C8"); // 乖離ポイント
         TextAt(chart, left - 40, top + 10, caption, Text8Point, ChartColour::White);
         if (processEvents)

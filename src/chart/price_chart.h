@@ -24,9 +24,8 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
 
 //! Draws the average line of one instance over the candles and its RSI line on the RSI pane,
 //! from the fields CalcAverageRsi wrote; nothing with fewer records than the window.
-void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars,
-                         TAverageInstance instance, const TPaneScale& chartScale,
-                         const TPaneScale& rsiScale);
+void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars, TAverageInstance instance,
+                         const TPaneScale& chartScale, const TPaneScale& rsiScale);
 
 //! Marks each signal on the price pane: a circle on the short average line, the caption,
 //! then `processEvents` (may be empty), then the buy price "%d円".

@@ -66,7 +66,7 @@ void DrawDekidakaData(QPainter& dekidaka, const TChartBars& bars, TPaneScale& ch
         std::int64_t b = scale.Range;
         if (a > b)
             std::swap(a, b);
-        FillRectangle(dekidaka, PeriodLeftX(scale, p - 1), scale.Top + UnitsDy(scale, a), PeriodLeftX(scale, p),
-                      scale.Top + UnitsDy(scale, b), ChartColour::Blue);
+        FillRectangle(dekidaka, PeriodLeftX(scale, p - 1), scale.Top + UnitsDy(scale, a),
+                      PeriodLeftX(scale, p), scale.Top + UnitsDy(scale, b), ChartColour::Blue);
     }
 }
