@@ -1,6 +1,7 @@
 #include "chart/volume_chart.h"
 
 #include "chart/chart_canvas.h"
+#include "chart/price_chart.h"
 #include "chart_test_bars.h"
 #include "image_probe.h"
 
@@ -8,6 +9,8 @@
 #include <QPainter>
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace {
 
@@ -65,6 +68,36 @@ TEST(DrawDekidakaData, BarsStandUnderTheCandles)
     }
     EXPECT_TRUE(AnyPixel(v.Image, 3, 1, 40, 13, White)); // title
     EXPECT_TRUE(AnyPixel(v.Image, 0, 20, 40, 32, White)); // grid label of 45 thousand (step 15)
+}
+
+TEST(DrawDekidakaData, EveryColumnMatchesItsCandle)
+{
+    // Falling candles over the smallest volume (a bar of no height), rising ones over the
+    // largest (a full bar): column by column, red above means no bar below.
+    TChartBars bars = FlatBars(50);
+    for (int k = 0; k < 50; ++k)
+    {
+        TChartRec& bar = bars[static_cast<std::size_t>(k)];
+        if (k % 2 == 1)
+            std::swap(bar.OpenPrice, bar.ClosePrice);
+        bar.Dekidaka = k % 2 == 1 ? 90000 : 10000;
+    }
+    QImage chartImage(633, 225, QImage::Format_RGB32);
+    QImage rsiImage(633, 121, QImage::Format_RGB32);
+    TPaneScale chartScale;
+    TPaneScale rsiScale;
+    {
+        QPainter chart(&chartImage);
+        QPainter rsi(&rsiImage);
+        DrawChartData(chart, rsi, bars, "7203.t", TChartLength::Weekly, {}, chartScale, rsiScale, {});
+    }
+    const TVolumeImage v = RenderVolume(bars);
+    for (int x = 40; x < 623; ++x)
+    {
+        SCOPED_TRACE(x);
+        const bool risingCandle = PixelAt(chartImage, x, 120) == Blue;
+        EXPECT_EQ(PixelAt(v.Image, x, 30) == Blue, risingCandle);
+    }
 }
 
 TEST(DrawDekidakaData, MonthLines)
