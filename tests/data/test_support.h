@@ -115,6 +115,9 @@ public:
     {
         Port = Server.bind_to_any_port("127.0.0.1");
         Thread = std::thread([this] { Server.listen_after_bind(); });
+        // stop() before the accept loop runs would be missed and the join would hang.
+        for (int i = 0; i < 5000 && !Server.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return "http://127.0.0.1:" + std::to_string(Port);
     }
 
