@@ -19,16 +19,25 @@ work="$root/work"
 mkdir -p "$work/dat"
 [ -f "$work/KabuList.dat" ] || cp "$root/service/data/KabuList.dat" "$work/KabuList.dat" 2>/dev/null || true
 
+# The bundled finance service on 127.0.0.1:18650: reuse one that already answers, otherwise
+# start it (its request log goes to work/service.log) and stop it when the program exits.
+service="$build/service/orvanta-service"
 service_pid=""
-if [ -x "$build/service/orvanta-service" ]; then
-    if "$build/service/orvanta-service" --check 2>/dev/null; then
-        echo "orvanta-service is already running."
-    else
-        "$build/service/orvanta-service" --data "$root/service/data" &
-        service_pid=$!
-    fi
+if "$service" --check 2>/dev/null; then
+    echo "orvanta-service is already running."
+else
+    "$service" --data "$root/service/data" 2>>"$work/service.log" &
+    service_pid=$!
+    trap 'kill "$service_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do
+        "$service" --check 2>/dev/null && break
+        if ! kill -0 "$service_pid" 2>/dev/null; then
+            echo "orvanta: the finance service did not start; see $work/service.log" >&2
+            break
+        fi
+        sleep 0.2
+    done
 fi
-trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true' EXIT
 
 cd "$work"
 "$build/src/app/orvanta"
