@@ -32,9 +32,9 @@ struct TFileCloser
 
 std::string DateText(std::chrono::year_month_day date)
 {
-    return FormatD(static_cast<int>(date.year()), 4, 4) + "/"
-        + FormatD(static_cast<unsigned>(date.month()), 2, 2) + "/"
-        + FormatD(static_cast<unsigned>(date.day()), 2, 2);
+    return FormatD(static_cast<int>(date.year()), 4, 4) + "/" +
+           FormatD(static_cast<unsigned>(date.month()), 2, 2) + "/" +
+           FormatD(static_cast<unsigned>(date.day()), 2, 2);
 }
 
 std::chrono::year_month_day TodayLocal()
@@ -44,7 +44,9 @@ std::chrono::year_month_day TodayLocal()
 
 bool IsCacheFresh(const std::filesystem::path& file)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::stat(file.c_str(), &status) != 0)
         return false;
     return DateText(LocalDate(status.st_mtime)) == DateText(TodayLocal());

@@ -13,8 +13,8 @@ constexpr std::int64_t LastEndOffset = 129; // "</table>" this close to the curs
 constexpr std::size_t SplitCellLength = 100;
 constexpr std::string_view ContentsMarker = "main contents";
 // Searched as Shift_JIS bytes although the page is EUC-JP, as the page check always has been.
-constexpr std::string_view NotFoundText =
-    "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd"; // 見つかりませんでした
+constexpr std::string_view NotFoundText = "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1"
+                                          "\x82\xc5\x82\xb5\x82\xbd"; // 見つかりませんでした
 constexpr std::string_view SplitText =
     "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb"; // 株式分割（併合）, EUC-JP
 
@@ -27,10 +27,12 @@ class TRowCursor
 public:
     TRowCursor(std::string_view text, std::int64_t position)
         : Text(text), LoweredText(LowerAscii(text)), Position(position)
-    {
-    }
+    {}
 
-    std::string_view Lowered(std::size_t size) const { return ByteWindow(LoweredText, Position, size); }
+    std::string_view Lowered(std::size_t size) const
+    {
+        return ByteWindow(LoweredText, Position, size);
+    }
     std::string_view Raw(std::size_t size) const { return ByteWindow(Text, Position, size); }
     std::int64_t Search(std::string_view marker, std::size_t size = RowWindow) const
     {
@@ -50,7 +52,8 @@ public:
     {
         const std::string_view window = Lowered(RowWindow);
         const std::int64_t end = FindOffset(window, "</td>");
-        return end > 0 ? std::string(window.substr(0, static_cast<std::size_t>(end - 1))) : std::string();
+        return end > 0 ? std::string(window.substr(0, static_cast<std::size_t>(end - 1)))
+                       : std::string();
     }
 
     void Pass(const std::string& cell) { Add(static_cast<std::int64_t>(cell.size())); }
@@ -73,16 +76,16 @@ std::string HistoryCacheFile(std::string_view kabuKey, TChartPeriod period)
     return "dat/k" + std::string(kabuKey) + (period == TChartPeriod::Weekly ? ".02" : ".01");
 }
 
-std::string HistoryUrl(std::string_view serviceAddress, std::string_view kabuKey, TChartPeriod period,
-                       std::chrono::year_month_day today)
+std::string HistoryUrl(std::string_view serviceAddress, std::string_view kabuKey,
+                       TChartPeriod period, std::chrono::year_month_day today)
 {
     const std::chrono::days back{period == TChartPeriod::Weekly ? 330 : 60};
     const std::string start = DateText(std::chrono::sys_days{today} - back);
     const std::string end = DateText(today);
-    return std::string(serviceAddress) + "/MnStock/slast.html?sv=MN&qt=" + TrimmedKey(kabuKey)
-        + "&sy=" + start.substr(0, 4) + "&sm=" + start.substr(5, 2) + "&sd=" + start.substr(8, 2)
-        + "&ey=" + end.substr(0, 4) + "&em=" + end.substr(5, 2) + "&ed=" + end.substr(8, 2)
-        + (period == TChartPeriod::Weekly ? "&k=w" : "&k=d");
+    return std::string(serviceAddress) + "/MnStock/slast.html?sv=MN&qt=" + TrimmedKey(kabuKey) +
+           "&sy=" + start.substr(0, 4) + "&sm=" + start.substr(5, 2) + "&sd=" + start.substr(8, 2) +
+           "&ey=" + end.substr(0, 4) + "&em=" + end.substr(5, 2) + "&ed=" + end.substr(8, 2) +
+           (period == TChartPeriod::Weekly ? "&k=w" : "&k=d");
 }
 
 THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
@@ -180,9 +183,10 @@ THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std:
                              const TProcessEvents& processEvents)
 {
     const std::string cacheFile = HistoryCacheFile(kabuKey, period);
-    const bool present = IsCacheFresh(cacheFile)
-        || GetWebPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
-                      processEvents) > 0;
+    const bool present =
+        IsCacheFresh(cacheFile) ||
+        GetWebPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
+                   processEvents) > 0;
     if (processEvents)
         processEvents();
     if (!present)

@@ -41,8 +41,8 @@ enum class TChartPeriod
 std::string HistoryCacheFile(std::string_view kabuKey, TChartPeriod period);
 
 //! The history page's address: 330 (weekly) or 60 (daily) days back from `today` to `today`.
-std::string HistoryUrl(std::string_view serviceAddress, std::string_view kabuKey, TChartPeriod period,
-                       std::chrono::year_month_day today);
+std::string HistoryUrl(std::string_view serviceAddress, std::string_view kabuKey,
+                       TChartPeriod period, std::chrono::year_month_day today);
 
 //! Reads the history table of a page given as the cache file's bytes (at most the buffer's
 //! 50,001 are looked at). No rows when the page has 14,000 bytes or fewer or carries the

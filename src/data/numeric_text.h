@@ -11,7 +11,8 @@
 //! "0" when no digit is among them ("1,234" -> "1234", "(-0.57%)" -> "-0.57", "--5" -> "--5").
 std::string ExtractNumeric(std::string_view text);
 
-//! An optional sign and decimal digits, within the signed 32-bit range; throws TDataError otherwise.
+//! An optional sign and decimal digits, within the signed 32-bit range; throws TDataError
+//! otherwise.
 std::int32_t StrToInt32(std::string_view text);
 
 //! An optional sign, digits and at most one ".", as a fixed-point value (x 10,000),

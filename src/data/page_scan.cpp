@@ -48,8 +48,8 @@ std::string LowerAsciiShiftJis(std::string_view bytes)
     for (std::size_t i = 0; i < lowered.size(); ++i)
     {
         const auto c = static_cast<unsigned char>(lowered[i]);
-        if (IsShiftJisLead(c) && i + 1 < lowered.size()
-            && IsShiftJisTrail(static_cast<unsigned char>(lowered[i + 1])))
+        if (IsShiftJisLead(c) && i + 1 < lowered.size() &&
+            IsShiftJisTrail(static_cast<unsigned char>(lowered[i + 1])))
             ++i; // the pair stays whole
         else if (IsAsciiCapital(c))
             lowered[i] = static_cast<char>(c + ('a' - 'A'));

@@ -20,7 +20,8 @@ std::int64_t FindOffset(std::string_view window, std::string_view marker);
 std::string LowerAscii(std::string_view bytes);
 
 //! Like LowerAscii, but both bytes of a Shift_JIS double-byte character stay as they are:
-//! its trail byte may be 0x41-0x5A, and "lowering" it turns 0x83 0x4C (KI) into 0x83 0x6C (small YA).
+//! its trail byte may be 0x41-0x5A, and "lowering" it turns 0x83 0x4C (KI) into 0x83 0x6C (small
+//! YA).
 std::string LowerAsciiShiftJis(std::string_view bytes);
 
 //! `text` without blanks and control characters (bytes up to 0x20) at either end.

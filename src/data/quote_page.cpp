@@ -16,10 +16,11 @@ constexpr std::string_view TitleMarker = "pagetitle&nabi";
 constexpr std::string_view FiguresMarker = "main contents";
 constexpr std::string_view FooterMarker = "Start FooterWord";
 // Both notices are searched as Shift_JIS, so only where the title-area conversion reached.
-constexpr std::string_view NotFoundText =
-    "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd"; // 見つかりませんでした
-constexpr std::string_view NoTradeText = "\x8e\xe6\x88\xf8\x82\xcd\x90\xac\x97\xa7\x82\xb5"
-                                         "\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1"; // 取引は成立していません
+constexpr std::string_view NotFoundText = "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1"
+                                          "\x82\xc5\x82\xb5\x82\xbd"; // 見つかりませんでした
+constexpr std::string_view NoTradeText =
+    "\x8e\xe6\x88\xf8\x82\xcd\x90\xac\x97\xa7\x82\xb5"
+    "\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1"; // 取引は成立していません
 
 // The walk over the page's tags: a position (1-based, 0 counts as the first byte) and
 // lower-cased windows of at most 3,500 bytes from it. Whether a marker was found is not
@@ -29,7 +30,10 @@ class TTagWalk
 public:
     TTagWalk(std::string_view text, std::int64_t position) : Text(text), Position(position) {}
 
-    std::string Window() const { return LowerAsciiShiftJis(ByteWindow(Text, Position, WalkWindow)); }
+    std::string Window() const
+    {
+        return LowerAsciiShiftJis(ByteWindow(Text, Position, WalkWindow));
+    }
 
     void SkipPast(std::string_view marker, int times = 1)
     {
@@ -62,7 +66,8 @@ public:
         const std::string_view trimmed = TrimControls(window);
         const std::int64_t blank = FindOffset(trimmed, " ");
         const std::int64_t word = blank - 1;
-        std::string time(trimmed.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(word, 0))));
+        std::string time(
+            trimmed.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(word, 0))));
         time += ' ';
         time += trimmed.substr(static_cast<std::size_t>(blank), 5);
         Move(word);
@@ -139,10 +144,12 @@ std::string QuoteCacheFile(std::string_view kabuKey)
 
 std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey)
 {
-    return std::string(serviceAddress) + "/MnStock?qt=" + TrimmedKey(kabuKey) + "&sv=MN&pg=mn_schart.html";
+    return std::string(serviceAddress) + "/MnStock?qt=" + TrimmedKey(kabuKey) +
+           "&sv=MN&pg=mn_schart.html";
 }
 
-std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, const TProcessEvents& processEvents)
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes,
+                                         const TProcessEvents& processEvents)
 {
     if (fileBytes.size() < MinQuotePageSize || fileBytes.size() > MaxQuotePageSize)
         return std::nullopt;
@@ -152,8 +159,8 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, const TProc
     const std::int64_t titleAt = FindOffset(text, TitleMarker);
     EucToSjisText(text, static_cast<std::size_t>(titleAt) + 1, TitleStretch, processEvents);
 
-    if (text.find(FooterMarker) == std::string::npos || text.find(NotFoundText) != std::string::npos
-        || text.find(NoTradeText) != std::string::npos)
+    if (text.find(FooterMarker) == std::string::npos ||
+        text.find(NotFoundText) != std::string::npos || text.find(NoTradeText) != std::string::npos)
     {
         if (processEvents)
             processEvents();
@@ -176,11 +183,12 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, const TProc
     return quote;
 }
 
-std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents)
+std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
+                                        const TProcessEvents& processEvents)
 {
     const std::string cacheFile = QuoteCacheFile(kabuKey);
-    if (!IsCacheFresh(cacheFile)
-        && GetWebPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents) == 0)
+    if (!IsCacheFresh(cacheFile) &&
+        GetWebPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents) == 0)
     {
         if (processEvents)
             processEvents();
@@ -194,11 +202,14 @@ std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey, const TProcess
 
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote)
 {
-    const auto whole = [](std::int64_t fixed, int width) { return FormatN(TDecimal{fixed, 4}, width, 0); };
+    const auto whole = [](std::int64_t fixed, int width) {
+        return FormatN(TDecimal{fixed, 4}, width, 0);
+    };
     TKabuBoardTexts board;
     board.LabelKabuNo = FormatS(quote.KabuNo, 4) + " " + quote.KabuName;
     board.LabelKabuKa = whole(quote.KabuKa, 7);
-    board.Label1 = whole(quote.Zenjitsuhi, 4) + "(" + FormatF(TDecimal{quote.ZenjitsuhiRate, 4}, 3, 2) + "%)";
+    board.Label1 =
+        whole(quote.Zenjitsuhi, 4) + "(" + FormatF(TDecimal{quote.ZenjitsuhiRate, 4}, 3, 2) + "%)";
     board.Label2 = whole(quote.OpenPrice, 7);
     board.Label3 = whole(quote.HighPrice, 7);
     board.Label4 = whole(quote.LowPrice, 7);

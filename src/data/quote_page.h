@@ -14,8 +14,8 @@ constexpr std::int64_t FixedPointOne = 10000;
 
 struct TKabuQuote
 {
-    std::string KabuNo;   // stock code as printed in the page's title area, 4 bytes
-    std::string KabuName; // Shift_JIS; ASCII letters lower-cased
+    std::string KabuNo;              // stock code as printed in the page's title area, 4 bytes
+    std::string KabuName;            // Shift_JIS; ASCII letters lower-cased
     std::int64_t KabuKa = 0;         // current price (kabuka), fixed-point whole yen; 0 when "-"
     std::int64_t Zenjitsuhi = 0;     // change from the previous close, fixed-point whole yen
     std::int64_t ZenjitsuhiRate = 0; // that change in percent, fixed-point, up to 4 decimals
@@ -24,7 +24,7 @@ struct TKabuQuote
     std::int64_t LowPrice = 0;
     std::int64_t Dekidaka = 0; // traded volume, fixed-point whole shares
     std::int64_t Tani = 0;     // shares per trading unit, always 1 once read
-    std::string KabuTime;      // "first word, blank, five bytes" as printed; empty when the price is "-"
+    std::string KabuTime; // "first word, blank, five bytes" as printed; empty when the price is "-"
 
     bool operator==(const TKabuQuote&) const = default;
 };
@@ -59,14 +59,16 @@ std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey);
 //! no-trade notice). Throws TDataError when a figure does not convert; a quote is returned
 //! only when every field converted. Calls `processEvents` once per byte position of the
 //! title-area conversion and once when a page check fails.
-std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, const TProcessEvents& processEvents);
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes,
+                                         const TProcessEvents& processEvents);
 
 //! The quote of `kabuKey`: today's cache file, fetched through GetWebPage when missing or
 //! older than today. Empty when there is no usable quote; throws TDataError on a figure
 //! that does not convert or a cache file that cannot be written or read.
 //! Event points: GetWebPage's (before connecting, after each chunk), then once when the
 //! fetch brought nothing, then ParseQuotePage's.
-std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents);
+std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
+                                        const TProcessEvents& processEvents);
 
 //! The board texts of `quote` as Shift_JIS bytes.
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote);

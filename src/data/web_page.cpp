@@ -65,7 +65,8 @@ std::size_t WriteChunk(char* data, std::size_t size, std::size_t count, void* us
         {
             transfer.File = std::fopen(transfer.TempFile.c_str(), "wb");
             if (transfer.File == nullptr)
-                throw TDataError("cannot create " + transfer.TempFile.string() + ": " + ErrnoText());
+                throw TDataError("cannot create " + transfer.TempFile.string() + ": " +
+                                 ErrnoText());
         }
         if (std::fwrite(data, 1, bytes, transfer.File) != bytes || std::fflush(transfer.File) != 0)
             throw TDataError("cannot write " + transfer.TempFile.string() + ": " + ErrnoText());
@@ -162,7 +163,8 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
     CURL* handle = curl.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
-    // No CURLOPT_PROXY: libcurl then takes http_proxy, https_proxy and no_proxy from the environment.
+    // No CURLOPT_PROXY: libcurl then takes http_proxy, https_proxy and no_proxy from the
+    // environment.
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteChunk);
@@ -180,8 +182,8 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
     {
         transfer.Connected = false;
         result = curl_easy_perform(handle);
-        const bool connectFailed = !transfer.Connected
-            && (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT);
+        const bool connectFailed = !transfer.Connected && (result == CURLE_COULDNT_CONNECT ||
+                                                           result == CURLE_OPERATION_TIMEDOUT);
         if (!connectFailed)
             break;
     }

@@ -9,22 +9,23 @@
 
 void PrintTo(const THistoryRow& row, std::ostream* out)
 {
-    *out << "{\"" << row.DateText << "\" O" << row.OpenPrice << " H" << row.HighPrice << " L" << row.LowPrice
-         << " C" << row.ClosePrice << " V" << row.Dekidaka << "}";
+    *out << "{\"" << row.DateText << "\" O" << row.OpenPrice << " H" << row.HighPrice << " L"
+         << row.LowPrice << " C" << row.ClosePrice << " V" << row.Dekidaka << "}";
 }
 
 namespace {
 
 constexpr std::int64_t Price1500 = 1500 * 10000; // fixed-point current price
 
-THistoryCells Cells(std::string date, std::string close, std::string open, std::string high, std::string low,
-                    std::string volume)
+THistoryCells Cells(std::string date, std::string close, std::string open, std::string high,
+                    std::string low, std::string volume)
 {
-    return {std::move(date), std::move(close), std::move(open), std::move(high), std::move(low), std::move(volume)};
+    return {std::move(date), std::move(close), std::move(open),
+            std::move(high), std::move(low),   std::move(volume)};
 }
 
-THistoryRow Row(std::string date, std::int32_t open, std::int32_t high, std::int32_t low, std::int32_t close,
-                std::int32_t volume)
+THistoryRow Row(std::string date, std::int32_t open, std::int32_t high, std::int32_t low,
+                std::int32_t close, std::int32_t volume)
 {
     return {std::move(date), open, high, low, close, volume};
 }
@@ -33,10 +34,12 @@ TEST(HistoryUrl, CarriesTheDateKeysOfThePeriod)
 {
     using namespace std::chrono;
     const year_month_day day{year{2007}, January, std::chrono::day{9}};
-    EXPECT_EQ(HistoryUrl("http://h", "1301.t", TChartPeriod::Weekly, day),
-              "http://h/MnStock/slast.html?sv=MN&qt=1301.t&sy=2006&sm=02&sd=13&ey=2007&em=01&ed=09&k=w");
-    EXPECT_EQ(HistoryUrl("http://h", "1301  ", TChartPeriod::Daily, day),
-              "http://h/MnStock/slast.html?sv=MN&qt=1301&sy=2006&sm=11&sd=10&ey=2007&em=01&ed=09&k=d");
+    EXPECT_EQ(
+        HistoryUrl("http://h", "1301.t", TChartPeriod::Weekly, day),
+        "http://h/MnStock/slast.html?sv=MN&qt=1301.t&sy=2006&sm=02&sd=13&ey=2007&em=01&ed=09&k=w");
+    EXPECT_EQ(
+        HistoryUrl("http://h", "1301  ", TChartPeriod::Daily, day),
+        "http://h/MnStock/slast.html?sv=MN&qt=1301&sy=2006&sm=11&sd=10&ey=2007&em=01&ed=09&k=d");
     EXPECT_EQ(HistoryCacheFile("1301  ", TChartPeriod::Weekly), "dat/k1301  .02");
     EXPECT_EQ(HistoryCacheFile("1301.t", TChartPeriod::Daily), "dat/k1301.t.01");
 }
@@ -48,7 +51,8 @@ TEST(ParseHistoryPage, ReadsRowsInPageOrder)
     for (int week = 0; week < 47; ++week)
     {
         const int close = 1900 - week;
-        const std::string date = "2007/" + std::string(week < 40 ? "01" : "02") + "/" + std::to_string(10 + week % 10);
+        const std::string date =
+            "2007/" + std::string(week < 40 ? "01" : "02") + "/" + std::to_string(10 + week % 10);
         cells.push_back(Cells(date, "1," + std::to_string(close - 1000), std::to_string(close - 5),
                               std::to_string(close + 10), std::to_string(close - 10), "12,300"));
         expected.push_back(Row(date, close - 5, close + 10, close - 10, close, 12300));
@@ -61,11 +65,11 @@ TEST(ParseHistoryPage, ReadsRowsInPageOrder)
 TEST(ParseHistoryPage, HyphenCellsCarryTheValueAbove)
 {
     const std::vector<THistoryCells> cells = {
-        Cells("2007/01/09", "-", "-", "-", "-", "0"),                  // first row: the current price
-        Cells("2007/01/08", "1,480", "1,470", "-", "1,460", "5,000"),  // high from the row above
-        Cells("2007/01/05", "-", "1,450", "1,490", "-", "-"),          // volume "-" reads as 0
+        Cells("2007/01/09", "-", "-", "-", "-", "0"), // first row: the current price
+        Cells("2007/01/08", "1,480", "1,470", "-", "1,460", "5,000"),    // high from the row above
+        Cells("2007/01/05", "-", "1,450", "1,490", "-", "-"),            // volume "-" reads as 0
         Cells("2007/01/04", "1,400", "&nbsp;", "&nbsp;", "&nbsp;", "0"), // flat: open reads 0
-        Cells("2007/01/03", "", "1,390", "1,395", "1,385", "100"),      // an empty close is no "-"
+        Cells("2007/01/03", "", "1,390", "1,395", "1,385", "100"),       // an empty close is no "-"
     };
     const THistoryRows expected = {
         Row("2007/01/09", 1500, 1500, 1500, 1500, 0),
@@ -101,8 +105,10 @@ TEST(ParseHistoryPage, SplitRowsAndEmptyDates)
 
 TEST(ParseHistoryPage, PageSizeAndNoticeDecideWhetherToParse)
 {
-    const std::vector<THistoryCells> cells = {Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")};
-    const std::string notFoundSjis = "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd";
+    const std::vector<THistoryCells> cells = {
+        Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")};
+    const std::string notFoundSjis =
+        "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd";
     const std::string longPage = HistoryPage(cells, 50001) + notFoundSjis + std::string(9000, ' ');
     const struct
     {
@@ -135,8 +141,9 @@ TEST(ParseHistoryPage, CellsThatDoNotConvertThrow)
 
 TEST(ParseHistoryPage, TagsInCapitalsAreFound)
 {
-    const std::vector<THistoryCells> cells = {Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000"),
-                                              Cells("2007/01/08", "1,400", "1,390", "1,410", "1,380", "6,000")};
+    const std::vector<THistoryCells> cells = {
+        Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000"),
+        Cells("2007/01/08", "1,400", "1,390", "1,410", "1,380", "6,000")};
     THistoryRows dated;
     for (const THistoryRow& row : ParseHistoryPage(HistoryPage(cells, 16000, true), Price1500, {}))
         if (!row.DateText.empty())
@@ -152,9 +159,10 @@ protected:
     void SetUp() override
     {
         TWorkFolderTest::SetUp();
-        Server.Routes().Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_content(Page, "text/html");
-        });
+        Server.Routes().Get("/MnStock/slast.html",
+                            [this](const httplib::Request&, httplib::Response& response) {
+                                response.set_content(Page, "text/html");
+                            });
         SetFinanceServiceAddress(Server.Start());
     }
 
@@ -164,14 +172,16 @@ protected:
         TWorkFolderTest::TearDown();
     }
 
-    std::string Page = HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
+    std::string Page =
+        HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
     TLoopbackServer Server;
 };
 
 TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)
 {
     int events = 0;
-    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, [&] { ++events; }).size(), 1u);
+    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, [&] { ++events; }).size(),
+              1u);
     EXPECT_GE(events, 5); // connect, chunk, after the fetch, row, after the rows
     const auto log = Server.Log();
     ASSERT_EQ(log.size(), 1u);

@@ -40,8 +40,13 @@ TEST(StrToInt32, ReadsSignedDecimalsInThirtyTwoBits)
     {
         const char* Text;
         std::int32_t Expected;
-    } rows[] = {{"1234", 1234}, {"+12", 12}, {"-85", -85}, {"0", 0},
-                {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"0001500", 1500}};
+    } rows[] = {{"1234", 1234},
+                {"+12", 12},
+                {"-85", -85},
+                {"0", 0},
+                {"2147483647", 2147483647},
+                {"-2147483648", INT32_MIN},
+                {"0001500", 1500}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Text);
@@ -61,8 +66,8 @@ TEST(StrToFixedPoint, KeepsFourDecimalsRoundingHalvesAwayFromZero)
     {
         const char* Text;
         std::int64_t Expected;
-    } rows[] = {{"-0.57", -5700}, {"+1.23", 12300}, {"12", 120000}, {"0.00005", 1},
-                {"-0.00005", -1}, {"0.000049999", 0}, {".5", 5000}, {"3.", 30000}};
+    } rows[] = {{"-0.57", -5700}, {"+1.23", 12300},   {"12", 120000}, {"0.00005", 1},
+                {"-0.00005", -1}, {"0.000049999", 0}, {".5", 5000},   {"3.", 30000}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Text);
@@ -124,7 +129,8 @@ TEST(LowerAsciiShiftJis, LowersOnlySingleByteCapitals)
         std::string Expected;
     } rows[] = {
         {"tags", "<TD Class=X>", "<td class=x>"},
-        {"katakana KIYANON", "\x83\x4c\x83\x84\x83\x6d\x83\x93", "\x83\x4c\x83\x84\x83\x6d\x83\x93"},
+        {"katakana KIYANON", "\x83\x4c\x83\x84\x83\x6d\x83\x93",
+         "\x83\x4c\x83\x84\x83\x6d\x83\x93"},
         {"katakana ASAHI then a capital", "\x83\x41\x83\x54\x83\x71X", "\x83\x41\x83\x54\x83\x71x"},
         {"half-width kana is single", "\xb1Z", "\xb1z"},
         {"lead byte at the end", "A\x83", "a\x83"},

@@ -29,6 +29,13 @@ TKabuQuote DefaultQuote()
     return quote;
 }
 
+template <typename Change> TQuotePageFields With(Change change)
+{
+    TQuotePageFields fields;
+    change(fields);
+    return fields;
+}
+
 TEST(ParseQuotePage, ReadsEveryFieldOfAQuotePage)
 {
     const auto quote = ParseQuotePage(QuotePage({}), {});
@@ -54,19 +61,15 @@ TEST(ParseQuotePage, AcceptsPagesOfThirteenToFortyFiveThousandBytes)
 
 TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
 {
-    const auto variant = [](auto change) {
-        TQuotePageFields fields;
-        change(fields);
-        return fields;
-    };
     const struct
     {
         const char* Name;
         TQuotePageFields Fields;
     } rows[] = {
-        {"change and rate without font tags", variant([](TQuotePageFields& f) { f.FontTags = false; })},
-        {"tags in capitals", variant([](TQuotePageFields& f) { f.Capitals = true; })},
-        {"blanks around the time", variant([](TQuotePageFields& f) { f.Time = " \n 12/07 15:00"; })},
+        {"change and rate without font tags",
+         With([](TQuotePageFields& f) { f.FontTags = false; })},
+        {"tags in capitals", With([](TQuotePageFields& f) { f.Capitals = true; })},
+        {"blanks around the time", With([](TQuotePageFields& f) { f.Time = " \n 12/07 15:00"; })},
     };
     for (const auto& row : rows)
     {
@@ -92,23 +95,20 @@ TEST(ParseQuotePage, PriceWithoutTradesGivesZeroAndNoTime)
 
 TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
 {
-    const auto variant = [](auto change) {
-        TQuotePageFields fields;
-        change(fields);
-        return QuotePage(fields);
-    };
     const struct
     {
         const char* Name;
         std::string Page;
     } rows[] = {
-        {"no footer marker", variant([](TQuotePageFields& f) { f.Footer = false; })},
-        {"not-found notice", variant([](TQuotePageFields& f) {
-             f.TitleNoticeEuc = "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
-         })},
-        {"no-trade notice", variant([](TQuotePageFields& f) {
-             f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4\xa4\xde\xa4\xbb\xa4\xf3";
-         })},
+        {"no footer marker", QuotePage(With([](TQuotePageFields& f) { f.Footer = false; }))},
+        {"not-found notice", QuotePage(With([](TQuotePageFields& f) {
+             f.TitleNoticeEuc =
+                 "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
+         }))},
+        {"no-trade notice", QuotePage(With([](TQuotePageFields& f) {
+             f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4"
+                                "\xa4\xde\xa4\xbb\xa4\xf3";
+         }))},
     };
     for (const auto& row : rows)
     {
@@ -121,21 +121,19 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
 
 TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
 {
-    const auto variant = [](auto change) {
-        TQuotePageFields fields;
-        change(fields);
-        return QuotePage(fields);
-    };
     const struct
     {
         const char* Name;
         std::string Page;
     } rows[] = {
-        {"decimal price", variant([](TQuotePageFields& f) { f.Price = "1,234.5"; })},
-        {"price beyond 32 bits", variant([](TQuotePageFields& f) { f.Price = "2,147,483,648"; })},
-        {"double minus change", variant([](TQuotePageFields& f) { f.Change = "--5"; })},
-        {"two points in the rate", variant([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; })},
-        {"volume cell with a sign inside", variant([](TQuotePageFields& f) { f.Volume = "1-2"; })},
+        {"decimal price", QuotePage(With([](TQuotePageFields& f) { f.Price = "1,234.5"; }))},
+        {"price beyond 32 bits",
+         QuotePage(With([](TQuotePageFields& f) { f.Price = "2,147,483,648"; }))},
+        {"double minus change", QuotePage(With([](TQuotePageFields& f) { f.Change = "--5"; }))},
+        {"two points in the rate",
+         QuotePage(With([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; }))},
+        {"volume cell with a sign inside",
+         QuotePage(With([](TQuotePageFields& f) { f.Volume = "1-2"; }))},
     };
     for (const auto& row : rows)
     {
@@ -197,9 +195,10 @@ protected:
     void SetUp() override
     {
         TWorkFolderTest::SetUp();
-        Server.Routes().Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_content(Page, "text/html");
-        });
+        Server.Routes().Get("/MnStock",
+                            [this](const httplib::Request&, httplib::Response& response) {
+                                response.set_content(Page, "text/html");
+                            });
         SetFinanceServiceAddress(Server.Start());
     }
 

@@ -9,7 +9,8 @@
 
 inline std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
 {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
 }
@@ -52,9 +53,10 @@ struct TQuotePageFields
 
 inline std::string QuotePage(const TQuotePageFields& fields, std::size_t size = 16000)
 {
-    std::string title = "<table class=\"title\"><tr><td>Stock</td></tr>\n"
-                        "<tr><td class=\"name\"><b><span>{NAME}</span></b></td><td>\n {CODE} Tokyo</td></tr>"
-                        "</table>\n";
+    std::string title =
+        "<table class=\"title\"><tr><td>Stock</td></tr>\n"
+        "<tr><td class=\"name\"><b><span>{NAME}</span></b></td><td>\n {CODE} Tokyo</td></tr>"
+        "</table>\n";
     std::string figures = "<table width=\"100%\"><tr><td>Quote</td></tr>\n"
                           "<tr><td class=\"board\"><table>\n<tr><td>Price</td></tr>\n"
                           "<tr><td class=\"price\"><b>{PRICE}</b><small>({TIME})</small></td>\n"
@@ -81,10 +83,12 @@ inline std::string QuotePage(const TQuotePageFields& fields, std::size_t size = 
     figures = ReplaceAll(figures, "{LOW}", fields.Low);
     figures = ReplaceAll(figures, "{VOLUME}", fields.Volume);
 
-    const std::string head = "<html><head><title>quote</title></head><body>\n<!-- pagetitle&nabi -->\n"
-        + title + fields.TitleNoticeEuc + "\n<!-- main contents -->\n" + figures;
-    const std::string tail = std::string(fields.Footer ? "<!-- Start FooterWord -->" : "<!-- Start Footer -->")
-        + "\n</body></html>\n";
+    const std::string head =
+        "<html><head><title>quote</title></head><body>\n<!-- pagetitle&nabi -->\n" + title +
+        fields.TitleNoticeEuc + "\n<!-- main contents -->\n" + figures;
+    const std::string tail =
+        std::string(fields.Footer ? "<!-- Start FooterWord -->" : "<!-- Start Footer -->") +
+        "\n</body></html>\n";
     return PadTo(head, tail, size);
 }
 
@@ -97,20 +101,24 @@ struct THistoryCells
 inline std::string HistoryPage(const std::vector<THistoryCells>& rows, std::size_t size = 16000,
                                bool capitals = false)
 {
-    std::string tables = "<table class=\"nav\"><tr><td>menu</td></tr></table>\n"
-                         "<table class=\"info\"><tr><td>info</td></tr></table>\n"
-                         "<table class=\"history\" border=\"1\">\n"
-                         "<tr><th colspan=\"6\">title</th></tr>\n<tr><th colspan=\"6\">range</th></tr>\n"
-                         "<tr><th colspan=\"6\">unit</th></tr>\n"
-                         "<tr><th>date</th><th>close</th><th>open</th><th>high</th><th>low</th><th>volume</th></tr>\n";
+    std::string tables =
+        "<table class=\"nav\"><tr><td>menu</td></tr></table>\n"
+        "<table class=\"info\"><tr><td>info</td></tr></table>\n"
+        "<table class=\"history\" border=\"1\">\n"
+        "<tr><th colspan=\"6\">title</th></tr>\n<tr><th colspan=\"6\">range</th></tr>\n"
+        "<tr><th colspan=\"6\">unit</th></tr>\n"
+        "<tr><th>date</th><th>close</th><th>open</th><th>high</th><th>low</th><th>volume</th></"
+        "tr>\n";
     // The end test looks for "</table>" within 129 bytes of the cursor, so a row must be
     // longer than that to be read; the service's rows carry attributes as these do.
-    std::string row = "<tr align=\"right\" bgcolor=\"#ffffff\"><td nowrap>{D}</td><td nowrap>{C}</td>"
-                      "<td nowrap>{O}</td><td nowrap>{H}</td><td nowrap>{L}</td><td nowrap>{V}</td></tr>\n";
-    std::string splitRow = "<tr align=\"right\" bgcolor=\"#ffffff\"><td nowrap>{D}</td>"
-                           "<td colspan=\"5\" align=\"center\" class=\"notice\" nowrap>"
-                           "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb" // 株式分割（併合）
-                           "</td></tr>\n";
+    std::string row =
+        "<tr align=\"right\" bgcolor=\"#ffffff\"><td nowrap>{D}</td><td nowrap>{C}</td>"
+        "<td nowrap>{O}</td><td nowrap>{H}</td><td nowrap>{L}</td><td nowrap>{V}</td></tr>\n";
+    std::string splitRow =
+        "<tr align=\"right\" bgcolor=\"#ffffff\"><td nowrap>{D}</td>"
+        "<td colspan=\"5\" align=\"center\" class=\"notice\" nowrap>"
+        "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb" // 株式分割（併合）
+        "</td></tr>\n";
     if (capitals)
     {
         tables = UpperAscii(tables);

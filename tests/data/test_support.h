@@ -27,8 +27,8 @@ protected:
         const char* base = std::getenv("ORVANTA_TEST_TMP");
         const std::filesystem::path root = base ? base : std::filesystem::temp_directory_path();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        Folder = root / (std::string("work_") + info->test_suite_name() + "_" + info->name() + "_"
-                         + std::to_string(::getpid()));
+        Folder = root / (std::string("work_") + info->test_suite_name() + "_" + info->name() + "_" +
+                         std::to_string(::getpid()));
         std::filesystem::remove_all(Folder);
         std::filesystem::create_directories(Folder / "dat");
         Previous = std::filesystem::current_path();
@@ -61,7 +61,8 @@ inline void WriteFileBytes(const std::filesystem::path& file, const std::string&
 //! Sets the file's modification time to this time of day yesterday.
 inline void MakeYesterdays(const std::filesystem::path& file)
 {
-    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) - std::chrono::hours(24));
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) -
+                                               std::chrono::hours(24));
 }
 
 //! A port on 127.0.0.1 that nothing listens on: connecting is refused at once.

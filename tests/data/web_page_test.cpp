@@ -38,7 +38,8 @@ TEST_F(GetWebPageTest, ManySmallChunksLandByteForByte)
 {
     const std::string body = PatternBody(20000);
     Server.Routes().Get("/page", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/html", [&](std::size_t offset, httplib::DataSink& sink) {
+        response.set_chunked_content_provider("text/html", [&](std::size_t offset,
+                                                               httplib::DataSink& sink) {
             if (offset < body.size())
                 sink.write(body.data() + offset, std::min<std::size_t>(97, body.size() - offset));
             else
@@ -94,21 +95,24 @@ TEST_F(GetWebPageTest, NothingCompleteLeavesTheOldFileUntouched)
 {
     SetReceiveTimeout(300ms);
     Server.Routes().Get("/dropped", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(20000, "text/html", [](std::size_t, std::size_t, httplib::DataSink& sink) {
-            sink.write("<html>half a page", 17);
-            return false; // closes the connection with 19,983 bytes missing
-        });
+        response.set_content_provider(
+            20000, "text/html", [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                sink.write("<html>half a page", 17);
+                return false; // closes the connection with 19,983 bytes missing
+            });
     });
     Server.Routes().Get("/empty", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("", "text/html");
     });
     Server.Routes().Get("/stalled", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(100, "text/html", [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset == 0)
-                return sink.write("<html>", 6);
-            std::this_thread::sleep_for(2s); // nothing more for a while, then the connection closes
-            return false;
-        });
+        response.set_content_provider(
+            100, "text/html", [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset == 0)
+                    return sink.write("<html>", 6);
+                std::this_thread::sleep_for(
+                    2s); // nothing more for a while, then the connection closes
+                return false;
+            });
     });
     const std::string address = Server.Start();
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort());
