@@ -66,6 +66,8 @@ inline void MakeYesterdays(const std::filesystem::path& file)
 }
 
 //! A port on 127.0.0.1 that nothing listens on: connecting is refused at once.
+//! The socket stays bound (never listening) for the rest of the process, so a server of a
+//! test running in parallel cannot take the port and leave the client waiting for a reply.
 inline int ClosedLoopbackPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -76,7 +78,6 @@ inline int ClosedLoopbackPort()
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
     return ntohs(address.sin_port);
 }
 
