@@ -61,6 +61,12 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
         else
             std::fprintf(stderr, "%s\n", line.c_str());
     });
+    // The library's default adds SO_REUSEPORT, which would let a second service share the
+    // port and answer half of the requests; one service per port is what --check relies on.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
 }

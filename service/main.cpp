@@ -4,6 +4,8 @@
 #include "market.h"
 #include "price_import.h"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -52,19 +55,30 @@ int Serve(const std::filesystem::path& dataDir, int port)
 
     TFinanceService service(market);
     if (!service.Bind(port)) {
+        if (ServiceAnswers(port)) {
+            std::fprintf(stderr, "orvanta-service: already running on %s:%d\n", ServiceHost, port);
+            return 0;
+        }
         std::fprintf(stderr, "orvanta-service: cannot listen on %s:%d (port in use?)\n", ServiceHost, port);
         return 1;
     }
+    std::atomic<bool> served{false};
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        service.Stop();
+        // A signal during start-up comes before the server runs, when Stop() would not reach it.
+        while (!served && !service.IsRunning())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!served)
+            service.Stop();
     });
     std::fprintf(stderr, "orvanta-service: %zu stocks (%s), http://%s:%d\n", market.Stocks().size(),
                  dataDir.string().c_str(), ServiceHost, port);
     service.Serve();
-    // Serve() also returns when listening fails; wake the stopper so it can be joined.
-    pthread_kill(stopper.native_handle(), SIGTERM);
+    served = true;
+    // Serve() also returns when listening fails: wake the stopper so it can be joined. Sent to
+    // the process, the signal stays pending and harmless when the stopper is already gone.
+    kill(getpid(), SIGTERM);
     stopper.join();
     std::fprintf(stderr, "orvanta-service: stopped\n");
     return 0;

@@ -204,6 +204,16 @@ TEST(FinanceService, ServesConcurrentClients)
     EXPECT_EQ(matches.load(), Clients * Rounds * static_cast<int>(paths.size()));
 }
 
+TEST(FinanceService, ASecondServiceCannotShareThePort)
+{
+    // The HTTP library's default socket options include SO_REUSEPORT: a second service bound
+    // the same port and the kernel split the requests between the two.
+    TRunningService running(SampleMarket());
+    TFinanceService second(SampleMarket());
+    EXPECT_FALSE(second.Bind(running.Port));
+    EXPECT_TRUE(ServiceAnswers(running.Port));
+}
+
 TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
 {
     const std::filesystem::path data = FreshFolder("import_data");
