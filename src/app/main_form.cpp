@@ -26,6 +26,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QHash>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -148,6 +151,66 @@ const char* const ListColumns[21][3] = {
     {"売却値", "70", "c"},  {"売却日付", "75", "c"}, {"上昇率", "50", "c"},   {"評価", "40", "c"},
     {"1株あたり益", "75", "c"}, {"Info1", "0", "r"}, {"Info2", "0", "r"},     {"Info3", "0", "r"},
     {"Info4", "0", "r"}};
+
+// Paints the result list's cells: plain text, elided to the cell, with grid lines on the right
+// and at the bottom. A screening run repaints the visible rows for every row it adds, so the
+// shaped text of each cell is kept for the next paint instead of being laid out again.
+class TGridDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QRect cell = option.rect;
+        const bool selected = option.state.testFlag(QStyle::State_Selected);
+        painter->fillRect(cell, selected ? option.palette.highlight() : option.palette.base());
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const int room = cell.width() - 2 * TextMargin;
+        if (!text.isEmpty() && room > 0)
+        {
+            const QStaticText& shaped = Shaped(text, room, option.font);
+            const QSizeF size = shaped.size();
+            const auto alignment = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
+            qreal x = cell.left() + TextMargin;
+            if (alignment.testFlag(Qt::AlignRight))
+                x = cell.right() + 1 - TextMargin - size.width();
+            else if (alignment.testFlag(Qt::AlignHCenter))
+                x = cell.left() + (cell.width() - size.width()) / 2;
+            painter->save();
+            painter->setClipRect(cell);
+            painter->setFont(option.font);
+            painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
+            painter->drawStaticText(QPointF(x, cell.top() + (cell.height() - size.height()) / 2), shaped);
+            painter->restore();
+        }
+        painter->save();
+        painter->setPen(QColor(128, 128, 128));
+        painter->drawLine(cell.topRight(), cell.bottomRight());
+        painter->drawLine(cell.bottomLeft(), cell.bottomRight());
+        painter->restore();
+    }
+
+private:
+    static constexpr int TextMargin = 1;
+    static constexpr int MaxCachedTexts = 4000;
+
+    const QStaticText& Shaped(const QString& text, int room, const QFont& font) const
+    {
+        const QString key = QString::number(room) + QLatin1Char('|') + text;
+        auto found = Cache.find(key);
+        if (found != Cache.end())
+            return *found;
+        if (Cache.size() >= MaxCachedTexts)
+            Cache.clear();
+        QStaticText shaped(QFontMetrics(font).elidedText(text, Qt::ElideRight, room));
+        shaped.setTextFormat(Qt::PlainText);
+        shaped.prepare(QTransform(), font);
+        return *Cache.insert(key, shaped);
+    }
+
+    mutable QHash<QString, QStaticText> Cache;
+};
 
 // Lays out the docked panels of the client area whenever it changes size.
 class TClientArea : public QWidget
@@ -392,7 +455,7 @@ void TMainForm::CreateKabuPanel()
 
 void TMainForm::CreateCodePanel()
 {
-    CodePanel = MakePanel(ClientArea, "CodePanel", QRect(0, 41, 963, 600));
+    CodePanel = MakePanel(ClientArea, "CodePanel", QRect(0, 41, 963, 600), ButtonFace);
     StaticText1 = MakeLabel(CodePanel, "StaticText1", QRect(0, 0, 963, 16), QStringLiteral("株価一覧ダイアログ"),
                             Qt::AlignCenter, Qt::white, Navy);
     KabuReadBar = new QProgressBar(CodePanel);
@@ -409,10 +472,13 @@ void TMainForm::CreateCodePanel()
     KabuCodeList->setSelectionBehavior(QAbstractItemView::SelectRows);
     KabuCodeList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     KabuCodeList->setFont(PixelFont(WindowFontName, 12));
-    KabuCodeList->setStyleSheet(QStringLiteral(
-        "QTreeWidget { background: black; color: yellow; }"
-        "QTreeWidget::item { border-right: 1px solid #808080; border-bottom: 1px solid #808080; }"
-        "QTreeWidget::item:selected { background: #000080; color: white; }"));
+    // Colours by palette and grid lines by a delegate: a style sheet would make every
+    // repaint of a long result list go through the slow style-sheet path.
+    QPalette listPalette = KabuCodeList->palette();
+    listPalette.setColor(QPalette::Base, Qt::black);
+    listPalette.setColor(QPalette::Text, QColor(255, 255, 0));
+    KabuCodeList->setPalette(listPalette);
+    KabuCodeList->setItemDelegate(new TGridDelegate(KabuCodeList));
     KabuCodeList->setColumnCount(21);
     QTreeWidgetItem* header = KabuCodeList->headerItem();
     for (int column = 0; column < 21; ++column)

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -43,6 +44,7 @@ Qt::Alignment ColumnAlignment(int column)
 void TMainForm::KabuSearchButtonClick()
 {
     const auto hideProgress = [this] {
+        KabuCodeList->setUpdatesEnabled(true);
         LabelKabuReadBar->hide();
         KabuReadBar->hide();
         LayoutClientArea();
@@ -77,6 +79,10 @@ void TMainForm::KabuSearchButtonClick()
                    KabuReadBar->setMaximum(std::max(count, 1));
                    KabuCodeList->clear();
                    int rowCount = 0;
+                   // Every new row makes the list repaint all its visible rows; at most 25
+                   // frames a second look the same to a reader and leave the time to screening.
+                   QElapsedTimer sinceFrame;
+                   sinceFrame.start();
                    if (count == 0)
                    {
                        ShowInformation(QStringLiteral("該当銘柄がありませんでした。"));
@@ -139,6 +145,10 @@ void TMainForm::KabuSearchButtonClick()
                        inputs.SignalResult = signalResult;
                        inputs.BackTest = BuySignals;
                        const TResultRow cells = BuildResultRow(inputs);
+                       const bool frameDue = sinceFrame.elapsed() >= 40;
+                       KabuCodeList->setUpdatesEnabled(frameDue);
+                       if (frameDue)
+                           sinceFrame.restart();
                        auto* item = new QTreeWidgetItem(KabuCodeList);
                        for (int column = 0; column < ResultColumnCount; ++column)
                        {

@@ -176,6 +176,21 @@ TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
     EXPECT_TRUE(form.CodePanel->isVisible());
     EXPECT_TRUE(Shown.empty());
     EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+
+    // What a reader sees: yellow text on black, grey grid lines between the cells.
+    QWidget* viewport = form.KabuCodeList->viewport();
+    const QImage shot = viewport->grab().toImage();
+    const char* folder = std::getenv("ORVANTA_TEST_TMP");
+    shot.save(QString::fromLocal8Bit(folder ? folder : ".") + QStringLiteral("/result_list.png"));
+    const QRect firstCell = form.KabuCodeList->visualItemRect(form.KabuCodeList->topLevelItem(0));
+    EXPECT_EQ(QColor(shot.pixel(firstCell.left() + 119, firstCell.center().y())), QColor(128, 128, 128));
+    EXPECT_EQ(QColor(shot.pixel(firstCell.left() + 60, firstCell.bottom())), QColor(128, 128, 128));
+    EXPECT_EQ(QColor(shot.pixel(shot.width() - 5, shot.height() - 5)), QColor(0, 0, 0));
+    bool yellowText = false;
+    for (int x = 0; x < 118 && !yellowText; ++x)
+        for (int y = firstCell.top(); y < firstCell.bottom() && !yellowText; ++y)
+            yellowText = QColor(shot.pixel(x, y)) == QColor(255, 255, 0);
+    EXPECT_TRUE(yellowText);
 }
 
 TEST_F(ScreeningTest, ConditionsFilterTheRows)
