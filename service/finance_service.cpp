@@ -67,6 +67,9 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // The pages are asked for with GET; a body is never needed, so a client cannot make the
+    // service hold a large one in memory.
+    server.set_payload_max_length(64 * 1024);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
 }
