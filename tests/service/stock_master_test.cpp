@@ -3,10 +3,13 @@
 #include "service_test_support.h"
 #include "text_convert.h"
 
+#include "screener/kabu_list.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <set>
 #include <string_view>
 
@@ -63,6 +66,17 @@ constexpr std::array<std::string_view, 11> MarketsCp932{
     "\x83\x77\x83\x89\x83\x4e\x83\x8c\x83\x58", // ヘラクレス
 };
 
+std::string Cp932Trace(std::string_view bytes)
+{
+    std::string hex;
+    for (const char c : bytes) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x ", static_cast<unsigned char>(c));
+        hex += byte;
+    }
+    return hex;
+}
+
 } // namespace
 
 TEST(SampleKabuList, IsTheProgramsListFormatOverEverySector)
@@ -110,6 +124,25 @@ TEST(SampleKabuList, IsTheProgramsListFormatOverEverySector)
     EXPECT_GE(stocks, 150);
     EXPECT_EQ(sectors.size(), SectorsCp932.size());
     EXPECT_GE(markets.size(), 5u);
+}
+
+TEST(SampleKabuList, ReadsBackThroughTheProgramsListReader)
+{
+    const std::string bytes = ReadBytes(SampleDataFolder() / "KabuList.dat");
+    const TKabuList all = ParseKabuList(bytes, AllSectorsText);
+    EXPECT_EQ(all.Entries.size(), SampleMarket().Stocks().size());
+    std::size_t selected = 0;
+    for (const std::string_view sector : SectorsCp932) {
+        SCOPED_TRACE(Cp932Trace(sector));
+        const TKabuList list = ParseKabuList(bytes, sector);
+        EXPECT_FALSE(list.Entries.empty());
+        for (const TKabuListEntry& entry : list.Entries) {
+            EXPECT_FALSE(entry.Empty);
+            EXPECT_EQ(entry.CodeText.size(), 4u);
+        }
+        selected += list.Entries.size();
+    }
+    EXPECT_EQ(selected, all.Entries.size()) << "every line belongs to exactly one sector";
 }
 
 TEST(ParseStockMaster, RefusesLinesThePagesOrTheListCannotCarry)
