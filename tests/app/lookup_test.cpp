@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <chrono>
 
@@ -152,6 +153,41 @@ TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_TRUE(Shown[0].Text.startsWith(QStringLiteral("インターネット データ エラー")));
     EXPECT_TRUE(form.KabuNoButton->isEnabled());
+}
+
+} // namespace
+
+namespace {
+
+// Events handled in the middle of a chain repaint the chart view; they must show the last
+// finished chart, not the half-drawn one.
+TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
+{
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    form.KabuNoButton->click();
+    const QImage weekly = form.ImageChart->grab().toImage();
+
+    // Every event point of the daily chain (before each candle, each marker, ...) repaints.
+    int differing = 0;
+    int repaints = 0;
+    QTimer everyEventPoint;
+    everyEventPoint.setInterval(0);
+    QObject::connect(&everyEventPoint, &QTimer::timeout, &form, [&] {
+        ++repaints;
+        differing += form.ImageChart->grab().toImage() != weekly ? 1 : 0;
+    });
+    everyEventPoint.start();
+    form.ChartLengDay->setChecked(true);
+    everyEventPoint.stop();
+
+    EXPECT_GT(repaints, 20);
+    EXPECT_EQ(differing, 0);
+    const QImage daily = form.ImageChart->grab().toImage();
+    EXPECT_NE(daily, weekly);
+    EXPECT_EQ(daily, form.ImageChart->Picture.convertToFormat(daily.format()));
 }
 
 } // namespace

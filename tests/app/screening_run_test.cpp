@@ -1,0 +1,120 @@
+// A screening run of the real form, every pass included, against a loopback finance service.
+
+#include "app/main_form.h"
+
+#include "../data/test_pages.h"
+#include "../data/test_support.h"
+#include "data/web_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <map>
+
+namespace {
+
+const std::string Tosho1 = "\x93\x8c\x8f\xd8\x82\x50\x95\x94"; // 東証１部
+const std::string Machinery = "\x8b\x40\x8a\x42";              // 機械
+
+std::string WeekDate(int index)
+{
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::year{2026} / 1 / 5} +
+                                           std::chrono::days{7 * index}};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()));
+    return text;
+}
+
+// 30 weeks, oldest first: 13 at 1000, 7 at 900, 10 at 1100; opens 5 yen under the close.
+// Worked by hand: the 7-week average crosses the 13-week one at week 23 (long 962 over short
+// 957 at week 21, 969 under 986 at week 22, 977 under 1014 at week 23; 957 / 962 rounds to
+// 0.99), so the purchase is week 24's open, 1095, on 2026/06/22. The closes stay at 1100,
+// under 110 % of 1095, so the position is still held.
+std::vector<THistoryCells> VShapedWeeks()
+{
+    std::vector<THistoryCells> rows;
+    for (int i = 29; i >= 0; --i)
+    {
+        const int close = i < 13 ? 1000 : i < 20 ? 900 : 1100;
+        rows.push_back({WeekDate(i), std::to_string(close), std::to_string(close - 5), std::to_string(close + 10),
+                        std::to_string(close - 10), "50000"});
+    }
+    return rows;
+}
+
+std::vector<THistoryCells> FlatWeeks()
+{
+    std::vector<THistoryCells> rows;
+    for (int i = 29; i >= 0; --i)
+        rows.push_back({WeekDate(i), "1000", "1000", "1000", "1000", "50000"});
+    return rows;
+}
+
+class ScreeningRunTest : public TWorkFolderTest
+{
+protected:
+    void SetUp() override
+    {
+        TWorkFolderTest::SetUp();
+        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
+        Server.Routes().Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+            const std::string key = request.get_param_value("qt");
+            TQuotePageFields fields;
+            fields.Code = key.substr(0, 4);
+            if (key != "6301.t" && key != "6302.t")
+                fields.TitleNoticeEuc = "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        Server.Routes().Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+            const bool signal = request.get_param_value("qt") == "6301.t";
+            response.set_content(HistoryPage(signal ? VShapedWeeks() : FlatWeeks(), 20000), "text/html; charset=EUC-JP");
+        });
+        SetFinanceServiceAddress(Server.Start());
+        WriteFileBytes("KabuList.dat", "6301,a," + Tosho1 + "," + Machinery + "\r\n6302,b," + Tosho1 + "," + Machinery +
+                                           "\r\n6303,c," + Tosho1 + "," + Machinery + "\r\n");
+    }
+    void TearDown() override
+    {
+        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        TMainForm::MessageBoxHook = nullptr;
+        TWorkFolderTest::TearDown();
+    }
+
+    TLoopbackServer Server;
+    std::vector<TMessageBoxRequest> Shown;
+};
+
+TEST_F(ScreeningRunTest, ListsTheStockWhoseChartHasAPurchase)
+{
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(15); // 機械
+    form.KabuSearchButton->click();
+
+    EXPECT_TRUE(Shown.empty());
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 1) << "6302 has no signal, 6303 is unknown to the service";
+    const QTreeWidgetItem* row = form.KabuCodeList->topLevelItem(0);
+    EXPECT_EQ(row->text(0), QStringLiteral("6301 キヤノン"));
+    EXPECT_EQ(row->text(2), QStringLiteral("  1,234円"));
+    EXPECT_EQ(row->text(9), QStringLiteral("　　")) << "the signal is not on the newest week";
+    EXPECT_EQ(row->text(10), QStringLiteral("   1095円"));
+    EXPECT_EQ(row->text(11), QStringLiteral("2026/06/22"));
+    EXPECT_EQ(row->text(12), QString());
+    EXPECT_EQ(row->text(14), QStringLiteral("112%")) << "1,234 x 100 / 1095, truncated";
+    EXPECT_EQ(row->text(16), QStringLiteral("継続保有"));
+    EXPECT_EQ(row->text(17), QStringLiteral("0.990")) << "957 / 962 two weeks before the signal";
+    EXPECT_EQ(row->text(18), QStringLiteral("1.020")) << "986 / 969";
+    EXPECT_EQ(row->text(19), QStringLiteral("1.040")) << "1014 / 977";
+    EXPECT_EQ(row->text(20), QStringLiteral("1.000")) << "a rising point";
+
+    form.HitPutCheck->setChecked(true);
+    form.KabuSearchButton->click();
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 0) << "no stock has a signal on its newest week";
+}
+
+} // namespace
