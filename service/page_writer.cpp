@@ -140,7 +140,8 @@ TQuoteFigures QuoteFiguresOf(const TPriceBars& days)
 
 std::string QuoteTimeText(const TQuoteFigures& quote)
 {
-    return FormatDate(quote.Date) + " 15:00";
+    // Month and day only: with the year the text does not fit the board's time label.
+    return FormatDate(quote.Date).substr(5) + " 15:00";
 }
 
 std::string QuotePage(const TStock& stock, std::string_view key, const TQuoteFigures& quote,

@@ -30,7 +30,7 @@ struct TQuoteFigures
 //! The quote of the newest of `days` (oldest first, not empty).
 TQuoteFigures QuoteFiguresOf(const TPriceBars& days);
 
-//! The quote time as the page prints it: "yyyy/mm/dd 15:00", the close of the newest day.
+//! The quote time as the page prints it: "mm/dd 15:00", the close of the newest day.
 std::string QuoteTimeText(const TQuoteFigures& quote);
 
 //! The quote page of a stock; `key` is the stock key as asked for, `days` the days the quote
