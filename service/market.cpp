@@ -11,16 +11,6 @@
 
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool IsDigits(std::string_view text)
 {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -99,7 +89,7 @@ TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::str
     const std::filesystem::path masterPath = dataDir / "stocks.csv";
     std::vector<TStock> stocks;
     try {
-        stocks = ParseStockMaster(ReadFile(masterPath));
+        stocks = ParseStockMaster(ReadDataFile(masterPath));
     } catch (const TMasterError& error) {
         throw std::runtime_error(masterPath.string() + ": " + error.what());
     }
@@ -119,7 +109,7 @@ TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::str
                 continue;
             }
             try {
-                csvBars[code] = ParsePriceCsv(ReadFile(entry.path()));
+                csvBars[code] = ParsePriceCsv(ReadDataFile(entry.path()));
             } catch (const std::exception& error) {
                 warnings.push_back(entry.path().string() + ": " + error.what() + "; synthetic prices served");
             }

@@ -11,20 +11,10 @@
 
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<TStock> ReadMaster(const std::filesystem::path& path)
 {
     try {
-        return ParseStockMaster(ReadFile(path));
+        return ParseStockMaster(ReadDataFile(path));
     } catch (const TMasterError& error) {
         throw std::runtime_error(path.string() + ": " + error.what());
     }
@@ -68,14 +58,14 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
                       std::ostream& report)
 {
     const std::filesystem::path masterPath = dataDir / "stocks.csv";
-    const std::string masterText = ReadFile(masterPath);
+    const std::string masterText = ReadDataFile(masterPath);
     std::vector<TStock> stocks = ReadMaster(masterPath);
 
     int refused = 0;
     const std::filesystem::path extra = from / "stocks.csv";
     if (std::filesystem::exists(extra)) {
         try {
-            for (TStock& stock : ParseStockMaster(ReadFile(extra))) {
+            for (TStock& stock : ParseStockMaster(ReadDataFile(extra))) {
                 const auto known = std::find_if(stocks.begin(), stocks.end(),
                                                 [&](const TStock& s) { return s.Code == stock.Code; });
                 report << stock.Code << ": " << (known == stocks.end() ? "added to" : "updated in")
@@ -110,7 +100,7 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
             continue;
         }
         try {
-            const TPriceBars bars = ParsePriceCsv(ReadFile(file));
+            const TPriceBars bars = ParsePriceCsv(ReadDataFile(file));
             WriteFileAtomically(dataDir / "prices" / (code + ".csv"), PriceCsvText(bars));
             report << code << ": " << bars.size() << " days, " << FormatDate(bars.front().Date) << " to "
                    << FormatDate(bars.back().Date) << '\n';

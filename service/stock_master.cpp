@@ -3,6 +3,8 @@
 #include "text_convert.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <set>
 
 namespace {
@@ -154,4 +156,14 @@ std::string KabuListBytes(const std::vector<TStock>& stocks)
     for (const TStock& stock : stocks)
         bytes += Utf8ToShiftJis(StockMasterLine(stock)) + "\r\n";
     return bytes;
+}
+
+std::string ReadDataFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -50,3 +51,6 @@ std::string StockMasterLine(const TStock& stock);
 //! KabuList.dat for the stocks: Shift_JIS, CR LF line ends, a ";" comment header, one line
 //! "code,name,market,sector" per stock in master order.
 std::string KabuListBytes(const std::vector<TStock>& stocks);
+
+//! The whole of a data-folder file; throws std::runtime_error naming it when it cannot be read.
+std::string ReadDataFile(const std::filesystem::path& path);

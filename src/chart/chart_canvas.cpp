@@ -1,5 +1,8 @@
 #include "chart/chart_canvas.h"
 
+#include "chart/pane_scale.h"
+#include "common/exact_format.h"
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -134,4 +137,22 @@ void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize,
     painter.setBackgroundMode(Qt::TransparentMode);
     painter.drawText(x, y + painter.fontMetrics().ascent(), text);
     painter.restore();
+}
+
+void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step, const QString& unit,
+                   int textPixels)
+{
+    constexpr int MaxGridLines = 1000;
+    int lines = 0;
+    for (std::int64_t v = FirstMultiple(scale.MinValue, step); v <= scale.MaxValue && lines < MaxGridLines;
+         v += step, ++lines)
+    {
+        const int dy = ValueDy(scale, v);
+        if (scale.Top + dy > scale.Bottom)
+            continue;
+        StyledRectangle(painter, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1, ChartColour::Purple,
+                        DotPattern);
+        TextAt(painter, scale.Left - 40, scale.Top + dy - 4, QString::fromLatin1(FormatD(v, 5)) + unit, textPixels,
+               ChartColour::White);
+    }
 }

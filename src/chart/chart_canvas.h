@@ -3,9 +3,11 @@
 #include <QColor>
 #include <QString>
 
+#include <cstdint>
 #include <span>
 
 class QPainter;
+struct TPaneScale;
 
 // Drawing primitives with the chart's rectangle rule: a rectangle from (x1, y1) to (x2, y2)
 // covers columns x1..x2-1 and rows y1..y2-1, so a rectangle of zero width or height paints
@@ -52,3 +54,9 @@ void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize,
 
 //! The chart face: the layout's "ＭＳ Ｐゴシック", falling back to IPA P Gothic.
 QString ChartFontFamily();
+
+//! Dotted horizontal lines at the multiples of `step` within the pane's value range, each
+//! labelled "%5d" + `unit` to the left of the plot; at most 1,000 lines, so a hostile range
+//! cannot hang the window.
+void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step, const QString& unit,
+                   int textPixels);

@@ -9,8 +9,6 @@
 namespace {
 
 // More grid lines than this cannot fit a pane; only nonsense prices ask for them.
-constexpr int MaxGridLines = 1000;
-
 QString Latin1(std::string_view text)
 {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -24,20 +22,7 @@ void ClearImage(QPainter& painter)
 
 void DrawPriceGrid(QPainter& chart, const TPaneScale& scale)
 {
-    const std::int64_t step = PriceGridStep(scale.MaxValue);
-    int lines = 0;
-    for (std::int64_t v = FirstMultiple(scale.MinValue, step); v <= scale.MaxValue && lines < MaxGridLines;
-         v += step, ++lines)
-    {
-        const int dy = ValueDy(scale, v);
-        if (scale.Top + dy > scale.Bottom)
-            continue;
-        StyledRectangle(chart, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1,
-                        ChartColour::Purple, DotPattern);
-        TextAt(chart, scale.Left - 40, scale.Top + dy - 4,
-               QString::fromLatin1(FormatD(v, 5)) + QStringLiteral("\u5186"), // 円
-               Text8Point, ChartColour::White);
-    }
+    DrawValueGrid(chart, scale, PriceGridStep(scale.MaxValue), QStringLiteral("\u5186"), Text8Point); // 円
 }
 
 void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale)

@@ -10,24 +10,9 @@
 
 namespace {
 
-constexpr int MaxGridLines = 1000;
-
 void DrawVolumeGrid(QPainter& painter, const TPaneScale& scale)
 {
-    const std::int64_t step = VolumeGridStep(scale.MaxValue);
-    int lines = 0;
-    for (std::int64_t v = FirstMultiple(scale.MinValue, step); v <= scale.MaxValue && lines < MaxGridLines;
-         v += step, ++lines)
-    {
-        const int dy = ValueDy(scale, v);
-        if (scale.Top + dy > scale.Bottom)
-            continue;
-        StyledRectangle(painter, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1,
-                        ChartColour::Purple, DotPattern);
-        TextAt(painter, scale.Left - 40, scale.Top + dy - 4,
-               QString::fromLatin1(FormatD(v, 5)) + QStringLiteral("\u5343\u682A"), // 千株
-               Text7Point, ChartColour::White);
-    }
+    DrawValueGrid(painter, scale, VolumeGridStep(scale.MaxValue), QStringLiteral("\u5343\u682A"), Text7Point); // 千株
 }
 
 } // namespace

@@ -39,37 +39,37 @@ std::vector<THistoryCells> WeeklyRows(int count)
     return rows;
 }
 
-class LookupTest : public TWorkFolderTest
+class LookupTest : public TLoopbackServiceTest
 {
 protected:
     void SetUp() override
     {
-        TWorkFolderTest::SetUp();
+        TLoopbackServiceTest::SetUp();
         TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-        Server.Routes().Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+    }
+    void TearDown() override
+    {
+        TMainForm::MessageBoxHook = nullptr;
+        TLoopbackServiceTest::TearDown();
+    }
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
             if (request.get_param_value("qt") != "7751.t")
             {
                 TQuotePageFields missing;
-                missing.TitleNoticeEuc = "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
+                missing.TitleNoticeEuc = NotFoundEuc;
                 response.set_content(QuotePage(missing), "text/html; charset=EUC-JP");
                 return;
             }
             response.set_content(QuotePage(TQuotePageFields{}), "text/html; charset=EUC-JP");
         });
-        Server.Routes().Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
             const bool weekly = request.get_param_value("k") == "w";
             response.set_content(HistoryPage(WeeklyRows(weekly ? 47 : 20), 20000), "text/html; charset=EUC-JP");
         });
-        SetFinanceServiceAddress(Server.Start());
-    }
-    void TearDown() override
-    {
-        SetFinanceServiceAddress("http://127.0.0.1:18650");
-        TMainForm::MessageBoxHook = nullptr;
-        TWorkFolderTest::TearDown();
     }
 
-    TLoopbackServer Server;
     std::vector<TMessageBoxRequest> Shown;
 };
 

@@ -54,37 +54,37 @@ std::vector<THistoryCells> FlatWeeks()
     return rows;
 }
 
-class ScreeningRunTest : public TWorkFolderTest
+class ScreeningRunTest : public TLoopbackServiceTest
 {
 protected:
     void SetUp() override
     {
-        TWorkFolderTest::SetUp();
+        TLoopbackServiceTest::SetUp();
         TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-        Server.Routes().Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
-            const std::string key = request.get_param_value("qt");
-            TQuotePageFields fields;
-            fields.Code = key.substr(0, 4);
-            if (key != "6301.t" && key != "6302.t")
-                fields.TitleNoticeEuc = "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
-            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
-        });
-        Server.Routes().Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
-            const bool signal = request.get_param_value("qt") == "6301.t";
-            response.set_content(HistoryPage(signal ? VShapedWeeks() : FlatWeeks(), 20000), "text/html; charset=EUC-JP");
-        });
-        SetFinanceServiceAddress(Server.Start());
         WriteFileBytes("KabuList.dat", "6301,a," + Tosho1 + "," + Machinery + "\r\n6302,b," + Tosho1 + "," + Machinery +
                                            "\r\n6303,c," + Tosho1 + "," + Machinery + "\r\n");
     }
     void TearDown() override
     {
-        SetFinanceServiceAddress("http://127.0.0.1:18650");
         TMainForm::MessageBoxHook = nullptr;
-        TWorkFolderTest::TearDown();
+        TLoopbackServiceTest::TearDown();
+    }
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+            const std::string key = request.get_param_value("qt");
+            TQuotePageFields fields;
+            fields.Code = key.substr(0, 4);
+            if (key != "6301.t" && key != "6302.t")
+                fields.TitleNoticeEuc = NotFoundEuc;
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+            const bool signal = request.get_param_value("qt") == "6301.t";
+            response.set_content(HistoryPage(signal ? VShapedWeeks() : FlatWeeks(), 20000), "text/html; charset=EUC-JP");
+        });
     }
 
-    TLoopbackServer Server;
     std::vector<TMessageBoxRequest> Shown;
 };
 

@@ -153,28 +153,18 @@ TEST(ParseHistoryPage, TagsInCapitalsAreFound)
     EXPECT_EQ(dated, expected);
 }
 
-class LoadHistoryRowsTest : public TWorkFolderTest
+class LoadHistoryRowsTest : public TLoopbackServiceTest
 {
 protected:
-    void SetUp() override
+    void AddRoutes(httplib::Server& routes) override
     {
-        TWorkFolderTest::SetUp();
-        Server.Routes().Get("/MnStock/slast.html",
-                            [this](const httplib::Request&, httplib::Response& response) {
-                                response.set_content(Page, "text/html");
-                            });
-        SetFinanceServiceAddress(Server.Start());
-    }
-
-    void TearDown() override
-    {
-        SetFinanceServiceAddress("http://127.0.0.1:18650");
-        TWorkFolderTest::TearDown();
+        routes.Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content(Page, "text/html");
+        });
     }
 
     std::string Page =
         HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
-    TLoopbackServer Server;
 };
 
 TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)

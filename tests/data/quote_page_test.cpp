@@ -102,8 +102,7 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
     } rows[] = {
         {"no footer marker", QuotePage(With([](TQuotePageFields& f) { f.Footer = false; }))},
         {"not-found notice", QuotePage(With([](TQuotePageFields& f) {
-             f.TitleNoticeEuc =
-                 "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf";
+             f.TitleNoticeEuc = NotFoundEuc;
          }))},
         {"no-trade notice", QuotePage(With([](TQuotePageFields& f) {
              f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4"
@@ -189,27 +188,17 @@ TEST(KabuBoardTexts, FormatsTheBoard)
     EXPECT_EQ(KabuBoardTexts(falling).LabelKabuNo, "  13 " + KiyanonSjis);
 }
 
-class LoadKabuQuoteTest : public TWorkFolderTest
+class LoadKabuQuoteTest : public TLoopbackServiceTest
 {
 protected:
-    void SetUp() override
+    void AddRoutes(httplib::Server& routes) override
     {
-        TWorkFolderTest::SetUp();
-        Server.Routes().Get("/MnStock",
-                            [this](const httplib::Request&, httplib::Response& response) {
-                                response.set_content(Page, "text/html");
-                            });
-        SetFinanceServiceAddress(Server.Start());
-    }
-
-    void TearDown() override
-    {
-        SetFinanceServiceAddress("http://127.0.0.1:18650");
-        TWorkFolderTest::TearDown();
+        routes.Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content(Page, "text/html");
+        });
     }
 
     std::string Page = QuotePage({});
-    TLoopbackServer Server;
 };
 
 TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)

@@ -33,6 +33,10 @@ inline std::string PadTo(const std::string& head, const std::string& tail, std::
     return head + open + std::string(size - fixed, '.') + close + tail;
 }
 
+// The service's notice for a stock it does not know, in EUC-JP.
+inline const std::string NotFoundEuc =
+    "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
+
 struct TQuotePageFields
 {
     std::string NameEuc = "\xa5\xad\xa5\xe4\xa5\xce\xa5\xf3"; // キヤノン, EUC-JP

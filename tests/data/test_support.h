@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/web_page.h"
+
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -135,4 +137,27 @@ private:
     int Port = 0;
     mutable std::mutex Mutex;
     std::vector<TRequest> Requests;
+};
+
+// A working folder and a loopback server that the program's finance-service address points
+// at for the length of one test; a fixture registers its routes in AddRoutes.
+class TLoopbackServiceTest : public TWorkFolderTest
+{
+protected:
+    virtual void AddRoutes(httplib::Server& routes) = 0;
+
+    void SetUp() override
+    {
+        TWorkFolderTest::SetUp();
+        AddRoutes(Server.Routes());
+        SetFinanceServiceAddress(Server.Start());
+    }
+
+    void TearDown() override
+    {
+        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        TWorkFolderTest::TearDown();
+    }
+
+    TLoopbackServer Server;
 };
