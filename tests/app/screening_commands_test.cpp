@@ -272,6 +272,22 @@ TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
     EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
 }
 
+TEST_F(ScreeningTest, AListBeyondTheLimitSaysSoAndScreensTheFirstEntries)
+{
+    std::string lines;
+    for (int i = 0; i < 5001; ++i)
+        lines += Line(std::to_string(1000 + i), Tosho1, Machinery);
+    WriteList(lines);
+    ScreeningForm form;
+    Start(form, MachinerySector);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Caption, QStringLiteral("情報"));
+    EXPECT_EQ(Shown[0].Text, QStringLiteral("銘柄一覧が5000件を超えています。先頭の5000件だけを検索します。"));
+    EXPECT_EQ(form.Looked.size(), 5000u);
+    EXPECT_EQ(form.Looked.back(), "5999.t");
+    EXPECT_EQ(form.LabelKabuReadBar->text(), QStringLiteral("100% [5000/5000]"));
+}
+
 TEST_F(ScreeningTest, ClosingTheWindowStopsBeforeTheNextStock)
 {
     WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
