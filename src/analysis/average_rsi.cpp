@@ -13,7 +13,7 @@ const TChartRec& Bar(const TChartBars& bars, int index)
 
 } // namespace
 
-TAverageSpec AverageSpec(TAverageInstance instance)
+TAverageParams AverageParams(TAverageInstance instance)
 {
     switch (instance)
     {
@@ -63,15 +63,15 @@ std::int32_t WindowRsi(const TChartBars& bars, int end, int period)
 
 std::int32_t CalcAverageRsi(TChartBars& bars, TAverageInstance instance)
 {
-    const TAverageSpec spec = AverageSpec(instance);
+    const TAverageParams params = AverageParams(instance);
     const int filled = FilledBarCount(bars);
-    if (filled < spec.Period)
+    if (filled < params.Period)
         return 0;
-    for (int end = spec.Period - 1; end < filled; ++end)
+    for (int end = params.Period - 1; end < filled; ++end)
     {
         TChartRec& bar = bars[static_cast<std::size_t>(end)];
-        bar.*spec.AverageField = WindowAverage(bars, end, spec.Period);
-        bar.*spec.RsiField = WindowRsi(bars, end, spec.Period);
+        bar.*params.AverageField = WindowAverage(bars, end, params.Period);
+        bar.*params.RsiField = WindowRsi(bars, end, params.Period);
     }
-    return Bar(bars, filled - 1).*spec.AverageField;
+    return Bar(bars, filled - 1).*params.AverageField;
 }

@@ -13,7 +13,7 @@ enum class TAverageInstance
     LongDay    // 25 days (its caption says 13, the window is 25)
 };
 
-struct TAverageSpec
+struct TAverageParams
 {
     int Period = 0;                                  // window length P
     std::int32_t TChartRec::*AverageField = nullptr; // written from index P - 1
@@ -22,7 +22,7 @@ struct TAverageSpec
 };
 
 //! Window length and the fields one instance writes.
-TAverageSpec AverageSpec(TAverageInstance instance);
+TAverageParams AverageParams(TAverageInstance instance);
 
 //! Average of window [end - P + 1, end], rounded to whole yen with halves away from zero.
 //! Records with an empty date inside the window add nothing; the divisor stays P.

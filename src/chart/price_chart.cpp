@@ -97,27 +97,27 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
 void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars, TAverageInstance instance,
                          const TPaneScale& chartScale, const TPaneScale& rsiScale)
 {
-    const TAverageSpec spec = AverageSpec(instance);
+    const TAverageParams params = AverageParams(instance);
     const int filled = FilledBarCount(bars);
-    if (filled < spec.Period)
+    if (filled < params.Period)
         return;
-    const QColor& lineColour = spec.IsShort ? ChartColour::Yellow : ChartColour::Aqua;
-    const QColor& hotColour = spec.IsShort ? ChartColour::Olive : ChartColour::Red;
+    const QColor& lineColour = params.IsShort ? ChartColour::Yellow : ChartColour::Aqua;
+    const QColor& hotColour = params.IsShort ? ChartColour::Olive : ChartColour::Red;
     QPoint lastAverage;
     QPoint lastRsi;
-    for (int e = spec.Period - 1; e < filled; ++e)
+    for (int e = params.Period - 1; e < filled; ++e)
     {
         const TChartRec& bar = bars[static_cast<std::size_t>(e)];
-        const QPoint average(PeriodX(chartScale, e), ValueY(chartScale, bar.*spec.AverageField));
-        const QPoint strength(PeriodX(rsiScale, e), ValueY(rsiScale, bar.*spec.RsiField));
-        if (e == spec.Period - 1)
+        const QPoint average(PeriodX(chartScale, e), ValueY(chartScale, bar.*params.AverageField));
+        const QPoint strength(PeriodX(rsiScale, e), ValueY(rsiScale, bar.*params.RsiField));
+        if (e == params.Period - 1)
         {
             lastAverage = average;
             lastRsi = strength;
         }
         LineSegment(chart, lastAverage.x(), lastAverage.y(), average.x(), average.y(), lineColour);
         LineSegment(rsi, lastRsi.x(), lastRsi.y(), strength.x(), strength.y(),
-                    bar.*spec.RsiField >= 70 ? hotColour : lineColour);
+                    bar.*params.RsiField >= 70 ? hotColour : lineColour);
         lastAverage = average;
         lastRsi = strength;
     }

@@ -54,11 +54,11 @@ TEST(CalcAverageRsi, WorkedWindows)
     {
         SCOPED_TRACE(row.name);
         TChartBars bars = BarsWithCloses(row.closes);
-        const TAverageSpec spec = AverageSpec(row.instance);
-        const int end = spec.Period - 1;
+        const TAverageParams params = AverageParams(row.instance);
+        const int end = params.Period - 1;
         EXPECT_EQ(CalcAverageRsi(bars, row.instance), row.average);
-        EXPECT_EQ(bars[static_cast<std::size_t>(end)].*spec.AverageField, row.average);
-        EXPECT_EQ(bars[static_cast<std::size_t>(end)].*spec.RsiField, row.rsi);
+        EXPECT_EQ(bars[static_cast<std::size_t>(end)].*params.AverageField, row.average);
+        EXPECT_EQ(bars[static_cast<std::size_t>(end)].*params.RsiField, row.rsi);
     }
 }
 

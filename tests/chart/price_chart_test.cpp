@@ -262,21 +262,21 @@ TEST(DrawAverageRsiLines, SeventyTurnsTheRsiSegment)
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.name);
-        const TAverageSpec spec = AverageSpec(row.instance);
-        TChartBars bars = FlatBars(spec.Period + 1);
-        bars[static_cast<std::size_t>(spec.Period - 1)].*spec.RsiField = row.rsiBefore;
-        bars[static_cast<std::size_t>(spec.Period)].*spec.RsiField = row.rsiAfter;
+        const TAverageParams params = AverageParams(row.instance);
+        TChartBars bars = FlatBars(params.Period + 1);
+        bars[static_cast<std::size_t>(params.Period - 1)].*params.RsiField = row.rsiBefore;
+        bars[static_cast<std::size_t>(params.Period)].*params.RsiField = row.rsiAfter;
         TRendered r;
         r.Chart.fill(Qt::black);
         r.Rsi.fill(Qt::black);
         {
             QPainter chart(&r.Chart);
             QPainter rsi(&r.Rsi);
-            r.RsiScale = ComputeRsiScale(spec.Period + 1, 633, 121);
+            r.RsiScale = ComputeRsiScale(params.Period + 1, 633, 121);
             r.ChartScale = ComputePriceScale(bars, 633, 225, {});
             DrawAverageRsiLines(chart, rsi, bars, row.instance, r.ChartScale, r.RsiScale);
         }
-        const int x = PeriodX(r.RsiScale, spec.Period - 1);
+        const int x = PeriodX(r.RsiScale, params.Period - 1);
         EXPECT_EQ(PixelAt(r.Rsi, x, ValueY(r.RsiScale, row.rsiBefore)), row.colour);
     }
 }
