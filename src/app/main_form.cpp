@@ -613,6 +613,13 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FormShow()
 {
+    // The layout's 963 x 693 is the outer size: where a window manager adds a frame, the
+    // window itself shrinks by the frame once the frame is known.
+    QTimer::singleShot(0, this, [this] {
+        const QSize frame = frameGeometry().size() - geometry().size();
+        if (frame.width() > 0 || frame.height() > 0)
+            resize(963 - frame.width(), 693 - frame.height());
+    });
     StaticText3->setText(QStringLiteral("Ver1.6a"));
     FormatSettings.ShortDateFormat = QStringLiteral("yyyy/MM/dd");
     FormatSettings.LongDateFormat = QStringLiteral("yyyy/MM/dd");
