@@ -1,6 +1,7 @@
 #include "price_history.h"
 
 #include "common/exact_format.h"
+#include "text_convert.h"
 
 #include <algorithm>
 #include <array>
@@ -128,21 +129,13 @@ constexpr TDate SyntheticOrigin{2000, 1, 4};
 
 TPriceBars ParsePriceCsv(std::string_view text)
 {
-    if (text.substr(0, 3) == "\xef\xbb\xbf") // UTF-8 byte order mark
-        text.remove_prefix(3);
-
     // Column of date, open, high, low, close, volume.
     std::array<std::size_t, 6> column{0, 1, 2, 3, 4, 5};
     TPriceBars bars;
     bool first = true;
     int lineNumber = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view line = Trim(text.substr(start, end - start));
-        start = end + 1;
+    for (const std::string_view rawLine : TextLines(text)) {
+        const std::string_view line = Trim(rawLine);
         ++lineNumber;
         if (line.empty())
             continue;

@@ -85,21 +85,11 @@ std::string_view MarketSuffix(std::string_view market)
 
 std::vector<TStock> ParseStockMaster(std::string_view text)
 {
-    if (text.substr(0, 3) == "\xef\xbb\xbf") // UTF-8 byte order mark
-        text.remove_prefix(3);
     std::vector<TStock> stocks;
     std::set<std::string> codes;
     int lineNumber = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
+    for (std::string_view line : TextLines(text)) {
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
         if (line.empty() || line.front() == '#')
             continue;
 

@@ -62,3 +62,22 @@ bool IsPlainEucJp(std::string_view euc)
     }
     return true;
 }
+
+std::vector<std::string_view> TextLines(std::string_view text)
+{
+    if (text.substr(0, 3) == "\xef\xbb\xbf")
+        text.remove_prefix(3);
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 //! Text the service cannot write in the page or list encoding.
 class TConvertError : public std::runtime_error
@@ -20,3 +21,7 @@ std::string Utf8ToShiftJis(std::string_view text);
 //! True when the EUC-JP text holds only ASCII and two-byte JIS X 0208 characters, the only
 //! ones the program's title conversion turns into Shift_JIS (no half-width kana, no JIS X 0212).
 bool IsPlainEucJp(std::string_view euc);
+
+//! The lines of a data file: a UTF-8 byte order mark dropped, lines split at LF with a CR
+//! before it dropped, no empty line after a final LF. Line n of the file is element n - 1.
+std::vector<std::string_view> TextLines(std::string_view text);
