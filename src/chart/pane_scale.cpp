@@ -131,9 +131,10 @@ int PeriodX(const TPaneScale& scale, int index)
 
 int UnitsDy(const TPaneScale& scale, std::int64_t units)
 {
-    // A value far outside the pane (a corrupt close) could overflow the product.
-    constexpr std::int64_t UnitLimit = std::int64_t{1} << 40;
-    constexpr std::int64_t ScaleLimit = std::int64_t{1} << 20;
+    // Real scales reach 195 pixels a unit (a price range of 1 yen), far below ScaleLimit: the
+    // limits only keep a corrupt value's product inside 64 bits and never cap a real scale.
+    constexpr std::int64_t UnitLimit = std::int64_t{1} << 36;
+    constexpr std::int64_t ScaleLimit = std::int64_t{1} << 26;
     return ClampPixel(RoundFixed(std::clamp(units, -UnitLimit, UnitLimit) *
                                  std::clamp(scale.ScaleY, -ScaleLimit, ScaleLimit)));
 }

@@ -158,6 +158,48 @@ TEST(DrawChartData, HostileRangeDrawsInBoundedTime)
     EXPECT_EQ(r.EventCalls, 5);
 }
 
+TEST(DrawChartData, SmallPriceRangesFillThePane)
+{
+    // Regression: the scale was capped at 10.48576 pixels a yen, so a stock trading between
+    // 5 and 23 yen was drawn in the top of the pane. Two candles over 5 to 5 + range: a rising
+    // one from the low to the high, a falling one from the high down to 6. Two periods of 291.5
+    // pixels: the first spans columns 40-331, the second 332-622.
+    struct Row
+    {
+        const char* name;
+        int range;
+        int firstFoot;  // 10 + round(range x ScaleY): the first body's bottom, not painted
+        int secondFoot; // 10 + round((range - 1) x ScaleY)
+    };
+    const Row rows[] = {
+        {"range 1, ScaleY 195", 1, 205, 10},
+        {"range 2, ScaleY 97.5: 6 lies on 10 + round(97.5)", 2, 205, 108},
+        {"range 18, ScaleY 10.83333: 17 x 10.83333 = 184.16661", 18, 205, 194},
+        {"range 19, ScaleY 10.26316: 18 x 10.26316 = 184.73688", 19, 205, 195},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        TChartBars bars = FlatBars(2);
+        bars[0].OpenPrice = bars[0].LowPrice = bars[1].LowPrice = 5;
+        bars[0].ClosePrice = bars[0].HighPrice = bars[1].HighPrice = bars[1].OpenPrice = 5 + row.range;
+        bars[1].ClosePrice = 6;
+        const TRendered r = Render(bars, TChartLength::Weekly);
+        EXPECT_EQ(r.ChartScale.ScaleY, RoundRatio(195, row.range, 5));
+        EXPECT_EQ(PixelAt(r.Chart, 100, row.firstFoot - 1), Blue);
+        EXPECT_EQ(PixelAt(r.Chart, 100, row.firstFoot), Black);
+        if (row.secondFoot > 11)
+        {
+            EXPECT_EQ(PixelAt(r.Chart, 400, 11), Red);
+            EXPECT_EQ(PixelAt(r.Chart, 400, row.secondFoot - 1), Red);
+        }
+        EXPECT_EQ(PixelAt(r.Chart, 400, std::max(row.secondFoot, 11)), Black); // row 10 is the frame
+        // The second wick runs from the high to the low, on column 40 + round(291.5 + 146); at a
+        // range of 1 yen that candle opens and closes at 6, so it is blue.
+        EXPECT_EQ(PixelAt(r.Chart, 478, 204), row.range == 1 ? Blue : Red);
+    }
+}
+
 TEST(DrawChartData, WeeklyMonthMarks)
 {
     // November to February: marks at periods 0, 4, 9, 13 of 16 (StepX 36.4375).

@@ -120,6 +120,26 @@ TEST(DrawDekidakaData, MonthLines)
     EXPECT_EQ(PixelAt(v.Image, 222, 26), Black); // no line inside December
 }
 
+TEST(DrawDekidakaData, ARangeOfOneThousandFillsThePane)
+{
+    // Regression: the scale was capped at 10.48576 pixels a unit, so with 1,499 and 1,500
+    // shares (1 and 2 thousand, Range 1, ScaleY 43) the larger bar ended on row 30 and
+    // floated above the frame. Now it stands from Top (20) down to its foot on row 62.
+    TChartBars bars = FlatBars(2);
+    bars[0].Dekidaka = 1499;
+    bars[1].Dekidaka = 1500;
+    const TVolumeImage v = RenderVolume(bars);
+    EXPECT_EQ(v.Scale.MinValue, 1);
+    EXPECT_EQ(v.Scale.MaxValue, 2);
+    EXPECT_EQ(v.Scale.ScaleY, 43 * FixedUnit);
+    EXPECT_EQ(PixelAt(v.Image, 400, 20), Blue);
+    EXPECT_EQ(PixelAt(v.Image, 400, 45), Blue);
+    EXPECT_EQ(PixelAt(v.Image, 400, 62), Blue);
+    EXPECT_EQ(PixelAt(v.Image, 400, 63), Purple) << "the grid line of 1 thousand, below the bar";
+    EXPECT_EQ(PixelAt(v.Image, 400, 19), Black);
+    EXPECT_FALSE(AnyPixel(v.Image, 40, 21, 331, 62, Blue)) << "the smaller bar has no height";
+}
+
 TEST(DrawDekidakaData, FlatVolumesLieOnTop)
 {
     TChartBars bars = FlatBars(10);
