@@ -671,9 +671,6 @@ void TMainForm::KabukaChartWinClick()
     CodePanel->hide();
     CloseCodeButton->setEnabled(false);
     CopyCodeButton->setEnabled(false);
-    connect(CopyCodeButton, &QPushButton::clicked, this, &TMainForm::CopyCodeButtonClick);
-    connect(KabuCodeList, &QTreeWidget::itemDoubleClicked, this, &TMainForm::KabuCodeListDblClick);
-    connect(KabuCodeList->header(), &QHeaderView::sectionClicked, this, &TMainForm::KabuCodeListColumnClick);
     CloseKabuButton->setEnabled(true);
 }
 

@@ -5,7 +5,10 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -351,6 +354,58 @@ TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
     form.KabuCodeList->topLevelItem(2)->setSelected(true);
     form.KabuCodeListDblClick();
     EXPECT_EQ(form.Looked.back(), "6304  ") << "a マザーズ row opens with the blank suffix";
+}
+
+// Regression: every return to the chart view connected the list's handlers once more, so
+// after a trip through the views one header click sorted twice (the order stopped
+// alternating), one double-click ran the lookup chain twice and one copy ran twice.
+TEST_F(ScreeningTest, ListHandlersRunOnceAfterViewSwitches)
+{
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Jasdaq, Machinery) + Line("6304", Mothers, Machinery));
+    ScreeningForm form;
+    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    form.Stocks["6302.q"] = {QStringLiteral("6302 C"), QStringLiteral("  1,500"), Purchase(1400, "2026/10/12"), 0};
+    form.Stocks["6304  "] = {QStringLiteral("6304 D"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 0};
+    Start(form, MachinerySector);
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 3);
+    // Three trips: one through the Close buttons, two through the menu.
+    QTest::mouseClick(form.CloseCodeButton, Qt::LeftButton);
+    QTest::mouseClick(form.CloseKabuButton, Qt::LeftButton);
+    for (int trip = 0; trip < 2; ++trip)
+    {
+        form.KabukaChartWin->trigger();
+        form.KabukaSearchWin->trigger();
+    }
+    ASSERT_TRUE(form.KabuCodeList->isVisible());
+
+    QHeaderView* header = form.KabuCodeList->header();
+    const auto clickHeader = [&](int column) {
+        const QPoint middle(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, middle);
+    };
+    const auto firstCaption = [&] { return form.KabuCodeList->topLevelItem(0)->text(0); };
+    clickHeader(0);
+    EXPECT_EQ(firstCaption(), QStringLiteral("6301 A")) << "one ascending sort";
+    EXPECT_EQ(form.KabuCodeListTag, -1);
+    clickHeader(0);
+    EXPECT_EQ(firstCaption(), QStringLiteral("6304 D")) << "then one descending sort";
+    EXPECT_EQ(form.KabuCodeListTag, 1);
+
+    form.Looked.clear();
+    QTreeWidgetItem* row = form.KabuCodeList->topLevelItem(1);
+    // A user's double-click: press and release, then the second press and its release.
+    const QPoint centre = form.KabuCodeList->visualItemRect(row).center();
+    QTest::mouseClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseRelease(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_EQ(form.Looked, std::vector<std::string>{"6302.q"}) << "one lookup chain per double-click";
+
+    form.KabukaSearchWin->trigger();
+    form.KabuCodeList->topLevelItem(0)->setSelected(true);
+    QSignalSpy copies(QGuiApplication::clipboard(), &QClipboard::dataChanged);
+    QTest::mouseClick(form.CopyCodeButton, Qt::LeftButton);
+    EXPECT_EQ(copies.count(), 1) << "one copy per click";
 }
 
 } // namespace
