@@ -830,6 +830,9 @@ int TMainForm::RefreshChart(const std::string& key)
     const auto legendValue = [](int average) {
         return QString::fromStdString(FormatD(average, 7, 0)) + QStringLiteral("円");
     };
+    // The verdict speaks of the stock on show: a scan without a signal must not leave the
+    // colour of the previous stock's signal.
+    SetVerdictColour(QColor(0, 0, 0));
     int signalResult = 0;
     GetChartData(key);
     DrawChartData();
@@ -943,12 +946,15 @@ int TMainForm::FindBuySignals(bool weekly)
         DrawBuySignalMarkers(chart, ChartScale, scan.Markers, ProcessEvents);
     }
     if (scan.Verdict != TVerdictColour::Unchanged)
-    {
-        QPalette palette = MessageLabel->palette();
-        palette.setColor(QPalette::WindowText, scan.Verdict == TVerdictColour::Yellow ? QColor(255, 255, 0) : QColor(0, 0, 0));
-        MessageLabel->setPalette(palette);
-    }
+        SetVerdictColour(scan.Verdict == TVerdictColour::Yellow ? QColor(255, 255, 0) : QColor(0, 0, 0));
     return scan.Result;
+}
+
+void TMainForm::SetVerdictColour(const QColor& colour)
+{
+    QPalette palette = MessageLabel->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    MessageLabel->setPalette(palette);
 }
 
 void TMainForm::DrawDekidakaData()

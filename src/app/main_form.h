@@ -238,6 +238,7 @@ private:
     void CreateMenus();
     void LayoutClientArea();
     void ShowMessage(const TMessageBoxRequest& request);
+    void SetVerdictColour(const QColor& colour);
 
     QWidget* ClientArea = nullptr;
     bool Shown = false;

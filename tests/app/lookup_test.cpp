@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 
+#include "../chart/image_probe.h"
 #include "../data/test_pages.h"
 #include "../data/test_support.h"
 #include "data/web_page.h"
@@ -14,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 
 #include <chrono>
@@ -188,6 +190,97 @@ TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
     const QImage daily = form.ImageChart->grab().toImage();
     EXPECT_NE(daily, weekly);
     EXPECT_EQ(daily, form.ImageChart->Picture.convertToFormat(daily.format()));
+}
+
+} // namespace
+
+namespace {
+
+std::string WeekDateFrom2026(int index)
+{
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::year{2026} / 1 / 5} +
+                                           std::chrono::days{7 * index}};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()));
+    return text;
+}
+
+// `weeks` weeks, newest first: 13 at 1000, 7 at 900, then 1100. Worked by hand: the 7-week
+// average crosses the 13-week one at week 23 (long 962 over short 957 at week 21, 969 under
+// 986 at week 22, 977 under 1014 at week 23), so 24 weeks end on a signal week.
+std::vector<THistoryCells> VShapedWeeks(int weeks)
+{
+    std::vector<THistoryCells> rows;
+    for (int i = weeks - 1; i >= 0; --i)
+    {
+        const int close = i < 13 ? 1000 : i < 20 ? 900 : 1100;
+        rows.push_back({WeekDateFrom2026(i), std::to_string(close), std::to_string(close - 5),
+                        std::to_string(close + 10), std::to_string(close - 10), "50000"});
+    }
+    return rows;
+}
+
+class VerdictTest : public TLoopbackServiceTest
+{
+protected:
+    void SetUp() override
+    {
+        TLoopbackServiceTest::SetUp();
+        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
+    }
+    void TearDown() override
+    {
+        TMainForm::MessageBoxHook = nullptr;
+        TLoopbackServiceTest::TearDown();
+    }
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+            TQuotePageFields fields;
+            fields.Code = request.get_param_value("qt").substr(0, 4);
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        // 7201 ends on a signal week; 7202 rises steadily and never signals.
+        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+            std::vector<THistoryCells> rows = VShapedWeeks(24);
+            if (request.get_param_value("qt") != "7201.t")
+                for (std::size_t i = 0; i < rows.size(); ++i)
+                    rows[i].Close = rows[i].Open = rows[i].High = rows[i].Low = std::to_string(2000 - i);
+            response.set_content(HistoryPage(rows, 20000), "text/html; charset=EUC-JP");
+        });
+    }
+    static bool VerdictLit(TMainForm& form)
+    {
+        return AnyPixel(form.MessageLabel->grab().toImage(), QColor(255, 255, 0));
+    }
+    void Show(TMainForm& form, const char* code)
+    {
+        form.KabuNoEdit->setText(QString::fromLatin1(code));
+        QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+    }
+
+    std::vector<TMessageBoxRequest> Shown;
+};
+
+// Regression: a scan without a signal left the verdict as the previous stock's left it, so a
+// stock without any signal showed a lit "買いです。" after one whose newest week had a signal.
+TEST_F(VerdictTest, SpeaksOfTheStockOnShow)
+{
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    Show(form, "7201");
+    ASSERT_TRUE(Shown.empty());
+    EXPECT_TRUE(VerdictLit(form)) << "a signal on the newest week lights the verdict";
+    Show(form, "7202");
+    EXPECT_FALSE(VerdictLit(form)) << "the next stock has no signal";
+
+    Show(form, "7201");
+    EXPECT_TRUE(VerdictLit(form));
+    QTest::mouseClick(form.ChartLengDay, Qt::LeftButton);
+    EXPECT_TRUE(form.ChartLengDay->isChecked());
+    EXPECT_FALSE(VerdictLit(form)) << "the daily view never lights it";
 }
 
 } // namespace
