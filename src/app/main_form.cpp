@@ -18,6 +18,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -748,12 +749,21 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Leave)
         CMMouseLeave();
-    // No key stroke reaches the market or sector box: both are chosen with the mouse only,
-    // so neither can hold a text that is not one of its items.
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+    // The market and sector are chosen from the drop-down list with the mouse only: no key
+    // stroke and no wheel turn changes either box, so neither can hold a text that is not one
+    // of its items. Tab and Backtab still move the focus on, as they would before any box saw
+    // them, so a keyboard user is not trapped in a box.
+    const bool box = watched == ShijouBox || watched == KabuSearchBox;
+    const bool popup = watched == ShijouBox->view() || watched == KabuSearchBox->view();
+    if (box || popup)
     {
-        if (watched == ShijouBox || watched == KabuSearchBox || watched == ShijouBox->view() ||
-            watched == KabuSearchBox->view())
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+        {
+            const auto* key = static_cast<const QKeyEvent*>(event);
+            const bool focusKey = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+            return !(box && focusKey);
+        }
+        if (event->type() == QEvent::Wheel)
             return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -13,8 +13,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -274,6 +276,40 @@ TEST(MainForm, KeyStrokesNeverChangeTheComboBoxes)
                 QCoreApplication::sendEvent(target, &release);
             }
         EXPECT_EQ(box->currentIndex(), before) << box->objectName().toStdString();
+    }
+}
+
+// Regression: the boxes swallowed Tab and Backtab too, so a keyboard user could not leave
+// them, and a wheel turn over a box changed its selection.
+TEST(MainForm, TabLeavesTheComboBoxesAndTheWheelChangesNothing)
+{
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    for (const bool listView : {false, true})
+    {
+        if (listView)
+            form.KabukaSearchWin->trigger();
+        QComboBox* box = listView ? form.KabuSearchBox : form.ShijouBox;
+        SCOPED_TRACE(box->objectName().toStdString());
+        box->setCurrentIndex(3);
+        for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab})
+        {
+            box->setFocus(Qt::OtherFocusReason);
+            ASSERT_TRUE(box->hasFocus());
+            QTest::keyClick(box, key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+            EXPECT_FALSE(box->hasFocus()) << (key == Qt::Key_Tab ? "Tab" : "Backtab") << " moves the focus on";
+        }
+        for (const int delta : {-120, 120, -120})
+        {
+            const QPointF inside(box->width() / 2.0, box->height() / 2.0);
+            QWheelEvent wheel(inside, box->mapToGlobal(inside), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(box, &wheel);
+        }
+        EXPECT_EQ(box->currentIndex(), 3) << "the wheel does not choose";
     }
 }
 
