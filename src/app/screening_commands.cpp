@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -29,6 +30,53 @@ std::string Utf8Of(const QLabel* label)
 {
     return label->text().toStdString();
 }
+
+// Paints the result list at most 25 times a second during a run: every new row would make
+// the list repaint all its visible rows, and more frames look the same to a reader. A row
+// that arrives between frames is painted by a timer at the next frame, also when no further
+// row follows for a long time, so the newest row shows within 40 ms and painting is never
+// left switched off.
+class TListFrames
+{
+public:
+    explicit TListFrames(QWidget* list) : List(list)
+    {
+        Timer.setSingleShot(true);
+        QObject::connect(&Timer, &QTimer::timeout, List, [this] { Paint(); });
+        SinceFrame.start();
+    }
+    ~TListFrames() { List->setUpdatesEnabled(true); }
+    TListFrames(const TListFrames&) = delete;
+    TListFrames& operator=(const TListFrames&) = delete;
+
+    //! Call before a row is added.
+    void RowComing()
+    {
+        const qint64 elapsed = SinceFrame.elapsed();
+        if (elapsed >= FrameMs)
+        {
+            Timer.stop();
+            Paint();
+            return;
+        }
+        List->setUpdatesEnabled(false);
+        if (!Timer.isActive())
+            Timer.start(static_cast<int>(FrameMs - elapsed));
+    }
+
+private:
+    static constexpr qint64 FrameMs = 40;
+
+    void Paint()
+    {
+        List->setUpdatesEnabled(true);
+        SinceFrame.restart();
+    }
+
+    QWidget* List;
+    QTimer Timer;
+    QElapsedTimer SinceFrame;
+};
 
 Qt::Alignment ColumnAlignment(int column)
 {
@@ -44,7 +92,6 @@ Qt::Alignment ColumnAlignment(int column)
 void TMainForm::KabuSearchButtonClick()
 {
     const auto hideProgress = [this] {
-        KabuCodeList->setUpdatesEnabled(true);
         LabelKabuReadBar->hide();
         KabuReadBar->hide();
         LayoutClientArea();
@@ -79,10 +126,7 @@ void TMainForm::KabuSearchButtonClick()
                    KabuReadBar->setMaximum(std::max(count, 1));
                    KabuCodeList->clear();
                    int rowCount = 0;
-                   // Every new row makes the list repaint all its visible rows; at most 25
-                   // frames a second look the same to a reader and leave the time to screening.
-                   QElapsedTimer sinceFrame;
-                   sinceFrame.start();
+                   TListFrames frames(KabuCodeList);
                    if (count == 0)
                    {
                        ShowInformation(QStringLiteral("該当銘柄がありませんでした。"));
@@ -145,10 +189,7 @@ void TMainForm::KabuSearchButtonClick()
                        inputs.SignalResult = signalResult;
                        inputs.BackTest = BuySignals;
                        const TResultRow cells = BuildResultRow(inputs);
-                       const bool frameDue = sinceFrame.elapsed() >= 40;
-                       KabuCodeList->setUpdatesEnabled(frameDue);
-                       if (frameDue)
-                           sinceFrame.restart();
+                       frames.RowComing();
                        auto* item = new QTreeWidgetItem(KabuCodeList);
                        for (int column = 0; column < ResultColumnCount; ++column)
                        {

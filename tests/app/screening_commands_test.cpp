@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFrame>
@@ -19,6 +20,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -49,10 +51,13 @@ public:
     std::vector<std::string> Looked;
     std::string ThrowFor;
     bool CloseDuringFirst = false;
+    std::function<void(const std::string&)> BeforeLookup;
 
 protected:
     bool GetKabuKa(const std::string& key) override
     {
+        if (BeforeLookup)
+            BeforeLookup(key);
         Looked.push_back(key);
         if (CloseDuringFirst && Looked.size() == 1)
             close();
@@ -406,6 +411,56 @@ TEST_F(ScreeningTest, ListHandlersRunOnceAfterViewSwitches)
     QSignalSpy copies(QGuiApplication::clipboard(), &QClipboard::dataChanged);
     QTest::mouseClick(form.CopyCodeButton, Qt::LeftButton);
     EXPECT_EQ(copies.count(), 1) << "one copy per click";
+}
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject
+{
+public:
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Paints;
+        return false;
+    }
+};
+
+// Regression: a row listed less than a frame after the previous paint switched the list's
+// painting off until the next listed row, so a row followed by a long stretch of stocks
+// without a hit stayed invisible, and clicks meanwhile were not painted either.
+TEST_F(ScreeningTest, TheNewestRowIsPaintedDuringALongStretchWithoutHits)
+{
+    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
+    ScreeningForm form;
+    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    PaintCounter counter;
+    int paintsAtRow = -1;
+    bool paintedDuringStretch = false;
+    bool paintingOn = false;
+    // The second stock takes long to fetch: the window keeps handling its events meanwhile.
+    form.BeforeLookup = [&](const std::string& key) {
+        if (key != "6302.t")
+            return;
+        paintsAtRow = counter.Paints;
+        QElapsedTimer clock;
+        clock.start();
+        while (counter.Paints == paintsAtRow && clock.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        paintedDuringStretch = counter.Paints > paintsAtRow;
+        paintingOn = form.KabuCodeList->updatesEnabled();
+    };
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuCodeList->viewport()->installEventFilter(&counter);
+    form.KabuSearchBox->setCurrentIndex(MachinerySector);
+    QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
+    EXPECT_TRUE(paintedDuringStretch) << "the row of 6301 is painted while 6302 loads";
+    EXPECT_TRUE(paintingOn);
+    EXPECT_TRUE(form.KabuCodeList->updatesEnabled());
 }
 
 } // namespace
