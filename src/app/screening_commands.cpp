@@ -26,9 +26,14 @@
 
 namespace {
 
-std::string Utf8Of(const QLabel* label)
+// The quote board's texts as the quote pass wrote them, in UTF-8 as the labels show them.
+// The labels themselves may meanwhile show the read-out of the week under the mouse pointer.
+TBoardTexts QuoteBoardTexts(const TKabuQuote& quote)
 {
-    return label->text().toStdString();
+    const TKabuBoardTexts board = KabuBoardTexts(quote);
+    return {Cp932ToUtf8(board.LabelKabuNo), Cp932ToUtf8(board.LabelKabuKa), Cp932ToUtf8(board.Label1),
+            Cp932ToUtf8(board.Label2),      Cp932ToUtf8(board.Label3),      Cp932ToUtf8(board.Label4),
+            Cp932ToUtf8(board.Label5),      Cp932ToUtf8(board.LabelTani)};
 }
 
 // Paints the result list at most 25 times a second during a run: every new row would make
@@ -171,10 +176,11 @@ void TMainForm::KabuSearchButtonClick()
                        }
                        if (hitLevel == THitLevel::None)
                            continue;
+                       const TBoardTexts board = QuoteBoardTexts(KabuQuote);
                        if (UnderKabuCheck->isChecked())
                        {
-                           const std::int64_t unitPrice = static_cast<std::int64_t>(BoardNumber(Utf8Of(LabelTani))) *
-                                                          BoardNumber(Utf8Of(LabelKabuKa));
+                           const std::int64_t unitPrice =
+                               static_cast<std::int64_t>(BoardNumber(board.Tani)) * BoardNumber(board.KabuKa);
                            if (unitPrice > 100000)
                                continue;
                        }
@@ -182,8 +188,7 @@ void TMainForm::KabuSearchButtonClick()
                            continue;
 
                        TRowInputs inputs;
-                       inputs.Board = {Utf8Of(LabelKabuNo), Utf8Of(LabelKabuKa), Utf8Of(Label1), Utf8Of(Label2),
-                                       Utf8Of(Label3),      Utf8Of(Label4),      Utf8Of(Label5), Utf8Of(LabelTani)};
+                       inputs.Board = board;
                        inputs.Suffix = entry.Suffix;
                        inputs.HitLevel = hitLevel;
                        inputs.SignalResult = signalResult;

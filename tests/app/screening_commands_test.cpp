@@ -1,5 +1,8 @@
 #include "app/main_form.h"
 
+#include "data/text_codec.h"
+#include "screener/screening.h"
+
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QClipboard>
@@ -64,14 +67,22 @@ protected:
         const auto found = Stocks.find(key);
         if (found == Stocks.end())
             return false;
-        LabelKabuNo->setText(found->second.Name);
-        LabelKabuKa->setText(found->second.Price);
-        Label1->setText(QStringLiteral("   12(1.23%)"));
-        Label2->setText(QStringLiteral("  1,000"));
-        Label3->setText(QStringLiteral("  1,100"));
-        Label4->setText(QStringLiteral("    990"));
-        Label5->setText(QStringLiteral(" 1,234,500"));
-        LabelTani->setText(QStringLiteral("         1"));
+        // The quote record as the quote pass leaves it, and the board it writes.
+        const QString& name = found->second.Name;
+        TKabuQuote quote;
+        quote.KabuNo = name.left(4).toStdString();
+        quote.KabuName = Utf8ToCp932(name.mid(5).toStdString());
+        quote.KabuKa = BoardNumber(found->second.Price.toStdString()) * FixedPointOne;
+        quote.Zenjitsuhi = 12 * FixedPointOne;
+        quote.ZenjitsuhiRate = 12300;
+        quote.OpenPrice = 1000 * FixedPointOne;
+        quote.HighPrice = 1100 * FixedPointOne;
+        quote.LowPrice = 990 * FixedPointOne;
+        quote.Dekidaka = 1234500 * FixedPointOne;
+        quote.Tani = FixedPointOne;
+        quote.KabuTime = "12/07 15:00";
+        KabuQuote = quote;
+        ShowKabuQuote();
         return true;
     }
     void GetChartData(const std::string& key) override

@@ -7,8 +7,13 @@
 #include "data/web_page.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <chrono>
@@ -115,6 +120,46 @@ TEST_F(ScreeningRunTest, ListsTheStockWhoseChartHasAPurchase)
     form.HitPutCheck->setChecked(true);
     form.KabuSearchButton->click();
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 0) << "no stock has a signal on its newest week";
+}
+
+// Regression: a row copied the quote board's labels, which a mouse move over the chart
+// rewrites with the week under the pointer at any of the chain's event points; the row then
+// carried that week's figures, and its rise rate used that week's close.
+TEST_F(ScreeningRunTest, MouseMovesOverTheChartLeaveTheRowsFiguresAlone)
+{
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(15); // 機械
+    int moves = 0;
+    bool readoutShown = false;
+    QTimer pointer;
+    pointer.setInterval(0);
+    QObject::connect(&pointer, &QTimer::timeout, &form, [&] {
+        if (moves++ == 0)
+            form.KabukaChartWin->trigger(); // the user looks at the chart during the run
+        const QPointF at(form.ChartScale.Left + 3, 50);
+        QMouseEvent move(QEvent::MouseMove, at, form.ImageChart->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(form.ImageChart, &move);
+        readoutShown = readoutShown || form.LabelTime->text().startsWith(QStringLiteral("2026/"));
+    });
+    pointer.start();
+    QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
+    pointer.stop();
+
+    ASSERT_TRUE(readoutShown) << "the pointer's week was shown during the run";
+    ASSERT_TRUE(Shown.empty());
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
+    const QTreeWidgetItem* row = form.KabuCodeList->topLevelItem(0);
+    EXPECT_EQ(row->text(0), QStringLiteral("6301 キヤノン"));
+    EXPECT_EQ(row->text(2), QStringLiteral("  1,234円"));
+    EXPECT_EQ(row->text(3), QStringLiteral("  12(1.23%)"));
+    EXPECT_EQ(row->text(4), QStringLiteral("  1,200"));
+    EXPECT_EQ(row->text(5), QStringLiteral("  1,250"));
+    EXPECT_EQ(row->text(6), QStringLiteral("  1,190"));
+    EXPECT_EQ(row->text(7), QStringLiteral(" 1,234,500"));
+    EXPECT_EQ(row->text(14), QStringLiteral("112%")) << "1,234 x 100 / 1095 from the quote";
 }
 
 } // namespace
