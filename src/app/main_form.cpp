@@ -8,6 +8,7 @@
 #include "chart/volume_chart.h"
 #include "data/history_page.h"
 #include "data/text_codec.h"
+#include "screener/kabu_list.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -355,17 +356,8 @@ void TMainForm::CreateKabuSearchPanel()
     KabuSearchBox->setObjectName(QStringLiteral("KabuSearchBox"));
     KabuSearchBox->setGeometry(96, 10, 113, 21);
     KabuSearchBox->setFont(PixelFont(WindowFontName, 13));
-    KabuSearchBox->addItems(
-        {QStringLiteral("全て"), QStringLiteral("水産･農林業"), QStringLiteral("鉱業"), QStringLiteral("建設業"),
-         QStringLiteral("食料品"), QStringLiteral("繊維製品"), QStringLiteral("パルプ・紙"), QStringLiteral("化学"),
-         QStringLiteral("医薬品"), QStringLiteral("石油石炭製品"), QStringLiteral("ゴム製品"),
-         QStringLiteral("ｶﾞﾗｽ土石製品"), QStringLiteral("鉄鋼"), QStringLiteral("非鉄金属"), QStringLiteral("金属製品"),
-         QStringLiteral("機械"), QStringLiteral("電気機器"), QStringLiteral("輸送用機器"), QStringLiteral("精密機器"),
-         QStringLiteral("その他製品"), QStringLiteral("卸売業"), QStringLiteral("小売業"), QStringLiteral("銀行業"),
-         QStringLiteral("証券商品先物"), QStringLiteral("保険業"), QStringLiteral("その他金融業"),
-         QStringLiteral("不動産業"), QStringLiteral("陸運業"), QStringLiteral("海運業"), QStringLiteral("空運業"),
-         QStringLiteral("倉庫運輸関連"), QStringLiteral("通信業"), QStringLiteral("電気･ガス業"),
-         QStringLiteral("サービス業"), QStringLiteral("投信")});
+    for (const std::string_view item : SectorSelectorItems)
+        KabuSearchBox->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
     KabuSearchBox->setMaxVisibleItems(20);
     KabuSearchBox->installEventFilter(this);
     KabuSearchBox->view()->installEventFilter(this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,15 @@ struct TKabuList
     // caller must say so rather than let a partial screen pass for the whole sector.
     bool Truncated = false;
 };
+
+//! The sector selector's items in their order, as shown (UTF-8): "全て", which selects every
+//! line, then the 34 sector names, compared with the list's sector field in Shift_JIS.
+constexpr std::array<std::string_view, 35> SectorSelectorItems = {
+    "全て",         "水産･農林業", "鉱業",       "建設業",     "食料品",       "繊維製品",   "パルプ・紙",
+    "化学",         "医薬品",      "石油石炭製品", "ゴム製品",   "ｶﾞﾗｽ土石製品", "鉄鋼",       "非鉄金属",
+    "金属製品",     "機械",        "電気機器",   "輸送用機器", "精密機器",     "その他製品", "卸売業",
+    "小売業",       "銀行業",      "証券商品先物", "保険業",     "その他金融業", "不動産業",   "陸運業",
+    "海運業",       "空運業",      "倉庫運輸関連", "通信業",     "電気･ガス業",  "サービス業", "投信"};
 
 //! "全て" in Shift_JIS: the selector text that selects every line.
 constexpr std::string_view AllSectorsText = "\x91\x53\x82\xc4";

@@ -1,0 +1,67 @@
+// The stock list reader on any bytes, under every sector selection (and any other selector
+// text), followed by what a screening run does with each entry before it fetches anything.
+#include "data/data_error.h"
+#include "data/text_codec.h"
+#include "screener/kabu_list.h"
+#include "screener/screening.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::vector<std::string>& Sectors()
+{
+    static const std::vector<std::string> sectors = [] {
+        std::vector<std::string> shiftJis;
+        for (const std::string_view item : SectorSelectorItems)
+            shiftJis.push_back(Utf8ToCp932(item));
+        return shiftJis;
+    }();
+    return sectors;
+}
+
+void Check(bool holds)
+{
+    if (!holds)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    const std::size_t pick = provider.ConsumeIntegralInRange<std::size_t>(0, Sectors().size());
+    const std::string sector =
+        pick < Sectors().size() ? Sectors()[pick] : provider.ConsumeRandomLengthString(40);
+    const std::string bytes = provider.ConsumeRemainingBytesAsString();
+
+    const TKabuList list = ParseKabuList(bytes, sector);
+    Check(list.Entries.size() <= MaxKabuListEntries);
+    Check(!list.Truncated || list.Entries.size() == MaxKabuListEntries);
+    for (const TKabuListEntry& entry : list.Entries)
+    {
+        Check(entry.Empty == entry.Suffix.empty());
+        Check(entry.CodeText.find('\r') == std::string::npos && entry.CodeText.find('\x1a') == std::string::npos);
+        try
+        {
+            const std::int32_t code = ParseCodeText(entry.CodeText);
+            if (IsScreenableCode(code))
+            {
+                const std::string key = ScreeningKey(code, entry.Suffix);
+                Check(key.size() == (code == 67585 ? 7u : 6u) || entry.Suffix.empty());
+                MarketNameOf(entry.Suffix);
+            }
+        }
+        catch (const TDataError&)
+        {
+            // a code that is not a number ends the run with the data-error box
+        }
+    }
+    return 0;
+}
