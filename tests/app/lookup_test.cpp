@@ -1,10 +1,8 @@
 // The whole lookup chain of the real form against a loopback finance service.
 
-#include "app/main_form.h"
+#include "form_service_test.h"
 
 #include "../chart/image_probe.h"
-#include "../data/test_pages.h"
-#include "../data/test_support.h"
 #include "data/web_page.h"
 
 #include <QCoreApplication>
@@ -41,19 +39,9 @@ std::vector<THistoryCells> WeeklyRows(int count)
     return rows;
 }
 
-class LookupTest : public TLoopbackServiceTest
+class LookupTest : public TFormServiceTest
 {
 protected:
-    void SetUp() override
-    {
-        TLoopbackServiceTest::SetUp();
-        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-    }
-    void TearDown() override
-    {
-        TMainForm::MessageBoxHook = nullptr;
-        TLoopbackServiceTest::TearDown();
-    }
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
@@ -71,8 +59,6 @@ protected:
             response.set_content(HistoryPage(WeeklyRows(weekly ? 47 : 20), 20000), "text/html; charset=EUC-JP");
         });
     }
-
-    std::vector<TMessageBoxRequest> Shown;
 };
 
 TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
@@ -196,44 +182,9 @@ TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
 
 namespace {
 
-std::string WeekDateFrom2026(int index)
-{
-    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::year{2026} / 1 / 5} +
-                                           std::chrono::days{7 * index}};
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()));
-    return text;
-}
-
-// `weeks` weeks, newest first: 13 at 1000, 7 at 900, then 1100. Worked by hand: the 7-week
-// average crosses the 13-week one at week 23 (long 962 over short 957 at week 21, 969 under
-// 986 at week 22, 977 under 1014 at week 23), so 24 weeks end on a signal week.
-std::vector<THistoryCells> VShapedWeeks(int weeks)
-{
-    std::vector<THistoryCells> rows;
-    for (int i = weeks - 1; i >= 0; --i)
-    {
-        const int close = i < 13 ? 1000 : i < 20 ? 900 : 1100;
-        rows.push_back({WeekDateFrom2026(i), std::to_string(close), std::to_string(close - 5),
-                        std::to_string(close + 10), std::to_string(close - 10), "50000"});
-    }
-    return rows;
-}
-
-class VerdictTest : public TLoopbackServiceTest
+class VerdictTest : public TFormServiceTest
 {
 protected:
-    void SetUp() override
-    {
-        TLoopbackServiceTest::SetUp();
-        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-    }
-    void TearDown() override
-    {
-        TMainForm::MessageBoxHook = nullptr;
-        TLoopbackServiceTest::TearDown();
-    }
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
@@ -259,8 +210,6 @@ protected:
         form.KabuNoEdit->setText(QString::fromLatin1(code));
         QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
     }
-
-    std::vector<TMessageBoxRequest> Shown;
 };
 
 // Regression: a scan without a signal left the verdict as the previous stock's left it, so a

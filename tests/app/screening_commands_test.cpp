@@ -36,6 +36,7 @@ const std::string Jasdaq = "JASDAQ";
 const std::string Mothers = "\x83\x7d\x83\x55\x81\x5b\x83\x59"; // マザーズ
 const std::string Machinery = "\x8b\x40\x8a\x42";               // 機械
 const std::string Other = "\x8d\x7a\x8b\xc6";                   // 鉱業
+constexpr int MachinerySector = 15;                             // its place in the sector box
 
 // What the fake service knows of one stock: its board and the back-test its chart gives.
 struct FakeStock
@@ -145,6 +146,15 @@ protected:
         form.KabuSearchBox->setCurrentIndex(sector);
         form.KabuSearchButton->click();
     }
+    // Lists 6301 (東証, named `first`), 6302 (JASDAQ) and 6304 (マザーズ), each with a purchase.
+    void ScreenThreeStocks(ScreeningForm& form, const QString& first)
+    {
+        WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Jasdaq, Machinery) + Line("6304", Mothers, Machinery));
+        form.Stocks["6301.t"] = {first, QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+        form.Stocks["6302.q"] = {QStringLiteral("6302 C"), QStringLiteral("  1,500"), Purchase(1400, "2026/10/12"), 0};
+        form.Stocks["6304  "] = {QStringLiteral("6304 D"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 0};
+        Start(form, MachinerySector);
+    }
     static std::vector<bool> Inputs(const TMainForm& form)
     {
         std::vector<bool> states;
@@ -161,7 +171,6 @@ protected:
     bool Shift = false;
 };
 
-constexpr int MachinerySector = 15;
 
 TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
 {
@@ -319,12 +328,8 @@ TEST_F(ScreeningTest, ClosingTheWindowStopsBeforeTheNextStock)
 
 TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
 {
-    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Jasdaq, Machinery) + Line("6304", Mothers, Machinery));
     ScreeningForm form;
-    form.Stocks["6301.t"] = {QStringLiteral("6301 A,B"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
-    form.Stocks["6302.q"] = {QStringLiteral("6302 C"), QStringLiteral("  1,500"), Purchase(1400, "2026/10/12"), 0};
-    form.Stocks["6304  "] = {QStringLiteral("6304 D"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 0};
-    Start(form, MachinerySector);
+    ScreenThreeStocks(form, QStringLiteral("6301 A,B"));
     ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 3);
     const auto order = [&](int column) {
         QStringList texts;
@@ -377,12 +382,8 @@ TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
 // alternating), one double-click ran the lookup chain twice and one copy ran twice.
 TEST_F(ScreeningTest, ListHandlersRunOnceAfterViewSwitches)
 {
-    WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Jasdaq, Machinery) + Line("6304", Mothers, Machinery));
     ScreeningForm form;
-    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
-    form.Stocks["6302.q"] = {QStringLiteral("6302 C"), QStringLiteral("  1,500"), Purchase(1400, "2026/10/12"), 0};
-    form.Stocks["6304  "] = {QStringLiteral("6304 D"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 0};
-    Start(form, MachinerySector);
+    ScreenThreeStocks(form, QStringLiteral("6301 A"));
     ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 3);
     // Three trips: one through the Close buttons, two through the menu.
     QTest::mouseClick(form.CloseCodeButton, Qt::LeftButton);

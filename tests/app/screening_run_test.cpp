@@ -1,9 +1,6 @@
 // A screening run of the real form, every pass included, against a loopback finance service.
 
-#include "app/main_form.h"
-
-#include "../data/test_pages.h"
-#include "../data/test_support.h"
+#include "form_service_test.h"
 #include "data/web_page.h"
 
 #include <QCheckBox>
@@ -24,55 +21,22 @@ namespace {
 const std::string Tosho1 = "\x93\x8c\x8f\xd8\x82\x50\x95\x94"; // 東証１部
 const std::string Machinery = "\x8b\x40\x8a\x42";              // 機械
 
-std::string WeekDate(int index)
-{
-    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::year{2026} / 1 / 5} +
-                                           std::chrono::days{7 * index}};
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()));
-    return text;
-}
-
-// 30 weeks, oldest first: 13 at 1000, 7 at 900, 10 at 1100; opens 5 yen under the close.
-// Worked by hand: the 7-week average crosses the 13-week one at week 23 (long 962 over short
-// 957 at week 21, 969 under 986 at week 22, 977 under 1014 at week 23; 957 / 962 rounds to
-// 0.99), so the purchase is week 24's open, 1095, on 2026/06/22. The closes stay at 1100,
-// under 110 % of 1095, so the position is still held.
-std::vector<THistoryCells> VShapedWeeks()
-{
-    std::vector<THistoryCells> rows;
-    for (int i = 29; i >= 0; --i)
-    {
-        const int close = i < 13 ? 1000 : i < 20 ? 900 : 1100;
-        rows.push_back({WeekDate(i), std::to_string(close), std::to_string(close - 5), std::to_string(close + 10),
-                        std::to_string(close - 10), "50000"});
-    }
-    return rows;
-}
-
 std::vector<THistoryCells> FlatWeeks()
 {
     std::vector<THistoryCells> rows;
     for (int i = 29; i >= 0; --i)
-        rows.push_back({WeekDate(i), "1000", "1000", "1000", "1000", "50000"});
+        rows.push_back({WeekDate2026(i), "1000", "1000", "1000", "1000", "50000"});
     return rows;
 }
 
-class ScreeningRunTest : public TLoopbackServiceTest
+class ScreeningRunTest : public TFormServiceTest
 {
 protected:
     void SetUp() override
     {
-        TLoopbackServiceTest::SetUp();
-        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
+        TFormServiceTest::SetUp();
         WriteFileBytes("KabuList.dat", "6301,a," + Tosho1 + "," + Machinery + "\r\n6302,b," + Tosho1 + "," + Machinery +
                                            "\r\n6303,c," + Tosho1 + "," + Machinery + "\r\n");
-    }
-    void TearDown() override
-    {
-        TMainForm::MessageBoxHook = nullptr;
-        TLoopbackServiceTest::TearDown();
     }
     void AddRoutes(httplib::Server& routes) override
     {
@@ -86,11 +50,9 @@ protected:
         });
         routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
             const bool signal = request.get_param_value("qt") == "6301.t";
-            response.set_content(HistoryPage(signal ? VShapedWeeks() : FlatWeeks(), 20000), "text/html; charset=EUC-JP");
+            response.set_content(HistoryPage(signal ? VShapedWeeks(30) : FlatWeeks(), 20000), "text/html; charset=EUC-JP");
         });
     }
-
-    std::vector<TMessageBoxRequest> Shown;
 };
 
 TEST_F(ScreeningRunTest, ListsTheStockWhoseChartHasAPurchase)
