@@ -1,8 +1,11 @@
 // orvanta-service: the bundled stand-in for the finance web service, on loopback.
 
+#include "data_layers.h"
 #include "finance_service.h"
 #include "market.h"
 #include "price_import.h"
+
+#include "common/data_folders.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,11 +25,16 @@ constexpr const char* Usage =
     "usage: orvanta-service [--port N] [--data DIR] [--check]\n"
     "       orvanta-service [--data DIR] --import FOLDER\n"
     "       orvanta-service [--data DIR] --make-list\n"
-    "Serves the quote and history pages of the stocks in DIR (default: the sample market)\n"
-    "on 127.0.0.1:N (default 18650).\n"
+    "Serves the quote and history pages of the stocks in DIR on 127.0.0.1:N (default 18650).\n"
+    "Without --data it serves the sample market with the user's own data laid over it, from\n"
+    "$XDG_DATA_HOME/orvanta/service (default ~/.local/share/orvanta/service), where\n"
+    "--import and --make-list write.\n"
+    "  --port N       the port to serve on or to check\n"
+    "  --data DIR     read and write this data folder only\n"
     "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
     "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
-    "  --make-list    write DIR/KabuList.dat from DIR/stocks.csv\n";
+    "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
+    "  -h, --help     show this text\n";
 
 bool ReadPort(const char* text, int& port)
 {
@@ -38,10 +46,18 @@ bool ReadPort(const char* text, int& port)
     return true;
 }
 
-int Serve(const std::filesystem::path& dataDir, int port)
+std::string FolderNames(const TDataLayers& layers)
+{
+    std::string names;
+    for (const std::filesystem::path& layer : layers)
+        names += (names.empty() ? "" : " + ") + layer.string();
+    return names;
+}
+
+int Serve(const TDataLayers& layers, int port)
 {
     std::vector<std::string> warnings;
-    const TMarket market = TMarket::Load(dataDir, warnings);
+    const TMarket market = TMarket::Load(layers, warnings);
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "orvanta-service: %s\n", warning.c_str());
 
@@ -73,7 +89,7 @@ int Serve(const std::filesystem::path& dataDir, int port)
             service.Stop();
     });
     std::fprintf(stderr, "orvanta-service: %zu stocks (%s), http://%s:%d\n", market.Stocks().size(),
-                 dataDir.string().c_str(), ServiceHost, port);
+                 FolderNames(layers).c_str(), ServiceHost, port);
     service.Serve();
     served = true;
     // Serve() also returns when listening fails: wake the stopper so it can be joined. Sent to
@@ -89,7 +105,7 @@ int Serve(const std::filesystem::path& dataDir, int port)
 int main(int argc, char** argv)
 {
     int port = DefaultServicePort;
-    std::filesystem::path dataDir = ORVANTA_SERVICE_DATA;
+    std::filesystem::path dataDir;
     std::filesystem::path importFrom;
     bool check = false;
     bool makeList = false;
@@ -98,7 +114,7 @@ int main(int argc, char** argv)
         const bool hasValue = i + 1 < argc;
         if (arg == "--port" && hasValue && ReadPort(argv[i + 1], port)) {
             ++i;
-        } else if (arg == "--data" && hasValue) {
+        } else if (arg == "--data" && hasValue && argv[i + 1][0] != '\0') {
             dataDir = argv[++i];
         } else if (arg == "--import" && hasValue) {
             importFrom = argv[++i];
@@ -118,13 +134,20 @@ int main(int argc, char** argv)
     try {
         if (check)
             return ServiceAnswers(port) ? 0 : 1;
+        const TDataLayers layers = dataDir.empty()
+                                       ? DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder())
+                                       : TDataLayers{dataDir};
         if (makeList) {
-            MakeKabuList(dataDir);
+            MakeKabuList(WritableLayer(layers));
             return 0;
         }
-        if (!importFrom.empty())
-            return ImportPriceFolder(importFrom, dataDir, std::cout) == 0 ? 0 : 1;
-        return Serve(dataDir, port);
+        if (!importFrom.empty()) {
+            const std::filesystem::path target = WritableLayer(layers);
+            const int refused = ImportPriceFolder(importFrom, target, std::cout);
+            std::cout << "imported into " << target.string() << '\n';
+            return refused == 0 ? 0 : 1;
+        }
+        return Serve(layers, port);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orvanta-service: %s\n", error.what());
         return 1;

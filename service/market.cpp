@@ -4,6 +4,7 @@
 #include "text_convert.h"
 
 #include <algorithm>
+#include <cassert>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -86,7 +87,17 @@ TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> c
 
 TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings)
 {
-    const std::filesystem::path masterPath = dataDir / "stocks.csv";
+    return Load(std::vector<std::filesystem::path>{dataDir}, warnings);
+}
+
+TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings)
+{
+    assert(!layers.empty());
+    std::error_code ignored;
+    std::filesystem::path masterPath = layers.front() / "stocks.csv";
+    for (const std::filesystem::path& layer : layers)
+        if (std::filesystem::exists(layer / "stocks.csv", ignored))
+            masterPath = layer / "stocks.csv";
     std::vector<TStock> stocks;
     try {
         stocks = ParseStockMaster(ReadDataFile(masterPath));
@@ -94,25 +105,28 @@ TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::str
         throw std::runtime_error(masterPath.string() + ": " + error.what());
     }
 
+    std::map<std::string, std::filesystem::path> csvFiles; // by code, the topmost layer's
+    for (const std::filesystem::path& layer : layers) {
+        const std::filesystem::path prices = layer / "prices";
+        if (!std::filesystem::is_directory(prices, ignored))
+            continue;
+        for (const auto& entry : std::filesystem::directory_iterator(prices))
+            if (entry.path().extension() == ".csv")
+                csvFiles[entry.path().stem().string()] = entry.path();
+    }
+
     std::map<std::string, TPriceBars> csvBars;
-    const std::filesystem::path prices = dataDir / "prices";
-    std::error_code ignored;
-    if (std::filesystem::is_directory(prices, ignored)) {
-        for (const auto& entry : std::filesystem::directory_iterator(prices)) {
-            if (entry.path().extension() != ".csv")
-                continue;
-            const std::string code = entry.path().stem().string();
-            const bool known = std::any_of(stocks.begin(), stocks.end(),
-                                           [&](const TStock& stock) { return stock.Code == code; });
-            if (!known) {
-                warnings.push_back(entry.path().string() + ": no stock " + code + " in the master; ignored");
-                continue;
-            }
-            try {
-                csvBars[code] = ParsePriceCsv(ReadDataFile(entry.path()));
-            } catch (const std::exception& error) {
-                warnings.push_back(entry.path().string() + ": " + error.what() + "; synthetic prices served");
-            }
+    for (const auto& [code, file] : csvFiles) {
+        const bool known = std::any_of(stocks.begin(), stocks.end(),
+                                       [&](const TStock& stock) { return stock.Code == code; });
+        if (!known) {
+            warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
+            continue;
+        }
+        try {
+            csvBars[code] = ParsePriceCsv(ReadDataFile(file));
+        } catch (const std::exception& error) {
+            warnings.push_back(file.string() + ": " + error.what() + "; synthetic prices served");
         }
     }
     return TMarket(std::move(stocks), std::move(csvBars));

@@ -23,6 +23,10 @@ public:
     //! `warnings` and its stock served with synthetic prices.
     static TMarket Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings);
 
+    //! The same over data folders laid one over the other, the last on top: the master of the
+    //! topmost folder that has one, and per code the price CSV of the topmost folder that has it.
+    static TMarket Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings);
+
     const std::vector<TStock>& Stocks() const { return Stocks_; }
     const TStock* Find(std::string_view code) const;
     bool HasCsv(std::string_view code) const { return CsvBars_.count(std::string(code)) > 0; }

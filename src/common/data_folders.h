@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+
+// Where the program and its service find their files: the per-user data folder of the XDG
+// base directories, and the sample market installed beside the executables (or, for a build
+// that was not installed, the one in the source tree).
+
+//! "<XDG_DATA_HOME>/orvanta", or "<home>/.local/share/orvanta" when XDG_DATA_HOME is unset,
+//! empty or relative (the XDG rules say to ignore a relative one). Either argument may be null.
+//! Empty when neither gives an absolute folder.
+std::filesystem::path PerUserFolder(const char* xdgDataHome, const char* home);
+
+//! The same from this process's environment; without HOME the account's home folder is used.
+std::filesystem::path PerUserFolder();
+
+//! The sample market installed for `executable` ("<prefix>/bin/x" gives "<prefix>/share/orvanta")
+//! when it holds a stock master; else the source tree's sample folder this build was made from.
+std::filesystem::path SampleMarketFolder(const std::filesystem::path& executable);
+
+//! The running program's own file (/proc/self/exe); empty when it cannot be read.
+std::filesystem::path ExecutablePath();
