@@ -1,10 +1,17 @@
 #include "app/application.h"
 
 #include <QFont>
+#include <QIcon>
+#include <QMessageBox>
+
+#include <cstdio>
 
 TOrvantaApplication::TOrvantaApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(ApplicationTitle());
+    // Ties the window to the installed desktop entry and icon (taskbars, Wayland).
+    setDesktopFileName(QStringLiteral("org.example.orvanta"));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.orvanta")));
     RegisterFontSubstitutions();
 }
 
@@ -26,6 +33,15 @@ bool TOrvantaApplication::notify(QObject* receiver, QEvent* event)
 QString ApplicationTitle()
 {
     return QStringLiteral("Orvanta(おるばんた)");
+}
+
+void ShowStartupMessage(const QString& text, bool fatal)
+{
+    std::fprintf(stderr, "orvanta: %s\n", text.toLocal8Bit().constData());
+    if (fatal)
+        QMessageBox::critical(nullptr, ApplicationTitle(), text);
+    else
+        QMessageBox::warning(nullptr, ApplicationTitle(), text);
 }
 
 void RegisterFontSubstitutions()

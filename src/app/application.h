@@ -21,5 +21,9 @@ public:
 //! The application title, also the caption of message boxes that have none of their own.
 QString ApplicationTitle();
 
+//! Tells the user about a start-up problem: on stderr, and in a message box for a user who
+//! started the program from the desktop's menu and sees no terminal.
+void ShowStartupMessage(const QString& text, bool fatal);
+
 //! Maps the layout's Windows font names onto IPA P Gothic, which has the same metrics role.
 void RegisterFontSubstitutions();

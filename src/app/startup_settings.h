@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// The choices made before the window opens: the finance service's address and the working
+// folder, where KabuList.dat and the dat/ cache are.
+
+//! What stops the program before its window opens; the text is for the user.
+class TStartupError : public std::runtime_error
+{
+public:
+    explicit TStartupError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString Text() const { return QString::fromStdString(what()); }
+};
+
+//! The port of the bundled service's default address.
+constexpr int DefaultFinancePort = 18650;
+
+//! "http://127.0.0.1:<port>".
+std::string LoopbackAddress(int port);
+
+//! The address when `text` has the one accepted form http://host[:port] (host a name, an IPv4
+//! address or a bracketed IPv6 address; port 1 to 65535), the scheme in lower case; else nothing.
+std::optional<std::string> CheckServiceAddress(std::string_view text);
+
+struct TServiceAddress
+{
+    std::string Url;
+    bool Explicit = false; // given by the user: never started or stopped by the program
+};
+
+//! --service, else the ORVANTA_SERVICE_URL variable (empty counts as unset), else the loopback
+//! address of `defaultPort`. Throws TStartupError naming where a malformed address came from.
+TServiceAddress ChooseServiceAddress(const std::optional<QString>& option, const char* variable,
+                                     int defaultPort = DefaultFinancePort);
+
+struct TWorkFolder
+{
+    std::filesystem::path Folder;
+    bool Prepare = false; // give it dat/ and KabuList.dat where missing
+};
+
+//! --workdir (relative to the start folder), used as it is when it holds dat/ or KabuList.dat
+//! and prepared otherwise; else the start folder when it holds either; else the per-user
+//! folder, always prepared. Throws TStartupError when the per-user folder is needed but unknown.
+TWorkFolder ChooseWorkFolder(const std::optional<QString>& option, const std::filesystem::path& startFolder,
+                             const std::filesystem::path& perUserFolder);
+
+//! Creates `folder` and its dat/, and copies `listFile` in as KabuList.dat when there is none.
+//! Never replaces a file. False when a list was needed and `listFile` does not exist. Throws
+//! TStartupError when a folder or the copy cannot be made.
+bool PrepareWorkFolder(const std::filesystem::path& folder, const std::filesystem::path& listFile);
+
+//! The stock list a new working folder starts with: the one of the user's own service data
+//! (written by an import), else the sample market's.
+std::filesystem::path StarterListFile(const std::filesystem::path& perUserFolder,
+                                      const std::filesystem::path& sampleFolder);
