@@ -9,7 +9,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     fonts-ipafont-gothic fontconfig
-    xvfb xauth
+    xvfb xauth xdotool
+    dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()
