@@ -52,8 +52,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
     if (parser.isSet(help))
     {
-        // Without an application object the parser does not know the program's name.
-        commandLine.Exit = {parser.helpText().replace(QStringLiteral("<executable_name>"), ProgramName), 0};
+        // The parser takes the program's name from an application object, which may not exist yet.
+        const QString text = parser.helpText();
+        commandLine.Exit = {QStringLiteral("Usage: orvanta [options]") + text.mid(text.indexOf(QLatin1Char('\n'))), 0};
         return commandLine;
     }
     if (parser.isSet(version))

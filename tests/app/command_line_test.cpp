@@ -1,0 +1,61 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TCommandLine Parse(std::initializer_list<const char*> arguments)
+{
+    QStringList list{QStringLiteral("/usr/bin/orvanta")};
+    for (const char* argument : arguments)
+        list.append(QString::fromUtf8(argument));
+    return ParseCommandLine(list);
+}
+
+TEST(ParseCommandLine, ReadsTheOptionsInEitherSpelling)
+{
+    const TCommandLine none = Parse({});
+    EXPECT_FALSE(none.Exit.has_value());
+    EXPECT_FALSE(none.WorkDir.has_value());
+    EXPECT_FALSE(none.ServiceUrl.has_value());
+
+    const TCommandLine both = Parse({"--workdir", "/tmp/w", "--service=http://10.0.0.2:80"});
+    ASSERT_FALSE(both.Exit.has_value()) << both.Exit->Text.toStdString();
+    EXPECT_EQ(both.WorkDir.value_or(QString()), QStringLiteral("/tmp/w"));
+    EXPECT_EQ(both.ServiceUrl.value_or(QString()), QStringLiteral("http://10.0.0.2:80"));
+
+    // The address is checked by the start-up rules, which name its source; not here.
+    EXPECT_EQ(Parse({"--service", "ftp://x"}).ServiceUrl.value_or(QString()), QStringLiteral("ftp://x"));
+}
+
+TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
+{
+    struct Row
+    {
+        const char* name;
+        std::initializer_list<const char*> arguments;
+        int status;
+        const char* text; // a part of the text printed
+    };
+    const Row rows[] = {
+        {"--help", {"--help"}, 0, "--service <url>"},
+        {"-h", {"-h", "--workdir", "x"}, 0, "--workdir <dir>"},
+        {"help names the program", {"--help"}, 0, "Usage: orvanta [options]"},
+        {"--version", {"--version"}, 0, "orvanta 1.6a\n"},
+        {"-v", {"-v"}, 0, "orvanta 1.6a\n"},
+        {"an unknown option", {"--screen-all"}, 2, "screen-all"},
+        {"a Qt option is not ours", {"-platform", "xcb"}, 2, "orvanta: "},
+        {"a value missing", {"--workdir"}, 2, "workdir"},
+        {"an argument", {"7203"}, 2, "\"7203\""},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        const TCommandLine commandLine = Parse(row.arguments);
+        ASSERT_TRUE(commandLine.Exit.has_value());
+        EXPECT_EQ(commandLine.Exit->Status, row.status);
+        EXPECT_TRUE(commandLine.Exit->Text.contains(QString::fromUtf8(row.text))) << commandLine.Exit->Text.toStdString();
+    }
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+#include "app/startup_settings.h"
+
+#include "startup_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CheckServiceAddress, OnlyHttpHostAndPort)
+{
+    struct Row
+    {
+        const char* text;
+        const char* address; // nullptr: refused
+    };
+    const Row rows[] = {
+        {"http://127.0.0.1:18650", "http://127.0.0.1:18650"},
+        {"http://quotes.example.org", "http://quotes.example.org"},
+        {"HTTP://Quotes.example.org:8080", "http://Quotes.example.org:8080"},
+        {"http://[::1]:18650", "http://[::1]:18650"},
+        {"http://[::1]", "http://[::1]"},
+        {"http://localhost:65535", "http://localhost:65535"},
+        {"https://quotes.example.org", nullptr},
+        {"ftp://quotes.example.org", nullptr},
+        {"quotes.example.org:80", nullptr},
+        {"http://", nullptr},
+        {"http://:80", nullptr},
+        {"http://host:", nullptr},
+        {"http://host:0", nullptr},
+        {"http://host:65536", nullptr},
+        {"http://host:123456", nullptr},
+        {"http://host:80x", nullptr},
+        {"http://host/", nullptr},         // the pages' paths are appended: no path of its own
+        {"http://host:80/MnStock", nullptr},
+        {"http://host?qt=1", nullptr},
+        {"http://user@host", nullptr},
+        {"http://ho st", nullptr},
+        {"http://::1", nullptr},            // an IPv6 address needs its brackets
+        {"http://[::1", nullptr},
+        {"http://[zz::1]", nullptr},
+        {" http://host", nullptr},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.text);
+        const std::optional<std::string> address = CheckServiceAddress(row.text);
+        if (row.address == nullptr)
+            EXPECT_FALSE(address.has_value()) << *address;
+        else
+            EXPECT_EQ(address.value_or("(refused)"), row.address);
+    }
+}
+
+TEST(ChooseServiceAddress, OptionThenVariableThenTheDefault)
+{
+    const std::optional<QString> none;
+    const std::optional<QString> option = QStringLiteral("http://10.0.0.2:8080");
+
+    const TServiceAddress fallback = ChooseServiceAddress(none, nullptr, 18650);
+    EXPECT_EQ(fallback.Url, "http://127.0.0.1:18650");
+    EXPECT_FALSE(fallback.Explicit);
+    EXPECT_FALSE(ChooseServiceAddress(none, "", 18650).Explicit) << "an empty variable counts as unset";
+
+    const TServiceAddress fromVariable = ChooseServiceAddress(none, "http://10.0.0.3", 18650);
+    EXPECT_EQ(fromVariable.Url, "http://10.0.0.3");
+    EXPECT_TRUE(fromVariable.Explicit);
+
+    const TServiceAddress fromOption = ChooseServiceAddress(option, "http://10.0.0.3", 18650);
+    EXPECT_EQ(fromOption.Url, "http://10.0.0.2:8080");
+    EXPECT_TRUE(fromOption.Explicit);
+
+    // The default address given by hand is still the user's: never started or stopped for them.
+    EXPECT_TRUE(ChooseServiceAddress(QStringLiteral("http://127.0.0.1:18650"), nullptr, 18650).Explicit);
+}
+
+TEST(ChooseServiceAddress, AMalformedAddressStopsTheStartNamingItsSource)
+{
+    try
+    {
+        ChooseServiceAddress(QStringLiteral("https://10.0.0.2"), "http://10.0.0.3", 18650);
+        FAIL() << "accepted";
+    }
+    catch (const TStartupError& error)
+    {
+        EXPECT_TRUE(error.Text().contains(QStringLiteral("https://10.0.0.2"))) << error.what();
+        EXPECT_TRUE(error.Text().contains(QStringLiteral("--service"))) << error.what();
+    }
+    // With an option the variable is not read, so a bad one does not matter.
+    EXPECT_NO_THROW(ChooseServiceAddress(QStringLiteral("http://10.0.0.2"), "10.0.0.3", 18650));
+    try
+    {
+        ChooseServiceAddress(std::nullopt, "10.0.0.3:80", 18650);
+        FAIL() << "accepted";
+    }
+    catch (const TStartupError& error)
+    {
+        EXPECT_TRUE(error.Text().contains(QStringLiteral("ORVANTA_SERVICE_URL"))) << error.what();
+    }
+}
+
+class WorkFolder : public TTempFolderTest
+{
+};
+
+TEST_F(WorkFolder, AFolderWithTheProgramsFilesIsUsedAsItIs)
+{
+    const std::filesystem::path perUser = Root / "xdg" / "orvanta";
+    const std::filesystem::path withDat = Root / "with_dat";
+    const std::filesystem::path withList = Root / "with_list";
+    const std::filesystem::path plain = Root / "plain";
+    std::filesystem::create_directories(withDat / "dat");
+    std::filesystem::create_directories(withList);
+    WriteText(withList / "KabuList.dat", "; list\r\n");
+    std::filesystem::create_directories(plain);
+
+    struct Row
+    {
+        const char* name;
+        std::optional<QString> option;
+        std::filesystem::path start;
+        std::filesystem::path folder;
+        bool prepare;
+    };
+    const Row rows[] = {
+        {"start folder with dat/", std::nullopt, withDat, withDat, false},
+        {"start folder with KabuList.dat", std::nullopt, withList, withList, false},
+        {"start folder with neither", std::nullopt, plain, perUser, true},
+        {"--workdir relative to the start folder", QStringLiteral("../with_list"), plain, withList, false},
+        {"--workdir beats the start folder", QString::fromStdString(plain.string()), withDat, plain, true},
+        {"--workdir not there yet", QStringLiteral("new/work"), plain, plain / "new" / "work", true},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        const TWorkFolder work = ChooseWorkFolder(row.option, row.start, perUser);
+        EXPECT_EQ(work.Folder, row.folder);
+        EXPECT_EQ(work.Prepare, row.prepare);
+    }
+    EXPECT_FALSE(std::filesystem::exists(perUser)) << "choosing creates nothing";
+
+    EXPECT_THROW(ChooseWorkFolder(std::nullopt, plain, {}), TStartupError);
+    EXPECT_EQ(ChooseWorkFolder(std::nullopt, withDat, {}).Folder, withDat) << "no home needed then";
+}
+
+TEST_F(WorkFolder, PreparingAddsWhatIsMissingAndReplacesNothing)
+{
+    const std::filesystem::path sample = Root / "sample" / "KabuList.dat";
+    std::filesystem::create_directories(sample.parent_path());
+    WriteText(sample, "; sample list\r\n");
+
+    const std::filesystem::path fresh = Root / "xdg" / "orvanta";
+    ASSERT_TRUE(PrepareWorkFolder(fresh, sample));
+    EXPECT_TRUE(std::filesystem::is_directory(fresh / "dat"));
+    EXPECT_EQ(ReadText(fresh / "KabuList.dat"), "; sample list\r\n");
+
+    // The user's own list and cache stay as they are on the next start.
+    WriteText(fresh / "KabuList.dat", "; my list\r\n");
+    WriteText(fresh / "dat" / "k7203.t.00", "page");
+    ASSERT_TRUE(PrepareWorkFolder(fresh, sample));
+    EXPECT_EQ(ReadText(fresh / "KabuList.dat"), "; my list\r\n");
+    EXPECT_EQ(ReadText(fresh / "dat" / "k7203.t.00"), "page");
+
+    // Without a sample the folder still gets its dat/; the missing list is reported.
+    const std::filesystem::path other = Root / "other";
+    EXPECT_FALSE(PrepareWorkFolder(other, Root / "nowhere" / "KabuList.dat"));
+    EXPECT_TRUE(std::filesystem::is_directory(other / "dat"));
+    EXPECT_FALSE(std::filesystem::exists(other / "KabuList.dat"));
+
+    // A file where the folder should be cannot be made into one.
+    WriteText(Root / "blocked", "");
+    EXPECT_THROW(PrepareWorkFolder(Root / "blocked", sample), TStartupError);
+}
+
+TEST_F(WorkFolder, ANewFolderStartsWithTheListOfTheUsersImport)
+{
+    const std::filesystem::path perUser = Root / "xdg" / "orvanta";
+    const std::filesystem::path sample = Root / "sample";
+    EXPECT_EQ(StarterListFile(perUser, sample), sample / "KabuList.dat");
+    std::filesystem::create_directories(perUser / "service");
+    WriteText(perUser / "service" / "KabuList.dat", "; imported\r\n");
+    EXPECT_EQ(StarterListFile(perUser, sample), perUser / "service" / "KabuList.dat");
+}
+
+} // namespace
