@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the program, prepares the working folder work/ (the dat/ cache and KabuList.dat),
-# starts the bundled finance service on loopback and runs the program there.
+# Builds the program and its bundled finance service and runs the program in the working
+# folder work/ of the checkout (made with dat/ and the sample KabuList.dat on first run). The
+# program starts the service itself when none answers, and stops it when it exits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -10,34 +11,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 "$root/scripts/install-deps.sh"
-targets="orvanta"
-grep -q 'orvanta-service' "$root/service/CMakeLists.txt" && targets="$targets orvanta-service"
-BUILD_TARGETS="$targets" "$root/scripts/build.sh"
+BUILD_TARGETS="orvanta orvanta-service" "$root/scripts/build.sh"
 build=${BUILD_DIR:-$root/build}
 
-work="$root/work"
-mkdir -p "$work/dat"
-[ -f "$work/KabuList.dat" ] || cp "$root/service/data/KabuList.dat" "$work/KabuList.dat" 2>/dev/null || true
-
-# The bundled finance service on 127.0.0.1:18650: reuse one that already answers, otherwise
-# start it (its request log goes to work/service.log) and stop it when the program exits.
-service="$build/service/orvanta-service"
-service_pid=""
-if "$service" --check 2>/dev/null; then
-    echo "orvanta-service is already running."
-else
-    "$service" --data "$root/service/data" 2>>"$work/service.log" &
-    service_pid=$!
-    trap 'kill "$service_pid" 2>/dev/null || true' EXIT
-    for _ in $(seq 50); do
-        "$service" --check 2>/dev/null && break
-        if ! kill -0 "$service_pid" 2>/dev/null; then
-            echo "orvanta: the finance service did not start; see $work/service.log" >&2
-            break
-        fi
-        sleep 0.2
-    done
-fi
-
-cd "$work"
-"$build/src/app/orvanta"
+# The program looks for orvanta-service beside itself, then on PATH.
+PATH="$build/service:$PATH" exec "$build/src/app/orvanta" --workdir "$root/work" "$@"

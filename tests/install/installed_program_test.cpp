@@ -1,0 +1,422 @@
+// The installed program as a user meets it: started on a bare X server (Xvfb) from an empty
+// folder with an empty home, driven by keyboard and mouse (xdotool), its window read back
+// from screen dumps (xwd). Needs the default service port to itself: a lock file keeps these
+// tests apart, also from those of another build on the same machine.
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::filesystem::path Prefix = ORVANTA_INSTALL_PREFIX;
+constexpr int DefaultPort = 18650;
+
+//! Polls `done` every 100 ms until it holds or `limit` passes.
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+//! Runs a tool to its end (at most 20 s) and returns its standard output; nothing on failure.
+std::optional<QByteArray> RunTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000))
+    {
+        process.kill();
+        process.waitForFinished(5000);
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
+std::optional<QByteArray> Xdotool(const QStringList& arguments)
+{
+    return RunTool(QStringLiteral("xdotool"), arguments);
+}
+
+bool ServiceAnswers()
+{
+    return RunTool(QString::fromStdString((Prefix / "bin" / "orvanta-service").string()), {QStringLiteral("--check")})
+        .has_value();
+}
+
+//! The process's parent and state from /proc; state 0 when it is gone.
+struct TProcessInfo
+{
+    qint64 Parent = 0;
+    char State = 0;
+    std::string Name;
+};
+TProcessInfo ProcessInfo(qint64 pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t open = text.find('(');
+    const std::size_t close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 4 >= text.size())
+        return {};
+    TProcessInfo info;
+    info.Name = text.substr(open + 1, close - open - 1);
+    info.State = text[close + 2];
+    info.Parent = std::atoll(text.c_str() + close + 4);
+    return info;
+}
+
+//! The orvanta-service process whose parent is `parent`; 0 when there is none.
+qint64 ServiceChildOf(qint64 parent)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const qint64 pid = std::atoll(name.c_str());
+        const TProcessInfo info = ProcessInfo(pid);
+        if (info.Parent == parent && info.Name == "orvanta-service" && info.State != 'Z')
+            return pid;
+    }
+    return 0;
+}
+
+//! Gone, or a zombie, which this process (their subreaper) then reaps.
+bool ProcessEnded(qint64 pid)
+{
+    const TProcessInfo info = ProcessInfo(pid);
+    if (info.State == 'Z')
+        ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
+    return info.State == 0 || info.State == 'Z';
+}
+
+// A window dump in X's own format (xwd), 32 bits per pixel as Xvfb gives at depth 24.
+class TScreenDump
+{
+public:
+    static std::optional<TScreenDump> Of(const QString& window)
+    {
+        const std::optional<QByteArray> bytes = RunTool(QStringLiteral("xwd"), {QStringLiteral("-silent"), QStringLiteral("-id"), window});
+        if (!bytes || bytes->size() < 100)
+            return std::nullopt;
+        TScreenDump dump;
+        dump.Bytes = *bytes;
+        const quint32 headerSize = dump.Field(0);
+        dump.Width = static_cast<int>(dump.Field(4));
+        dump.Height = static_cast<int>(dump.Field(5));
+        dump.LsbFirst = dump.Field(7) == 0;
+        dump.BytesPerLine = static_cast<int>(dump.Field(12));
+        dump.Data = static_cast<qsizetype>(headerSize + dump.Field(19) * 12); // after the colour table
+        if (dump.Field(11) != 32 || dump.Data + qsizetype(dump.BytesPerLine) * dump.Height > dump.Bytes.size())
+            return std::nullopt;
+        return dump;
+    }
+
+    //! 0xRRGGBB of a pixel of the window.
+    quint32 Pixel(int x, int y) const
+    {
+        const auto* p = reinterpret_cast<const uchar*>(Bytes.constData() + Data + qsizetype(y) * BytesPerLine + x * 4);
+        const quint32 value = LsbFirst ? (p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24)
+                                       : (p[3] | p[2] << 8 | p[1] << 16 | quint32(p[0]) << 24);
+        return value & 0xffffff;
+    }
+
+    int Width = 0;
+    int Height = 0;
+
+private:
+    quint32 Field(int index) const
+    {
+        const auto* p = reinterpret_cast<const uchar*>(Bytes.constData() + index * 4);
+        return quint32(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; // the header is big-endian
+    }
+
+    QByteArray Bytes;
+    qsizetype Data = 0;
+    int BytesPerLine = 0;
+    bool LsbFirst = true;
+};
+
+// The quote board is the black panel at the left of the chart view, 59 px below the top of
+// the window's client area (input bar 41, board title 18); its values are at 60..170.
+constexpr int BoardTopInClient = 59;
+
+//! The window row where the black board starts, which tells the menu bar's height.
+std::optional<int> BoardTop(const TScreenDump& dump)
+{
+    for (int y = 0; y < std::min(dump.Height, 200); ++y)
+    {
+        int black = 0;
+        for (int x = 0; x < 180 && x < dump.Width; ++x)
+            black += dump.Pixel(x, y) == 0 ? 1 : 0;
+        if (black >= 170)
+            return y;
+    }
+    return std::nullopt;
+}
+
+//! Pixels of the board's value column that differ between two dumps.
+int BoardValueChanges(const TScreenDump& before, const TScreenDump& after, int boardTop)
+{
+    int changed = 0;
+    for (int y = boardTop; y < boardTop + 155; ++y)
+        for (int x = 60; x < 150; ++x)
+            changed += before.Pixel(x, y) != after.Pixel(x, y) ? 1 : 0;
+    return changed;
+}
+
+// One bare X server for the test process, and the default port to ourselves.
+class TDesktop : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "installed_program_test";
+        static char* argv[] = {name, nullptr};
+        Application = std::make_unique<QCoreApplication>(argc, argv);
+        // A killed program's service comes to us, so we can see it end and reap it.
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+
+        LockFd = ::open("/tmp/orvanta-default-port.lock", O_CREAT | O_RDWR, 0666);
+        ASSERT_GE(LockFd, 0);
+        ASSERT_TRUE(WaitFor([this] { return ::flock(LockFd, LOCK_EX | LOCK_NB) == 0; }, 150s))
+            << "another test keeps the default service port";
+
+        Xvfb.setProgram(QStringLiteral("Xvfb"));
+        Xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                           QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                           QStringLiteral("tcp")});
+        Xvfb.start();
+        ASSERT_TRUE(Xvfb.waitForStarted(10000));
+        QByteArray display;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                Xvfb.waitForReadyRead(100);
+                display += Xvfb.readAllStandardOutput();
+                return display.endsWith('\n');
+            },
+            20s))
+            << "Xvfb gave no display";
+        Display = QStringLiteral(":") + QString::fromLatin1(display.trimmed());
+        qputenv("DISPLAY", Display.toLatin1());
+    }
+
+    void TearDown() override
+    {
+        Xvfb.terminate();
+        Xvfb.waitForFinished(10000);
+        if (LockFd >= 0)
+            ::close(LockFd);
+        Application.reset();
+    }
+
+    static inline QString Display;
+
+private:
+    std::unique_ptr<QCoreApplication> Application;
+    QProcess Xvfb;
+    int LockFd = -1;
+};
+const auto* const Desktop = ::testing::AddGlobalTestEnvironment(new TDesktop);
+
+class InstalledProgram : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const char* base = std::getenv("ORVANTA_TEST_TMP");
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        Root = std::filesystem::path(base ? base : "/tmp") / (std::string("installed_") + info->name());
+        std::filesystem::remove_all(Root);
+        std::filesystem::create_directories(Root / "start");
+        std::filesystem::create_directories(Root / "home");
+        ASSERT_TRUE(std::filesystem::exists(Prefix / "bin" / "orvanta")) << "not installed in " << Prefix;
+        ASSERT_TRUE(WaitFor([] { return !ServiceAnswers(); }, 30s))
+            << "something already answers on port " << DefaultPort << "; stop it to run this test";
+    }
+
+    void TearDown() override
+    {
+        if (Program.state() != QProcess::NotRunning)
+        {
+            Program.kill();
+            Program.waitForFinished(10000);
+        }
+    }
+
+    //! The user's environment: nothing but a display, a home and the system's PATH.
+    QProcessEnvironment UserEnvironment() const
+    {
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
+        environment.insert(QStringLiteral("HOME"), QString::fromStdString((Root / "home").string()));
+        environment.insert(QStringLiteral("DISPLAY"), TDesktop::Display);
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        for (const char* sanitizer : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (qEnvironmentVariableIsSet(sanitizer))
+                environment.insert(QString::fromLatin1(sanitizer), qEnvironmentVariable(sanitizer));
+        return environment;
+    }
+
+    std::filesystem::path DataFolder() const { return Root / "home" / ".local" / "share" / "orvanta"; }
+
+    //! Starts the installed program and waits for its window; empty on failure.
+    QString StartProgram()
+    {
+        Program.setProgram(QString::fromStdString((Prefix / "bin" / "orvanta").string()));
+        Program.setWorkingDirectory(QString::fromStdString((Root / "start").string()));
+        Program.setProcessEnvironment(UserEnvironment());
+        Program.setStandardOutputFile(QString::fromStdString((Root / "program.out").string()));
+        Program.setStandardErrorFile(QString::fromStdString((Root / "program.err").string()));
+        Program.start();
+        if (!Program.waitForStarted(10000))
+            return {};
+        QString window;
+        WaitFor(
+            [&] {
+                const auto found = Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                                   QStringLiteral("--name"), QStringLiteral("Ver1\\.6a")});
+                if (found)
+                    window = QString::fromLatin1(found->split('\n').constFirst().trimmed());
+                return !window.isEmpty() || Program.waitForFinished(0);
+            },
+            40s);
+        return window;
+    }
+
+    //! Types 7203 into the code box and presses 表示, then waits for the board to show it.
+    void LookUp7203(const QString& window)
+    {
+        std::optional<TScreenDump> before;
+        std::optional<int> boardTop;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                before = TScreenDump::Of(window);
+                boardTop = before ? BoardTop(*before) : std::nullopt;
+                return boardTop.has_value();
+            },
+            20s))
+            << "no quote board on screen";
+        const int clientTop = *boardTop - BoardTopInClient;
+        // The code box is at 97..137 of the input bar, the 表示 button at 9..83.
+        ASSERT_TRUE(Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QStringLiteral("117"),
+                             QString::number(clientTop + 21), QStringLiteral("click"), QStringLiteral("1")}));
+        ASSERT_TRUE(Xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("7203")}));
+        ASSERT_TRUE(Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QStringLiteral("46"),
+                             QString::number(clientTop + 23), QStringLiteral("click"), QStringLiteral("1")}));
+
+        const std::filesystem::path dat = DataFolder() / "dat";
+        EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(dat / "k7203.t.00") && std::filesystem::exists(dat / "k7203.t.02"); },
+                            30s))
+            << "the lookup fetched no pages";
+        int changes = 0;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                const std::optional<TScreenDump> after = TScreenDump::Of(window);
+                changes = after ? BoardValueChanges(*before, *after, *boardTop) : 0;
+                return changes > 200;
+            },
+            20s))
+            << "the board shows no figures (" << changes << " pixels changed)";
+    }
+
+    //! Chooses メニュー(&M) > 終了(&X) and waits for the program to end.
+    bool QuitProgram()
+    {
+        Xdotool({QStringLiteral("key"), QStringLiteral("alt+m")});
+        std::this_thread::sleep_for(500ms);
+        Xdotool({QStringLiteral("key"), QStringLiteral("x")});
+        return Program.waitForFinished(20000);
+    }
+
+    std::filesystem::path Root;
+    QProcess Program;
+};
+
+TEST_F(InstalledProgram, RunsItsOwnServiceAndKeepsItsFilesInTheXdgDataFolder)
+{
+    const QString window = StartProgram();
+    ASSERT_FALSE(window.isEmpty()) << "no window";
+    const qint64 service = ServiceChildOf(Program.processId());
+    ASSERT_NE(service, 0) << "the program started no service";
+    EXPECT_TRUE(ServiceAnswers());
+
+    LookUp7203(window);
+
+    ASSERT_TRUE(QuitProgram());
+    EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Program.exitCode(), 0);
+    EXPECT_TRUE(WaitFor([&] { return ProcessEnded(service); }, 10s)) << "the service outlived the program";
+    EXPECT_FALSE(ServiceAnswers());
+
+    EXPECT_TRUE(std::filesystem::is_empty(Root / "start"));
+    EXPECT_TRUE(std::filesystem::exists(DataFolder() / "KabuList.dat"));
+    std::ifstream log(DataFolder() / "service.log");
+    const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logText.find("qt=7203.t"), std::string::npos) << logText;
+    EXPECT_NE(logText.find((Prefix / "share" / "orvanta").string()), std::string::npos)
+        << "the installed sample market is served: " << logText;
+}
+
+TEST_F(InstalledProgram, LeavesAServiceThatWasRunningRunning)
+{
+    QProcess theirs;
+    theirs.setProcessEnvironment(UserEnvironment());
+    theirs.start(QString::fromStdString((Prefix / "bin" / "orvanta-service").string()), {});
+    ASSERT_TRUE(theirs.waitForStarted(10000));
+    ASSERT_TRUE(WaitFor(ServiceAnswers, 10s));
+
+    const QString window = StartProgram();
+    ASSERT_FALSE(window.isEmpty()) << "no window";
+    EXPECT_EQ(ServiceChildOf(Program.processId()), 0) << "a second service was started";
+    LookUp7203(window);
+    ASSERT_TRUE(QuitProgram());
+    EXPECT_EQ(Program.exitCode(), 0);
+
+    EXPECT_EQ(theirs.state(), QProcess::Running);
+    EXPECT_TRUE(ServiceAnswers());
+    theirs.terminate();
+    EXPECT_TRUE(theirs.waitForFinished(10000));
+}
+
+TEST_F(InstalledProgram, AKilledProgramTakesItsServiceWithIt)
+{
+    const QString window = StartProgram();
+    ASSERT_FALSE(window.isEmpty()) << "no window";
+    const qint64 service = ServiceChildOf(Program.processId());
+    ASSERT_NE(service, 0);
+    ::kill(static_cast<pid_t>(Program.processId()), SIGKILL);
+    Program.waitForFinished(10000);
+    EXPECT_TRUE(WaitFor([&] { return ProcessEnded(service); }, 10s)) << "the service outlived the program";
+    EXPECT_TRUE(WaitFor([] { return !ServiceAnswers(); }, 10s));
+}
+
+} // namespace
