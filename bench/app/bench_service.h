@@ -3,13 +3,12 @@
 // Shared by the window benchmarks: a temporary market of generated stocks served by the real
 // orvanta-service on 127.0.0.1, and a working folder for the program's cache.
 
+#include "loopback_port.h"
+
 #include <QString>
 
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -38,19 +37,6 @@ inline long CurrentRssKiB()
         if (line.rfind("VmRSS:", 0) == 0)
             return std::atol(line.c_str() + 6);
     return 0;
-}
-
-inline int FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 // A market of `count` made-up stocks (codes from 1300 up, every sector in turn) in a fresh

@@ -1,17 +1,15 @@
 #include "app/startup.h"
 
+#include "core_application.h"
 #include "data/web_page.h"
+#include "loopback_port.h"
 #include "startup_test_support.h"
 
-#include <QCoreApplication>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <thread>
@@ -25,10 +23,7 @@ class TCoreApplication : public ::testing::Environment
 public:
     void SetUp() override
     {
-        static int argc = 1;
-        static char name[] = "startup_tests";
-        static char* argv[] = {name, nullptr};
-        Application = std::make_unique<QCoreApplication>(argc, argv);
+        Application = MakeCoreApplication();
     }
     void TearDown() override { Application.reset(); }
 
@@ -36,20 +31,6 @@ private:
     std::unique_ptr<QCoreApplication> Application;
 };
 const auto* const CoreApplication = ::testing::AddGlobalTestEnvironment(new TCoreApplication);
-
-//! A loopback port nothing listens on now (the service started next will take it).
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool ServiceAnswers(int port)
 {
@@ -79,7 +60,7 @@ protected:
         Environment.PerUserFolder = Root / "xdg" / "orvanta";
         Environment.SampleFolder = ORVANTA_SAMPLE_DATA;
         Environment.ProgramFolder = QString::fromStdString(std::filesystem::path(ORVANTA_SERVICE_BINARY).parent_path());
-        Environment.DefaultPort = FreePort();
+        Environment.DefaultPort = FreeLoopbackPort();
         PreviousAddress = FinanceServiceAddress();
     }
 

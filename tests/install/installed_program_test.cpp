@@ -3,7 +3,8 @@
 // from screen dumps (xwd). Needs the default service port to itself: a lock file keeps these
 // tests apart, also from those of another build on the same machine.
 
-#include <QCoreApplication>
+#include "core_application.h"
+
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -198,10 +199,7 @@ class TDesktop : public ::testing::Environment
 public:
     void SetUp() override
     {
-        static int argc = 1;
-        static char name[] = "installed_program_test";
-        static char* argv[] = {name, nullptr};
-        Application = std::make_unique<QCoreApplication>(argc, argv);
+        Application = MakeCoreApplication();
         // A killed program's service comes to us, so we can see it end and reap it.
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
