@@ -6,7 +6,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 // The choices made before the window opens: the finance service's address and the working
 // folder, where KabuList.dat and the dat/ cache are.
@@ -24,10 +23,6 @@ constexpr int DefaultFinancePort = 18650;
 
 //! "http://127.0.0.1:<port>".
 std::string LoopbackAddress(int port);
-
-//! The address when `text` has the one accepted form http://host[:port] (host a name, an IPv4
-//! address or a bracketed IPv6 address; port 1 to 65535), the scheme in lower case; else nothing.
-std::optional<std::string> CheckServiceAddress(std::string_view text);
 
 struct TServiceAddress
 {
