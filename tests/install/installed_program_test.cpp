@@ -45,9 +45,15 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 }
 
 //! Runs a tool to its end (at most 20 s) and returns its standard output; nothing on failure.
-std::optional<QByteArray> RunTool(const QString& program, const QStringList& arguments)
+std::optional<QByteArray> RunTool(const QString& program, const QStringList& arguments, const QString& display = {})
 {
     QProcess process;
+    if (!display.isEmpty())
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        process.setProcessEnvironment(environment);
+    }
     process.start(program, arguments);
     if (!process.waitForFinished(20000))
     {
@@ -208,22 +214,32 @@ public:
         ASSERT_TRUE(WaitFor([this] { return ::flock(LockFd, LOCK_EX | LOCK_NB) == 0; }, 150s))
             << "another test keeps the default service port";
 
-        Xvfb.setProgram(QStringLiteral("Xvfb"));
-        Xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                           QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                           QStringLiteral("tcp")});
-        Xvfb.start();
-        ASSERT_TRUE(Xvfb.waitForStarted(10000));
-        QByteArray display;
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                Xvfb.waitForReadyRead(100);
-                display += Xvfb.readAllStandardOutput();
-                return display.endsWith('\n');
-            },
-            20s))
-            << "Xvfb gave no display";
-        Display = QStringLiteral(":") + QString::fromLatin1(display.trimmed());
+        // A display number of our own, and a check that the server answering there is ours (by
+        // its screen size): other X servers may come and go on a shared machine.
+        for (int attempt = 0; attempt < 5 && Display.isEmpty(); ++attempt)
+        {
+            const QString display = QStringLiteral(":%1").arg(100 + (::getpid() + attempt * 131) % 800);
+            Xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                                QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                                                QStringLiteral("tcp")});
+            ASSERT_TRUE(Xvfb.waitForStarted(10000));
+            const bool ours = WaitFor(
+                [&] {
+                    const auto size = RunTool(QStringLiteral("xdotool"),
+                                              {QStringLiteral("getdisplaygeometry")}, display);
+                    return (size && size->trimmed() == "1280 1024") || Xvfb.waitForFinished(0);
+                },
+                20s);
+            // A server that found the number taken exits at once; one that stays is ours.
+            if (ours && !Xvfb.waitForFinished(1000))
+                Display = display;
+            else
+            {
+                Xvfb.kill();
+                Xvfb.waitForFinished(10000);
+            }
+        }
+        ASSERT_FALSE(Display.isEmpty()) << "no X server of our own";
         qputenv("DISPLAY", Display.toLatin1());
     }
 
