@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     fonts-ipafont-gothic fontconfig
-    xvfb xauth xdotool
+    xvfb xauth xdotool x11-apps
     dpkg-dev file desktop-file-utils appstream
 )
 
