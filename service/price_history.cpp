@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr std::int64_t MaxFigure = std::numeric_limits<std::int32_t>::max(); // the program reads 32 bits
+// The program reads prices in 32 bits, and volumes in 64 bits times 10,000 on its quote board.
+constexpr std::int64_t MaxPrice = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t MaxVolume = std::numeric_limits<std::int64_t>::max() / 10000;
 
 std::string_view Trim(std::string_view text)
 {
@@ -168,7 +170,7 @@ TPriceBars ParsePriceCsv(std::string_view text)
         std::array<std::int64_t*, 5> figures{&bar.Open, &bar.High, &bar.Low, &bar.Close, &bar.Volume};
         for (std::size_t i = 0; i < figures.size(); ++i) {
             const std::optional<std::int64_t> value = ReadWhole(fields[column[i + 1]]);
-            if (!value || *value > MaxFigure)
+            if (!value || *value > (figures[i] == &bar.Volume ? MaxVolume : MaxPrice))
                 Fail(lineNumber, "bad figure \"" + std::string(fields[column[i + 1]]) + "\"");
             *figures[i] = *value;
         }

@@ -6,7 +6,7 @@
 
 #include "data/history_page.h"
 
-// One period of the chart on show. Prices are whole yen, volumes whole shares.
+// One period of the chart on show. Prices are whole yen, volumes whole shares in 64 bits.
 struct TChartRec
 {
     std::string DateText; // "yyyy/mm/dd" as cut from the history page; empty marks an unused record
@@ -14,7 +14,7 @@ struct TChartRec
     std::int32_t HighPrice = 0;
     std::int32_t LowPrice = 0;
     std::int32_t ClosePrice = 0;
-    std::int32_t Dekidaka = 0; // traded volume in shares
+    std::int64_t Dekidaka = 0; // traded volume in shares
     std::int32_t AvgShortWeek = 0;
     std::int32_t AvgLongWeek = 0;
     std::int32_t AvgShortDay = 0;

@@ -116,6 +116,12 @@ TPaneScale ComputeVolumeScale(const TChartBars& bars, int imageWidth, int imageH
                       ? RoundRatio(scale.Right - scale.Left, scale.LastIndex - scale.FirstIndex, 5)
                       : 0;
     scale.ScaleY = scale.Range >= 1 ? RoundRatio(scale.Bottom - scale.Top, scale.Range, 5) : 100 * FixedUnit;
+    constexpr std::int64_t Reach32 = 2147484; // round(2^31 / 1000): 32-bit volumes stay within it
+    if (scale.Range >= 1 && (scale.MaxValue > Reach32 || scale.MinValue < -Reach32))
+    {
+        scale.ScaleY = scale.Bottom - scale.Top;
+        scale.ScaleUnit = scale.Range;
+    }
     return scale;
 }
 
@@ -135,8 +141,9 @@ int UnitsDy(const TPaneScale& scale, std::int64_t units)
     // limits only keep a corrupt value's product inside 64 bits and never cap a real scale.
     constexpr std::int64_t UnitLimit = std::int64_t{1} << 36;
     constexpr std::int64_t ScaleLimit = std::int64_t{1} << 26;
-    return ClampPixel(RoundFixed(std::clamp(units, -UnitLimit, UnitLimit) *
-                                 std::clamp(scale.ScaleY, -ScaleLimit, ScaleLimit)));
+    return ClampPixel(RoundRatio(std::clamp(units, -UnitLimit, UnitLimit) *
+                                     std::clamp(scale.ScaleY, -ScaleLimit, ScaleLimit),
+                                 scale.ScaleUnit, 0));
 }
 
 int ValueDy(const TPaneScale& scale, std::int64_t value)

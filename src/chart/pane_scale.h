@@ -22,7 +22,8 @@ struct TPaneScale
     std::int64_t MaxValue = 0; // value on Top
     std::int64_t Range = 0;    // MaxValue - MinValue
     std::int64_t StepX = 0;    // pixels per period x FixedUnit; 0 before any chart
-    std::int64_t ScaleY = 0;   // pixels per value unit x FixedUnit
+    std::int64_t ScaleY = 0;   // pixels per value unit x ScaleUnit
+    std::int64_t ScaleUnit = FixedUnit; // the Range instead for a volume pane beyond 32 bits
     int HalfStep = 0;          // price pane: half a period, to centre lines on candles
 };
 
@@ -40,6 +41,8 @@ TPaneScale ComputePriceScale(const TChartBars& bars, int imageWidth, int imageHe
 TPaneScale ComputeRsiScale(int lastIndex, int imageWidth, int imageHeight);
 
 //! Volume pane in thousands of shares; HalfStep stays 0. With no record in use StepX is 0.
+//! Volumes beyond the reach of 32 bits get the exact scale (Bottom - Top) / Range, since
+//! ScaleY rounded to 5 decimals drifts off the pane there and is 0 past 8.6 million thousand.
 TPaneScale ComputeVolumeScale(const TChartBars& bars, int imageWidth, int imageHeight);
 
 //! round(value), halves away from zero, of a FixedUnit-scaled number.
@@ -51,10 +54,10 @@ int PeriodLeftX(const TPaneScale& scale, int index);
 //! Centre column of period `index`: Left + round(index x StepX + HalfStep).
 int PeriodX(const TPaneScale& scale, int index);
 
-//! round(units x ScaleY): the height in pixels of `units` value units.
+//! round(units x ScaleY / ScaleUnit): the height in pixels of `units` value units.
 int UnitsDy(const TPaneScale& scale, std::int64_t units);
 
-//! Distance of `value` below Top: round((Range - (value - MinValue)) x ScaleY).
+//! Distance of `value` below Top: UnitsDy of Range - (value - MinValue).
 int ValueDy(const TPaneScale& scale, std::int64_t value);
 
 //! Top + ValueDy.

@@ -163,7 +163,7 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
         row.OpenPrice = CellNumber(openText);
         row.HighPrice = CellNumber(highText);
         row.LowPrice = CellNumber(lowText);
-        row.Dekidaka = CellNumber(volumeText);
+        row.Dekidaka = StrToInt64(ExtractNumeric(volumeText));
         if (row.OpenPrice == 0 && row.ClosePrice != 0)
         {
             // A period without trades shows only a close: a flat bar at that price.

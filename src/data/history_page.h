@@ -10,7 +10,8 @@
 
 // The price history of one stock, cut out of the finance service's history page.
 
-//! One row of the page's history table. Prices in whole yen, volume in shares.
+//! One row of the page's history table. Prices in whole yen (32 bits), volume in shares (64
+//! bits: a heavily traded stock passes 2^31 shares a week).
 struct THistoryRow
 {
     std::string DateText; // the first cell as cut, lower-cased; may be empty
@@ -18,7 +19,7 @@ struct THistoryRow
     std::int32_t HighPrice = 0;
     std::int32_t LowPrice = 0;
     std::int32_t ClosePrice = 0;
-    std::int32_t Dekidaka = 0; // traded volume
+    std::int64_t Dekidaka = 0; // traded volume
 
     bool operator==(const THistoryRow&) const = default;
 };

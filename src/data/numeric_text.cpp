@@ -31,7 +31,7 @@ std::string ExtractNumeric(std::string_view text)
     return hasDigit ? kept : std::string("0");
 }
 
-std::int32_t StrToInt32(std::string_view text)
+std::int64_t StrToInt64(std::string_view text)
 {
     std::size_t i = 0;
     const bool negative = !text.empty() && text[0] == '-';
@@ -39,17 +39,25 @@ std::int32_t StrToInt32(std::string_view text)
         ++i;
     if (i == text.size())
         ThrowNotNumber(text, "an integer");
-    std::int64_t magnitude = 0;
+    // The magnitude may reach 2^63 for the most negative value, so it is kept unsigned.
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : INT64_MAX;
+    std::uint64_t magnitude = 0;
     for (; i < text.size(); ++i)
     {
         if (!IsDigit(text[i]))
             ThrowNotNumber(text, "an integer");
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > 2147483648LL)
-            ThrowNotNumber(text, "a 32-bit integer");
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (magnitude > (limit - digit) / 10)
+            ThrowNotNumber(text, "a 64-bit integer");
+        magnitude = magnitude * 10 + digit;
     }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX)
+    return negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+}
+
+std::int32_t StrToInt32(std::string_view text)
+{
+    const std::int64_t value = StrToInt64(text);
+    if (value < INT32_MIN || value > INT32_MAX)
         ThrowNotNumber(text, "a 32-bit integer");
     return static_cast<std::int32_t>(value);
 }

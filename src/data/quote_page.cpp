@@ -2,6 +2,7 @@
 
 #include "common/exact_format.h"
 #include "data/cache_file.h"
+#include "data/data_error.h"
 #include "data/euc_to_sjis.h"
 #include "data/numeric_text.h"
 #include "data/page_scan.h"
@@ -135,6 +136,15 @@ std::int64_t WholeFixed(std::string_view text)
     return StrToInt32(ExtractNumeric(text)) * FixedPointOne;
 }
 
+// A heavily traded stock passes 2^31 shares; the fixed-point volume still has to fit 64 bits.
+std::int64_t VolumeFixed(std::string_view text)
+{
+    const std::int64_t shares = StrToInt64(ExtractNumeric(text));
+    if (shares > INT64_MAX / FixedPointOne || shares < INT64_MIN / FixedPointOne)
+        throw TDataError("volume beyond the quote's range: " + std::string(text));
+    return shares * FixedPointOne;
+}
+
 } // namespace
 
 std::string QuoteCacheFile(std::string_view kabuKey)
@@ -177,7 +187,7 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes,
     quote.OpenPrice = WholeFixed(texts.Open);
     quote.HighPrice = WholeFixed(texts.High);
     quote.LowPrice = WholeFixed(texts.Low);
-    quote.Dekidaka = WholeFixed(texts.Volume);
+    quote.Dekidaka = VolumeFixed(texts.Volume);
     quote.Tani = FixedPointOne;
     quote.KabuTime = texts.Time;
     return quote;

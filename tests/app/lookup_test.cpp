@@ -22,7 +22,7 @@ namespace {
 
 // A weekly history of `count` rows, newest first, with a rise over the last weeks so both
 // averages and a signal are drawn.
-std::vector<THistoryCells> WeeklyRows(int count)
+std::vector<THistoryCells> WeeklyRows(int count, std::int64_t volumeBase = 12000)
 {
     std::vector<THistoryCells> rows;
     std::chrono::sys_days day = std::chrono::sys_days{std::chrono::year{2026} / 11 / 30};
@@ -34,7 +34,7 @@ std::vector<THistoryCells> WeeklyRows(int count)
         std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
         rows.push_back({text, std::to_string(close), std::to_string(close - 5), std::to_string(close + 20),
-                        std::to_string(close - 20), std::to_string(12000 + i * 100)});
+                        std::to_string(close - 20), std::to_string(volumeBase + i * 100)});
     }
     return rows;
 }
@@ -44,7 +44,7 @@ class LookupTest : public TFormServiceTest
 protected:
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
             if (request.get_param_value("qt") != "7751.t")
             {
                 TQuotePageFields missing;
@@ -52,13 +52,19 @@ protected:
                 response.set_content(QuotePage(missing), "text/html; charset=EUC-JP");
                 return;
             }
-            response.set_content(QuotePage(TQuotePageFields{}), "text/html; charset=EUC-JP");
+            TQuotePageFields fields;
+            fields.Volume = QuoteVolume;
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get("/MnStock/slast.html", [this](const httplib::Request& request, httplib::Response& response) {
             const bool weekly = request.get_param_value("k") == "w";
-            response.set_content(HistoryPage(WeeklyRows(weekly ? 47 : 20), 20000), "text/html; charset=EUC-JP");
+            response.set_content(HistoryPage(WeeklyRows(weekly ? 47 : 20, VolumeBase), 20000),
+                                 "text/html; charset=EUC-JP");
         });
     }
+
+    std::string QuoteVolume = "1,234,500";
+    std::int64_t VolumeBase = 12000;
 };
 
 TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
@@ -129,6 +135,28 @@ TEST_F(LookupTest, UnknownStockSaysNoDataAndKeepsTheBoard)
     EXPECT_EQ(Shown[0].Text, QStringLiteral("データがありません。"));
     EXPECT_EQ(form.LabelKabuNo->text(), board);
     EXPECT_TRUE(form.KabuNoButton->isEnabled());
+}
+
+// Weekly volumes of about 430 million shares a day pass 2^31: the 32-bit conversion raised the
+// data error, so such a stock had no chart and every screening run stopped at it.
+TEST_F(LookupTest, AHeavilyTradedStockShowsItsVolumes)
+{
+    QuoteVolume = "3,000,000,000";
+    VolumeBase = 10000000000;
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    form.KabuNoButton->click();
+
+    ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
+    EXPECT_EQ(form.Label5->text(), QStringLiteral("3,000,000,000"));
+    ASSERT_EQ(FilledBarCount(form.ChartBars), 47);
+    EXPECT_EQ(form.ChartBars[46].Dekidaka, 10000000000);
+    EXPECT_EQ(form.ChartBars[0].Dekidaka, 10000004600);
+    // The newest week has the smallest volume and the oldest the largest: the oldest bar
+    // reaches the top of the pane.
+    EXPECT_EQ(QColor(form.ImageDekidaka->Shown.pixel(form.ChartScale.Left + 3, 20)), QColor(0, 0, 255));
 }
 
 TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)

@@ -33,6 +33,9 @@ TEST(ChartReadout, PeriodUnderThePointer)
     const auto second = ChartReadout(bars, scale, 52, TChartLength::Weekly);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(second->LabelKabuKa, "  1260");
+
+    bars[1].Dekidaka = 10000000000; // a heavily traded week, beyond 32 bits
+    EXPECT_EQ(ChartReadout(bars, scale, 52, TChartLength::Weekly)->Label5, "10000000000");
 }
 
 TEST(ChartReadout, NothingToShowKeepsTheBoard)

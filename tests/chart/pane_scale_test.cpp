@@ -197,4 +197,36 @@ TEST(ComputeVolumeScale, ThousandsOfShares)
     EXPECT_EQ(scale.StepX, 0);
 }
 
+// Volumes beyond 32 bits: the 5-decimal scale of 43 / Range is 0.00000 past 8.6 million
+// thousand shares and every bar lay flat. Up to the largest 32-bit volume the rule is kept.
+TEST(ComputeVolumeScale, BeyondThirtyTwoBitsTheScaleIsTheExactRatio)
+{
+    struct Row
+    {
+        const char* name;
+        std::int64_t largest;
+        std::int64_t scaleY;
+        std::int64_t scaleUnit;
+        int halfDy; // the height of half the range
+    };
+    const Row rows[] = {
+        {"2,147,483,647 shares: 43 / 2,147,484 = 0.00002; 1,073,742 x 0.00002", 2147483647, 2, FixedUnit, 21},
+        {"2,147,484,500 shares round to 2,147,485 thousand; 1,073,742 x 43 / 2,147,485 = 21.49998", 2147484500,
+         43, 2147485, 21},
+        {"10,000,000,000 shares: 5,000,000 x 43 / 10,000,000", 10000000000, 43, 10000000, 22},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        TChartBars bars = FlatBars(2);
+        bars[0].Dekidaka = 0;
+        bars[1].Dekidaka = row.largest;
+        const TPaneScale scale = ComputeVolumeScale(bars, 633, 73);
+        EXPECT_EQ(scale.ScaleY, row.scaleY);
+        EXPECT_EQ(scale.ScaleUnit, row.scaleUnit);
+        EXPECT_EQ(UnitsDy(scale, scale.Range), 43);
+        EXPECT_EQ(UnitsDy(scale, scale.Range / 2), row.halfDy);
+    }
+}
+
 } // namespace

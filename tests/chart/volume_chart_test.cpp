@@ -163,4 +163,35 @@ TEST(DrawDekidakaData, NoPeriodShowsTitleAndFrameOnly)
     EXPECT_FALSE(AnyPixel(v.Image, 41, 21, 622, 62, Purple)); // no grid lines
 }
 
+// Weekly volumes of a heavily traded stock pass 2^31 shares. With the 5-decimal scale the
+// range of 9 million thousand shares gave ScaleY 0: every bar lay flat on Top.
+TEST(DrawDekidakaData, VolumesBeyondThirtyTwoBitsStandInThePane)
+{
+    TChartBars bars = FlatBars(3);
+    bars[0].Dekidaka = 1000000000;  // 1,000,000 thousand: Bottom, no height
+    bars[1].Dekidaka = 5500000000;  // 4,500,000 of 9,000,000 from the top: round(21.5) = 22
+    bars[2].Dekidaka = 10000000000; // Top
+    const TVolumeImage v = RenderVolume(bars);
+    EXPECT_EQ(v.Scale.Range, 9000000);
+    struct Row
+    {
+        const char* name;
+        int x;
+        int y;
+        QColor colour;
+    };
+    const Row rows[] = {
+        {"bar 2's top row 20 + 22", 300, 42, Blue},
+        {"above bar 2", 300, 41, Black},
+        {"bar 2's foot", 300, 62, Blue},
+        {"bar 3 reaches Top", 500, 20, Blue},
+        {"bar 1 has no height", 100, 50, Black},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(PixelAt(v.Image, row.x, row.y), row.colour);
+    }
+}
+
 } // namespace

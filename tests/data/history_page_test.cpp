@@ -25,7 +25,7 @@ THistoryCells Cells(std::string date, std::string close, std::string open, std::
 }
 
 THistoryRow Row(std::string date, std::int32_t open, std::int32_t high, std::int32_t low,
-                std::int32_t close, std::int32_t volume)
+                std::int32_t close, std::int64_t volume)
 {
     return {std::move(date), open, high, low, close, volume};
 }
@@ -137,6 +137,21 @@ TEST(ParseHistoryPage, CellsThatDoNotConvertThrow)
         const std::vector<THistoryCells> cells = {Cells("2007/01/09", close, "1", "1", "1", "1")};
         EXPECT_THROW(ParseHistoryPage(HistoryPage(cells), Price1500, {}), TDataError);
     }
+    const std::vector<THistoryCells> cells = {
+        Cells("2007/01/09", "1", "1", "1", "1", "9,223,372,036,854,775,808")};
+    EXPECT_THROW(ParseHistoryPage(HistoryPage(cells), Price1500, {}), TDataError);
+}
+
+// A week of about 430 million shares a day passes 2^31; the 32-bit conversion raised the
+// data error, which ended every screening run at such a stock.
+TEST(ParseHistoryPage, VolumesPassThirtyTwoBits)
+{
+    const std::vector<THistoryCells> cells = {
+        Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "10,000,000,000"),
+        Cells("2007/01/01", "1,400", "1,390", "1,410", "1,380", "2,147,483,648")};
+    const THistoryRows expected = {Row("2007/01/09", 1490, 1510, 1480, 1500, 10000000000),
+                                   Row("2007/01/01", 1390, 1410, 1380, 1400, 2147483648)};
+    EXPECT_EQ(ParseHistoryPage(HistoryPage(cells), Price1500, {}), expected);
 }
 
 TEST(ParseHistoryPage, TagsInCapitalsAreFound)

@@ -60,6 +60,30 @@ TEST(StrToInt32, ReadsSignedDecimalsInThirtyTwoBits)
     }
 }
 
+TEST(StrToInt64, ReadsVolumesBeyondThirtyTwoBits)
+{
+    const struct
+    {
+        const char* Text;
+        std::int64_t Expected;
+    } rows[] = {{"10000000000", 10000000000},
+                {"2147483648", 2147483648},
+                {"9223372036854775807", INT64_MAX},
+                {"-9223372036854775808", INT64_MIN},
+                {"+0", 0}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Text);
+        EXPECT_EQ(StrToInt64(row.Text), row.Expected);
+    }
+    for (const char* text : {"9223372036854775808", "-9223372036854775809", "18446744073709551616",
+                             "1.5", "-", ""})
+    {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(StrToInt64(text), TDataError);
+    }
+}
+
 TEST(StrToFixedPoint, KeepsFourDecimalsRoundingHalvesAwayFromZero)
 {
     const struct

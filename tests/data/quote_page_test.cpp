@@ -80,6 +80,15 @@ TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
     }
 }
 
+TEST(ParseQuotePage, VolumesPassThirtyTwoBits)
+{
+    const auto quote =
+        ParseQuotePage(QuotePage(With([](TQuotePageFields& f) { f.Volume = "3,000,000,000"; })), {});
+    ASSERT_TRUE(quote.has_value());
+    EXPECT_EQ(quote->Dekidaka, 3000000000 * One);
+    EXPECT_EQ(KabuBoardTexts(*quote).Label5, "3,000,000,000");
+}
+
 TEST(ParseQuotePage, PriceWithoutTradesGivesZeroAndNoTime)
 {
     TQuotePageFields fields;
@@ -133,6 +142,8 @@ TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
          QuotePage(With([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; }))},
         {"volume cell with a sign inside",
          QuotePage(With([](TQuotePageFields& f) { f.Volume = "1-2"; }))},
+        {"volume beyond the fixed-point range",
+         QuotePage(With([](TQuotePageFields& f) { f.Volume = "922,337,203,685,478"; }))},
     };
     for (const auto& row : rows)
     {

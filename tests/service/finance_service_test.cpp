@@ -268,3 +268,32 @@ TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
     EXPECT_EQ(toyota->ZenjitsuhiRate, 19700); // 50 / 2540 = 1.9685 %, printed 1.97
     EXPECT_EQ(toyota->KabuTime, "12/04 15:00");
 }
+
+// Heavily traded stocks pass 2^31 shares a week (and some a day): the import refused such a
+// day, and the program's 32-bit reading of the weekly sum raised its data error.
+TEST(ImportPriceFolder, VolumesBeyondThirtyTwoBitsReadBack)
+{
+    const std::filesystem::path data = FreshFolder("heavy_data");
+    const std::filesystem::path from = FreshFolder("heavy_from");
+    std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
+    WriteBytes(from / "8306.csv", "Date,Open,High,Low,Close,Volume\n"
+                                  "2026-11-30,1000,1010,990,1000,2000000000\n"
+                                  "2026-12-01,1000,1010,990,1000,2100000000\n"
+                                  "2026-12-02,1000,1010,990,1000,2200000000\n"
+                                  "2026-12-03,1000,1010,990,1000,2300000000\n"
+                                  "2026-12-04,1000,1010,990,1005,3000000000\n");
+    std::ostringstream report;
+    ASSERT_EQ(ImportPriceFolder(from, data, report), 0) << report.str();
+
+    std::vector<std::string> warnings;
+    const TMarket market = TMarket::Load(data, warnings);
+    TRunningService running(market, [] { return Today; });
+    const THistoryRows weeks =
+        ParseHistoryPage(Fetch(running.Port, HistoryPath("8306.t", {2026, 11, 30}, Today, 'w')).Body, 0, {});
+    const THistoryRows expectedWeeks{{"2026/11/30", 1000, 1010, 990, 1005, 11600000000}};
+    EXPECT_EQ(weeks, expectedWeeks);
+
+    const std::optional<TKabuQuote> quote = ParseQuotePage(Fetch(running.Port, QuotePath("8306.t")).Body, {});
+    ASSERT_TRUE(quote.has_value());
+    EXPECT_EQ(quote->Dekidaka, 3000000000 * FixedPointOne);
+}

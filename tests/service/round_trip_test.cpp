@@ -46,7 +46,7 @@ THistoryRows ExpectedRows(const TStock& stock, bool weekly, TDate today)
     for (const TPriceBar& bar : HistoryRowsOf(HistoryBars(SampleMarket(), stock, weekly, first, today, today)))
         rows.push_back({FormatDate(bar.Date), static_cast<std::int32_t>(bar.Open), static_cast<std::int32_t>(bar.High),
                         static_cast<std::int32_t>(bar.Low), static_cast<std::int32_t>(bar.Close),
-                        static_cast<std::int32_t>(bar.Volume)});
+                        bar.Volume});
     return rows;
 }
 
