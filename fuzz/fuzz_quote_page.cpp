@@ -14,7 +14,7 @@ void Scrape(std::string_view page)
 {
     try
     {
-        if (const auto quote = ParseQuotePage(page, {}))
+        if (const auto quote = ParseQuotePage(page, "7751.t", {})) // the seeds' code
             KabuBoardTexts(*quote);
     }
     catch (const TDataError&)

@@ -158,7 +158,7 @@ std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey)
            "&sv=MN&pg=mn_schart.html";
 }
 
-std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes,
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string_view kabuKey,
                                          const TProcessEvents& processEvents)
 {
     if (fileBytes.size() < MinQuotePageSize || fileBytes.size() > MaxQuotePageSize)
@@ -177,7 +177,16 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes,
         return std::nullopt;
     }
 
+    // The list's rows take their code from the page, and a double-click opens that code: a
+    // page naming another stock (or "<b>x", or "/../") must not be read as the one asked for.
+    // A five-digit key (67585) shows its first four digits.
     const TQuoteTexts texts = WalkQuotePage(text);
+    if (texts.Code != kabuKey.substr(0, 4))
+    {
+        if (processEvents)
+            processEvents();
+        return std::nullopt;
+    }
     TKabuQuote quote;
     quote.KabuNo = texts.Code;
     quote.KabuName = texts.Name;
@@ -207,7 +216,7 @@ std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
     const std::uintmax_t size = CacheFileSize(cacheFile);
     if (size < MinQuotePageSize || size > MaxQuotePageSize)
         return std::nullopt;
-    return ParseQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), processEvents);
+    return ParseQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), kabuKey, processEvents);
 }
 
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote)

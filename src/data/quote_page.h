@@ -54,12 +54,13 @@ std::string QuoteCacheFile(std::string_view kabuKey);
 //! The quote page's address for `kabuKey` (blanks trimmed) under `serviceAddress`.
 std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey);
 
-//! Reads a quote page, given as the whole cache file's bytes. Empty when the page is no
-//! quote page (size outside 13,000-45,000 bytes, no footer marker, a not-found or
-//! no-trade notice). Throws TDataError when a figure does not convert; a quote is returned
-//! only when every field converted. Calls `processEvents` once per byte position of the
-//! title-area conversion and once when a page check fails.
-std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes,
+//! Reads the quote page of `kabuKey`, given as the whole cache file's bytes. Empty when the
+//! page is no quote page (size outside 13,000-45,000 bytes, no footer marker, a not-found or
+//! no-trade notice) or names another stock: its code is not the key's first four digits.
+//! Throws TDataError when a figure does not convert; a quote is returned only when every
+//! field converted. Calls `processEvents` once per byte position of the title-area
+//! conversion and once when a page check fails.
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string_view kabuKey,
                                          const TProcessEvents& processEvents);
 
 //! The quote of `kabuKey`: today's cache file, fetched through GetWebPage when missing or

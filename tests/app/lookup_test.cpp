@@ -54,6 +54,7 @@ protected:
             }
             TQuotePageFields fields;
             fields.Volume = QuoteVolume;
+            fields.Code = PageCode;
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
         routes.Get("/MnStock/slast.html", [this](const httplib::Request& request, httplib::Response& response) {
@@ -64,6 +65,7 @@ protected:
     }
 
     std::string QuoteVolume = "1,234,500";
+    std::string PageCode = "7751";
     std::int64_t VolumeBase = 12000;
 };
 
@@ -157,6 +159,28 @@ TEST_F(LookupTest, AHeavilyTradedStockShowsItsVolumes)
     // The newest week has the smallest volume and the oldest the largest: the oldest bar
     // reaches the top of the pane.
     EXPECT_EQ(QColor(form.ImageDekidaka->Shown.pixel(form.ChartScale.Left + 3, 20)), QColor(0, 0, 255));
+}
+
+// The page decided which stock the board and the list rows named: a page claiming another
+// code (or "/../") was shown as the stock asked for.
+TEST_F(LookupTest, APageNamingAnotherStockIsNoData)
+{
+    TMainForm form;
+    form.show();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    for (const char* code : {"7203", "/../"})
+    {
+        SCOPED_TRACE(code);
+        Shown.clear();
+        PageCode = code;
+        std::filesystem::remove_all("dat");
+        std::filesystem::create_directory("dat");
+        form.KabuNoButton->click();
+        ASSERT_EQ(Shown.size(), 1u);
+        EXPECT_EQ(Shown[0].Text, QStringLiteral("データがありません。"));
+        EXPECT_EQ(form.LabelKabuNo->text(), QString());
+        EXPECT_EQ(FilledBarCount(form.ChartBars), 0);
+    }
 }
 
 TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)

@@ -38,7 +38,7 @@ template <typename Change> TQuotePageFields With(Change change)
 
 TEST(ParseQuotePage, ReadsEveryFieldOfAQuotePage)
 {
-    const auto quote = ParseQuotePage(QuotePage({}), {});
+    const auto quote = ParseQuotePage(QuotePage({}), "7751.t", {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(*quote, DefaultQuote());
 }
@@ -55,7 +55,7 @@ TEST(ParseQuotePage, AcceptsPagesOfThirteenToFortyFiveThousandBytes)
         SCOPED_TRACE(row.Size);
         const std::string page = row.Size == 0 ? std::string() : QuotePage({}, row.Size);
         ASSERT_EQ(page.size(), row.Size);
-        EXPECT_EQ(ParseQuotePage(page, {}).has_value(), row.Read);
+        EXPECT_EQ(ParseQuotePage(page, "7751.t", {}).has_value(), row.Read);
     }
 }
 
@@ -74,7 +74,7 @@ TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        const auto quote = ParseQuotePage(QuotePage(row.Fields), {});
+        const auto quote = ParseQuotePage(QuotePage(row.Fields), "7751.t", {});
         ASSERT_TRUE(quote.has_value());
         EXPECT_EQ(*quote, DefaultQuote());
     }
@@ -83,17 +83,29 @@ TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
 TEST(ParseQuotePage, VolumesPassThirtyTwoBits)
 {
     const auto quote =
-        ParseQuotePage(QuotePage(With([](TQuotePageFields& f) { f.Volume = "3,000,000,000"; })), {});
+        ParseQuotePage(QuotePage(With([](TQuotePageFields& f) { f.Volume = "3,000,000,000"; })), "7751.t", {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(quote->Dekidaka, 3000000000 * One);
     EXPECT_EQ(KabuBoardTexts(*quote).Label5, "3,000,000,000");
+}
+
+TEST(ParseQuotePage, AFiveDigitCodeShowsItsFirstFourDigits)
+{
+    for (const char* code : {"67585", "6758"})
+    {
+        SCOPED_TRACE(code);
+        const auto quote =
+            ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = code; })), "67585.t", {});
+        ASSERT_TRUE(quote.has_value());
+        EXPECT_EQ(quote->KabuNo, "6758");
+    }
 }
 
 TEST(ParseQuotePage, PriceWithoutTradesGivesZeroAndNoTime)
 {
     TQuotePageFields fields;
     fields.Price = "-";
-    const auto quote = ParseQuotePage(QuotePage(fields), {});
+    const auto quote = ParseQuotePage(QuotePage(fields), "7751.t", {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(quote->KabuKa, 0);
     EXPECT_EQ(quote->KabuTime, "");
@@ -117,12 +129,22 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
              f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4"
                                 "\xa4\xde\xa4\xbb\xa4\xf3";
          }))},
+        // The page, not the request, gave the list row its code: a double-click on the row then
+        // opened another stock, and "/../" went into cache file names.
+        {"another stock's code", QuotePage(With([](TQuotePageFields& f) { f.Code = "7203"; }))},
+        {"markup for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "<b>x"; }))},
+        {"a path for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "/../"; }))},
+        {"figures that would not convert do not matter",
+         QuotePage(With([](TQuotePageFields& f) {
+             f.Code = "7203";
+             f.Price = "1,234.5";
+         }))},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
         int events = 0;
-        EXPECT_FALSE(ParseQuotePage(row.Page, [&] { ++events; }).has_value());
+        EXPECT_FALSE(ParseQuotePage(row.Page, "7751.t", [&] { ++events; }).has_value());
         EXPECT_GT(events, 0);
     }
 }
@@ -148,7 +170,7 @@ TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        EXPECT_THROW(ParseQuotePage(row.Page, {}), TDataError);
+        EXPECT_THROW(ParseQuotePage(row.Page, "7751.t", {}), TDataError);
     }
 }
 
@@ -171,7 +193,7 @@ TEST(ParseQuotePage, NamesWithCapitalTrailBytesSurvive)
         SCOPED_TRACE(row.Name);
         TQuotePageFields fields;
         fields.NameEuc = row.Euc;
-        const auto quote = ParseQuotePage(QuotePage(fields), {});
+        const auto quote = ParseQuotePage(QuotePage(fields), "7751.t", {});
         ASSERT_TRUE(quote.has_value());
         EXPECT_EQ(quote->KabuName, row.Sjis);
     }
@@ -258,6 +280,7 @@ TEST_F(LoadKabuQuoteTest, ConversionErrorLeavesThePreviousQuote)
     TKabuQuote kabuQuote = *LoadKabuQuote("7751.t", {});
     TQuotePageFields broken;
     broken.NameEuc = "\xa5\xa2\xa5\xb5\xa5\xd2";
+    broken.Code = "2502";
     broken.Price = "1,234.5";
     Page = QuotePage(broken);
 

@@ -256,12 +256,12 @@ TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
     const THistoryRows expectedWeeks{{"2026/11/30", 99, 120, 97, 114, 5100}, {"2026/11/24", 100, 110, 95, 99, 5000}};
     EXPECT_EQ(weeks, expectedWeeks);
 
-    const std::optional<TKabuQuote> noTrades = ParseQuotePage(Fetch(running.Port, QuotePath("2222.t")).Body, {});
+    const std::optional<TKabuQuote> noTrades = ParseQuotePage(Fetch(running.Port, QuotePath("2222.t")).Body, "2222.t", {});
     ASSERT_TRUE(noTrades.has_value());
     EXPECT_EQ(noTrades->KabuKa, 0);
     EXPECT_EQ(noTrades->KabuTime, "");
 
-    const std::optional<TKabuQuote> toyota = ParseQuotePage(Fetch(running.Port, QuotePath("7203.t")).Body, {});
+    const std::optional<TKabuQuote> toyota = ParseQuotePage(Fetch(running.Port, QuotePath("7203.t")).Body, "7203.t", {});
     ASSERT_TRUE(toyota.has_value());
     EXPECT_EQ(toyota->KabuKa, 2590 * FixedPointOne);
     EXPECT_EQ(toyota->Zenjitsuhi, 50 * FixedPointOne);
@@ -293,7 +293,7 @@ TEST(ImportPriceFolder, VolumesBeyondThirtyTwoBitsReadBack)
     const THistoryRows expectedWeeks{{"2026/11/30", 1000, 1010, 990, 1005, 11600000000}};
     EXPECT_EQ(weeks, expectedWeeks);
 
-    const std::optional<TKabuQuote> quote = ParseQuotePage(Fetch(running.Port, QuotePath("8306.t")).Body, {});
+    const std::optional<TKabuQuote> quote = ParseQuotePage(Fetch(running.Port, QuotePath("8306.t")).Body, "8306.t", {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(quote->Dekidaka, 3000000000 * FixedPointOne);
 }

@@ -15,6 +15,10 @@ namespace {
 constexpr std::string_view NotFoundEuc =
     "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
 constexpr std::int64_t Max32 = std::numeric_limits<std::int32_t>::max();
+// The largest daily volume the import takes (the program's quote holds it times 10,000), and
+// a week of seven such days.
+constexpr std::int64_t MaxDayVolume = std::numeric_limits<std::int64_t>::max() / 10000;
+constexpr std::int64_t MaxWeekVolume = 7 * MaxDayVolume;
 
 TStock StockNamed(std::string name)
 {
@@ -51,7 +55,8 @@ TEST(HistoryPage, StaysWithinTheSizesTheProgramReads)
     const Row rows[] = {
         {"no rows, short name", StockNamed(shortName), {}, 0},
         {"one row of small figures", StockNamed(shortName), Days(1, 1, 100), 1},
-        {"fifty-five rows of the largest figures, long name", StockNamed(longName), Days(55, Max32, Max32), 50},
+        {"fifty-five rows of the largest figures, long name", StockNamed(longName), Days(55, Max32, MaxWeekVolume),
+         50},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -73,15 +78,15 @@ TEST(QuotePage, StaysWithinTheSizesTheProgramReads)
     std::string longName;
     for (int i = 0; i < 20; ++i)
         longName += "\xe3\x83\x9b"; // ホ
-    const TPriceBars days = Days(6, Max32, Max32);
+    const TPriceBars days = Days(6, Max32, MaxDayVolume);
     const TQuoteFigures quote = QuoteFiguresOf(days);
     const std::string page = QuotePage(StockNamed(longName), "1301.q", quote, days);
     EXPECT_GE(page.size(), 13000u);
     EXPECT_LE(page.size(), 45000u);
-    const std::optional<TKabuQuote> read = ParseQuotePage(page, {});
+    const std::optional<TKabuQuote> read = ParseQuotePage(page, "1301.q", {});
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->KabuKa, Max32 * FixedPointOne);
-    EXPECT_EQ(read->Dekidaka, Max32 * FixedPointOne);
+    EXPECT_EQ(read->Dekidaka, MaxDayVolume * FixedPointOne);
     EXPECT_EQ(read->KabuName, Utf8ToShiftJis(longName));
 }
 
@@ -91,7 +96,7 @@ TEST(QuotePage, ADayWithoutTradesShowsAHyphen)
     days.back().Volume = 0;
     const TQuoteFigures quote = QuoteFiguresOf(days);
     EXPECT_FALSE(quote.Traded);
-    const std::optional<TKabuQuote> read = ParseQuotePage(QuotePage(StockNamed("\xe5\xb8\x9d\xe4\xba\xba"), "1301", quote, days), {});
+    const std::optional<TKabuQuote> read = ParseQuotePage(QuotePage(StockNamed("\xe5\xb8\x9d\xe4\xba\xba"), "1301", quote, days), "1301", {});
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->KabuKa, 0);
     EXPECT_EQ(read->KabuTime, "");
@@ -113,7 +118,7 @@ TEST(NotFoundPage, IsRefusedByBothScrapers)
         const std::size_t notice = page.find(NotFoundEuc, mark);
         ASSERT_NE(notice, std::string::npos);
         EXPECT_LE(notice + NotFoundEuc.size(), mark + 1 + 1000) << "inside the converted stretch";
-        EXPECT_FALSE(ParseQuotePage(page, {}).has_value());
+        EXPECT_FALSE(ParseQuotePage(page, key, {}).has_value());
         EXPECT_TRUE(ParseHistoryPage(page, 0, {}).empty());
     }
 }
