@@ -3,6 +3,7 @@
 #include "text_convert.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <set>
@@ -12,6 +13,13 @@ namespace {
 [[noreturn]] void Fail(int lineNumber, const std::string& message)
 {
     throw TMasterError("line " + std::to_string(lineNumber) + ": " + message);
+}
+
+std::string ByteName(char c)
+{
+    char name[8];
+    std::snprintf(name, sizeof name, "0x%02X", static_cast<unsigned char>(c));
+    return name;
 }
 
 } // namespace
@@ -117,6 +125,13 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
         // The pages carry the name as it is, unescaped: the scrapers read it byte for byte.
         if (stock.Name.find_first_of("<>&\"") != std::string::npos)
             Fail(lineNumber, "the name \"" + stock.Name + "\" has one of < > & \" (write them full-width)");
+        // In KabuList.dat a Ctrl-Z ends the file for the program and a CR splits the line;
+        // the byte is named, not echoed, so the message cannot steer a terminal either.
+        const auto control = std::find_if(stock.Name.begin(), stock.Name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        });
+        if (control != stock.Name.end())
+            Fail(lineNumber, "the name has the control character " + ByteName(*control));
         try {
             if (!IsPlainEucJp(Utf8ToEucJp(stock.Name)))
                 Fail(lineNumber, "the name \"" + stock.Name + "\" has half-width kana or rare characters");

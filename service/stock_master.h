@@ -41,8 +41,8 @@ const std::array<std::string_view, 34>& SectorNames();
 std::string_view MarketSuffix(std::string_view market);
 
 //! Reads and checks the master: codes of 4 or 5 digits without repeats, names that the
-//! pages (EUC-JP, JIS X 0208 only) and the list (Shift_JIS) can carry, known markets and
-//! sectors. Throws TMasterError.
+//! pages (EUC-JP, JIS X 0208 only) and the list (Shift_JIS) can carry, without control
+//! characters, known markets and sectors. Throws TMasterError naming the line.
 std::vector<TStock> ParseStockMaster(std::string_view text);
 
 //! One master line, "code,name,market,sector" without line end.

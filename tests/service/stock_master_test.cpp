@@ -1,5 +1,6 @@
 #include "stock_master.h"
 
+#include "price_import.h"
 #include "service_test_support.h"
 #include "text_convert.h"
 
@@ -169,4 +170,41 @@ TEST(ParseStockMaster, RefusesLinesThePagesOrTheListCannotCarry)
         EXPECT_THROW(ParseStockMaster(row.line), TMasterError);
     }
     EXPECT_EQ(ParseStockMaster("# comment\r\n1301,Name," + tokyo + "," + mining + "\r\n").size(), 1u);
+}
+
+// --make-list wrote control bytes of a name into KabuList.dat: the program's reader ends the
+// file at a Ctrl-Z (the stocks after it vanished from screening) and splits a line at a CR
+// (an empty entry that stops a run).
+TEST(ParseStockMaster, RefusesControlCharactersInNames)
+{
+    const std::string rest = ",\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8,\xe9\x89\xb1\xe6\xa5\xad"; // 東証１部,鉱業
+    struct Row
+    {
+        const char* name;
+        char byte;
+    };
+    const Row rows[] = {{"Ctrl-Z", '\x1a'}, {"CR", '\r'},   {"TAB", '\t'},
+                        {"NUL", '\0'},     {"ESC", '\x1b'}, {"DEL", '\x7f'}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string master = "# stocks\n1301,Fine" + rest + "\n1332,Bad" + std::string(1, row.byte) + "Name" + rest + "\n";
+        try {
+            ParseStockMaster(master);
+            ADD_FAILURE() << "accepted";
+        } catch (const TMasterError& error) {
+            const std::string what = error.what();
+            EXPECT_EQ(what.rfind("line 3: ", 0), 0u) << what;
+            EXPECT_EQ(std::count_if(what.begin(), what.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }), 0)
+                << "the byte is named, not written";
+        }
+    }
+}
+
+TEST(MakeKabuList, ANameWithAControlCharacterLeavesTheListAsItWas)
+{
+    const std::filesystem::path data = FreshFolder("make_list_control");
+    WriteBytes(data / "stocks.csv", "1301,Ctrl\x1aZ,\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8,\xe9\x89\xb1\xe6\xa5\xad\n");
+    WriteBytes(data / "KabuList.dat", "; the old list\r\n");
+    EXPECT_THROW(MakeKabuList(data), std::runtime_error);
+    EXPECT_EQ(ReadBytes(data / "KabuList.dat"), "; the old list\r\n");
 }
