@@ -72,6 +72,12 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
     server.set_payload_max_length(64 * 1024);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
+    // A connection holds a worker while it waits for its next request. The program keeps up
+    // to five open (the chain and four fetch-ahead transfers), a benchmark or a second program
+    // as many again; the rest is headroom for stray idle sockets. Idle ones are let go after a
+    // second, so a lookup never queues behind them for long; a client reconnects at once.
+    server.new_task_queue = [] { return new httplib::ThreadPool(ServiceWorkers); };
+    server.set_keep_alive_timeout(1);
 }
 
 TFinanceService::~TFinanceService()
@@ -113,24 +119,35 @@ bool ServiceAnswers(int port)
     return result && result->get_header_value("Server") == ServerName;
 }
 
+std::string LogField(std::string_view text, std::size_t maxBytes)
+{
+    // Every byte that could steer a terminal or split the line is written as \xHH.
+    std::string shown;
+    for (const char c : text.substr(0, maxBytes)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '\\') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    if (text.size() > maxBytes)
+        shown += "...(" + std::to_string(text.size()) + " bytes)";
+    return shown;
+}
+
 std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target,
                            int status, std::size_t bytes)
 {
-    // A client's bytes go into the log cut short and without control characters, so one
-    // request stays one line.
+    constexpr std::size_t MaxMethod = 20;
     constexpr std::size_t MaxTarget = 300;
-    std::string shown = target.substr(0, MaxTarget);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    if (target.size() > MaxTarget)
-        shown += "...(" + std::to_string(target.size()) + " bytes)";
-
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
-    return std::string(stamp) + ' ' + remote + ' ' + method + ' ' + shown + ' ' + std::to_string(status) + ' '
-           + std::to_string(bytes);
+    return std::string(stamp) + ' ' + LogField(remote, MaxTarget) + ' ' + LogField(method, MaxMethod) + ' '
+           + LogField(target, MaxTarget) + ' ' + std::to_string(status) + ' ' + std::to_string(bytes);
 }

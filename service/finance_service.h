@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace httplib {
 class Server;
@@ -47,6 +48,13 @@ private:
 //! True when an orvanta-service answers on 127.0.0.1:port.
 bool ServiceAnswers(int port);
 
-//! The log line of one request: time, client, method, target (cut and cleaned), status, bytes.
+//! Worker threads of the service: each open connection holds one while it waits.
+constexpr std::size_t ServiceWorkers = 64;
+
+//! `text` cut to `maxBytes` (the full length noted), with every byte outside printable ASCII
+//! and the backslash written as \xHH: a client's bytes stay one harmless line.
+std::string LogField(std::string_view text, std::size_t maxBytes);
+
+//! The log line of one request: time, client, method, target (each a LogField), status, bytes.
 std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target,
                            int status, std::size_t bytes);

@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <sstream>
 
@@ -51,6 +57,50 @@ TPage Fetch(int port, const std::string& path)
 }
 
 const TDate Today{2026, 12, 4};
+
+// A raw TCP connection to the service on 127.0.0.1, closed when it goes.
+class TRawConnection
+{
+public:
+    explicit TRawConnection(int port) : Fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        Connected = ::connect(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~TRawConnection() { ::close(Fd); }
+    TRawConnection(const TRawConnection&) = delete;
+    TRawConnection& operator=(const TRawConnection&) = delete;
+
+    bool Send(const std::string& bytes) const
+    {
+        return ::send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+
+    //! What arrives until the service closes the connection or `waitMs` pass without a byte;
+    //! `closed` tells which.
+    std::string Receive(int waitMs, bool& closed) const
+    {
+        std::string bytes;
+        closed = false;
+        pollfd ready{Fd, POLLIN, 0};
+        while (::poll(&ready, 1, waitMs) == 1) {
+            char buffer[4096];
+            const ssize_t got = ::recv(Fd, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                closed = true;
+                break;
+            }
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        }
+        return bytes;
+    }
+
+    int Fd;
+    bool Connected = false;
+};
 
 } // namespace
 
@@ -296,4 +346,75 @@ TEST(ImportPriceFolder, VolumesBeyondThirtyTwoBitsReadBack)
     const std::optional<TKabuQuote> quote = ParseQuotePage(Fetch(running.Port, QuotePath("8306.t")).Body, "8306.t", {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(quote->Dekidaka, 3000000000 * FixedPointOne);
+}
+
+TEST(RequestLogLine, EscapesEveryByteThatCouldSteerATerminal)
+{
+    struct Row
+    {
+        const char* name;
+        std::string method;
+        std::string target;
+        std::string shown; // method and target as the line shows them
+    };
+    const Row rows[] = {
+        {"plain request", "GET", "/MnStock?qt=7203.t", "GET /MnStock?qt=7203.t"},
+        {"escape sequence and CR in the method", "G\x1b[2J\rET", "/", "G\\x1b[2J\\x0dET /"},
+        {"NUL, LF, DEL and a C1 byte in the target", "GET", std::string("/a\0b\nc\x7f\x9b", 8),
+         "GET /a\\x00b\\x0ac\\x7f\\x9b"},
+        {"a backslash cannot fake an escape", "GET", "/\\x1b", "GET /\\x5cx1b"},
+        {"a long method is cut", std::string(40, 'M'), "/", std::string(20, 'M') + "...(40 bytes) /"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string line = RequestLogLine("127.0.0.1", row.method, row.target, 400, 12);
+        EXPECT_NE(line.find(" 127.0.0.1 " + row.shown + " 400 12"), std::string::npos) << line;
+        for (const char c : line)
+            EXPECT_TRUE(c >= 0x20 && c < 0x7f) << static_cast<int>(static_cast<unsigned char>(c));
+    }
+}
+
+// The service logged a client's method raw: ESC and CR went to the terminal that ran it.
+TEST(FinanceService, LogsARawRequestLineEscaped)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    {
+        TRawConnection connection(running.Port);
+        ASSERT_TRUE(connection.Connected);
+        ASSERT_TRUE(connection.Send("G\x1b]0;owned\x07\rET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+        bool closed = false;
+        EXPECT_NE(connection.Receive(2000, closed).find(" 400 "), std::string::npos);
+    }
+    for (int i = 0; i < 200 && running.Log().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(running.Log().size(), 1u);
+    const std::string line = running.Log()[0];
+    EXPECT_NE(line.find(" G\\x1b]0;owned\\x07\\x0dET / 400 "), std::string::npos) << line;
+}
+
+// With 40 connections open and idle, a request waited 19.6 s: 8 workers, each held 5 s by
+// an idle socket. The pool covers the program's connections with room to spare, and an idle
+// kept-alive connection is let go after a second.
+TEST(FinanceService, IdleConnectionsNeitherStarveARequestNorStayLong)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    std::vector<std::unique_ptr<TRawConnection>> idle;
+    for (int i = 0; i < 40; ++i) {
+        idle.push_back(std::make_unique<TRawConnection>(running.Port));
+        ASSERT_TRUE(idle.back()->Connected);
+    }
+    httplib::Client client(ServiceHost, running.Port);
+    client.set_connection_timeout(3, 0);
+    client.set_read_timeout(3, 0); // well below the 5 s an idle socket held a worker
+    const httplib::Result answer = client.Get(QuotePath("7203.t"));
+    ASSERT_TRUE(answer) << "no answer within 3 s";
+    EXPECT_EQ(answer->status, 200);
+
+    TRawConnection kept(running.Port);
+    ASSERT_TRUE(kept.Connected);
+    ASSERT_TRUE(kept.Send("GET " + QuotePath("7203.t") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    bool closed = false;
+    const std::string reply = kept.Receive(3000, closed);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u);
+    EXPECT_TRUE(closed) << "an idle kept-alive connection stayed open over 3 s";
 }
