@@ -3,8 +3,9 @@
 #include "price_history.h"
 #include "stock_master.h"
 
+#include "common/temp_file.h"
+
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -37,16 +38,9 @@ std::string MasterText(const std::string& oldText, const std::vector<TStock>& st
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes)
 {
-    std::filesystem::path temp = path;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out)
-            throw std::runtime_error("cannot write " + temp.string());
-    }
-    std::filesystem::rename(temp, path);
+    TTempFile temp(path);
+    temp.Write(bytes);
+    temp.Commit();
 }
 
 void MakeKabuList(const std::filesystem::path& dataDir)

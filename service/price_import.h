@@ -16,5 +16,6 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
 //! Writes <dataDir>/KabuList.dat from <dataDir>/stocks.csv. Throws std::runtime_error.
 void MakeKabuList(const std::filesystem::path& dataDir);
 
-//! Writes `bytes` to `path` through a temporary file beside it, so a reader never sees half a file.
+//! Writes `bytes` to `path` through a temporary file beside it, so a reader never sees half a
+//! file; the temporary file is made exclusively, never through a link. Throws std::system_error.
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes);

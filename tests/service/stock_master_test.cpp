@@ -208,3 +208,20 @@ TEST(MakeKabuList, ANameWithAControlCharacterLeavesTheListAsItWas)
     EXPECT_THROW(MakeKabuList(data), std::runtime_error);
     EXPECT_EQ(ReadBytes(data / "KabuList.dat"), "; the old list\r\n");
 }
+
+// The list was written through a fixed "KabuList.dat.tmp" opened without care: a link planted
+// under that name made --make-list overwrite whatever it pointed at.
+TEST(MakeKabuList, NeverWritesThroughAPlantedLink)
+{
+    const std::filesystem::path data = FreshFolder("make_list_link");
+    std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
+    WriteBytes(data / "victim", "precious");
+    std::filesystem::create_symlink(data / "victim", data / "KabuList.dat.tmp");
+    MakeKabuList(data);
+    EXPECT_EQ(ReadBytes(data / "victim"), "precious");
+    EXPECT_EQ(ReadBytes(data / "KabuList.dat").rfind("; KabuList.dat", 0), 0u);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(data))
+        ++files;
+    EXPECT_EQ(files, 4u) << "stocks.csv, victim, the planted link and the list: no temporary file left";
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+// A file that replaces another only once it is complete. It is created beside its target,
+// exclusively and under a fresh name: a link planted in the folder is never written through,
+// and a temporary file left behind by a crash never blocks a later one.
+class TTempFile
+{
+public:
+    //! Creates "<target>.part-XXXXXX" in the target's folder, with the permissions a new file
+    //! of the user gets. Throws std::system_error when it cannot be created.
+    explicit TTempFile(std::filesystem::path target);
+    //! Removes the temporary file unless it was committed.
+    ~TTempFile();
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    //! Appends `bytes`, handed to the system at once. Throws std::system_error.
+    void Write(std::string_view bytes);
+
+    //! Closes the file and renames it over the target (a link there is replaced, not
+    //! followed). Throws std::system_error; the temporary file is then removed.
+    void Commit();
+
+    const std::filesystem::path& Path() const { return TempPath; }
+
+private:
+    std::filesystem::path Target;
+    std::filesystem::path TempPath;
+    int Fd = -1;
+    bool Committed = false;
+};
