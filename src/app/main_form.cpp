@@ -647,6 +647,10 @@ void TMainForm::ShowInformation(const QString& text)
 
 void TMainForm::ShowMessage(const TMessageBoxRequest& request)
 {
+    // After the close request the command still running ends without a word: a box would keep
+    // the closed window's process alive until someone answered it.
+    if (IsClosing())
+        return;
     if (MessageBoxHook)
     {
         MessageBoxHook(request);
@@ -719,6 +723,11 @@ void TMainForm::QuillonSoftwareHomePage1Click()
 void TMainForm::Exit1Click()
 {
     QApplication::quit();
+}
+
+bool TMainForm::IsClosing() const
+{
+    return Tag == ClosingTag;
 }
 
 void TMainForm::FormCloseQuery(bool& canClose)
@@ -881,7 +890,7 @@ void SetBoardText(QLabel* label, const std::string& shiftJis)
 
 bool TMainForm::GetKabuKa(const std::string& key)
 {
-    const std::optional<TKabuQuote> quote = LoadKabuQuote(key, ProcessEvents);
+    const std::optional<TKabuQuote> quote = LoadKabuQuote(key, ProcessEvents, [this] { return IsClosing(); });
     if (!quote)
         return false;
     KabuQuote = *quote;
@@ -912,7 +921,8 @@ void TMainForm::GetChartData(const std::string& key)
     // Readers running while the page loads see an empty table, never a half-copied one.
     ClearChartDates(ChartBars);
     const TChartPeriod period = ChartLengDay->isChecked() ? TChartPeriod::Daily : TChartPeriod::Weekly;
-    const THistoryRows rows = LoadHistoryRows(key, period, KabuQuote.KabuKa, ProcessEvents);
+    const THistoryRows rows =
+        LoadHistoryRows(key, period, KabuQuote.KabuKa, ProcessEvents, [this] { return IsClosing(); });
     if (CopyHistoryRows(rows, ChartBars))
         ChartCode = key;
 }

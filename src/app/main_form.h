@@ -229,6 +229,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    //! True once the user asked to close the window: transfers under way are given up.
+    bool IsClosing() const;
     TChartLength ChartLength() const;
     void CreateInputPanel();
     void CreateKabuSearchPanel();

@@ -180,13 +180,13 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
 }
 
 THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std::int64_t kabuKa,
-                             const TProcessEvents& processEvents)
+                             const TProcessEvents& processEvents, const TCancelled& cancelled)
 {
     const std::string cacheFile = HistoryCacheFile(kabuKey, period);
     const bool present =
         IsCacheFresh(cacheFile) ||
         GetWebPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
-                   processEvents) > 0;
+                   processEvents, cancelled) > 0;
     if (processEvents)
         processEvents();
     if (!present)

@@ -57,6 +57,8 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
 //! or older than today. No rows when nothing could be fetched or the page holds none.
 //! Throws TDataError on a cache file that cannot be written or read, or a cell that does not
 //! convert. Event points: GetWebPage's (before connecting, after each chunk), once after the
-//! fetch step (also when the cache was fresh), then ParseHistoryPage's.
+//! fetch step (also when the cache was fresh), then ParseHistoryPage's. `cancelled` gives up
+//! a fetch under way.
 THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std::int64_t kabuKa,
-                             const TProcessEvents& processEvents);
+                             const TProcessEvents& processEvents,
+                             const TCancelled& cancelled = {});

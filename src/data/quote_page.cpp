@@ -203,11 +203,13 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
 }
 
 std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
-                                        const TProcessEvents& processEvents)
+                                        const TProcessEvents& processEvents,
+                                        const TCancelled& cancelled)
 {
     const std::string cacheFile = QuoteCacheFile(kabuKey);
     if (!IsCacheFresh(cacheFile) &&
-        GetWebPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents) == 0)
+        GetWebPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents,
+                   cancelled) == 0)
     {
         if (processEvents)
             processEvents();

@@ -67,9 +67,10 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
 //! older than today. Empty when there is no usable quote; throws TDataError on a figure
 //! that does not convert or a cache file that cannot be written or read.
 //! Event points: GetWebPage's (before connecting, after each chunk), then once when the
-//! fetch brought nothing, then ParseQuotePage's.
+//! fetch brought nothing, then ParseQuotePage's. `cancelled` gives up a fetch under way.
 std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
-                                        const TProcessEvents& processEvents);
+                                        const TProcessEvents& processEvents,
+                                        const TCancelled& cancelled = {});
 
 //! The board texts of `quote` as Shift_JIS bytes.
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote);

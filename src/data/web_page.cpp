@@ -1,15 +1,15 @@
 #include "data/web_page.h"
 
+#include "common/temp_file.h"
 #include "data/data_error.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -39,56 +39,80 @@ using TClock = std::chrono::steady_clock;
 // exception through libcurl's C frames, so they park it here and stop the transfer.
 struct TTransfer
 {
-    std::filesystem::path TempFile;
-    std::FILE* File = nullptr;
-    std::int64_t Total = 0;
+    std::filesystem::path CacheFile;
     const TProcessEvents* ProcessEvents = nullptr;
+    const TCancelled* Cancelled = nullptr;
+    // The page goes to a file beside the cache file and replaces it only when complete:
+    // writing the cache file itself would leave a cut-off page that counts as today's.
+    std::optional<TTempFile> Temp;
+    std::int64_t Total = 0;
     std::exception_ptr Error;
     bool Connected = false;
     TClock::time_point LastByte;
 };
 
-std::string ErrnoText()
+bool IsCancelled(const TTransfer& transfer)
 {
-    return std::strerror(errno);
+    return *transfer.Cancelled && (*transfer.Cancelled)();
+}
+
+// The file is made once the service has answered, before the first body byte: a cache file
+// that cannot be created is then the data error even for an empty body, while a service
+// that never answers leaves dat/ as it was.
+bool OpenTempFile(TTransfer& transfer)
+{
+    if (transfer.Temp)
+        return true;
+    try
+    {
+        transfer.Temp.emplace(transfer.CacheFile);
+        return true;
+    }
+    catch (const std::system_error& error)
+    {
+        transfer.Error = std::make_exception_ptr(TDataError(error.what()));
+        return false;
+    }
+}
+
+std::size_t ReadHeader(char*, std::size_t size, std::size_t count, void* user)
+{
+    auto& transfer = *static_cast<TTransfer*>(user);
+    transfer.LastByte = TClock::now();
+    return OpenTempFile(transfer) ? size * count : 0;
 }
 
 std::size_t WriteChunk(char* data, std::size_t size, std::size_t count, void* user)
 {
     auto& transfer = *static_cast<TTransfer*>(user);
     const std::size_t bytes = size * count;
-    if (bytes == 0)
+    if (bytes == 0 || !OpenTempFile(transfer))
         return 0;
+    if (transfer.Total + static_cast<std::int64_t>(bytes) > MaxPageBytes)
+        return 0; // no page of the service is this large: the fetch fails
     try
     {
-        if (transfer.File == nullptr)
-        {
-            transfer.File = std::fopen(transfer.TempFile.c_str(), "wb");
-            if (transfer.File == nullptr)
-                throw TDataError("cannot create " + transfer.TempFile.string() + ": " +
-                                 ErrnoText());
-        }
-        if (std::fwrite(data, 1, bytes, transfer.File) != bytes || std::fflush(transfer.File) != 0)
-            throw TDataError("cannot write " + transfer.TempFile.string() + ": " + ErrnoText());
-        transfer.Total += static_cast<std::int64_t>(bytes);
-        transfer.LastByte = TClock::now();
-        if (transfer.Total > INT32_MAX)
-            return 0; // the count is a 32-bit integer; such a page is no page
+        transfer.Temp->Write(std::string_view(data, bytes));
+    }
+    catch (const std::system_error& error)
+    {
+        transfer.Error = std::make_exception_ptr(TDataError(error.what()));
+        return 0;
+    }
+    transfer.Total += static_cast<std::int64_t>(bytes);
+    transfer.LastByte = TClock::now();
+    try
+    {
         if (*transfer.ProcessEvents)
             (*transfer.ProcessEvents)();
-        return bytes;
     }
     catch (...)
     {
         transfer.Error = std::current_exception();
         return 0;
     }
-}
-
-std::size_t ReadHeader(char*, std::size_t size, std::size_t count, void* user)
-{
-    static_cast<TTransfer*>(user)->LastByte = TClock::now();
-    return size * count;
+    // The events just handled may have been the close request.
+    return IsCancelled(transfer) ? 0 : bytes;
 }
 
 int Connected(void* user, char*, char*, int, int)
@@ -99,13 +123,65 @@ int Connected(void* user, char*, char*, int, int)
     return CURL_PREREQFUNC_OK;
 }
 
-// libcurl's low-speed limit averages over a period; what is wanted is "no byte for 35 s".
-int CheckIdle(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+// libcurl calls this at least once a second. Its low-speed limit averages over a period;
+// what is wanted is "no byte for 35 s", and a transfer given up at once on the close request.
+int CheckTransfer(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     const auto& transfer = *static_cast<const TTransfer*>(user);
     if (transfer.Connected && TClock::now() - transfer.LastByte >= IdleLimit())
         return 1;
-    return 0;
+    return IsCancelled(transfer) ? 1 : 0;
+}
+
+// Every request's settings, in one place so that each transfer carries exactly the same:
+// agent, proxy rule, time-outs, size limit and callbacks.
+void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
+{
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
+    // Without CURLOPT_PROXY libcurl takes http_proxy, https_proxy, all_proxy and no_proxy from
+    // the environment. A proxy would see every stock looked up on the bundled service and could
+    // answer for it, so loopback gets an explicit "no proxy".
+    if (IsLoopbackUrl(url))
+        curl_easy_setopt(handle, CURLOPT_PROXY, "");
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxPageBytes));
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteChunk);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, ReadHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, Connected);
+    curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckTransfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+}
+
+//! True when `result` ended an attempt that never reached the service, which is tried again.
+bool ConnectFailed(const TTransfer& transfer, CURLcode result)
+{
+    return !transfer.Connected && !IsCancelled(transfer) &&
+           (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT);
+}
+
+//! The outcome of a finished transfer: the byte count once the page replaced the cache file,
+//! 0 when nothing complete arrived. The temporary file goes with the transfer.
+std::int32_t FinishTransfer(TTransfer& transfer, CURLcode result)
+{
+    if (transfer.Error)
+        std::rethrow_exception(transfer.Error);
+    if (result != CURLE_OK || transfer.Total == 0 || !transfer.Temp)
+        return 0;
+    try
+    {
+        transfer.Temp->Commit();
+    }
+    catch (const std::system_error& error)
+    {
+        throw TDataError(error.what());
+    }
+    return static_cast<std::int32_t>(transfer.Total);
 }
 
 struct TCurlCleanup
@@ -113,10 +189,32 @@ struct TCurlCleanup
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
 
-void RemoveQuietly(const std::filesystem::path& file)
+struct TUrlCleanup
 {
-    std::error_code ignored;
-    std::filesystem::remove(file, ignored);
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+bool IsLoopbackHost(std::string host)
+{
+    for (char& c : host)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    if (host == "localhost" || host.ends_with(".localhost"))
+        return true;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    {
+        std::string address = host.substr(1, host.size() - 2);
+        address = address.substr(0, address.find('%')); // a zone id
+        in6_addr v6{};
+        if (inet_pton(AF_INET6, address.c_str(), &v6) != 1)
+            return false;
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    }
+    // inet_aton reads the forms the resolver takes too: 127.1, 0x7f.0.0.1, 2130706433.
+    in_addr v4{};
+    return inet_aton(host.c_str(), &v4) != 0 && (ntohl(v4.s_addr) >> 24) == 127;
 }
 
 } // namespace
@@ -141,11 +239,26 @@ void SetReceiveTimeout(std::chrono::milliseconds timeout)
     IdleLimit() = timeout;
 }
 
+bool IsLoopbackUrl(const std::string& url)
+{
+    const std::unique_ptr<CURLU, TUrlCleanup> parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return false;
+    char* host = nullptr;
+    if (curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
+        return false;
+    const std::string text = host;
+    curl_free(host);
+    return IsLoopbackHost(text);
+}
+
 std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cacheFile,
-                        const TProcessEvents& processEvents)
+                        const TProcessEvents& processEvents, const TCancelled& cancelled)
 {
     if (processEvents)
         processEvents();
+    if (cancelled && cancelled())
+        return 0;
 
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -153,64 +266,19 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
     if (!curl)
         return 0;
 
-    // The page goes to a file beside the cache file and replaces it only when complete:
-    // writing the cache file itself would leave a cut-off page that counts as today's.
     TTransfer transfer;
-    transfer.TempFile = cacheFile;
-    transfer.TempFile += ".part";
+    transfer.CacheFile = cacheFile;
     transfer.ProcessEvents = &processEvents;
-
-    CURL* handle = curl.get();
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
-    // No CURLOPT_PROXY: libcurl then takes http_proxy, https_proxy and no_proxy from the
-    // environment.
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteChunk);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, ReadHeader);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, Connected);
-    curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckIdle);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    transfer.Cancelled = &cancelled;
+    ConfigureRequest(curl.get(), url, transfer);
 
     CURLcode result = CURLE_OK;
     for (int attempt = 0; attempt < ConnectAttempts; ++attempt)
     {
         transfer.Connected = false;
-        result = curl_easy_perform(handle);
-        const bool connectFailed = !transfer.Connected && (result == CURLE_COULDNT_CONNECT ||
-                                                           result == CURLE_OPERATION_TIMEDOUT);
-        if (!connectFailed)
+        result = curl_easy_perform(curl.get());
+        if (!ConnectFailed(transfer, result))
             break;
     }
-
-    if (transfer.File != nullptr)
-    {
-        if (std::fclose(transfer.File) != 0 && !transfer.Error)
-            transfer.Error = std::make_exception_ptr(
-                TDataError("cannot write " + transfer.TempFile.string() + ": " + ErrnoText()));
-        transfer.File = nullptr;
-    }
-    if (transfer.Error)
-    {
-        RemoveQuietly(transfer.TempFile);
-        std::rethrow_exception(transfer.Error);
-    }
-    if (result != CURLE_OK || transfer.Total == 0)
-    {
-        RemoveQuietly(transfer.TempFile);
-        return 0;
-    }
-    std::error_code error;
-    std::filesystem::rename(transfer.TempFile, cacheFile, error);
-    if (error)
-    {
-        RemoveQuietly(transfer.TempFile);
-        throw TDataError("cannot replace " + cacheFile.string() + ": " + error.message());
-    }
-    return static_cast<std::int32_t>(transfer.Total);
+    return FinishTransfer(transfer, result);
 }

@@ -5,12 +5,21 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Page retrieval from the finance service into the cache files under dat/.
 
 //! Lets the window handle its pending events; the form passes QCoreApplication::processEvents.
 //! May be empty (tests, fuzzers).
 using TProcessEvents = std::function<void()>;
+
+//! True once a transfer under way is to be given up: the form answers true after the user
+//! asked to close the window. May be empty.
+using TCancelled = std::function<bool()>;
+
+//! The largest body kept: far above any real page (the scrapers read at most 50,001 bytes),
+//! so a service sending without end cannot fill the disk.
+constexpr std::int64_t MaxPageBytes = 8 * 1024 * 1024;
 
 //! The finance service's address, "http://127.0.0.1:18650" unless a test set another.
 const std::string& FinanceServiceAddress();
@@ -20,11 +29,18 @@ void SetFinanceServiceAddress(std::string address);
 std::chrono::milliseconds ReceiveTimeout();
 void SetReceiveTimeout(std::chrono::milliseconds timeout);
 
+//! True when the host of `url` is a loopback address (127.0.0.0/8, ::1) or localhost. Such
+//! requests never go through a proxy; every other one takes libcurl's proxy variables
+//! (http_proxy, https_proxy, all_proxy, no_proxy).
+bool IsLoopbackUrl(const std::string& url);
+
 //! HTTP GET of `url`; the body, whatever the status (a 404 page too), replaces `cacheFile`.
 //! Returns the number of body bytes stored, or 0 when nothing complete arrived: no connection
-//! after 3 attempts of at most 35 s, a transfer that broke off or stalled, an empty body.
+//! after 3 attempts of at most 35 s, a transfer that broke off or stalled, an empty body, a
+//! body over MaxPageBytes, or `cancelled` answering true.
 //! With 0 the cache file is exactly as it was before, so the next lookup tries again.
 //! Calls `processEvents` once before connecting and once after each received chunk.
-//! Throws TDataError when the cache file cannot be written (for instance dat/ is missing).
+//! Throws TDataError when the service answered but the cache file cannot be written (for
+//! instance dat/ is missing), also for an empty body.
 std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cacheFile,
-                        const TProcessEvents& processEvents);
+                        const TProcessEvents& processEvents, const TCancelled& cancelled = {});

@@ -16,7 +16,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -52,6 +54,28 @@ protected:
                 response.set_content(QuotePage(missing), "text/html; charset=EUC-JP");
                 return;
             }
+            if (QuoteAnswer == TAnswer::Empty)
+            {
+                response.set_content("", "text/html; charset=EUC-JP");
+                return;
+            }
+            if (QuoteAnswer == TAnswer::Trickle)
+            {
+                // A byte every 250 ms: 20 s in all, unless the client goes away first.
+                response.set_chunked_content_provider("text/html", [this](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset >= TrickleBytes)
+                    {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+                    ++Trickled;
+                    const bool written = sink.write("<", 1);
+                    TrickleBroken = !written;
+                    return written;
+                });
+                return;
+            }
             TQuotePageFields fields;
             fields.Volume = QuoteVolume;
             fields.Code = PageCode;
@@ -64,6 +88,17 @@ protected:
         });
     }
 
+    enum class TAnswer
+    {
+        Page,
+        Empty,
+        Trickle,
+    };
+
+    TAnswer QuoteAnswer = TAnswer::Page;
+    static constexpr std::size_t TrickleBytes = 80;
+    std::atomic<std::size_t> Trickled{0};
+    std::atomic<bool> TrickleBroken{false};
     std::string QuoteVolume = "1,234,500";
     std::string PageCode = "7751";
     std::int64_t VolumeBase = 12000;
@@ -193,6 +228,53 @@ TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_TRUE(Shown[0].Text.startsWith(QStringLiteral("インターネット データ エラー")));
     EXPECT_TRUE(form.KabuNoButton->isEnabled());
+}
+
+// The cache file was opened only at the first byte of the answer, so with dat/ missing an
+// empty answer said "no data" although the file could never have been written.
+TEST_F(LookupTest, AnEmptyAnswerIsNoDataOnlyWhereTheCacheFileCanBeMade)
+{
+    QuoteAnswer = TAnswer::Empty;
+    TMainForm form;
+    form.show();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    form.KabuNoButton->click();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, QStringLiteral("データがありません。"));
+
+    std::filesystem::remove_all(Folder / "dat");
+    form.KabuNoButton->click();
+    ASSERT_EQ(Shown.size(), 2u);
+    EXPECT_TRUE(Shown[1].Text.startsWith(QStringLiteral("インターネット データ エラー")));
+}
+
+// A service sending a byte now and then held the lookup, and with it the program, for as
+// long as it liked: the close request only set the tag and the window waited in the transfer.
+TEST_F(LookupTest, ClosingTheWindowEndsATricklingLookup)
+{
+    using TClock = std::chrono::steady_clock;
+    QuoteAnswer = TAnswer::Trickle;
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    TClock::time_point closedAt;
+    QTimer::singleShot(700, &form, [&] {
+        closedAt = TClock::now();
+        form.close();
+    });
+    form.KabuNoButton->click();
+    const TClock::time_point returned = TClock::now();
+
+    EXPECT_LT(returned - closedAt, std::chrono::seconds(1));
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(Shown.empty()) << "no box after the close request";
+    EXPECT_TRUE(std::filesystem::is_empty(Folder / "dat")) << "no partial page, no temporary file";
+    // The service finds the connection gone within a byte or two.
+    for (int i = 0; i < 150 && !TrickleBroken; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(TrickleBroken);
+    EXPECT_LT(Trickled.load(), 10u);
 }
 
 } // namespace

@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -24,6 +29,51 @@ protected:
     TLoopbackServer Server;
     int EventCalls = 0;
     TProcessEvents CountEvents = [this] { ++EventCalls; };
+};
+
+//! The names of the files in dat/, sorted.
+std::vector<std::string> DatFiles()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("dat"))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Sets and unsets environment variables for one test and restores them afterwards.
+class TEnvironment
+{
+public:
+    ~TEnvironment()
+    {
+        for (const auto& [name, value] : Saved)
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+    }
+    void Set(const std::string& name, const std::string& value)
+    {
+        Save(name);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    void Unset(const std::string& name)
+    {
+        Save(name);
+        ::unsetenv(name.c_str());
+    }
+
+private:
+    void Save(const std::string& name)
+    {
+        if (Saved.count(name) == 0)
+        {
+            const char* value = std::getenv(name.c_str());
+            Saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
+        }
+    }
+    std::map<std::string, std::optional<std::string>> Saved;
 };
 
 std::string PatternBody(std::size_t size)
@@ -52,7 +102,7 @@ TEST_F(GetWebPageTest, ManySmallChunksLandByteForByte)
     EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", CountEvents), 20000);
     EXPECT_EQ(ReadFileBytes("dat/page.00"), body);
     EXPECT_GE(EventCalls, 2); // before connecting, and after at least one chunk
-    EXPECT_FALSE(std::filesystem::exists("dat/page.00.part"));
+    EXPECT_EQ(DatFiles(), std::vector<std::string>{"page.00"});
 }
 
 TEST_F(GetWebPageTest, RequestCarriesTheAgentBytesAndNoCacheHeaders)
@@ -139,19 +189,236 @@ TEST_F(GetWebPageTest, NothingCompleteLeavesTheOldFileUntouched)
         EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
         EXPECT_EQ(ReadFileBytes("dat/page.00"), "yesterday's page");
         EXPECT_EQ(std::filesystem::last_write_time("dat/page.00"), stamp);
-        EXPECT_FALSE(std::filesystem::exists("dat/page.00.part"));
+        EXPECT_EQ(DatFiles(), std::vector<std::string>{"page.00"});
     }
 }
 
-TEST_F(GetWebPageTest, MissingCacheFolderThrows)
+// The cache file is made once the service has answered. It used to be opened at the first
+// body byte, so an empty answer with dat/ missing said "no data" instead of the data error;
+// a service that cannot be reached is still no data, dat/ or not.
+TEST_F(GetWebPageTest, MissingCacheFolderIsTheDataErrorOnceTheServiceAnswers)
 {
     Server.Routes().Get("/page", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("<html></html>", "text/html");
+    });
+    Server.Routes().Get("/empty", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("", "text/html");
     });
     const std::string address = Server.Start();
     std::filesystem::remove_all("dat");
 
     EXPECT_THROW(GetWebPage(address + "/page", "dat/page.00", {}), TDataError);
+    EXPECT_THROW(GetWebPage(address + "/empty", "dat/page.00", {}), TDataError);
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+    EXPECT_EQ(GetWebPage(unreachable + "/page", "dat/page.00", {}), 0);
+    EXPECT_FALSE(std::filesystem::exists("dat"));
+}
+
+// The temporary file was opened with fopen("wb") under a fixed name: a link planted there
+// made the download write through it into any file the user may write.
+TEST_F(GetWebPageTest, TheTemporaryFileNeverFollowsALink)
+{
+    Server.Routes().Get("/page", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("today's page", "text/html");
+    });
+    const std::string address = Server.Start();
+    const std::filesystem::path victim = Folder / "victim";
+    const struct
+    {
+        const char* Name;
+        const char* Planted;
+        bool Link;
+    } rows[] = {
+        {"a link under the old temporary name", "dat/page.00.part", true},
+        {"the cache file itself a link", "dat/page.00", true},
+        {"a temporary file left by a crash", "dat/page.00.part", false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        std::filesystem::remove_all("dat");
+        std::filesystem::create_directory("dat");
+        WriteFileBytes(victim, "precious");
+        if (row.Link)
+            std::filesystem::create_symlink(victim, row.Planted);
+        else
+            WriteFileBytes(row.Planted, "half a");
+
+        EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", {}), 12);
+        EXPECT_EQ(ReadFileBytes(victim), "precious");
+        EXPECT_FALSE(std::filesystem::is_symlink("dat/page.00"));
+        EXPECT_EQ(ReadFileBytes("dat/page.00"), "today's page");
+        const std::size_t expectedFiles = std::string_view(row.Planted) == "dat/page.00" ? 1 : 2;
+        EXPECT_EQ(DatFiles().size(), expectedFiles) << "no temporary file left";
+    }
+}
+
+// A body was kept up to 2 GiB, so a service sending without end filled dat/.
+TEST_F(GetWebPageTest, APageOverTheLimitIsAFailedFetch)
+{
+    const auto chunked = [](std::size_t size) {
+        return [size](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider("text/html", [size](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= size)
+                {
+                    sink.done();
+                    return true;
+                }
+                const std::string chunk(std::min<std::size_t>(65536, size - offset), 'x');
+                return sink.write(chunk.data(), chunk.size());
+            });
+        };
+    };
+    const auto limit = static_cast<std::size_t>(MaxPageBytes);
+    Server.Routes().Get("/limit", chunked(limit));
+    Server.Routes().Get("/over", chunked(limit + 1));
+    Server.Routes().Get("/declared", [limit](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(limit + 1, 'x'), "text/html");
+    });
+    const std::string address = Server.Start();
+
+    const struct
+    {
+        const char* Name;
+        const char* Path;
+        std::int32_t Expected;
+    } rows[] = {
+        {"a page of the limit is stored", "/limit", static_cast<std::int32_t>(limit)},
+        {"a byte more, sent in chunks", "/over", 0},
+        {"a byte more, announced by its length", "/declared", 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        WriteFileBytes("dat/page.00", "yesterday's page");
+        EXPECT_EQ(GetWebPage(address + row.Path, "dat/page.00", {}), row.Expected);
+        if (row.Expected == 0)
+            EXPECT_EQ(ReadFileBytes("dat/page.00"), "yesterday's page");
+        else
+            EXPECT_EQ(std::filesystem::file_size("dat/page.00"), limit);
+        EXPECT_EQ(DatFiles(), std::vector<std::string>{"page.00"});
+    }
+}
+
+// A service sending a byte now and then kept a transfer, and the program, alive for good:
+// only a transfer without any byte for 35 s was given up.
+TEST_F(GetWebPageTest, ACancelledTransferEndsAtOnceAndLeavesNothing)
+{
+    std::atomic<int> sent{0};
+    Server.Routes().Get("/trickle", [&sent](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/html", [&sent](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= 100) // 20 s in all, unless the client goes away
+            {
+                sink.done();
+                return true;
+            }
+            std::this_thread::sleep_for(200ms);
+            ++sent;
+            return sink.write("x", 1);
+        });
+    });
+    const std::string address = Server.Start();
+    WriteFileBytes("dat/page.00", "yesterday's page");
+
+    int chunks = 0;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetWebPage(address + "/trickle", "dat/page.00", [&] { ++chunks; }, [&] { return chunks > 3; }), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(ReadFileBytes("dat/page.00"), "yesterday's page");
+    EXPECT_EQ(DatFiles(), std::vector<std::string>{"page.00"});
+
+    // Asked to stop before it began, the transfer makes no request at all.
+    const std::size_t requests = Server.Log().size();
+    EXPECT_EQ(GetWebPage(address + "/trickle", "dat/page.00", {}, [] { return true; }), 0);
+    EXPECT_EQ(Server.Log().size(), requests);
+}
+
+TEST(IsLoopbackUrl, LoopbackAddressesAndLocalhost)
+{
+    const struct
+    {
+        const char* Url;
+        bool Loopback;
+    } rows[] = {
+        {"http://127.0.0.1:18650/MnStock", true},
+        {"http://127.255.255.254/", true},
+        {"http://127.1/", true},
+        {"http://2130706433/", true},
+        {"http://localhost:8080/", true},
+        {"http://LOCALHOST./", true},
+        {"http://quotes.localhost/", true},
+        {"http://[::1]:18650/", true},
+        {"http://[0:0:0:0:0:0:0:1]/", true},
+        {"http://[::ffff:127.0.0.1]/", true},
+        {"http://128.0.0.1/", false},
+        {"http://126.255.255.255/", false},
+        {"http://127.0.0.1.example.com/", false},
+        {"http://localhost.example/", false},
+        {"http://[::2]/", false},
+        {"http://quotes.example.com/", false},
+        {"no address at all", false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Url);
+        EXPECT_EQ(IsLoopbackUrl(row.Url), row.Loopback);
+    }
+}
+
+// A proxy set for the desktop (http_proxy without no_proxy) caught every request to the
+// bundled service on 127.0.0.1: it saw each stock looked up and could answer for it.
+class ProxyTest : public GetWebPageTest
+{
+protected:
+    void SetUp() override
+    {
+        GetWebPageTest::SetUp();
+        Service.Routes().Get("/page", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("the service's page", "text/html");
+        });
+        Proxy.Routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("the proxy's page", "text/html");
+        });
+        ServiceAddress = Service.Start();
+        ProxyAddress = Proxy.Start();
+        // The loopback servers set no_proxy for every other test; these need it gone.
+        for (const char* name : {"no_proxy", "NO_PROXY", "http_proxy", "https_proxy", "all_proxy", "ALL_PROXY"})
+            Environment.Unset(name);
+    }
+
+    TLoopbackServer Service;
+    TLoopbackServer Proxy;
+    std::string ServiceAddress;
+    std::string ProxyAddress;
+    TEnvironment Environment;
+};
+
+TEST_F(ProxyTest, LoopbackNeverGoesThroughAProxy)
+{
+    const std::string port = ServiceAddress.substr(ServiceAddress.rfind(':'));
+    for (const char* variable : {"http_proxy", "all_proxy", "ALL_PROXY"})
+        for (const char* host : {"127.0.0.1", "localhost"})
+        {
+            SCOPED_TRACE(std::string(variable) + " with " + host);
+            TEnvironment proxy;
+            proxy.Set(variable, ProxyAddress);
+            EXPECT_EQ(GetWebPage(std::string("http://") + host + port + "/page", "dat/page.00", {}), 18);
+            EXPECT_EQ(ReadFileBytes("dat/page.00"), "the service's page");
+        }
+    EXPECT_TRUE(Proxy.Log().empty());
+}
+
+TEST_F(ProxyTest, OtherHostsTakeTheEnvironmentsProxy)
+{
+    // Through an HTTP proxy libcurl resolves no name itself: the request stays on loopback.
+    const std::string url = "http://quotes.orvanta.invalid/MnStock?qt=7203.t";
+    ASSERT_FALSE(IsLoopbackUrl(url));
+    Environment.Set("http_proxy", ProxyAddress);
+    EXPECT_EQ(GetWebPage(url, "dat/page.00", {}), 16);
+    EXPECT_EQ(ReadFileBytes("dat/page.00"), "the proxy's page");
+    ASSERT_EQ(Proxy.Log().size(), 1u);
+    EXPECT_EQ(Proxy.Log()[0].Target, url);
+    EXPECT_TRUE(Service.Log().empty());
 }
 
 TEST(FinanceServiceAddress, IsTheLoopbackServiceUnlessSet)
