@@ -1,7 +1,10 @@
-// History page scraper on any bytes, and the copy into the bar table. A short input is also
-// tried padded with blanks past the smallest parsed page size, so the row loop sees it, and
-// repeated past the page buffer, so the cut at 50,001 bytes is crossed.
+// History page scraper on any bytes, the copy into the bar table, and the volume pane's scale
+// and the read-out over it, where volumes now take the whole 64-bit range. A short input is
+// also tried padded with blanks past the smallest parsed page size, so the row loop sees it,
+// and repeated past the page buffer, so the cut at 50,001 bytes is crossed.
 #include "analysis/chart_bars.h"
+#include "chart/chart_readout.h"
+#include "chart/pane_scale.h"
 #include "data/data_error.h"
 #include "data/history_page.h"
 
@@ -18,6 +21,13 @@ void Scrape(std::string_view page, std::int64_t kabuKa)
     {
         TChartBars bars{};
         CopyHistoryRows(ParseHistoryPage(page, kabuKa, {}), bars);
+        const TPaneScale volume = ComputeVolumeScale(bars, ChartImageWidth, DekidakaImageHeight);
+        for (int p = 0; p < DrawnBarCount(bars); ++p)
+        {
+            const std::int64_t v = RoundRatio(bars[static_cast<std::size_t>(p)].Dekidaka, 1000, 0);
+            UnitsDy(volume, volume.Range - (v - volume.MinValue));
+            ChartReadout(bars, volume, PeriodLeftX(volume, p) + 1, TChartLength::Weekly);
+        }
     }
     catch (const TDataError&)
     {

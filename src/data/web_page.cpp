@@ -242,7 +242,9 @@ void SetReceiveTimeout(std::chrono::milliseconds timeout)
 bool IsLoopbackUrl(const std::string& url)
 {
     const std::unique_ptr<CURLU, TUrlCleanup> parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+    // Read as curl_easy_perform reads it, a missing scheme guessed.
+    constexpr unsigned int AsTheTransferReadsIt = CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME;
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), AsTheTransferReadsIt) != CURLUE_OK)
         return false;
     char* host = nullptr;
     if (curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)

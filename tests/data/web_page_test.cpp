@@ -350,6 +350,7 @@ TEST(IsLoopbackUrl, LoopbackAddressesAndLocalhost)
         {"http://[::1]:18650/", true},
         {"http://[0:0:0:0:0:0:0:1]/", true},
         {"http://[::ffff:127.0.0.1]/", true},
+        {"127.0.0.1:18650/MnStock", true}, // no scheme: the transfer guesses http
         {"http://128.0.0.1/", false},
         {"http://126.255.255.255/", false},
         {"http://127.0.0.1.example.com/", false},
