@@ -95,6 +95,15 @@ protected:
         Trickle,
     };
 
+    //! Shows the window, puts the title panel away and looks up 7751 with "表示".
+    static void LookUp(TMainForm& form)
+    {
+        form.show();
+        form.OKMessageButton->click();
+        form.KabuNoEdit->setText(QStringLiteral("7751"));
+        form.KabuNoButton->click();
+    }
+
     TAnswer QuoteAnswer = TAnswer::Page;
     static constexpr std::size_t TrickleBytes = 80;
     std::atomic<std::size_t> Trickled{0};
@@ -107,10 +116,7 @@ protected:
 TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
 {
     TMainForm form;
-    form.show();
-    form.OKMessageButton->click();
-    form.KabuNoEdit->setText(QStringLiteral("7751"));
-    form.KabuNoButton->click();
+    LookUp(form);
 
     ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
     EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("7751 キヤノン"));
@@ -181,10 +187,7 @@ TEST_F(LookupTest, AHeavilyTradedStockShowsItsVolumes)
     QuoteVolume = "3,000,000,000";
     VolumeBase = 10000000000;
     TMainForm form;
-    form.show();
-    form.OKMessageButton->click();
-    form.KabuNoEdit->setText(QStringLiteral("7751"));
-    form.KabuNoButton->click();
+    LookUp(form);
 
     ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
     EXPECT_EQ(form.Label5->text(), QStringLiteral("3,000,000,000"));
@@ -286,10 +289,7 @@ namespace {
 TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
 {
     TMainForm form;
-    form.show();
-    form.OKMessageButton->click();
-    form.KabuNoEdit->setText(QStringLiteral("7751"));
-    form.KabuNoButton->click();
+    LookUp(form);
     const QImage weekly = form.ImageChart->grab().toImage();
 
     // Every event point of the daily chain (before each candle, each marker, ...) repaints.

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <utility>
 
 namespace {
@@ -22,6 +23,23 @@ struct TVolumeImage
     TPaneScale Scale;
     int EventCalls = 0;
 };
+
+struct TPixel
+{
+    const char* name;
+    int x;
+    int y;
+    QColor colour;
+};
+
+void ExpectPixels(const QImage& image, std::initializer_list<TPixel> pixels)
+{
+    for (const TPixel& pixel : pixels)
+    {
+        SCOPED_TRACE(pixel.name);
+        EXPECT_EQ(PixelAt(image, pixel.x, pixel.y), pixel.colour);
+    }
+}
 
 TVolumeImage RenderVolume(const TChartBars& bars)
 {
@@ -41,14 +59,7 @@ TEST(DrawDekidakaData, BarsStandUnderTheCandles)
     EXPECT_EQ(v.Scale.HalfStep, 6);
     EXPECT_EQ(v.Scale.StepX, 1166000);
     EXPECT_FALSE(AnyPixel(v.Image, Qt::green));
-    struct Row
-    {
-        const char* name;
-        int x;
-        int y;
-        QColor colour;
-    };
-    const Row rows[] = {
+    ExpectPixels(v.Image, {
         {"smallest volume has no height: frame shows", 45, 62, Purple},
         {"bar 2 starts where candle 1 does", 52, 62, Blue},
         {"bar 25, left column", 320, 50, Blue},
@@ -60,12 +71,7 @@ TEST(DrawDekidakaData, BarsStandUnderTheCandles)
         {"bar 50 covers the frame's right column", 622, 62, Blue},
         {"right edge not painted", 623, 40, Black},
         {"foot row 62 is the last", 300, 63, Black},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(PixelAt(v.Image, row.x, row.y), row.colour);
-    }
+    });
     EXPECT_TRUE(AnyPixel(v.Image, 3, 1, 40, 13, White)); // title
     EXPECT_TRUE(AnyPixel(v.Image, 0, 20, 40, 32, White)); // grid label of 45 thousand (step 15)
 }
@@ -173,25 +179,13 @@ TEST(DrawDekidakaData, VolumesBeyondThirtyTwoBitsStandInThePane)
     bars[2].Dekidaka = 10000000000; // Top
     const TVolumeImage v = RenderVolume(bars);
     EXPECT_EQ(v.Scale.Range, 9000000);
-    struct Row
-    {
-        const char* name;
-        int x;
-        int y;
-        QColor colour;
-    };
-    const Row rows[] = {
+    ExpectPixels(v.Image, {
         {"bar 2's top row 20 + 22", 300, 42, Blue},
         {"above bar 2", 300, 41, Black},
         {"bar 2's foot", 300, 62, Blue},
         {"bar 3 reaches Top", 500, 20, Blue},
         {"bar 1 has no height", 100, 50, Black},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(PixelAt(v.Image, row.x, row.y), row.colour);
-    }
+    });
 }
 
 } // namespace
