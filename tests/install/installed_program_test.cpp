@@ -146,9 +146,11 @@ public:
         return dump;
     }
 
-    //! 0xRRGGBB of a pixel of the window.
+    //! 0xRRGGBB of a pixel of the window; a pixel outside it reads as none of those.
     quint32 Pixel(int x, int y) const
     {
+        if (x < 0 || y < 0 || x >= Width || y >= Height)
+            return 0xffffffff;
         const auto* p = reinterpret_cast<const uchar*>(Bytes.constData() + Data + qsizetype(y) * BytesPerLine + x * 4);
         const quint32 value = LsbFirst ? (p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24)
                                        : (p[3] | p[2] << 8 | p[1] << 16 | quint32(p[0]) << 24);
