@@ -346,11 +346,15 @@ protected:
             },
             20s))
             << "no quote board on screen";
-        const int clientTop = *boardTop - BoardTopInClient;
+        int clientTop = *boardTop - BoardTopInClient;
         // The code box is at 97..137 of the input bar, the 表示 button at 9..83. A busy machine
-        // (a sanitizer build) can lose the first click into a window just shown: type until the
-        // box shows digits, then press the button.
+        // (a sanitizer build) can lose the first click into a window just shown, or dump it
+        // before its last layout: type until the box shows digits, finding the box anew each
+        // time, then press the button.
         const auto typed = [&] {
+            if (const std::optional<TScreenDump> latest = TScreenDump::Of(window))
+                if (const std::optional<int> top = BoardTop(*latest))
+                    clientTop = *top - BoardTopInClient;
             Xdotool({QStringLiteral("windowfocus"), window});
             Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QStringLiteral("117"),
                      QString::number(clientTop + 21), QStringLiteral("click"), QStringLiteral("1")});
