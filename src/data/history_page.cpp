@@ -184,9 +184,8 @@ THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std:
 {
     const std::string cacheFile = HistoryCacheFile(kabuKey, period);
     const bool present =
-        IsCacheFresh(cacheFile) ||
-        GetWebPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
-                   processEvents, cancelled) > 0;
+        TodaysPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
+                   processEvents, cancelled) != TPageSource::NoAnswer;
     if (processEvents)
         processEvents();
     if (!present)

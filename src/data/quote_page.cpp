@@ -158,23 +158,38 @@ std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey)
            "&sv=MN&pg=mn_schart.html";
 }
 
-std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string_view kabuKey,
-                                         const TProcessEvents& processEvents)
+TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
+                         const TProcessEvents& processEvents)
 {
+    TQuoteRead read;
+    read.PageBytes = fileBytes.size();
+    if (fileBytes.empty())
+    {
+        read.Miss = TQuoteMiss::EmptyPage;
+        return read;
+    }
     if (fileBytes.size() < MinQuotePageSize || fileBytes.size() > MaxQuotePageSize)
-        return std::nullopt;
+    {
+        read.Miss = TQuoteMiss::PageSize;
+        return read;
+    }
     std::string text(fileBytes.substr(0, fileBytes.find('\0')));
 
     // The name's stretch from the byte two after the marker's first (the second byte without one).
     const std::int64_t titleAt = FindOffset(text, TitleMarker);
     EucToSjisText(text, static_cast<std::size_t>(titleAt) + 1, TitleStretch, processEvents);
 
-    if (text.find(FooterMarker) == std::string::npos ||
-        text.find(NotFoundText) != std::string::npos || text.find(NoTradeText) != std::string::npos)
+    if (text.find(FooterMarker) == std::string::npos)
+        read.Miss = TQuoteMiss::NoFooter;
+    else if (text.find(NotFoundText) != std::string::npos)
+        read.Miss = TQuoteMiss::NotFound;
+    else if (text.find(NoTradeText) != std::string::npos)
+        read.Miss = TQuoteMiss::NoTrade;
+    if (read.Miss != TQuoteMiss::None)
     {
         if (processEvents)
             processEvents();
-        return std::nullopt;
+        return read;
     }
 
     // The list's rows take their code from the page, and a double-click opens that code: a
@@ -185,7 +200,8 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
     {
         if (processEvents)
             processEvents();
-        return std::nullopt;
+        read.Miss = TQuoteMiss::OtherStock;
+        return read;
     }
     TKabuQuote quote;
     quote.KabuNo = texts.Code;
@@ -199,26 +215,39 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
     quote.Dekidaka = VolumeFixed(texts.Volume);
     quote.Tani = FixedPointOne;
     quote.KabuTime = texts.Time;
-    return quote;
+    read.Quote = quote;
+    return read;
+}
+
+std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string_view kabuKey,
+                                         const TProcessEvents& processEvents)
+{
+    return ReadQuotePage(fileBytes, kabuKey, processEvents).Quote;
+}
+
+TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents,
+                         const TCancelled& cancelled)
+{
+    const std::string cacheFile = QuoteCacheFile(kabuKey);
+    if (TodaysPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents, cancelled) ==
+        TPageSource::NoAnswer)
+    {
+        if (processEvents)
+            processEvents();
+        return {std::nullopt, TQuoteMiss::NoAnswer, 0};
+    }
+    // A page of the wrong size is refused before it is read.
+    const std::uintmax_t size = CacheFileSize(cacheFile);
+    if (size < MinQuotePageSize || size > MaxQuotePageSize)
+        return {std::nullopt, size == 0 ? TQuoteMiss::EmptyPage : TQuoteMiss::PageSize, size};
+    return ReadQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), kabuKey, processEvents);
 }
 
 std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
                                         const TProcessEvents& processEvents,
                                         const TCancelled& cancelled)
 {
-    const std::string cacheFile = QuoteCacheFile(kabuKey);
-    if (!IsCacheFresh(cacheFile) &&
-        GetWebPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents,
-                   cancelled) == 0)
-    {
-        if (processEvents)
-            processEvents();
-        return std::nullopt;
-    }
-    const std::uintmax_t size = CacheFileSize(cacheFile);
-    if (size < MinQuotePageSize || size > MaxQuotePageSize)
-        return std::nullopt;
-    return ParseQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), kabuKey, processEvents);
+    return ReadKabuQuote(kabuKey, processEvents, cancelled).Quote;
 }
 
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote)

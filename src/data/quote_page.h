@@ -72,5 +72,33 @@ std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
                                         const TProcessEvents& processEvents,
                                         const TCancelled& cancelled = {});
 
+//! Why there is no quote: what the loader or the scraper found instead.
+enum class TQuoteMiss
+{
+    None,       // a quote was read
+    NoAnswer,   // the fetch brought nothing
+    EmptyPage,  // the page has no byte
+    PageSize,   // the page is shorter than 13,000 or longer than 45,000 bytes
+    NoFooter,   // no footer marker: not a whole quote page
+    NotFound,   // the service's notice that it knows no such stock
+    NoTrade,    // the notice that no trade was made
+    OtherStock, // the page names another stock's code
+};
+
+struct TQuoteRead
+{
+    std::optional<TKabuQuote> Quote;
+    TQuoteMiss Miss = TQuoteMiss::None;
+    std::uintmax_t PageBytes = 0; // the page's size, also when it was refused for its size
+};
+
+//! ParseQuotePage, saying why a page gave no quote.
+TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
+                         const TProcessEvents& processEvents);
+
+//! LoadKabuQuote, saying why there is no quote.
+TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents,
+                         const TCancelled& cancelled = {});
+
 //! The board texts of `quote` as Shift_JIS bytes.
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote);

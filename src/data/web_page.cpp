@@ -1,11 +1,13 @@
 #include "data/web_page.h"
 
 #include "common/temp_file.h"
+#include "data/cache_file.h"
 #include "data/data_error.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -34,6 +36,9 @@ std::chrono::milliseconds& IdleLimit()
 }
 
 using TClock = std::chrono::steady_clock;
+
+std::atomic<std::int64_t> PagesFetched{0};
+std::atomic<std::int64_t> PagesFromCache{0};
 
 // State of one transfer, shared with libcurl's callbacks. The callbacks must not let an
 // exception through libcurl's C frames, so they park it here and stop the transfer.
@@ -283,4 +288,22 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
             break;
     }
     return FinishTransfer(transfer, result);
+}
+
+TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cacheFile,
+                       const TProcessEvents& processEvents, const TCancelled& cancelled)
+{
+    if (IsCacheFresh(cacheFile))
+    {
+        ++PagesFromCache;
+        return TPageSource::Cache;
+    }
+    ++PagesFetched;
+    return GetWebPage(url, cacheFile, processEvents, cancelled) > 0 ? TPageSource::Fetched
+                                                                    : TPageSource::NoAnswer;
+}
+
+TPageReads PageReads()
+{
+    return {PagesFetched.load(), PagesFromCache.load()};
 }

@@ -44,3 +44,25 @@ bool IsLoopbackUrl(const std::string& url);
 //! instance dat/ is missing), also for an empty body.
 std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cacheFile,
                         const TProcessEvents& processEvents, const TCancelled& cancelled = {});
+
+//! Where a loader found today's page.
+enum class TPageSource
+{
+    Cache,    // the cache file was written today and is used as it is
+    Fetched,  // fetched into the cache file
+    NoAnswer, // a fetch brought nothing; the cache file is as it was
+};
+
+//! Today's copy of a page in `cacheFile`: the file when it was written today, else fetched
+//! from `url` through GetWebPage. Counted in PageReads. Throws as GetWebPage does.
+TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cacheFile,
+                       const TProcessEvents& processEvents, const TCancelled& cancelled = {});
+
+//! Page reads by TodaysPage since the program started: requests to the service (answered
+//! or not) and pages taken from today's cache.
+struct TPageReads
+{
+    std::int64_t Fetched = 0;
+    std::int64_t FromCache = 0;
+};
+TPageReads PageReads();

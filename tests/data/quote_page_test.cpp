@@ -114,31 +114,40 @@ TEST(ParseQuotePage, PriceWithoutTradesGivesZeroAndNoTime)
     EXPECT_EQ(KabuBoardTexts(*quote).LabelTime, "");
 }
 
-TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
+TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothingAndSayWhy)
 {
     const struct
     {
         const char* Name;
         std::string Page;
+        TQuoteMiss Miss;
     } rows[] = {
-        {"no footer marker", QuotePage(With([](TQuotePageFields& f) { f.Footer = false; }))},
+        {"no footer marker", QuotePage(With([](TQuotePageFields& f) { f.Footer = false; })), TQuoteMiss::NoFooter},
         {"not-found notice", QuotePage(With([](TQuotePageFields& f) {
              f.TitleNoticeEuc = NotFoundEuc;
-         }))},
+         })),
+         TQuoteMiss::NotFound},
         {"no-trade notice", QuotePage(With([](TQuotePageFields& f) {
              f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4"
                                 "\xa4\xde\xa4\xbb\xa4\xf3";
-         }))},
+         })),
+         TQuoteMiss::NoTrade},
+        {"not-found notice without a footer", QuotePage(With([](TQuotePageFields& f) {
+             f.TitleNoticeEuc = NotFoundEuc;
+             f.Footer = false;
+         })),
+         TQuoteMiss::NoFooter},
         // The page, not the request, gave the list row its code: a double-click on the row then
         // opened another stock, and "/../" went into cache file names.
-        {"another stock's code", QuotePage(With([](TQuotePageFields& f) { f.Code = "7203"; }))},
-        {"markup for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "<b>x"; }))},
-        {"a path for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "/../"; }))},
+        {"another stock's code", QuotePage(With([](TQuotePageFields& f) { f.Code = "7203"; })), TQuoteMiss::OtherStock},
+        {"markup for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "<b>x"; })), TQuoteMiss::OtherStock},
+        {"a path for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "/../"; })), TQuoteMiss::OtherStock},
         {"figures that would not convert do not matter",
          QuotePage(With([](TQuotePageFields& f) {
              f.Code = "7203";
              f.Price = "1,234.5";
-         }))},
+         })),
+         TQuoteMiss::OtherStock},
     };
     for (const auto& row : rows)
     {
@@ -146,7 +155,15 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothing)
         int events = 0;
         EXPECT_FALSE(ParseQuotePage(row.Page, "7751.t", [&] { ++events; }).has_value());
         EXPECT_GT(events, 0);
+        const TQuoteRead read = ReadQuotePage(row.Page, "7751.t", {});
+        EXPECT_FALSE(read.Quote.has_value());
+        EXPECT_EQ(read.Miss, row.Miss);
     }
+    EXPECT_EQ(ReadQuotePage(QuotePage({}), "7751.t", {}).Miss, TQuoteMiss::None);
+    EXPECT_EQ(ReadQuotePage("", "7751.t", {}).Miss, TQuoteMiss::EmptyPage);
+    const TQuoteRead small = ReadQuotePage(QuotePage({}, 12999), "7751.t", {});
+    EXPECT_EQ(small.Miss, TQuoteMiss::PageSize);
+    EXPECT_EQ(small.PageBytes, 12999u);
 }
 
 TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
@@ -251,6 +268,50 @@ TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
     EXPECT_FALSE(LoadKabuQuote("7751.t", {}).has_value()); // fetched again: "changed" is too short
     EXPECT_EQ(Server.Log().size(), 2u);
     EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), "changed");
+}
+
+TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
+{
+    const TPageReads start = PageReads();
+    const TQuoteRead read = ReadKabuQuote("7751.t", {});
+    ASSERT_TRUE(read.Quote.has_value());
+    EXPECT_EQ(*read.Quote, DefaultQuote());
+    EXPECT_EQ(read.Miss, TQuoteMiss::None);
+    EXPECT_EQ(ReadKabuQuote("7751.t", {}).Quote, read.Quote);
+    EXPECT_EQ(PageReads().Fetched - start.Fetched, 1);
+    EXPECT_EQ(PageReads().FromCache - start.FromCache, 1);
+
+    const struct
+    {
+        const char* Name;
+        std::string Page;
+        TQuoteMiss Miss;
+        std::uintmax_t PageBytes;
+    } rows[] = {
+        {"an empty answer", "", TQuoteMiss::NoAnswer, 0},
+        {"a short page", QuotePage({}, 12999), TQuoteMiss::PageSize, 12999},
+        {"a long page", QuotePage({}, 45001), TQuoteMiss::PageSize, 45001},
+        {"the not-found page", QuotePage(With([](TQuotePageFields& f) { f.TitleNoticeEuc = NotFoundEuc; })),
+         TQuoteMiss::NotFound, 16000},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        Page = row.Page;
+        MakeYesterdays("dat/k7751.t.00");
+        const TQuoteRead miss = ReadKabuQuote("7751.t", {});
+        EXPECT_FALSE(miss.Quote.has_value());
+        EXPECT_EQ(miss.Miss, row.Miss);
+        EXPECT_EQ(miss.PageBytes, row.PageBytes);
+    }
+
+    // An empty file of today, as an answer without a byte used to leave behind.
+    WriteFileBytes("dat/k7751.t.00", "");
+    EXPECT_EQ(ReadKabuQuote("7751.t", {}).Miss, TQuoteMiss::EmptyPage);
+
+    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
+    EXPECT_EQ(ReadKabuQuote("1301.t", {}).Miss, TQuoteMiss::NoAnswer);
+    EXPECT_EQ(PageReads().Fetched - start.Fetched, 6) << "every request counts, answered or not";
 }
 
 TEST_F(LoadKabuQuoteTest, KeyWithBlankSuffixIsTrimmedInTheAddressOnly)
