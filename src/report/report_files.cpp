@@ -1,0 +1,278 @@
+#include "report/report_files.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
+
+namespace {
+
+QString Text(const std::string& utf8)
+{
+    return QString::fromStdString(utf8);
+}
+
+QJsonValue DecimalValue(const std::optional<TDecimal>& value)
+{
+    if (!value)
+        return QJsonValue(QJsonValue::Null);
+    return static_cast<double>(value->Scaled) / static_cast<double>(Pow10(value->Scale));
+}
+
+// Outside text (stock names, error texts) as HTML text or attribute value: never markup.
+QString Escaped(const QString& text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text)
+    {
+        switch (c.unicode())
+        {
+        case '&':
+            escaped += QStringLiteral("&amp;");
+            break;
+        case '<':
+            escaped += QStringLiteral("&lt;");
+            break;
+        case '>':
+            escaped += QStringLiteral("&gt;");
+            break;
+        case '"':
+            escaped += QStringLiteral("&quot;");
+            break;
+        case '\'':
+            escaped += QStringLiteral("&#39;");
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+QString Escaped(const std::string& utf8)
+{
+    return Escaped(Text(utf8));
+}
+
+// The list's alignment: the stock left, the four ratios right, the rest centred.
+QString CellClass(std::size_t column)
+{
+    if (column == 0)
+        return QStringLiteral("l");
+    if (column >= 17)
+        return QStringLiteral("r");
+    return QStringLiteral("c");
+}
+
+QString RowAnchor(std::size_t row)
+{
+    return QStringLiteral("chart-%1").arg(row + 1, 4, 10, QLatin1Char('0'));
+}
+
+const char* const PageStyle = R"(
+body { font-family: "IPAPGothic", "IPA Pゴシック", "Noto Sans CJK JP", sans-serif; font-size: 10pt;
+       color: #000; background: #fff; margin: 1.5em; }
+h1 { font-size: 15pt; margin: 0 0 .4em; }
+h2 { font-size: 12pt; margin: 1.2em 0 .4em; border-bottom: 1px solid #888; }
+p.summary { white-space: pre-line; line-height: 1.5; }
+table { border-collapse: collapse; }
+th, td { border: 1px solid #999; padding: 1px 4px; white-space: nowrap; }
+th { background: #eee; font-weight: normal; }
+table.result { font-size: 8.5pt; }
+td.l { text-align: left; } td.c { text-align: center; } td.r { text-align: right; }
+td.n { text-align: right; color: #555; }
+thead { display: table-header-group; }
+tr { break-inside: avoid; page-break-inside: avoid; }
+div.charts { display: flex; flex-wrap: wrap; gap: 8px; }
+figure { margin: 0; break-inside: avoid; page-break-inside: avoid; }
+figcaption { font-size: 9pt; margin: 2px 0; }
+figure img { display: block; max-width: 100%; height: auto; }
+@page { size: A4 landscape; margin: 10mm; }
+@media print {
+  body { margin: 0; font-size: 9pt; }
+  table.result { font-size: 6.5pt; }
+  figure { width: 49%; }
+  h2 { break-after: avoid; page-break-after: avoid; }
+}
+)";
+
+void WriteWhole(const QString& fileName, const QByteArray& bytes)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw TReportError("cannot write " + fileName.toStdString() + ": " + file.errorString().toStdString());
+}
+
+} // namespace
+
+QByteArray ResultCsv(const TResultRow& captions, const std::vector<TResultRow>& rows)
+{
+    QByteArray csv("\xef\xbb\xbf");
+    const auto addLine = [&csv](const TResultRow& cells) {
+        for (std::size_t column = 0; column < cells.size(); ++column)
+        {
+            if (column > 0)
+                csv += ',';
+            const std::string& cell = cells[column];
+            if (cell.find_first_of(",\"\r\n") == std::string::npos)
+            {
+                csv += QByteArray::fromStdString(cell);
+                continue;
+            }
+            csv += '"';
+            for (const char c : cell)
+            {
+                if (c == '"')
+                    csv += '"';
+                csv += c;
+            }
+            csv += '"';
+        }
+        csv += "\r\n";
+    };
+    addLine(captions);
+    for (const TResultRow& row : rows)
+        addLine(row);
+    return csv;
+}
+
+QByteArray SummaryJson(const TRunReport& report)
+{
+    const TRunRecord& run = report.Run;
+    const TOutcomes outcomes = SummariseOutcomes(report.Rows);
+    QJsonArray skipped;
+    for (const TSkippedStock& stock : run.Skipped)
+    {
+        QJsonObject entry{{QStringLiteral("code"), Text(stock.Code)},
+                          {QStringLiteral("market"), Text(stock.Market)},
+                          {QStringLiteral("reason"), Text(SkipReasonToken(stock.Reason))}};
+        if (stock.Reason != TQuoteMiss::NoAnswer)
+            entry.insert(QStringLiteral("page_bytes"), static_cast<qint64>(stock.PageBytes));
+        skipped.append(entry);
+    }
+    const QJsonObject summary{
+        {QStringLiteral("sector"), Text(run.Sector)},
+        {QStringLiteral("date"), Text(run.Date)},
+        {QStringLiteral("conditions"), QJsonObject{{QStringLiteral("hits_only"), run.HitsOnly},
+                                                   {QStringLiteral("under_100k"), run.Under100k},
+                                                   {QStringLiteral("rsi30"), run.Rsi30}}},
+        {QStringLiteral("entries"), run.Entries},
+        {QStringLiteral("screened"), run.Screened},
+        {QStringLiteral("listed"), static_cast<qint64>(report.Rows.size())},
+        {QStringLiteral("outcomes"), QJsonObject{{QStringLiteral("target"), outcomes.Target},
+                                                 {QStringLiteral("stop"), outcomes.Stop},
+                                                 {QStringLiteral("held"), outcomes.Held}}},
+        {QStringLiteral("closed_win_rate"), DecimalValue(outcomes.ClosedWinRate)},
+        {QStringLiteral("mean_rate_closed"), DecimalValue(outcomes.MeanRateClosed)},
+        {QStringLiteral("profit_closed"), static_cast<qint64>(outcomes.ProfitClosed)},
+        {QStringLiteral("skipped"), skipped},
+        {QStringLiteral("pages"), QJsonObject{{QStringLiteral("fetched"), static_cast<qint64>(run.Pages.Fetched)},
+                                              {QStringLiteral("from_cache"), static_cast<qint64>(run.Pages.FromCache)}}},
+        {QStringLiteral("ended"), Text(EndedText(run))},
+    };
+    return QJsonDocument(summary).toJson(QJsonDocument::Indented);
+}
+
+QByteArray ReportHtml(const TRunReport& report)
+{
+    const TRunRecord& run = report.Run;
+    QString html;
+    html += QStringLiteral("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n<title>");
+    html += QStringLiteral("株価一覧 検索結果 ") + Escaped(run.Sector) + QLatin1Char(' ') + Escaped(run.Date);
+    html += QStringLiteral("</title>\n<style>") + QString::fromUtf8(PageStyle) + QStringLiteral("</style>\n</head>\n<body>\n");
+    html += QStringLiteral("<h1>株価一覧 検索結果: ") + Escaped(run.Sector) + QStringLiteral("（") + Escaped(run.Date) +
+            QStringLiteral("）</h1>\n");
+    html += QStringLiteral("<p class=\"summary\">") + Escaped(SummaryText(run, report.Rows, 0)) + QStringLiteral("</p>\n");
+
+    html += QStringLiteral("<h2>検索結果（%1 銘柄）</h2>\n").arg(report.Rows.size());
+    html += QStringLiteral("<table class=\"result\">\n<thead><tr><th>#</th>");
+    for (const std::string& caption : report.Captions)
+        html += QStringLiteral("<th>") + Escaped(caption) + QStringLiteral("</th>");
+    html += QStringLiteral("</tr></thead>\n<tbody>\n");
+    for (std::size_t row = 0; row < report.Rows.size(); ++row)
+    {
+        const bool chart = row < report.Charts.size() && !report.Charts[row].isEmpty();
+        html += QStringLiteral("<tr><td class=\"n\">");
+        html += chart ? QStringLiteral("<a href=\"#%1\">%2</a>").arg(RowAnchor(row)).arg(row + 1) : QString::number(row + 1);
+        html += QStringLiteral("</td>");
+        for (std::size_t column = 0; column < report.Rows[row].size(); ++column)
+            html += QStringLiteral("<td class=\"") + CellClass(column) + QStringLiteral("\">") +
+                    Escaped(report.Rows[row][column]) + QStringLiteral("</td>");
+        html += QStringLiteral("</tr>\n");
+    }
+    html += QStringLiteral("</tbody>\n</table>\n");
+
+    html += QStringLiteral("<h2>週足チャート</h2>\n<div class=\"charts\">\n");
+    for (std::size_t row = 0; row < report.Rows.size(); ++row)
+    {
+        if (row >= report.Charts.size() || report.Charts[row].isEmpty())
+            continue;
+        const QString title = Escaped(report.Rows[row][0]) + QStringLiteral("（") + Escaped(report.Rows[row][1]) +
+                              QStringLiteral("）");
+        html += QStringLiteral("<figure id=\"%1\"><figcaption>%2. ").arg(RowAnchor(row)).arg(row + 1) + title +
+                QStringLiteral("</figcaption><img src=\"") + ChartFileName(row) +
+                QStringLiteral("\" width=\"648\" height=\"429\" alt=\"") + title + QStringLiteral("\"></figure>\n");
+    }
+    html += QStringLiteral("</div>\n");
+
+    html += QStringLiteral("<h2>株価を読めなかった銘柄（%1 銘柄）</h2>\n").arg(run.Skipped.size());
+    if (!run.Skipped.empty())
+    {
+        html += QStringLiteral("<table>\n<thead><tr><th>コード</th><th>市場</th><th>理由</th></tr></thead>\n<tbody>\n");
+        for (const TSkippedStock& stock : run.Skipped)
+            html += QStringLiteral("<tr><td>") + Escaped(stock.Code) + QStringLiteral("</td><td>") + Escaped(stock.Market) +
+                    QStringLiteral("</td><td>") + Escaped(SkipReasonText(stock)) + QStringLiteral("</td></tr>\n");
+        html += QStringLiteral("</tbody>\n</table>\n");
+    }
+    html += QStringLiteral("</body>\n</html>\n");
+    return html.toUtf8();
+}
+
+QString ChartFileName(std::size_t row)
+{
+    return QStringLiteral("charts/%1.png").arg(row + 1, 4, 10, QLatin1Char('0'));
+}
+
+QByteArray PngBytes(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        throw TReportError("cannot encode a chart as PNG: " + writer.errorString().toStdString());
+    return bytes;
+}
+
+void WriteRunReport(const TRunReport& report, const QString& folder)
+{
+    const QDir dir(folder);
+    if (!dir.mkpath(QStringLiteral("charts")))
+        throw TReportError("cannot create " + dir.filePath(QStringLiteral("charts")).toStdString());
+
+    // The page of an earlier, longer report in the same folder would leave its charts behind.
+    QSet<QString> written;
+    for (std::size_t row = 0; row < report.Rows.size(); ++row)
+    {
+        if (row >= report.Charts.size() || report.Charts[row].isEmpty())
+            continue;
+        WriteWhole(dir.filePath(ChartFileName(row)), report.Charts[row]);
+        written.insert(ChartFileName(row));
+    }
+    const QRegularExpression ours(QStringLiteral("^[0-9]{4,}\\.png$"));
+    const QDir charts(dir.filePath(QStringLiteral("charts")));
+    for (const QString& name : charts.entryList(QDir::Files))
+        if (ours.match(name).hasMatch() && !written.contains(QStringLiteral("charts/") + name))
+            QFile::remove(charts.filePath(name));
+
+    WriteWhole(dir.filePath(QStringLiteral("result.csv")), ResultCsv(report.Captions, report.Rows));
+    WriteWhole(dir.filePath(QStringLiteral("summary.json")), SummaryJson(report));
+    WriteWhole(dir.filePath(QStringLiteral("report.html")), ReportHtml(report));
+}

@@ -1,0 +1,190 @@
+#include "report/run_summary.h"
+
+#include "data/data_error.h"
+
+namespace {
+
+// Columns of a result row, counted from 0 as in the list.
+constexpr std::size_t RateColumn = 14;       // 上昇率
+constexpr std::size_t EvaluationColumn = 15; // 評価
+constexpr std::size_t ProfitColumn = 16;     // 1株あたり益
+
+const std::string Stopped = "\xc3\x97";                                           // ×
+const std::string StillHeld = "\xe7\xb6\x99\xe7\xb6\x9a\xe4\xbf\x9d\xe6\x9c\x89"; // 継続保有
+const std::string TargetMarks[] = {"\xe2\x97\x8e", "\xe2\x97\x8b", "\xe2\x96\xb3",
+                                   "\xef\xbc\x8d"}; // ◎ ○ △ －
+
+bool IsTarget(const std::string& evaluation)
+{
+    for (const std::string& mark : TargetMarks)
+        if (evaluation == mark)
+            return true;
+    return false;
+}
+
+std::string Thousands(std::uintmax_t count)
+{
+    return FormatN(TDecimal{static_cast<std::int64_t>(count), 0}, 0, 0);
+}
+
+std::string Yen(std::int64_t amount)
+{
+    return FormatN(TDecimal{amount, 0}, 0, 0) + "円";
+}
+
+std::string Conditions(const TRunRecord& run)
+{
+    std::string text;
+    const auto add = [&text](bool on, const char* name) {
+        if (!on)
+            return;
+        if (!text.empty())
+            text += "、";
+        text += name;
+    };
+    add(run.HitsOnly, "条件一致のみ表示");
+    add(run.Under100k, "10万円以内の低位株のみ");
+    add(run.Rsi30, "RSI 30%以下");
+    return text.empty() ? "なし" : text;
+}
+
+std::string EndedWords(const TRunRecord& run)
+{
+    switch (run.End)
+    {
+    case TRunEnd::Completed:
+        return "最後の銘柄まで検索しました。";
+    case TRunEnd::StoppedAtCode:
+        return "コード " + FormatD(run.StopCode) + " で検索を終えました。";
+    case TRunEnd::WindowClosed:
+        return "ウィンドウが閉じられたため検索を中断しました。";
+    case TRunEnd::DataError:
+        break;
+    }
+    return "データエラーで検索が止まりました: " + run.ErrorText;
+}
+
+} // namespace
+
+TOutcomes SummariseOutcomes(const std::vector<TResultRow>& rows)
+{
+    TOutcomes outcomes;
+    std::int64_t rateSum = 0;
+    for (const TResultRow& row : rows)
+    {
+        const std::string& evaluation = row[EvaluationColumn];
+        if (row[ProfitColumn] == StillHeld)
+        {
+            ++outcomes.Held;
+            continue;
+        }
+        if (evaluation == Stopped)
+            ++outcomes.Stop;
+        else if (IsTarget(evaluation))
+            ++outcomes.Target;
+        else
+            continue;
+        rateSum += BoardNumber(row[RateColumn]);
+        outcomes.ProfitClosed += BoardNumber(row[ProfitColumn]);
+    }
+    const int closed = outcomes.Target + outcomes.Stop;
+    if (closed > 0)
+    {
+        outcomes.ClosedWinRate = TDecimal{RoundRatio(outcomes.Target, closed, 4), 4};
+        outcomes.MeanRateClosed = TDecimal{RoundRatio(rateSum, closed, 2), 2};
+    }
+    return outcomes;
+}
+
+std::string EndedText(const TRunRecord& run)
+{
+    switch (run.End)
+    {
+    case TRunEnd::Completed:
+        return "completed";
+    case TRunEnd::StoppedAtCode:
+        return "stopped at code " + FormatD(run.StopCode);
+    case TRunEnd::WindowClosed:
+        return "stopped when the window was closed";
+    case TRunEnd::DataError:
+        break;
+    }
+    return run.ErrorText;
+}
+
+std::string SkipReasonToken(TQuoteMiss reason)
+{
+    switch (reason)
+    {
+    case TQuoteMiss::None:
+        break;
+    case TQuoteMiss::NoAnswer:
+        return "no answer";
+    case TQuoteMiss::EmptyPage:
+        return "empty page";
+    case TQuoteMiss::PageSize:
+        return "page size";
+    case TQuoteMiss::NoFooter:
+        return "no footer";
+    case TQuoteMiss::NotFound:
+        return "not-found page";
+    case TQuoteMiss::NoTrade:
+        return "no trades";
+    }
+    return "no quote";
+}
+
+std::string SkipReasonText(const TSkippedStock& stock)
+{
+    switch (stock.Reason)
+    {
+    case TQuoteMiss::None:
+        break;
+    case TQuoteMiss::NoAnswer:
+        return "サービスから応答がありません";
+    case TQuoteMiss::EmptyPage:
+        return "ページが空です";
+    case TQuoteMiss::PageSize:
+        return "ページの大きさが " + Thousands(stock.PageBytes) +
+               " バイトです（" + Thousands(MinQuotePageSize) + "～" +
+               Thousands(MaxQuotePageSize) + " バイトのみ読みます）";
+    case TQuoteMiss::NoFooter:
+        return "株価ページの終わりの目印がありません";
+    case TQuoteMiss::NotFound:
+        return "銘柄が見つかりませんでした";
+    case TQuoteMiss::NoTrade:
+        return "取引が成立していません";
+    }
+    return "株価がありません";
+}
+
+std::string SummaryText(const TRunRecord& run, const std::vector<TResultRow>& rows, std::size_t maxSkipped)
+{
+    const TOutcomes outcomes = SummariseOutcomes(rows);
+    const int closed = outcomes.Target + outcomes.Stop;
+    std::string text = "業種: " + run.Sector + "　日付: " + run.Date + "\n";
+    text += "検索条件: " + Conditions(run) + "\n";
+    text += "一覧の " + FormatD(run.Entries) + " 銘柄のうち " + FormatD(run.Screened) + " 銘柄の株価を読み、" +
+            FormatD(static_cast<std::int64_t>(rows.size())) + " 銘柄が該当しました。\n";
+    if (closed == 0)
+        text += "売却済みの取引はありません。";
+    else
+        text += "売却済み " + FormatD(closed) + " 件（目標到達 " + FormatD(outcomes.Target) + " 件、損切り " +
+                FormatD(outcomes.Stop) + " 件）、勝率 " +
+                // the 4-decimal ratio read at scale 2 is the percentage
+                FormatF(TDecimal{outcomes.ClosedWinRate->Scaled, 2}, 0, 2) + "%、平均上昇率 " +
+                FormatF(*outcomes.MeanRateClosed, 0, 2) + "%、1株あたり益の合計 " + Yen(outcomes.ProfitClosed) +
+                "。";
+    text += "継続保有 " + FormatD(outcomes.Held) + " 件。\n";
+    text += "株価を読めなかった銘柄: " + FormatD(static_cast<std::int64_t>(run.Skipped.size())) + " 銘柄\n";
+    for (std::size_t i = 0; i < run.Skipped.size() && i < maxSkipped; ++i)
+    {
+        const TSkippedStock& stock = run.Skipped[i];
+        text += "　" + stock.Code + " " + stock.Market + ": " + SkipReasonText(stock) + "\n";
+    }
+    if (run.Skipped.size() > maxSkipped && maxSkipped > 0)
+        text += "　ほか " + FormatD(static_cast<std::int64_t>(run.Skipped.size() - maxSkipped)) + " 銘柄\n";
+    text += "ページ: 取得 " + FormatD(run.Pages.Fetched) + "、当日のキャッシュ " + FormatD(run.Pages.FromCache) + "\n";
+    text += EndedWords(run);
+    return text;
+}

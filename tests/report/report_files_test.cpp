@@ -1,0 +1,184 @@
+#include "report/report_files.h"
+
+#include "report_rows.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TResultRow Captions()
+{
+    return {"銘柄", "市場", "現在値", "前日比", "始値", "高値", "安値", "出来高", "単元株数", "推奨", "購入値",
+            "購入日付", "売却値", "売却日付", "上昇率", "評価", "1株あたり益", "Info1", "Info2", "Info3", "Info4"};
+}
+
+QByteArray SmallPng(const QColor& colour)
+{
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(colour);
+    return PngBytes(image);
+}
+
+TRunReport HandMadeReport()
+{
+    TRunReport report;
+    report.Run.Sector = "全て";
+    report.Run.Date = "2026/12/07";
+    report.Run.Under100k = true;
+    report.Run.Entries = 6;
+    report.Run.Screened = 4;
+    report.Run.Skipped = {{"6301", "東証", TQuoteMiss::NotFound, 16000}, {"6302", "JASDAQ", TQuoteMiss::NoAnswer, 0}};
+    report.Run.Pages = {12, 0};
+    report.Captions = Captions();
+    report.Rows = {Sold("112%", "◎", "   120円"), Held("101%"), Sold(" 90%", "×", "  -100円")};
+    report.Charts = {SmallPng(Qt::red), QByteArray(), SmallPng(Qt::blue)};
+    return report;
+}
+
+QString Utf8(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes);
+}
+
+TEST(ResultCsv, HasAByteOrderMarkCrLfLinesAndQuotesOnlyWhereNeeded)
+{
+    TResultRow tricky = Held("101%");
+    tricky[0] = "1301 \"極洋\", 本社";
+    tricky[7] = " 1,234,500";
+    const QByteArray csv = ResultCsv(Captions(), {Held("112%"), tricky});
+
+    ASSERT_TRUE(csv.startsWith("\xef\xbb\xbf"));
+    const QList<QByteArray> lines = csv.mid(3).split('\n');
+    ASSERT_EQ(lines.size(), 4) << "three lines, each ended by CR LF";
+    EXPECT_TRUE(lines[3].isEmpty());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(lines[i].endsWith('\r')) << i;
+    EXPECT_EQ(Utf8(lines[0]), QStringLiteral("銘柄,市場,現在値,前日比,始値,高値,安値,出来高,単元株数,推奨,購入値,"
+                                             "購入日付,売却値,売却日付,上昇率,評価,1株あたり益,Info1,Info2,Info3,Info4\r"));
+    EXPECT_EQ(Utf8(lines[1]), QStringLiteral("1301 極洋,東証,\"  1,234円\",  12(1.23%),\"  1,200\",\"  1,250\","
+                                             "\"  1,190\",\" 1,234,500\",  1株,　　,   1095円,2026/06/22,,,112%,　,"
+                                             "継続保有,0.990,1.020,1.040,1.000\r"));
+    EXPECT_TRUE(Utf8(lines[2]).startsWith(QStringLiteral("\"1301 \"\"極洋\"\", 本社\",東証,")));
+    EXPECT_EQ(ResultCsv(Captions(), {}).count("\r\n"), 1) << "no rows: the captions alone";
+}
+
+TEST(SummaryJson, HoldsTheRunTheOutcomesAndTheSkippedStocks)
+{
+    TRunReport report = HandMadeReport();
+    const QJsonObject summary = QJsonDocument::fromJson(SummaryJson(report)).object();
+
+    EXPECT_EQ(summary[QStringLiteral("sector")].toString(), QStringLiteral("全て"));
+    EXPECT_EQ(summary[QStringLiteral("date")].toString(), QStringLiteral("2026/12/07"));
+    const QJsonObject conditions = summary[QStringLiteral("conditions")].toObject();
+    EXPECT_FALSE(conditions[QStringLiteral("hits_only")].toBool(true));
+    EXPECT_TRUE(conditions[QStringLiteral("under_100k")].toBool(false));
+    EXPECT_TRUE(conditions[QStringLiteral("rsi30")].isBool());
+    EXPECT_EQ(summary[QStringLiteral("entries")].toInt(), 6);
+    EXPECT_EQ(summary[QStringLiteral("screened")].toInt(), 4);
+    EXPECT_EQ(summary[QStringLiteral("listed")].toInt(), 3);
+    const QJsonObject outcomes = summary[QStringLiteral("outcomes")].toObject();
+    EXPECT_EQ(outcomes[QStringLiteral("target")].toInt(), 1);
+    EXPECT_EQ(outcomes[QStringLiteral("stop")].toInt(), 1);
+    EXPECT_EQ(outcomes[QStringLiteral("held")].toInt(), 1);
+    EXPECT_EQ(summary[QStringLiteral("closed_win_rate")].toDouble(), 0.5);
+    EXPECT_EQ(summary[QStringLiteral("mean_rate_closed")].toDouble(), 101.0);
+    EXPECT_EQ(summary[QStringLiteral("profit_closed")].toInt(), 20);
+    const QJsonArray skipped = summary[QStringLiteral("skipped")].toArray();
+    ASSERT_EQ(skipped.size(), 2);
+    EXPECT_EQ(skipped[0].toObject()[QStringLiteral("code")].toString(), QStringLiteral("6301"));
+    EXPECT_EQ(skipped[0].toObject()[QStringLiteral("market")].toString(), QStringLiteral("東証"));
+    EXPECT_EQ(skipped[0].toObject()[QStringLiteral("reason")].toString(), QStringLiteral("not-found page"));
+    EXPECT_EQ(skipped[0].toObject()[QStringLiteral("page_bytes")].toInt(), 16000);
+    EXPECT_EQ(skipped[1].toObject()[QStringLiteral("reason")].toString(), QStringLiteral("no answer"));
+    EXPECT_FALSE(skipped[1].toObject().contains(QStringLiteral("page_bytes")));
+    EXPECT_EQ(summary[QStringLiteral("pages")].toObject()[QStringLiteral("fetched")].toInt(), 12);
+    EXPECT_EQ(summary[QStringLiteral("pages")].toObject()[QStringLiteral("from_cache")].toInt(), 0);
+    EXPECT_EQ(summary[QStringLiteral("ended")].toString(), QStringLiteral("completed"));
+
+    report.Rows = {Held("101%")};
+    report.Run.End = TRunEnd::StoppedAtCode;
+    report.Run.StopCode = 999;
+    const QJsonObject open = QJsonDocument::fromJson(SummaryJson(report)).object();
+    EXPECT_TRUE(open[QStringLiteral("closed_win_rate")].isNull()) << "no closed trade";
+    EXPECT_TRUE(open[QStringLiteral("mean_rate_closed")].isNull());
+    EXPECT_EQ(open[QStringLiteral("profit_closed")].toInt(-1), 0);
+    EXPECT_EQ(open[QStringLiteral("ended")].toString(), QStringLiteral("stopped at code 999"));
+}
+
+TEST(ReportHtml, EscapesEveryOutsideTextAndLoadsNothingFromElsewhere)
+{
+    TRunReport report = HandMadeReport();
+    const std::string hostile = "<script>&\"'";
+    report.Rows[0][0] = "1301 " + hostile;
+    report.Rows[2][1] = hostile;
+    report.Run.Skipped[0].Code = hostile;
+    report.Run.Skipped[0].Market = hostile;
+    report.Run.End = TRunEnd::DataError;
+    report.Run.ErrorText = "cannot convert " + hostile;
+    const QString html = Utf8(ReportHtml(report));
+
+    EXPECT_FALSE(html.contains(QStringLiteral("<script"), Qt::CaseInsensitive));
+    EXPECT_FALSE(html.contains(QStringLiteral("&\"")));
+    const QString escaped = QStringLiteral("&lt;script&gt;&amp;&quot;&#39;");
+    EXPECT_GE(html.count(escaped), 6) << "table cell, chart caption and alt text, skipped code and market, error";
+    EXPECT_TRUE(html.contains(QStringLiteral("<td class=\"l\">1301 ") + escaped + QStringLiteral("</td>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("cannot convert ") + escaped));
+    for (const char* remote : {"http:", "https:", "//", "@import", "url("})
+        EXPECT_FALSE(html.contains(QLatin1String(remote))) << remote;
+
+    // Charts in list order, a row without one has none.
+    const qsizetype first = html.indexOf(QStringLiteral("src=\"charts/0001.png\""));
+    const qsizetype third = html.indexOf(QStringLiteral("src=\"charts/0003.png\""));
+    EXPECT_GT(first, 0);
+    EXPECT_GT(third, first);
+    EXPECT_FALSE(html.contains(QStringLiteral("charts/0002.png")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<a href=\"#chart-0003\">3</a>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("@page { size: A4 landscape")));
+}
+
+TEST(WriteRunReport, WritesTheFilesIntoANewFolderAndDropsChartsOfAnEarlierReport)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString folder = temp.filePath(QStringLiteral("reports/today"));
+    const TRunReport report = HandMadeReport();
+    QDir().mkpath(folder + QStringLiteral("/charts"));
+    for (const char* name : {"0002.png", "0009.png", "notes.png"})
+    {
+        QFile file(folder + QStringLiteral("/charts/") + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+
+    WriteRunReport(report, folder);
+
+    const QDir dir(folder);
+    const auto bytes = [&dir](const char* name) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_EQ(bytes("result.csv"), ResultCsv(report.Captions, report.Rows));
+    EXPECT_EQ(bytes("summary.json"), SummaryJson(report));
+    EXPECT_EQ(bytes("report.html"), ReportHtml(report));
+    EXPECT_EQ(bytes("charts/0001.png"), report.Charts[0]);
+    EXPECT_EQ(bytes("charts/0003.png"), report.Charts[2]);
+    EXPECT_EQ(QImage(dir.filePath(QStringLiteral("charts/0003.png"))).pixelColor(0, 0), QColor(Qt::blue));
+    EXPECT_FALSE(dir.exists(QStringLiteral("charts/0002.png"))) << "a row without a chart leaves no old one";
+    EXPECT_FALSE(dir.exists(QStringLiteral("charts/0009.png")));
+    EXPECT_TRUE(dir.exists(QStringLiteral("charts/notes.png"))) << "files the report did not name stay";
+
+    QFile blocker(temp.filePath(QStringLiteral("file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_THROW(WriteRunReport(report, temp.filePath(QStringLiteral("file/out"))), TReportError);
+}
+
+} // namespace
