@@ -550,6 +550,11 @@ void TMainForm::CreateMenus()
 {
     File1 = menuBar()->addMenu(QStringLiteral("メニュー(&M)"));
     File1->setObjectName(QStringLiteral("File1"));
+    SaveResult1 = File1->addAction(QStringLiteral("結果を保存…"), this, &TMainForm::SaveResult1Click);
+    SaveResult1->setObjectName(QStringLiteral("SaveResult1"));
+    SaveChartImage1 = File1->addAction(QStringLiteral("チャートを画像で保存…"), this, &TMainForm::SaveChartImage1Click);
+    SaveChartImage1->setObjectName(QStringLiteral("SaveChartImage1"));
+    File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("終了(&X)"), this, &TMainForm::Exit1Click);
     Exit1->setObjectName(QStringLiteral("Exit1"));
 
@@ -559,6 +564,10 @@ void TMainForm::CreateMenus()
     KabukaChartWin->setObjectName(QStringLiteral("KabukaChartWin"));
     KabukaSearchWin = Window1->addAction(QStringLiteral("株価一覧検索ウインドウ表示"), this, &TMainForm::KabukaSearchWinClick);
     KabukaSearchWin->setObjectName(QStringLiteral("KabukaSearchWin"));
+    Window1->addSeparator();
+    SearchSummary1 = Window1->addAction(QStringLiteral("検索結果の集計…"), this, &TMainForm::SearchSummary1Click);
+    SearchSummary1->setObjectName(QStringLiteral("SearchSummary1"));
+    UpdateReportActions();
 
     Help1 = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -632,9 +641,22 @@ void TMainForm::FormShow()
     KabuSearchBox->setCurrentIndex(0);
 }
 
-void TMainForm::AppException(const std::exception_ptr&)
+void TMainForm::AppException(const std::exception_ptr& error)
 {
-    // The exception's own message is for debuggers; the user always sees the same two lines.
+    try
+    {
+        std::rethrow_exception(error);
+    }
+    catch (const std::exception& reason)
+    {
+        LastErrorText = reason.what();
+    }
+    catch (...)
+    {
+        LastErrorText = "unknown error";
+    }
+    // The exception's own message is for debuggers and the batch log; the user always sees
+    // the same two lines.
     ShowMessage({ApplicationTitle(),
                  QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。"),
                  QMessageBox::NoIcon});
@@ -871,6 +893,8 @@ int TMainForm::RefreshChart(const std::string& key)
     ImageChart->Present();
     ImageRSI->Present();
     ImageDekidaka->Present();
+    ChartDrawn = true;
+    UpdateReportActions();
     return signalResult;
 }
 
@@ -890,10 +914,12 @@ void SetBoardText(QLabel* label, const std::string& shiftJis)
 
 bool TMainForm::GetKabuKa(const std::string& key)
 {
-    const std::optional<TKabuQuote> quote = LoadKabuQuote(key, ProcessEvents, [this] { return IsClosing(); });
-    if (!quote)
+    const TQuoteRead read = ReadKabuQuote(key, ProcessEvents, [this] { return IsClosing(); });
+    QuoteMiss = read.Miss;
+    QuotePageBytes = read.PageBytes;
+    if (!read.Quote)
         return false;
-    KabuQuote = *quote;
+    KabuQuote = *read.Quote;
     ShowKabuQuote();
     ProcessEvents();
     return true;

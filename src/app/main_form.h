@@ -12,10 +12,12 @@
 #include "chart/pane_scale.h"
 #include "analysis/chart_bars.h"
 #include "data/quote_page.h"
+#include "report/report_files.h"
 
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -64,6 +66,20 @@ struct TMessageBoxRequest
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
 };
 
+// One file or folder dialog as the program asks for it; tests answer these instead.
+struct TFileDialogRequest
+{
+    enum class TKind
+    {
+        Folder,   // an existing folder, or one to create
+        SaveFile, // a file name to write
+    };
+    TKind Kind = TKind::Folder;
+    QString Caption;
+    QString Suggested; // starting folder or file name
+    QString Filter;    // for SaveFile, e.g. "PNG (*.png)"
+};
+
 // The one main window. It owns every control under the layout's names, the handlers
 // (named after control and event) and the working state of the chart chain.
 class TMainForm : public QMainWindow
@@ -79,6 +95,8 @@ public:
     static inline std::function<void(const QString&)> OpenUrlHook;
     //! Replaces the query of the Shift keys (tests); an empty function asks the window system.
     static inline std::function<bool()> ShiftKeyDownHook;
+    //! Replaces the file and folder dialogs (tests); returns the chosen path, empty to cancel.
+    static inline std::function<QString(const TFileDialogRequest&)> FileDialogHook;
 
     //! The window's general-purpose integer tag: 0, or ClosingTag once a close was asked.
     int Tag = 0;
@@ -162,10 +180,13 @@ public:
 
     // Menus.
     QMenu* File1 = nullptr;
+    QAction* SaveResult1 = nullptr;     // the last run's report files
+    QAction* SaveChartImage1 = nullptr; // the chart panel as a PNG image
     QAction* Exit1 = nullptr;
     QMenu* Window1 = nullptr;
     QAction* KabukaChartWin = nullptr;
     QAction* KabukaSearchWin = nullptr;
+    QAction* SearchSummary1 = nullptr; // the last run's summary in a box
     QMenu* Help1 = nullptr;
     QAction* QuillonSoftwareHomePage1 = nullptr;
     QAction* About1 = nullptr;
@@ -191,6 +212,9 @@ public:
     void CopyCodeButtonClick();
     void ImageChartMouseMove(int x, int y);
     void CMMouseLeave();
+    void SaveResult1Click();
+    void SaveChartImage1Click();
+    void SearchSummary1Click();
 
     //! The chart chain after the quote: history, price chart, averages, signals, volume.
     //! Returns the buy-signal pass's result (0 when the period step ran nothing).
@@ -207,9 +231,30 @@ public:
     TPaneScale RsiScale;
     TBuySignalResult BuySignals; // BuyDate, BuyPrice, ... of the latest scan
     bool ScreeningRunning = false;
+    // Why the latest GetKabuKa answered false, and the size of the page it refused.
+    TQuoteMiss QuoteMiss = TQuoteMiss::None;
+    std::uintmax_t QuotePageBytes = 0;
+    //! Item data role of a result row's chart: PNG bytes of the chart panel as the run drew it.
+    static constexpr int ChartPngRole = Qt::UserRole + 1;
+    //! The last screening run that cleared the list: its counts, skipped stocks and end.
+    std::optional<TRunRecord> LastRun;
+    //! The message of the exception the data-error box last reported, for the batch log.
+    std::string LastErrorText;
+
+    //! The last run's report: its record, the list's rows in list order and their charts.
+    //! Only when LastRun is set.
+    TRunReport LastRunReport() const;
+
+    //! The chart panel as the screen shows it: the three drawing surfaces on its background.
+    QImage ChartPanelImage() const;
 
     //! Shows the information box (caption "情報", one OK button) and waits for it.
     void ShowInformation(const QString& text);
+
+signals:
+    //! During a run, after the quote pass of stock `index` of `count`: its code and name as
+    //! the board shows them, or its code alone when there was no quote.
+    void ScreeningProgress(int index, int count, const QString& stock);
 
 protected:
     // The passes of the chart chain, in the order the chain calls them.
@@ -241,9 +286,12 @@ private:
     void LayoutClientArea();
     void ShowMessage(const TMessageBoxRequest& request);
     void SetVerdictColour(const QColor& colour);
+    void UpdateReportActions();
+    QString AskForPath(const TFileDialogRequest& request);
 
     QWidget* ClientArea = nullptr;
     bool Shown = false;
+    bool ChartDrawn = false; // a chain has drawn the chart panel at least once
 };
 
 // Date and time formats the program writes dates with; set when the window is first shown.

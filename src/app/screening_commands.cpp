@@ -3,7 +3,9 @@
 #include "app/main_form.h"
 
 #include "common/exact_format.h"
+#include "data/cache_file.h"
 #include "data/text_codec.h"
+#include "report/report_files.h"
 #include "screener/kabu_list.h"
 #include "screener/screening.h"
 
@@ -96,10 +98,17 @@ Qt::Alignment ColumnAlignment(int column)
 
 void TMainForm::KabuSearchButtonClick()
 {
-    const auto hideProgress = [this] {
+    bool recording = false;
+    TPageReads pagesAtStart;
+    const auto hideProgress = [&] {
         LabelKabuReadBar->hide();
         KabuReadBar->hide();
         LayoutClientArea();
+        if (!recording)
+            return;
+        const TPageReads pages = PageReads();
+        LastRun->Pages = {pages.Fetched - pagesAtStart.Fetched, pages.FromCache - pagesAtStart.FromCache};
+        UpdateReportActions();
     };
     RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
                [&] {
@@ -124,6 +133,18 @@ void TMainForm::KabuSearchButtonClick()
                    } progressGuard{hideProgress, ScreeningRunning};
                    ScreeningRunning = true;
                    const int count = static_cast<int>(list.Entries.size());
+                   // The run's record goes with its rows: kept until the next run clears them.
+                   LastRun.emplace();
+                   LastRun->Sector = KabuSearchBox->currentText().toStdString();
+                   LastRun->Date = DateText(TodayLocal());
+                   LastRun->HitsOnly = HitPutCheck->isChecked();
+                   LastRun->Under100k = UnderKabuCheck->isChecked();
+                   LastRun->Rsi30 = RSI30Check->isChecked();
+                   LastRun->Entries = count;
+                   LastRun->End = TRunEnd::DataError; // until it ends otherwise
+                   recording = true;
+                   pagesAtStart = PageReads();
+                   UpdateReportActions();
                    KabuReadBar->show();
                    LabelKabuReadBar->show();
                    LayoutClientArea();
@@ -134,6 +155,7 @@ void TMainForm::KabuSearchButtonClick()
                    TListFrames frames(KabuCodeList);
                    if (count == 0)
                    {
+                       LastRun->End = TRunEnd::Completed;
                        ShowInformation(QStringLiteral("該当銘柄がありませんでした。"));
                        return;
                    }
@@ -141,19 +163,37 @@ void TMainForm::KabuSearchButtonClick()
                        ShowInformation(QStringLiteral("銘柄一覧が%1件を超えています。先頭の%1件だけを検索します。")
                                            .arg(MaxKabuListEntries));
 
+                   TRunEnd end = TRunEnd::Completed;
                    for (int i = 1; i <= count; ++i)
                    {
                        if (Tag == ClosingTag)
+                       {
+                           end = TRunEnd::WindowClosed;
                            break;
+                       }
                        const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(i - 1)];
                        LabelKabuReadBar->setText(QString::fromStdString(ProgressText(i, count)));
                        const std::int32_t code = ParseCodeText(entry.CodeText);
                        KabuReadBar->setValue(i);
                        if (!IsScreenableCode(code))
+                       {
+                           end = TRunEnd::StoppedAtCode;
+                           LastRun->StopCode = code;
                            break;
+                       }
                        const std::string key = ScreeningKey(code, entry.Suffix);
-                       if (!GetKabuKa(key))
+                       QuoteMiss = TQuoteMiss::None;
+                       QuotePageBytes = 0;
+                       const bool quoted = GetKabuKa(key);
+                       const std::string keyCode = key.substr(0, key.size() - 2);
+                       emit ScreeningProgress(i, count, quoted ? LabelKabuNo->text() : QString::fromStdString(keyCode));
+                       if (!quoted)
+                       {
+                           LastRun->Skipped.push_back(
+                               {keyCode, std::string(MarketNameOf(entry.Suffix)), QuoteMiss, QuotePageBytes});
                            continue;
+                       }
+                       ++LastRun->Screened;
                        const int signalResult = RefreshChart(key);
 
                        THitLevel hitLevel = BuySignals.BuyDate.empty() ? THitLevel::None : THitLevel::Purchase;
@@ -201,6 +241,8 @@ void TMainForm::KabuSearchButtonClick()
                            item->setText(column, QString::fromStdString(cells[static_cast<std::size_t>(column)]));
                            item->setTextAlignment(column, ColumnAlignment(column));
                        }
+                       // The chart as drawn for this row, compressed: it goes wherever sorting takes the row.
+                       item->setData(0, ChartPngRole, PngBytes(ChartPanelImage()));
                        ++rowCount;
                        // Scroll the new row into view, leaving no row selected.
                        KabuCodeList->setCurrentItem(item);
@@ -209,7 +251,10 @@ void TMainForm::KabuSearchButtonClick()
                        if (CodePanel->isVisible())
                            KabuCodeList->setFocus();
                    }
+                   LastRun->End = end;
                });
+    if (recording && LastRun->End == TRunEnd::DataError)
+        LastRun->ErrorText = LastErrorText;
 }
 
 void TMainForm::KabuCodeListDblClick()

@@ -48,6 +48,9 @@ QString ChartFileName(std::size_t row);
 //! `image` as PNG bytes.
 QByteArray PngBytes(const QImage& image);
 
+//! Replaces `fileName` with `bytes` whole, or leaves it as it was; throws TReportError.
+void WriteFileWhole(const QString& fileName, const QByteArray& bytes);
+
 //! Writes the three files and the charts into `folder`, created if missing. Each file is
 //! replaced whole or not at all; charts of an earlier, longer report are removed.
 //! Throws TReportError when a file cannot be written.
