@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "screener/kabu_list.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -8,15 +10,44 @@ namespace {
 
 const QString ProgramName = QStringLiteral("orvanta");
 
+// One line, as cron logs and scripts want it.
+TCommandLine::TEarlyExit Mistake(const QString& text)
+{
+    return {ProgramName + QStringLiteral(": ") + text + QStringLiteral(" (see orvanta --help)\n"), UsageStatus};
+}
+
+QString SectorList()
+{
+    QStringList sectors;
+    for (const std::string_view item : SectorSelectorItems)
+        sectors.append(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
+    return sectors.join(QStringLiteral(", "));
+}
+
+bool IsSectorItem(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    for (const std::string_view item : SectorSelectorItems)
+        if (std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())) == item)
+            return true;
+    return false;
+}
+
 } // namespace
 
 TCommandLine ParseCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Quote board, candle chart, buy signals and sector screening for Japanese listed "
-                       "stocks.\nWorks in the current folder when it holds dat/ or KabuList.dat, else in "
-                       "$XDG_DATA_HOME/orvanta."));
+        QStringLiteral("Quote board, candle chart, buy signals and sector screening for Japanese listed stocks.\n"
+                       "Works in the current folder when it holds dat/ or KabuList.dat, else in\n"
+                       "$XDG_DATA_HOME/orvanta.\n"
+                       "With --screen, screens a sector there without a window (no display needed) and writes\n"
+                       "result.csv, summary.json and report.html with charts/ into the --out folder; progress\n"
+                       "goes to stderr. Exit status: 0 the run ended normally, 2 a data error ended it (the\n"
+                       "rows made so far are written), 64 a bad command line.\n"
+                       "Sectors: ") +
+        SectorList());
     // Our own help and version options: Qt's adds --help-all, whose Qt options this parser,
     // running before the application object, would not accept.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -32,29 +63,45 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
                                                     "program then never starts or stops a service itself. "
                                                     "Default: $ORVANTA_SERVICE_URL, else http://127.0.0.1:18650."),
                                      QStringLiteral("url"));
-    parser.addOptions({help, version, workDir, service});
+    const QCommandLineOption screen(QStringLiteral("screen"),
+                                    QStringLiteral("Screen <sector> unattended, one of the sector selector's texts "
+                                                   "exactly as shown (全て for all)."),
+                                    QStringLiteral("sector"));
+    const QCommandLineOption hitsOnly(QStringLiteral("hits-only"),
+                                      QStringLiteral("List only stocks with a buy signal on the newest week "
+                                                     "(条件一致のみ表示)."));
+    const QCommandLineOption under100k(QStringLiteral("under-100k"),
+                                       QStringLiteral("List only stocks whose trading unit costs at most "
+                                                      "100,000 yen (10万円以内の低位株のみ)."));
+    const QCommandLineOption rsi30(QStringLiteral("rsi30"),
+                                   QStringLiteral("Also list stocks whose two RSI lines stood at 30 % or less "
+                                                  "(RSI 30%以下)."));
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("Write the report of --screen into <dir>, created if missing."),
+                                 QStringLiteral("dir"));
+    parser.addOptions({help, version, workDir, service, screen, hitsOnly, under100k, rsi30, out});
 
     TCommandLine commandLine;
     if (!parser.parse(arguments))
     {
-        commandLine.Exit = {ProgramName + QStringLiteral(": ") + parser.errorText() +
-                                QStringLiteral("\nTry 'orvanta --help'.\n"),
-                            2};
+        commandLine.Exit = Mistake(parser.errorText());
         return commandLine;
     }
     if (!parser.positionalArguments().isEmpty())
     {
-        commandLine.Exit = {ProgramName + QStringLiteral(": unexpected argument \"") +
-                                parser.positionalArguments().constFirst() +
-                                QStringLiteral("\"\nTry 'orvanta --help'.\n"),
-                            2};
+        commandLine.Exit =
+            Mistake(QStringLiteral("unexpected argument \"") + parser.positionalArguments().constFirst() + u'"');
         return commandLine;
     }
     if (parser.isSet(help))
     {
         // The parser takes the program's name from an application object, which may not exist yet.
         const QString text = parser.helpText();
-        commandLine.Exit = {QStringLiteral("Usage: orvanta [options]") + text.mid(text.indexOf(QLatin1Char('\n'))), 0};
+        commandLine.Exit = {QStringLiteral("Usage: orvanta [options]\n"
+                                           "       orvanta [options] --screen SECTOR [--hits-only] [--under-100k] "
+                                           "[--rsi30] --out DIR") +
+                                text.mid(text.indexOf(QLatin1Char('\n'))),
+                            0};
         return commandLine;
     }
     if (parser.isSet(version))
@@ -66,6 +113,34 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         commandLine.WorkDir = parser.value(workDir);
     if (parser.isSet(service))
         commandLine.ServiceUrl = parser.value(service);
+    if (!parser.isSet(screen))
+    {
+        for (const QCommandLineOption* batchOnly : {&hitsOnly, &under100k, &rsi30, &out})
+            if (parser.isSet(*batchOnly))
+            {
+                commandLine.Exit = Mistake(QStringLiteral("--") + batchOnly->names().constFirst() +
+                                           QStringLiteral(" is an option of --screen"));
+                return commandLine;
+            }
+        return commandLine;
+    }
+    TBatchOptions batch;
+    batch.Sector = parser.value(screen);
+    if (!IsSectorItem(batch.Sector))
+    {
+        commandLine.Exit = Mistake(QStringLiteral("unknown sector \"") + batch.Sector + u'"');
+        return commandLine;
+    }
+    batch.OutDir = parser.value(out);
+    if (batch.OutDir.isEmpty())
+    {
+        commandLine.Exit = Mistake(QStringLiteral("--screen needs --out DIR"));
+        return commandLine;
+    }
+    batch.HitsOnly = parser.isSet(hitsOnly);
+    batch.Under100k = parser.isSet(under100k);
+    batch.Rsi30 = parser.isSet(rsi30);
+    commandLine.Batch = batch;
     return commandLine;
 }
 

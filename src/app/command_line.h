@@ -8,13 +8,27 @@
 // The program's command line. It is read before the application object exists, so that
 // choices such as the window platform can still be made from it.
 
+//! The exit status of a bad command line (sysexits' EX_USAGE).
+constexpr int UsageStatus = 64;
+
+// An unattended screening run: --screen SECTOR [--hits-only] [--under-100k] [--rsi30] --out DIR
+struct TBatchOptions
+{
+    QString Sector; // one of the sector selector's texts, exactly
+    bool HitsOnly = false;
+    bool Under100k = false;
+    bool Rsi30 = false;
+    QString OutDir;
+};
+
 struct TCommandLine
 {
-    std::optional<QString> WorkDir;    // --workdir DIR
-    std::optional<QString> ServiceUrl; // --service URL, as given; the start-up rules check it
+    std::optional<QString> WorkDir;     // --workdir DIR
+    std::optional<QString> ServiceUrl;  // --service URL, as given; the start-up rules check it
+    std::optional<TBatchOptions> Batch; // --screen: no window, a report instead
 
     //! Set when the program ends at once: after --help or --version (status 0, text for
-    //! stdout), or on a bad command line (status 2, text for stderr).
+    //! stdout), or on a bad command line (UsageStatus, one line for stderr).
     struct TEarlyExit
     {
         QString Text;

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/batch_run.h"
 #include "app/command_line.h"
 #include "app/main_form.h"
 #include "app/startup.h"
@@ -10,20 +11,36 @@ int main(int argc, char** argv)
     const TCommandLine commandLine = ParseCommandLine(ArgumentList(argc, argv));
     if (commandLine.Exit)
         return ReportEarlyExit(*commandLine.Exit);
+    const bool batch = commandLine.Batch.has_value();
+    // An unattended run needs no display: over ssh and from cron there is none.
+    if (batch)
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QuietQtNotes();
+    }
 
     TOrvantaApplication application(argc, argv);
+    const TBatchConsole console = StandardErrorConsole();
+    // Nobody is there to close a box after an unattended run: its messages go to stderr only.
+    const auto tell = [&](const QString& text, bool fatal) {
+        if (batch)
+            console.Write(QStringLiteral("orvanta: ") + text + u'\n');
+        else
+            ShowStartupMessage(text, fatal);
+    };
     std::optional<TStartup> startup;
     try
     {
-        startup.emplace(commandLine, TStartupEnvironment::FromProcess(),
-                        [](const QString& warning) { ShowStartupMessage(warning, false); });
+        startup.emplace(commandLine, TStartupEnvironment::FromProcess(), [&](const QString& warning) { tell(warning, false); });
     }
     catch (const TStartupError& error)
     {
-        ShowStartupMessage(error.Text(), true);
-        return 1;
+        tell(error.Text(), true);
+        return batch ? UsageStatus : 1;
     }
     TMainForm form;
+    if (batch)
+        return RunScreeningBatch(form, *commandLine.Batch, console);
     form.show();
     return application.exec();
 }

@@ -109,7 +109,7 @@ std::string EndedText(const TRunRecord& run)
     case TRunEnd::DataError:
         break;
     }
-    return run.ErrorText;
+    return "data error: " + run.ErrorText;
 }
 
 std::string SkipReasonToken(TQuoteMiss reason)

@@ -61,7 +61,8 @@ struct TOutcomes
 //! profits are read as the board figures are; throws TDataError when one does not convert.
 TOutcomes SummariseOutcomes(const std::vector<TResultRow>& rows);
 
-//! "completed", "stopped at code N", "stopped when the window was closed" or the error text.
+//! "completed", "stopped at code N", "stopped when the window was closed" or
+//! "data error: " and the error's text.
 std::string EndedText(const TRunRecord& run);
 
 //! A fixed English token for the reason: "no answer", "empty page", "page size", ...

@@ -102,7 +102,7 @@ TEST(SummaryText, SaysTheRunAndItsOutcomesInWords)
     EXPECT_NE(SummaryText(run, {}, 0).find("売却済みの取引はありません。"), std::string::npos);
     EXPECT_NE(SummaryText(run, {}, 0).find("データエラーで検索が止まりました: cannot read KabuList.dat"),
               std::string::npos);
-    EXPECT_EQ(EndedText(run), "cannot read KabuList.dat");
+    EXPECT_EQ(EndedText(run), "data error: cannot read KabuList.dat");
 }
 
 } // namespace
