@@ -1,0 +1,152 @@
+// The orvanta command as cron runs it: a child process in a fresh folder, no display.
+
+#include "app/command_line.h"
+
+#include "../data/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace {
+
+const std::string Tosho1 = "\x93\x8c\x8f\xd8\x82\x50\x95\x94"; // 東証１部
+const std::string Machinery = "\x8b\x40\x8a\x42";              // 機械
+
+struct TRun
+{
+    int Status = -1;
+    QString Out;
+    QString Err;
+};
+
+class BatchCommandTest : public TWorkFolderTest
+{
+protected:
+    // Runs the program with the environment of a cron job: no display, and a platform
+    // setting that would need one.
+    TRun Orvanta(const QStringList& arguments)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(QString::fromStdString(Folder.string()));
+        process.start(QStringLiteral(ORVANTA_BINARY), arguments);
+        if (!process.waitForFinished(40000))
+        {
+            process.kill();
+            process.waitForFinished();
+            return {};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QJsonObject Summary() const
+    {
+        QFile file(QString::fromStdString((Folder / "out" / "summary.json").string()));
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    }
+};
+
+TEST(ParseCommandLine, TheConditionsOfAnUnattendedRun)
+{
+    const auto parse = [](QStringList arguments) {
+        arguments.prepend(QStringLiteral("/usr/bin/orvanta"));
+        return ParseCommandLine(arguments);
+    };
+    EXPECT_FALSE(parse({}).Batch.has_value()) << "the window";
+    EXPECT_FALSE(parse({}).Exit.has_value());
+
+    const TCommandLine all = parse({QStringLiteral("--under-100k"), QStringLiteral("--screen=ｶﾞﾗｽ土石製品"),
+                                    QStringLiteral("--rsi30"), QStringLiteral("--out"), QStringLiteral("/tmp/r"),
+                                    QStringLiteral("--hits-only")});
+    ASSERT_TRUE(all.Batch.has_value()) << all.Exit->Text.toStdString();
+    EXPECT_EQ(all.Batch->Sector, QStringLiteral("ｶﾞﾗｽ土石製品"));
+    EXPECT_EQ(all.Batch->OutDir, QStringLiteral("/tmp/r"));
+    EXPECT_TRUE(all.Batch->HitsOnly && all.Batch->Under100k && all.Batch->Rsi30);
+
+    const TCommandLine plain = parse({QStringLiteral("--screen"), QStringLiteral("投信"), QStringLiteral("--out=x")});
+    ASSERT_TRUE(plain.Batch.has_value());
+    EXPECT_FALSE(plain.Batch->HitsOnly || plain.Batch->Under100k || plain.Batch->Rsi30);
+}
+
+TEST_F(BatchCommandTest, HelpVersionAndBadArgumentsEndAtOnce)
+{
+    const struct
+    {
+        const char* Name;
+        QStringList Arguments;
+        int Status;
+        const char* Out; // a part of stdout, or of stderr's one line
+    } rows[] = {
+        {"help", {QStringLiteral("--help")}, 0, "--screen <sector>"},
+        {"version", {QStringLiteral("--version")}, 0, "orvanta 1.6a\n"},
+        {"an unknown option",
+         {QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out"),
+          QStringLiteral("--all")},
+         UsageStatus, "all"},
+        {"an unknown sector", {QStringLiteral("--screen"), QStringLiteral("金融"), QStringLiteral("--out"), QStringLiteral("out")},
+         UsageStatus, "unknown sector \"金融\""},
+        {"a sector as some other text spells it",
+         {QStringLiteral("--screen"), QStringLiteral("水産・農林業"), QStringLiteral("--out"), QStringLiteral("out")},
+         UsageStatus, "unknown sector"},
+        {"no --out", {QStringLiteral("--screen"), QStringLiteral("全て")}, UsageStatus, "--out"},
+        {"a condition without --screen", {QStringLiteral("--hits-only")}, UsageStatus, "--hits-only"},
+        {"an argument", {QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out"),
+                         QStringLiteral("extra")},
+         UsageStatus, "\"extra\""},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const TRun run = Orvanta(row.Arguments);
+        EXPECT_EQ(run.Status, row.Status) << run.Err.toStdString();
+        if (row.Status == 0)
+        {
+            EXPECT_TRUE(run.Out.contains(QString::fromUtf8(row.Out))) << run.Out.toStdString();
+            EXPECT_TRUE(run.Err.isEmpty()) << run.Err.toStdString();
+            continue;
+        }
+        EXPECT_TRUE(run.Out.isEmpty());
+        EXPECT_EQ(run.Err.count(u'\n'), 1) << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: ")));
+        EXPECT_TRUE(run.Err.contains(QString::fromUtf8(row.Out))) << run.Err.toStdString();
+        EXPECT_FALSE(std::filesystem::exists(Folder / "out")) << "nothing is run";
+    }
+}
+
+TEST_F(BatchCommandTest, AQuietStopIsANormalEndAndADataErrorIsTwo)
+{
+    // The list's first code is out of range: the run stops there, before any page is fetched.
+    WriteFileBytes("KabuList.dat", "0999,x," + Tosho1 + "," + Machinery + "\r\n6301,x," + Tosho1 + "," + Machinery + "\r\n");
+    TRun run = Orvanta({QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out")});
+    EXPECT_EQ(run.Status, 0) << run.Err.toStdString();
+    EXPECT_EQ(Summary()[QStringLiteral("ended")].toString(), QStringLiteral("stopped at code 999"));
+    EXPECT_EQ(Summary()[QStringLiteral("entries")].toInt(), 2);
+    for (const char* file : {"result.csv", "report.html"})
+        EXPECT_TRUE(std::filesystem::exists(Folder / "out" / file)) << file;
+    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: 全て: 2 entries, 0 screened"))) << run.Err.toStdString();
+
+    // An entry of an unknown market has no code: a data error, reported and written.
+    WriteFileBytes("KabuList.dat", "6301,x,Tosho3," + Machinery + "\r\n");
+    run = Orvanta({QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--rsi30"), QStringLiteral("--out"),
+                   QStringLiteral("out")});
+    EXPECT_EQ(run.Status, 2) << run.Err.toStdString();
+    const QString ended = Summary()[QStringLiteral("ended")].toString();
+    EXPECT_TRUE(ended.startsWith(QStringLiteral("data error: "))) << ended.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("orvanta: ") + ended + u'\n')) << run.Err.toStdString();
+    EXPECT_TRUE(Summary()[QStringLiteral("conditions")].toObject()[QStringLiteral("rsi30")].toBool());
+
+    std::filesystem::remove("KabuList.dat");
+    run = Orvanta({QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out")});
+    EXPECT_EQ(run.Status, 2) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("KabuList.dat"))) << run.Err.toStdString();
+}
+
+} // namespace
