@@ -25,8 +25,8 @@ struct TRun
 class BatchCommandTest : public TWorkFolderTest
 {
 protected:
-    // Runs the program with the environment of a cron job: no display, and a platform
-    // setting that would need one.
+    // Runs the program with the environment of a cron job: no display, the C locale, and a
+    // platform setting that would need a display.
     TRun Orvanta(const QStringList& arguments)
     {
         QProcess process;
@@ -34,6 +34,7 @@ protected:
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(QString::fromStdString(Folder.string()));
         process.start(QStringLiteral(ORVANTA_BINARY), arguments);
