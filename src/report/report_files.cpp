@@ -31,32 +31,7 @@ QJsonValue DecimalValue(const std::optional<TDecimal>& value)
 // Outside text (stock names, error texts) as HTML text or attribute value: never markup.
 QString Escaped(const QString& text)
 {
-    QString escaped;
-    escaped.reserve(text.size());
-    for (const QChar c : text)
-    {
-        switch (c.unicode())
-        {
-        case '&':
-            escaped += QStringLiteral("&amp;");
-            break;
-        case '<':
-            escaped += QStringLiteral("&lt;");
-            break;
-        case '>':
-            escaped += QStringLiteral("&gt;");
-            break;
-        case '"':
-            escaped += QStringLiteral("&quot;");
-            break;
-        case '\'':
-            escaped += QStringLiteral("&#39;");
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
 }
 
 QString Escaped(const std::string& utf8)

@@ -48,6 +48,31 @@ std::string Conditions(const TRunRecord& run)
     return text.empty() ? "なし" : text;
 }
 
+struct TSkipReason
+{
+    TQuoteMiss Reason;
+    const char* Token; // summary.json
+    const char* Words; // the page and the summary box
+};
+
+constexpr TSkipReason SkipReasons[] = {
+    {TQuoteMiss::NoAnswer, "no answer", "サービスから応答がありません"},
+    {TQuoteMiss::EmptyPage, "empty page", "ページが空です"},
+    {TQuoteMiss::PageSize, "page size", "ページの大きさが受け付ける範囲の外です"},
+    {TQuoteMiss::NoFooter, "no footer", "株価ページの終わりの目印がありません"},
+    {TQuoteMiss::NotFound, "not-found page", "銘柄が見つかりませんでした"},
+    {TQuoteMiss::NoTrade, "no trades", "取引が成立していません"},
+    {TQuoteMiss::None, "no quote", "株価がありません"}, // a pass that gave no reason
+};
+
+const TSkipReason& SkipReasonOf(TQuoteMiss reason)
+{
+    for (const TSkipReason& entry : SkipReasons)
+        if (entry.Reason == reason)
+            return entry;
+    return SkipReasons[std::size(SkipReasons) - 1];
+}
+
 std::string EndedWords(const TRunRecord& run)
 {
     switch (run.End)
@@ -114,48 +139,15 @@ std::string EndedText(const TRunRecord& run)
 
 std::string SkipReasonToken(TQuoteMiss reason)
 {
-    switch (reason)
-    {
-    case TQuoteMiss::None:
-        break;
-    case TQuoteMiss::NoAnswer:
-        return "no answer";
-    case TQuoteMiss::EmptyPage:
-        return "empty page";
-    case TQuoteMiss::PageSize:
-        return "page size";
-    case TQuoteMiss::NoFooter:
-        return "no footer";
-    case TQuoteMiss::NotFound:
-        return "not-found page";
-    case TQuoteMiss::NoTrade:
-        return "no trades";
-    }
-    return "no quote";
+    return SkipReasonOf(reason).Token;
 }
 
 std::string SkipReasonText(const TSkippedStock& stock)
 {
-    switch (stock.Reason)
-    {
-    case TQuoteMiss::None:
-        break;
-    case TQuoteMiss::NoAnswer:
-        return "サービスから応答がありません";
-    case TQuoteMiss::EmptyPage:
-        return "ページが空です";
-    case TQuoteMiss::PageSize:
-        return "ページの大きさが " + Thousands(stock.PageBytes) +
-               " バイトです（" + Thousands(MinQuotePageSize) + "～" +
+    if (stock.Reason == TQuoteMiss::PageSize)
+        return "ページの大きさが " + Thousands(stock.PageBytes) + " バイトです（" + Thousands(MinQuotePageSize) + "～" +
                Thousands(MaxQuotePageSize) + " バイトのみ読みます）";
-    case TQuoteMiss::NoFooter:
-        return "株価ページの終わりの目印がありません";
-    case TQuoteMiss::NotFound:
-        return "銘柄が見つかりませんでした";
-    case TQuoteMiss::NoTrade:
-        return "取引が成立していません";
-    }
-    return "株価がありません";
+    return SkipReasonOf(stock.Reason).Words;
 }
 
 std::string SummaryText(const TRunRecord& run, const std::vector<TResultRow>& rows, std::size_t maxSkipped)
