@@ -4,6 +4,8 @@
 #include "app/main_form.h"
 #include "app/startup.h"
 
+#include <QDir>
+
 #include <optional>
 
 int main(int argc, char** argv)
@@ -11,20 +13,24 @@ int main(int argc, char** argv)
     const TCommandLine commandLine = ParseCommandLine(ArgumentList(argc, argv));
     if (commandLine.Exit)
         return ReportEarlyExit(*commandLine.Exit);
-    const bool batch = commandLine.Batch.has_value();
-    // An unattended run needs no display: over ssh and from cron there is none.
+    std::optional<TBatchOptions> batch = commandLine.Batch;
     if (batch)
     {
+        // An unattended run needs no display: over ssh and from cron there is none.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QuietQtNotes();
+        // --out names a folder where the command was given, not in the working folder the
+        // start-up enters.
+        batch->OutDir = QDir::current().absoluteFilePath(batch->OutDir);
     }
 
     TOrvantaApplication application(argc, argv);
     const TBatchConsole console = StandardErrorConsole();
-    // Nobody is there to close a box after an unattended run: its messages go to stderr only.
-    const auto tell = [&](const QString& text, bool fatal) {
+    // Nobody is there to close a box after an unattended run: its messages go to stderr
+    // only, one line each.
+    const auto tell = [&](QString text, bool fatal) {
         if (batch)
-            console.Write(QStringLiteral("orvanta: ") + text + u'\n');
+            console.Write(QStringLiteral("orvanta: ") + text.replace(u'\n', u' ') + u'\n');
         else
             ShowStartupMessage(text, fatal);
     };
@@ -40,7 +46,7 @@ int main(int argc, char** argv)
     }
     TMainForm form;
     if (batch)
-        return RunScreeningBatch(form, *commandLine.Batch, console);
+        return RunScreeningBatch(form, *batch, console);
     form.show();
     return application.exec();
 }

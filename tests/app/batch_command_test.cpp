@@ -27,7 +27,7 @@ class BatchCommandTest : public TWorkFolderTest
 protected:
     // Runs the program with the environment of a cron job: no display, the C locale, and a
     // platform setting that would need a display.
-    TRun Orvanta(const QStringList& arguments)
+    TRun Orvanta(const QStringList& arguments, const std::filesystem::path& startFolder = {})
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -35,9 +35,14 @@ protected:
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        environment.remove(QStringLiteral("ORVANTA_SERVICE_URL"));
         process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(QString::fromStdString(Folder.string()));
-        process.start(QStringLiteral(ORVANTA_BINARY), arguments);
+        process.setWorkingDirectory(QString::fromStdString((startFolder.empty() ? Folder : startFolder).string()));
+        // An address of its own, where nothing answers: the program starts no service itself.
+        process.start(QStringLiteral(ORVANTA_BINARY),
+                      QStringList{QStringLiteral("--service"),
+                                  QStringLiteral("http://127.0.0.1:%1").arg(ClosedLoopbackPort())} +
+                          arguments);
         if (!process.waitForFinished(40000))
         {
             process.kill();
@@ -54,28 +59,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
 };
-
-TEST(ParseCommandLine, TheConditionsOfAnUnattendedRun)
-{
-    const auto parse = [](QStringList arguments) {
-        arguments.prepend(QStringLiteral("/usr/bin/orvanta"));
-        return ParseCommandLine(arguments);
-    };
-    EXPECT_FALSE(parse({}).Batch.has_value()) << "the window";
-    EXPECT_FALSE(parse({}).Exit.has_value());
-
-    const TCommandLine all = parse({QStringLiteral("--under-100k"), QStringLiteral("--screen=ｶﾞﾗｽ土石製品"),
-                                    QStringLiteral("--rsi30"), QStringLiteral("--out"), QStringLiteral("/tmp/r"),
-                                    QStringLiteral("--hits-only")});
-    ASSERT_TRUE(all.Batch.has_value()) << all.Exit->Text.toStdString();
-    EXPECT_EQ(all.Batch->Sector, QStringLiteral("ｶﾞﾗｽ土石製品"));
-    EXPECT_EQ(all.Batch->OutDir, QStringLiteral("/tmp/r"));
-    EXPECT_TRUE(all.Batch->HitsOnly && all.Batch->Under100k && all.Batch->Rsi30);
-
-    const TCommandLine plain = parse({QStringLiteral("--screen"), QStringLiteral("投信"), QStringLiteral("--out=x")});
-    ASSERT_TRUE(plain.Batch.has_value());
-    EXPECT_FALSE(plain.Batch->HitsOnly || plain.Batch->Under100k || plain.Batch->Rsi30);
-}
 
 TEST_F(BatchCommandTest, HelpVersionAndBadArgumentsEndAtOnce)
 {
@@ -148,6 +131,25 @@ TEST_F(BatchCommandTest, AQuietStopIsANormalEndAndADataErrorIsTwo)
     run = Orvanta({QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out")});
     EXPECT_EQ(run.Status, 2) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains(QStringLiteral("KabuList.dat"))) << run.Err.toStdString();
+}
+
+TEST_F(BatchCommandTest, TheReportGoesWhereTheCommandWasGivenAndABadAddressRunsNothing)
+{
+    WriteFileBytes("KabuList.dat", "0999,x," + Tosho1 + "," + Machinery + "\r\n");
+    std::filesystem::create_directories(Folder / "elsewhere");
+    const QString work = QString::fromStdString(Folder.string());
+    TRun run = Orvanta({QStringLiteral("--workdir"), work, QStringLiteral("--screen"), QStringLiteral("全て"),
+                        QStringLiteral("--out"), QStringLiteral("out")},
+                       Folder / "elsewhere");
+    EXPECT_EQ(run.Status, 0) << run.Err.toStdString();
+    EXPECT_TRUE(std::filesystem::exists(Folder / "elsewhere" / "out" / "summary.json"));
+    EXPECT_FALSE(std::filesystem::exists(Folder / "out")) << "not in the working folder";
+
+    run = Orvanta({QStringLiteral("--service"), QStringLiteral("ftp://127.0.0.1"), QStringLiteral("--screen"),
+                   QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out")});
+    EXPECT_EQ(run.Status, UsageStatus) << run.Err.toStdString();
+    EXPECT_EQ(run.Err.count(u'\n'), 1) << run.Err.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(Folder / "out"));
 }
 
 } // namespace

@@ -43,10 +43,10 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         {"help names the program", {"--help"}, 0, "Usage: orvanta [options]"},
         {"--version", {"--version"}, 0, "orvanta 1.6a\n"},
         {"-v", {"-v"}, 0, "orvanta 1.6a\n"},
-        {"an unknown option", {"--screen-all"}, 2, "screen-all"},
-        {"a Qt option is not ours", {"-platform", "xcb"}, 2, "orvanta: "},
-        {"a value missing", {"--workdir"}, 2, "workdir"},
-        {"an argument", {"7203"}, 2, "\"7203\""},
+        {"an unknown option", {"--screen-all"}, UsageStatus, "screen-all"},
+        {"a Qt option is not ours", {"-platform", "xcb"}, UsageStatus, "orvanta: "},
+        {"a value missing", {"--workdir"}, UsageStatus, "workdir"},
+        {"an argument", {"7203"}, UsageStatus, "\"7203\""},
     };
     for (const Row& row : rows)
     {
@@ -56,6 +56,23 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         EXPECT_EQ(commandLine.Exit->Status, row.status);
         EXPECT_TRUE(commandLine.Exit->Text.contains(QString::fromUtf8(row.text))) << commandLine.Exit->Text.toStdString();
     }
+}
+
+TEST(ParseCommandLine, TheConditionsOfAnUnattendedRun)
+{
+    EXPECT_FALSE(Parse({}).Batch.has_value()) << "the window";
+
+    const TCommandLine all =
+        Parse({"--under-100k", "--screen=ｶﾞﾗｽ土石製品", "--rsi30", "--out", "/tmp/r", "--hits-only", "--workdir", "w"});
+    ASSERT_TRUE(all.Batch.has_value()) << all.Exit->Text.toStdString();
+    EXPECT_EQ(all.Batch->Sector, QStringLiteral("ｶﾞﾗｽ土石製品"));
+    EXPECT_EQ(all.Batch->OutDir, QStringLiteral("/tmp/r"));
+    EXPECT_TRUE(all.Batch->HitsOnly && all.Batch->Under100k && all.Batch->Rsi30);
+    EXPECT_EQ(all.WorkDir.value_or(QString()), QStringLiteral("w")) << "the start-up options go with it";
+
+    const TCommandLine plain = Parse({"--screen", "投信", "--out=x"});
+    ASSERT_TRUE(plain.Batch.has_value());
+    EXPECT_FALSE(plain.Batch->HitsOnly || plain.Batch->Under100k || plain.Batch->Rsi30);
 }
 
 } // namespace
