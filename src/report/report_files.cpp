@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,6 +48,15 @@ QString CellClass(std::size_t column)
     if (column >= 17)
         return QStringLiteral("r");
     return QStringLiteral("c");
+}
+
+// The picture's size from its header, so the page lays out before the pictures load.
+QSize PngSize(const QByteArray& png)
+{
+    QBuffer buffer;
+    buffer.setData(png);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer, "png").size();
 }
 
 QString RowAnchor(std::size_t row)
@@ -187,9 +197,11 @@ QByteArray ReportHtml(const TRunReport& report)
             continue;
         const QString title = Escaped(report.Rows[row][0]) + QStringLiteral("（") + Escaped(report.Rows[row][1]) +
                               QStringLiteral("）");
+        const QSize size = PngSize(report.Charts[row]);
         html += QStringLiteral("<figure id=\"%1\"><figcaption>%2. ").arg(RowAnchor(row)).arg(row + 1) + title +
                 QStringLiteral("</figcaption><img src=\"") + ChartFileName(row) +
-                QStringLiteral("\" width=\"648\" height=\"429\" alt=\"") + title + QStringLiteral("\"></figure>\n");
+                QStringLiteral("\" width=\"%1\" height=\"%2\" alt=\"").arg(size.width()).arg(size.height()) + title +
+                QStringLiteral("\"></figure>\n");
     }
     html += QStringLiteral("</div>\n");
 

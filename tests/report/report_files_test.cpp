@@ -139,10 +139,28 @@ TEST(ReportHtml, EscapesEveryOutsideTextAndLoadsNothingFromElsewhere)
     const qsizetype first = html.indexOf(QStringLiteral("src=\"charts/0001.png\""));
     const qsizetype third = html.indexOf(QStringLiteral("src=\"charts/0003.png\""));
     EXPECT_GT(first, 0);
+    EXPECT_TRUE(html.contains(QStringLiteral("src=\"charts/0001.png\" width=\"4\" height=\"3\"")));
     EXPECT_GT(third, first);
     EXPECT_FALSE(html.contains(QStringLiteral("charts/0002.png")));
     EXPECT_TRUE(html.contains(QStringLiteral("<a href=\"#chart-0003\">3</a>")));
     EXPECT_TRUE(html.contains(QStringLiteral("@page { size: A4 landscape")));
+}
+
+TEST(PngBytes, KeepsEveryPixelWhateverTheNumberOfColours)
+{
+    for (const int colours : {3, 256, 300})
+    {
+        SCOPED_TRACE(colours);
+        QImage image(40, 30, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+            {
+                const int i = (y * image.width() + x) % colours;
+                image.setPixel(x, y, qRgb(i % 256, i / 256 * 100, 7));
+            }
+        const QImage back = QImage::fromData(PngBytes(image), "png").convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(back, image);
+    }
 }
 
 TEST(WriteRunReport, WritesTheFilesIntoANewFolderAndDropsChartsOfAnEarlierReport)
