@@ -62,6 +62,7 @@ constexpr TSkipReason SkipReasons[] = {
     {TQuoteMiss::NoFooter, "no footer", "株価ページの終わりの目印がありません"},
     {TQuoteMiss::NotFound, "not-found page", "銘柄が見つかりませんでした"},
     {TQuoteMiss::NoTrade, "no trades", "取引が成立していません"},
+    {TQuoteMiss::OtherStock, "other stock's page", "ページが別の銘柄のものです"},
     {TQuoteMiss::None, "no quote", "株価がありません"}, // a pass that gave no reason
 };
 

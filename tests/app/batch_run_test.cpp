@@ -92,9 +92,9 @@ QJsonObject Summary(const QString& folder)
     return QJsonDocument::fromJson(FileBytes(folder + QStringLiteral("/summary.json"))).object();
 }
 
-// Six stocks of 機械 and fourteen the service does not know: 6301 and 6302 have a purchase
-// in their chart, 6303 has none, 6304 is not found, 6305's page is too short, 6306 answers
-// with nothing.
+// Six stocks of 機械 and fourteen more: 6301 and 6302 have a purchase in their chart, 6303 has
+// none, 6304 is not found, 6305's page is too short, 6306 answers with nothing, 6311's page
+// names another stock, and the service does not know 6312 to 6324.
 class BatchRunTest : public TFormServiceTest
 {
 protected:
@@ -124,7 +124,9 @@ protected:
             fields.Code = key.substr(0, 4);
             if (key == "6306.t")
                 return; // an answer without a byte
-            const bool known = key == "6301.t" || key == "6302.t" || key == "6303.t" || key == "6305.t";
+            if (key == "6311.t")
+                fields.Code = "7203";
+            const bool known = key == "6301.t" || key == "6302.t" || key == "6303.t" || key == "6305.t" || key == "6311.t";
             if (!known)
                 fields.TitleNoticeEuc = NotFoundEuc;
             response.set_content(QuotePage(fields, key == "6305.t" ? 12000 : 16000), "text/html; charset=EUC-JP");
@@ -176,6 +178,8 @@ TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
     EXPECT_EQ(skip(1, "page_bytes"), QStringLiteral("12000"));
     EXPECT_EQ(skip(2, "code"), QStringLiteral("6306"));
     EXPECT_EQ(skip(2, "reason"), QStringLiteral("no answer"));
+    EXPECT_EQ(skip(3, "code"), QStringLiteral("6311"));
+    EXPECT_EQ(skip(3, "reason"), QStringLiteral("other stock's page"));
     EXPECT_EQ(skip(16, "code"), QStringLiteral("6324"));
     const QJsonObject pages = summary[QStringLiteral("pages")].toObject();
     EXPECT_EQ(pages[QStringLiteral("fetched")].toInt(), 23) << "three stocks' two pages, one quote page each of 17";
