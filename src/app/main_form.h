@@ -12,6 +12,7 @@
 #include "chart/pane_scale.h"
 #include "analysis/chart_bars.h"
 #include "data/quote_page.h"
+#include "report/chart_archive.h"
 #include "report/report_files.h"
 
 #include <exception>
@@ -33,6 +34,7 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // The value the window's tag takes once the user has asked to close it.
 constexpr int ClosingTag = 999;
@@ -234,8 +236,10 @@ public:
     // Why the latest GetKabuKa answered false, and the size of the page it refused.
     TQuoteMiss QuoteMiss = TQuoteMiss::None;
     std::uintmax_t QuotePageBytes = 0;
-    //! Item data role of a result row's chart: PNG bytes of the chart panel as the run drew it.
-    static constexpr int ChartPngRole = Qt::UserRole + 1;
+    //! Item data role of a result row's chart: its number in RunCharts.
+    static constexpr int ChartRole = Qt::UserRole + 1;
+    //! The charts of the last run's rows as the run drew them.
+    TChartArchive RunCharts;
     //! The last screening run that cleared the list: its counts, skipped stocks and end.
     std::optional<TRunRecord> LastRun;
     //! The message of the exception the data-error box last reported, for the batch log.
@@ -247,6 +251,9 @@ public:
 
     //! The chart panel as the screen shows it: the three drawing surfaces on its background.
     QImage ChartPanelImage() const;
+
+    //! The PNG bytes of a result row's chart; empty for a row without one.
+    QByteArray RowChart(const QTreeWidgetItem* row) const;
 
     //! Shows the information box (caption "情報", one OK button) and waits for it.
     void ShowInformation(const QString& text);

@@ -41,9 +41,15 @@ TRunReport TMainForm::LastRunReport() const
         for (int column = 0; column < ResultColumnCount; ++column)
             row[static_cast<std::size_t>(column)] = item->text(column).toStdString();
         report.Rows.push_back(std::move(row));
-        report.Charts.push_back(item->data(0, ChartPngRole).toByteArray());
+        report.Charts.push_back(RowChart(item));
     }
     return report;
+}
+
+QByteArray TMainForm::RowChart(const QTreeWidgetItem* row) const
+{
+    const QVariant number = row->data(0, ChartRole);
+    return number.isValid() ? RunCharts.Png(number.toInt()) : QByteArray();
 }
 
 void TMainForm::UpdateReportActions()

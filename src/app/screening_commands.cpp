@@ -151,6 +151,7 @@ void TMainForm::KabuSearchButtonClick()
                    KabuReadBar->setValue(0);
                    KabuReadBar->setMaximum(std::max(count, 1));
                    KabuCodeList->clear();
+                   RunCharts.Clear();
                    int rowCount = 0;
                    TListFrames frames(KabuCodeList);
                    if (count == 0)
@@ -241,8 +242,8 @@ void TMainForm::KabuSearchButtonClick()
                            item->setText(column, QString::fromStdString(cells[static_cast<std::size_t>(column)]));
                            item->setTextAlignment(column, ColumnAlignment(column));
                        }
-                       // The chart as drawn for this row, compressed: it goes wherever sorting takes the row.
-                       item->setData(0, ChartPngRole, PngBytes(ChartPanelImage()));
+                       // The chart as drawn for this row; its number goes wherever sorting takes the row.
+                       item->setData(0, ChartRole, RunCharts.Add(ChartPanelImage()));
                        ++rowCount;
                        // Scroll the new row into view, leaving no row selected.
                        KabuCodeList->setCurrentItem(item);

@@ -306,7 +306,7 @@ TEST_F(BatchRunTest, TheWindowSavesAndSumsUpItsLastRunThroughTheMenu)
     EXPECT_EQ(Summary(answer)[QStringLiteral("listed")].toInt(), 2);
     for (int row = 0; row < 2; ++row)
         EXPECT_EQ(FileBytes(answer + QStringLiteral("/charts/000%1.png").arg(row + 1)),
-                  form.KabuCodeList->topLevelItem(row)->data(0, TMainForm::ChartPngRole).toByteArray())
+                  form.RowChart(form.KabuCodeList->topLevelItem(row)))
             << row;
     EXPECT_NE(FileBytes(answer + QStringLiteral("/charts/0001.png")), FileBytes(answer + QStringLiteral("/charts/0002.png")));
 

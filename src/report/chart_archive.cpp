@@ -1,0 +1,78 @@
+#include "report/chart_archive.h"
+
+#include "report/report_files.h"
+
+TChartArchive::TChartArchive() : Worker([this] { Work(); }) {}
+
+TChartArchive::~TChartArchive()
+{
+    {
+        const std::lock_guard lock(Mutex);
+        Stopping = true;
+    }
+    Changed.notify_all();
+    Worker.join();
+}
+
+void TChartArchive::Clear()
+{
+    {
+        const std::lock_guard lock(Mutex);
+        ++Generation;
+        Waiting.clear();
+        Encoded.clear();
+    }
+    Changed.notify_all();
+}
+
+int TChartArchive::Add(QImage image)
+{
+    std::unique_lock lock(Mutex);
+    Changed.wait(lock, [this] { return Waiting.size() < MaxWaiting; });
+    const int number = static_cast<int>(Encoded.size());
+    Encoded.emplace_back();
+    Waiting.emplace_back(number, std::move(image));
+    lock.unlock();
+    Changed.notify_all();
+    return number;
+}
+
+QByteArray TChartArchive::Png(int number) const
+{
+    std::unique_lock lock(Mutex);
+    if (number < 0 || static_cast<std::size_t>(number) >= Encoded.size())
+        return {};
+    const auto index = static_cast<std::size_t>(number);
+    Changed.wait(lock, [&] { return Encoded[index].has_value(); });
+    return *Encoded[index];
+}
+
+void TChartArchive::Work()
+{
+    std::unique_lock lock(Mutex);
+    for (;;)
+    {
+        Changed.wait(lock, [this] { return Stopping || !Waiting.empty(); });
+        if (Stopping)
+            return;
+        auto [number, image] = std::move(Waiting.front());
+        Waiting.pop_front();
+        const unsigned generation = Generation;
+        lock.unlock();
+        Changed.notify_all(); // a place in the queue is free
+        QByteArray png;
+        try
+        {
+            png = PngBytes(image);
+        }
+        catch (const TReportError&)
+        {
+            // The report then shows the row without its chart.
+        }
+        image = QImage();
+        lock.lock();
+        if (generation == Generation)
+            Encoded[static_cast<std::size_t>(number)] = std::move(png);
+        Changed.notify_all();
+    }
+}
