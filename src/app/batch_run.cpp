@@ -2,7 +2,6 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
-#include "common/exact_format.h"
 #include "data/cache_file.h"
 #include "screener/screening.h"
 
@@ -11,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QPushButton>
-#include <QTreeWidget>
 
 #include <unistd.h>
 
@@ -151,10 +149,8 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
     QObject::disconnect(progressLines);
     progress.EndLine();
 
-    TRunReport report;
-    if (form.LastRun)
-        report = form.LastRunReport();
-    else
+    TRunReport report = form.LastRunReport();
+    if (!form.LastRun)
     {
         // The run ended before it began (the list could not be read): a report of nothing
         // that says why.
@@ -165,9 +161,6 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
         report.Run.Rsi30 = options.Rsi30;
         report.Run.End = TRunEnd::DataError;
         report.Run.ErrorText = dataError ? form.LastErrorText : "the run did not start";
-        const QTreeWidgetItem* header = form.KabuCodeList->headerItem();
-        for (int column = 0; column < ResultColumnCount; ++column)
-            report.Captions[static_cast<std::size_t>(column)] = header->text(column).toStdString();
     }
     const TRunRecord& run = report.Run;
     int status = run.End == TRunEnd::DataError ? 2 : 0;

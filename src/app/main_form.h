@@ -245,8 +245,8 @@ public:
     //! The message of the exception the data-error box last reported, for the batch log.
     std::string LastErrorText;
 
-    //! The last run's report: its record, the list's rows in list order and their charts.
-    //! Only when LastRun is set.
+    //! The last run's report: its record (empty without LastRun), the list's rows in list
+    //! order and their charts.
     TRunReport LastRunReport() const;
 
     //! The chart panel as the screen shows it: the three drawing surfaces on its background.

@@ -30,7 +30,8 @@ QImage TMainForm::ChartPanelImage() const
 TRunReport TMainForm::LastRunReport() const
 {
     TRunReport report;
-    report.Run = *LastRun;
+    if (LastRun)
+        report.Run = *LastRun;
     const QTreeWidgetItem* header = KabuCodeList->headerItem();
     for (int column = 0; column < ResultColumnCount; ++column)
         report.Captions[static_cast<std::size_t>(column)] = header->text(column).toStdString();

@@ -5,7 +5,6 @@
 #include "common/exact_format.h"
 #include "data/cache_file.h"
 #include "data/text_codec.h"
-#include "report/report_files.h"
 #include "screener/kabu_list.h"
 #include "screener/screening.h"
 
