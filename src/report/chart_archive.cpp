@@ -21,6 +21,9 @@ void TChartArchive::Clear()
         ++Generation;
         Waiting.clear();
         Encoded.clear();
+        if (Store.isOpen())
+            Store.resize(0);
+        StoreEnd = 0;
     }
     Changed.notify_all();
 }
@@ -44,7 +47,15 @@ QByteArray TChartArchive::Png(int number) const
         return {};
     const auto index = static_cast<std::size_t>(number);
     Changed.wait(lock, [&] { return Encoded[index].has_value(); });
-    return *Encoded[index];
+    const TPlace place = *Encoded[index];
+    QByteArray png;
+    if (place.Size > 0 && Store.seek(place.Offset))
+    {
+        png = Store.read(place.Size);
+        if (png.size() != place.Size)
+            png.clear();
+    }
+    return png;
 }
 
 void TChartArchive::Work()
@@ -72,7 +83,17 @@ void TChartArchive::Work()
         image = QImage();
         lock.lock();
         if (generation == Generation)
-            Encoded[static_cast<std::size_t>(number)] = std::move(png);
+            Encoded[static_cast<std::size_t>(number)] = StoreBytes(png);
         Changed.notify_all();
     }
+}
+
+TChartArchive::TPlace TChartArchive::StoreBytes(const QByteArray& png)
+{
+    if (png.isEmpty() || (!Store.isOpen() && !Store.open()) || !Store.seek(StoreEnd) ||
+        Store.write(png) != png.size())
+        return {};
+    const TPlace place{StoreEnd, png.size()};
+    StoreEnd += png.size();
+    return place;
 }
