@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -78,6 +79,21 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
     // second, so a lookup never queues behind them for long; a client reconnects at once.
     server.new_task_queue = [] { return new httplib::ThreadPool(ServiceWorkers); };
     server.set_keep_alive_timeout(1);
+    // A client keeps its connection for page after page. The answer goes out in more than one
+    // write; with Nagle's rule each later write would wait for the client's delayed ACK of the
+    // first, some 40 ms on a connection in use.
+    server.set_keep_alive_max_count(1000);
+    server.set_tcp_nodelay(true);
+}
+
+void TFinanceService::SetLatency(std::chrono::milliseconds latency)
+{
+    Latency_ = latency;
+    // Each request waits in its own worker, so answers overlap as a remote service's would.
+    Server_->set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
+        std::this_thread::sleep_for(Latency_);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
 }
 
 TFinanceService::~TFinanceService()

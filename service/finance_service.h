@@ -3,6 +3,7 @@
 #include "calendar.h"
 #include "market.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ public:
     TFinanceService(const TFinanceService&) = delete;
     TFinanceService& operator=(const TFinanceService&) = delete;
 
+    //! Delays every answer by `latency`, to stand for a service far away; call before Serve().
+    void SetLatency(std::chrono::milliseconds latency);
     //! Binds 127.0.0.1:port; false when the port is taken.
     bool Bind(int port);
     //! Binds a free port of 127.0.0.1 and returns it, or -1.
@@ -43,6 +46,7 @@ private:
     std::function<TDate()> Today_;
     std::function<void(const std::string&)> Log_;
     std::unique_ptr<httplib::Server> Server_;
+    std::chrono::milliseconds Latency_{0};
 };
 
 //! True when an orvanta-service answers on 127.0.0.1:port.

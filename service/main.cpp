@@ -22,7 +22,7 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: orvanta-service [--port N] [--data DIR] [--check]\n"
+    "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--check]\n"
     "       orvanta-service [--data DIR] --import FOLDER\n"
     "       orvanta-service [--data DIR] --make-list\n"
     "Serves the quote and history pages of the stocks in DIR on 127.0.0.1:N (default 18650).\n"
@@ -31,6 +31,7 @@ constexpr const char* Usage =
     "--import and --make-list write.\n"
     "  --port N       the port to serve on or to check\n"
     "  --data DIR     read and write this data folder only\n"
+    "  --latency MS   delay every answer by MS milliseconds (0 to 60000), as a distant service\n"
     "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
     "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
     "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
@@ -54,7 +55,17 @@ std::string FolderNames(const TDataLayers& layers)
     return names;
 }
 
-int Serve(const TDataLayers& layers, int port)
+bool ReadLatency(const char* text, std::chrono::milliseconds& latency)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 0 || value > 60000)
+        return false;
+    latency = std::chrono::milliseconds(value);
+    return true;
+}
+
+int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency)
 {
     std::vector<std::string> warnings;
     const TMarket market = TMarket::Load(layers, warnings);
@@ -70,6 +81,8 @@ int Serve(const TDataLayers& layers, int port)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     TFinanceService service(market);
+    if (latency.count() > 0)
+        service.SetLatency(latency);
     if (!service.Bind(port)) {
         if (ServiceAnswers(port)) {
             std::fprintf(stderr, "orvanta-service: already running on %s:%d\n", ServiceHost, port);
@@ -109,6 +122,7 @@ int main(int argc, char** argv)
     std::filesystem::path importFrom;
     bool check = false;
     bool makeList = false;
+    std::chrono::milliseconds latency{0};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -116,6 +130,8 @@ int main(int argc, char** argv)
             ++i;
         } else if (arg == "--data" && hasValue && argv[i + 1][0] != '\0') {
             dataDir = argv[++i];
+        } else if (arg == "--latency" && hasValue && ReadLatency(argv[i + 1], latency)) {
+            ++i;
         } else if (arg == "--import" && hasValue) {
             importFrom = argv[++i];
         } else if (arg == "--check") {
@@ -147,7 +163,7 @@ int main(int argc, char** argv)
             std::cout << "imported into " << target.string() << '\n';
             return refused == 0 ? 0 : 1;
         }
-        return Serve(layers, port);
+        return Serve(layers, port, latency);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orvanta-service: %s\n", error.what());
         return 1;
