@@ -1,11 +1,10 @@
 #include "data/web_page.h"
 
-#include "common/temp_file.h"
 #include "data/cache_file.h"
 #include "data/data_error.h"
+#include "data/page_transfer.h"
 
 #include <arpa/inet.h>
-#include <curl/curl.h>
 
 #include <atomic>
 #include <exception>
@@ -21,7 +20,6 @@ namespace {
 constexpr char UserAgent[] = "Microsoft Internet\x81\x40"
                              "Explorer";
 constexpr long ConnectTimeoutMs = 35000;
-constexpr int ConnectAttempts = 3;
 
 std::string& ServiceAddress()
 {
@@ -39,22 +37,6 @@ using TClock = std::chrono::steady_clock;
 
 std::atomic<std::int64_t> PagesFetched{0};
 std::atomic<std::int64_t> PagesFromCache{0};
-
-// State of one transfer, shared with libcurl's callbacks. The callbacks must not let an
-// exception through libcurl's C frames, so they park it here and stop the transfer.
-struct TTransfer
-{
-    std::filesystem::path CacheFile;
-    const TProcessEvents* ProcessEvents = nullptr;
-    const TCancelled* Cancelled = nullptr;
-    // The page goes to a file beside the cache file and replaces it only when complete:
-    // writing the cache file itself would leave a cut-off page that counts as today's.
-    std::optional<TTempFile> Temp;
-    std::int64_t Total = 0;
-    std::exception_ptr Error;
-    bool Connected = false;
-    TClock::time_point LastByte;
-};
 
 bool IsCancelled(const TTransfer& transfer)
 {
@@ -138,57 +120,6 @@ int CheckTransfer(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return IsCancelled(transfer) ? 1 : 0;
 }
 
-// Every request's settings, in one place so that each transfer carries exactly the same:
-// agent, proxy rule, time-outs, size limit and callbacks.
-void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
-{
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
-    // Without CURLOPT_PROXY libcurl takes http_proxy, https_proxy, all_proxy and no_proxy from
-    // the environment. A proxy would see every stock looked up on the bundled service and could
-    // answer for it, so loopback gets an explicit "no proxy".
-    if (IsLoopbackUrl(url))
-        curl_easy_setopt(handle, CURLOPT_PROXY, "");
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
-    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxPageBytes));
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteChunk);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, ReadHeader);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, Connected);
-    curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckTransfer);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-}
-
-//! True when `result` ended an attempt that never reached the service, which is tried again.
-bool ConnectFailed(const TTransfer& transfer, CURLcode result)
-{
-    return !transfer.Connected && !IsCancelled(transfer) &&
-           (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT);
-}
-
-//! The outcome of a finished transfer: the byte count once the page replaced the cache file,
-//! 0 when nothing complete arrived. The temporary file goes with the transfer.
-std::int32_t FinishTransfer(TTransfer& transfer, CURLcode result)
-{
-    if (transfer.Error)
-        std::rethrow_exception(transfer.Error);
-    if (result != CURLE_OK || transfer.Total == 0 || !transfer.Temp)
-        return 0;
-    try
-    {
-        transfer.Temp->Commit();
-    }
-    catch (const std::system_error& error)
-    {
-        throw TDataError(error.what());
-    }
-    return static_cast<std::int32_t>(transfer.Total);
-}
-
 struct TCurlCleanup
 {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -223,6 +154,60 @@ bool IsLoopbackHost(std::string host)
 }
 
 } // namespace
+
+// Every request's settings, in one place so that each transfer carries exactly the same:
+// agent, proxy rule, time-outs, size limit and callbacks.
+void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
+{
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
+    // Without CURLOPT_PROXY libcurl takes http_proxy, https_proxy, all_proxy and no_proxy from
+    // the environment. A proxy would see every stock looked up on the bundled service and could
+    // answer for it, so loopback gets an explicit "no proxy".
+    if (IsLoopbackUrl(url))
+        curl_easy_setopt(handle, CURLOPT_PROXY, "");
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxPageBytes));
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteChunk);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, ReadHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, Connected);
+    curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckTransfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+}
+
+bool ConnectFailed(const TTransfer& transfer, CURLcode result)
+{
+    return !transfer.Connected && !IsCancelled(transfer) &&
+           (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT);
+}
+
+std::int32_t FinishTransfer(TTransfer& transfer, CURLcode result)
+{
+    if (transfer.Error)
+        std::rethrow_exception(transfer.Error);
+    if (result != CURLE_OK || transfer.Total == 0 || !transfer.Temp)
+        return 0;
+    try
+    {
+        transfer.Temp->Commit();
+    }
+    catch (const std::system_error& error)
+    {
+        throw TDataError(error.what());
+    }
+    return static_cast<std::int32_t>(transfer.Total);
+}
+
+void InitCurl()
+{
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 const std::string& FinanceServiceAddress()
 {
@@ -267,23 +252,48 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
     if (cancelled && cancelled())
         return 0;
 
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    const std::unique_ptr<CURL, TCurlCleanup> curl(curl_easy_init());
+    InitCurl();
+    // One handle per thread is kept between pages, so its connection to the service is used
+    // again while the service keeps it open. A fetch started from an event point of another
+    // (the handle is busy then) gets a handle of its own.
+    thread_local std::unique_ptr<CURL, TCurlCleanup> kept;
+    thread_local bool keptBusy = false;
+    std::unique_ptr<CURL, TCurlCleanup> own;
+    CURL* curl = nullptr;
+    if (!keptBusy)
+    {
+        if (!kept)
+            kept.reset(curl_easy_init());
+        curl = kept.get();
+        if (curl)
+            curl_easy_reset(curl); // the options go, the open connection stays
+    }
+    else
+    {
+        own.reset(curl_easy_init());
+        curl = own.get();
+    }
     if (!curl)
         return 0;
+    struct TBusy
+    {
+        bool& Flag;
+        bool Was;
+        ~TBusy() { Flag = Was; }
+    } busy{keptBusy, keptBusy};
+    keptBusy = true;
 
     TTransfer transfer;
     transfer.CacheFile = cacheFile;
     transfer.ProcessEvents = &processEvents;
     transfer.Cancelled = &cancelled;
-    ConfigureRequest(curl.get(), url, transfer);
+    ConfigureRequest(curl, url, transfer);
 
     CURLcode result = CURLE_OK;
     for (int attempt = 0; attempt < ConnectAttempts; ++attempt)
     {
         transfer.Connected = false;
-        result = curl_easy_perform(curl.get());
+        result = curl_easy_perform(curl);
         if (!ConnectFailed(transfer, result))
             break;
     }
