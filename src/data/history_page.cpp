@@ -180,12 +180,13 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
 }
 
 THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std::int64_t kabuKa,
-                             const TProcessEvents& processEvents, const TCancelled& cancelled)
+                             const TProcessEvents& processEvents, const TCancelled& cancelled,
+                             TFetchAhead* ahead)
 {
     const std::string cacheFile = HistoryCacheFile(kabuKey, period);
     const bool present =
         TodaysPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
-                   processEvents, cancelled) != TPageSource::NoAnswer;
+                   processEvents, cancelled, ahead) != TPageSource::NoAnswer;
     if (processEvents)
         processEvents();
     if (!present)

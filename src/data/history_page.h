@@ -58,7 +58,8 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
 //! Throws TDataError on a cache file that cannot be written or read, or a cell that does not
 //! convert. Event points: GetWebPage's (before connecting, after each chunk), once after the
 //! fetch step (also when the cache was fresh), then ParseHistoryPage's. `cancelled` gives up
-//! a fetch under way.
+//! a fetch under way. During a screening run `ahead` may be fetching the page already: it is
+//! waited for then.
 THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std::int64_t kabuKa,
                              const TProcessEvents& processEvents,
-                             const TCancelled& cancelled = {});
+                             const TCancelled& cancelled = {}, TFetchAhead* ahead = nullptr);

@@ -226,10 +226,10 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
 }
 
 TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents,
-                         const TCancelled& cancelled)
+                         const TCancelled& cancelled, TFetchAhead* ahead)
 {
     const std::string cacheFile = QuoteCacheFile(kabuKey);
-    if (TodaysPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents, cancelled) ==
+    if (TodaysPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents, cancelled, ahead) ==
         TPageSource::NoAnswer)
     {
         if (processEvents)
@@ -245,9 +245,9 @@ TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& process
 
 std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
                                         const TProcessEvents& processEvents,
-                                        const TCancelled& cancelled)
+                                        const TCancelled& cancelled, TFetchAhead* ahead)
 {
-    return ReadKabuQuote(kabuKey, processEvents, cancelled).Quote;
+    return ReadKabuQuote(kabuKey, processEvents, cancelled, ahead).Quote;
 }
 
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote)

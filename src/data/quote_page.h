@@ -68,9 +68,11 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
 //! that does not convert or a cache file that cannot be written or read.
 //! Event points: GetWebPage's (before connecting, after each chunk), then once when the
 //! fetch brought nothing, then ParseQuotePage's. `cancelled` gives up a fetch under way.
+//! During a screening run `ahead` may be fetching the page already: it is waited for then.
 std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
                                         const TProcessEvents& processEvents,
-                                        const TCancelled& cancelled = {});
+                                        const TCancelled& cancelled = {},
+                                        TFetchAhead* ahead = nullptr);
 
 //! Why there is no quote: what the loader or the scraper found instead.
 enum class TQuoteMiss
@@ -98,7 +100,7 @@ TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
 
 //! LoadKabuQuote, saying why there is no quote.
 TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents,
-                         const TCancelled& cancelled = {});
+                         const TCancelled& cancelled = {}, TFetchAhead* ahead = nullptr);
 
 //! The board texts of `quote` as Shift_JIS bytes.
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote);

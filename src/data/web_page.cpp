@@ -2,6 +2,7 @@
 
 #include "data/cache_file.h"
 #include "data/data_error.h"
+#include "data/fetch_ahead.h"
 #include "data/page_transfer.h"
 
 #include <arpa/inet.h>
@@ -130,6 +131,20 @@ struct TUrlCleanup
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
+// One handle per thread is kept between pages, so its connection to the service is used
+// again while the service keeps it open.
+struct TKeptHandle
+{
+    std::unique_ptr<CURL, TCurlCleanup> Handle;
+    bool Busy = false;
+};
+
+TKeptHandle& KeptHandle()
+{
+    thread_local TKeptHandle kept;
+    return kept;
+}
+
 bool IsLoopbackHost(std::string host)
 {
     for (char& c : host)
@@ -253,18 +268,16 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
         return 0;
 
     InitCurl();
-    // One handle per thread is kept between pages, so its connection to the service is used
-    // again while the service keeps it open. A fetch started from an event point of another
-    // (the handle is busy then) gets a handle of its own.
-    thread_local std::unique_ptr<CURL, TCurlCleanup> kept;
-    thread_local bool keptBusy = false;
+    // A fetch started from an event point of another (the kept handle is busy then) gets a
+    // handle of its own.
+    TKeptHandle& kept = KeptHandle();
     std::unique_ptr<CURL, TCurlCleanup> own;
     CURL* curl = nullptr;
-    if (!keptBusy)
+    if (!kept.Busy)
     {
-        if (!kept)
-            kept.reset(curl_easy_init());
-        curl = kept.get();
+        if (!kept.Handle)
+            kept.Handle.reset(curl_easy_init());
+        curl = kept.Handle.get();
         if (curl)
             curl_easy_reset(curl); // the options go, the open connection stays
     }
@@ -280,8 +293,8 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
         bool& Flag;
         bool Was;
         ~TBusy() { Flag = Was; }
-    } busy{keptBusy, keptBusy};
-    keptBusy = true;
+    } busy{kept.Busy, kept.Busy};
+    kept.Busy = true;
 
     TTransfer transfer;
     transfer.CacheFile = cacheFile;
@@ -301,8 +314,14 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
 }
 
 TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cacheFile,
-                       const TProcessEvents& processEvents, const TCancelled& cancelled)
+                       const TProcessEvents& processEvents, const TCancelled& cancelled, TFetchAhead* ahead)
 {
+    // A page fetched ahead goes into the cache as the chain reads it: this run fetched it.
+    if (AwaitPageAhead(ahead, cacheFile.string(), processEvents, cancelled))
+    {
+        ++PagesFetched;
+        return TPageSource::Fetched;
+    }
     if (IsCacheFresh(cacheFile))
     {
         ++PagesFromCache;
@@ -316,4 +335,11 @@ TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cach
 TPageReads PageReads()
 {
     return {PagesFetched.load(), PagesFromCache.load()};
+}
+
+void CloseKeptConnection()
+{
+    TKeptHandle& kept = KeptHandle();
+    if (!kept.Busy)
+        kept.Handle.reset();
 }

@@ -9,6 +9,8 @@
 
 // Page retrieval from the finance service into the cache files under dat/.
 
+class TFetchAhead;
+
 //! Lets the window handle its pending events; the form passes QCoreApplication::processEvents.
 //! May be empty (tests, fuzzers).
 using TProcessEvents = std::function<void()>;
@@ -42,6 +44,8 @@ bool IsLoopbackUrl(const std::string& url);
 //! Calls `processEvents` once before connecting and once after each received chunk.
 //! Throws TDataError when the service answered but the cache file cannot be written (for
 //! instance dat/ is missing), also for an empty body.
+//! Keeps the calling thread's connection to the service open between calls while the service
+//! allows it.
 std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cacheFile,
                         const TProcessEvents& processEvents, const TCancelled& cancelled = {});
 
@@ -53,10 +57,13 @@ enum class TPageSource
     NoAnswer, // a fetch brought nothing; the cache file is as it was
 };
 
-//! Today's copy of a page in `cacheFile`: the file when it was written today, else fetched
-//! from `url` through GetWebPage. Counted in PageReads. Throws as GetWebPage does.
+//! Today's copy of a page in `cacheFile`: the page `ahead` fetched for a screening run when
+//! it did (waited for while under way), else the file when it was written today, else
+//! fetched from `url` through GetWebPage. Counted in PageReads: a page fetched ahead counts
+//! as fetched when it is read. Throws as GetWebPage does.
 TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cacheFile,
-                       const TProcessEvents& processEvents, const TCancelled& cancelled = {});
+                       const TProcessEvents& processEvents, const TCancelled& cancelled = {},
+                       TFetchAhead* ahead = nullptr);
 
 //! Page reads by TodaysPage since the program started: requests to the service (answered
 //! or not) and pages taken from today's cache.
@@ -66,3 +73,7 @@ struct TPageReads
     std::int64_t FromCache = 0;
 };
 TPageReads PageReads();
+
+//! Closes the connection GetWebPage keeps for the calling thread, if any (a server about to
+//! stop then need not wait for it).
+void CloseKeptConnection();

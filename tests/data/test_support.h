@@ -91,6 +91,7 @@ public:
     {
         std::string Target; // path and query
         httplib::Headers Headers;
+        int RemotePort = 0; // the client's end of the connection
     };
 
     TLoopbackServer()
@@ -98,15 +99,19 @@ public:
         // Tests talk to 127.0.0.1 only, also where the environment names a proxy.
         ::setenv("no_proxy", "127.0.0.1,localhost", 1);
         ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+        // The program keeps its connection between pages; answers are not held back by
+        // Nagle's rule on a connection in use.
+        Server.set_tcp_nodelay(true);
         Server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
             const std::lock_guard lock(Mutex);
-            Requests.push_back({request.target, request.headers});
+            Requests.push_back({request.target, request.headers, request.remote_port});
             return httplib::Server::HandlerResponse::Unhandled;
         });
     }
 
     ~TLoopbackServer()
     {
+        CloseKeptConnection(); // else stopping waits for the idle connection to time out
         Server.stop();
         if (Thread.joinable())
             Thread.join();

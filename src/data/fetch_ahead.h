@@ -1,0 +1,67 @@
+#pragma once
+
+#include "data/web_page.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Fetch-ahead for a screening run: while the chain works on one stock, the quote and weekly
+// history pages of the stocks after it are fetched into today's cache, so the chain finds
+// them there. Each request is the one the chain's own fetch would make (same address, agent,
+// time-outs, proxy rule, size limit, temp-and-rename), and each page is asked for at most
+// once per run.
+
+constexpr int DefaultFetchAheadConnections = 4;
+constexpr int MaxFetchAheadConnections = 8;
+
+//! Transfers a screening run keeps going ahead of its chain: 0 (nothing fetched ahead) to
+//! MaxFetchAheadConnections; DefaultFetchAheadConnections unless set.
+int FetchAheadConnections();
+//! Sets it; values outside 0 to MaxFetchAheadConnections are clamped.
+void SetFetchAheadConnections(int connections);
+
+class TFetchAhead
+{
+public:
+    //! Starts fetching, in list order, the quote page and the weekly history page of each key
+    //! (a key listed twice is fetched once), at most `connections` transfers at once (clamped
+    //! to 1 to MaxFetchAheadConnections), at most a few dozen stocks ahead of the chain.
+    //! Pages already in today's cache are not fetched. A history page is fetched only once
+    //! its quote page has been read as a quote, as the chain asks for it only then; after a
+    //! quote page whose figures do not convert, which ends the run, nothing further is
+    //! fetched. A request that cannot reach the service stops the fetch-ahead: the chain
+    //! then meets the failure itself, once per page, as without it.
+    TFetchAhead(const std::vector<std::string>& kabuKeys, int connections);
+    //! Stop().
+    ~TFetchAhead();
+    TFetchAhead(const TFetchAhead&) = delete;
+    TFetchAhead& operator=(const TFetchAhead&) = delete;
+
+    //! Gives up every transfer in flight (no partial file stays) and returns once the worker
+    //! thread has ended. Pages fetched before stay in the cache. Call from the thread that
+    //! made this object; a second call does nothing.
+    void Stop();
+
+    //! True until every page to fetch ahead is settled or Stop() was called.
+    bool Running() const;
+
+    //! For the chain, right before it looks for `cacheFile` in today's cache. While the page
+    //! is being fetched ahead, waits for it, calling `processEvents` as GetWebPage would
+    //! (once at the start, once per chunk received) and also after each 50 ms without a
+    //! chunk, and gives up when `cancelled` answers true after one of these calls. A page
+    //! not yet started is left to the chain and never fetched ahead. True only on the
+    //! chain's first read of a page this object fetched; false otherwise, and then the chain
+    //! goes its usual way (cache or its own fetch).
+    bool AwaitPage(const std::string& cacheFile, const TProcessEvents& processEvents,
+                   const TCancelled& cancelled);
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> Impl;
+};
+
+//! `ahead`->AwaitPage(...), or false when no fetch-ahead runs (`ahead` null).
+bool AwaitPageAhead(TFetchAhead* ahead, const std::string& cacheFile,
+                    const TProcessEvents& processEvents, const TCancelled& cancelled);

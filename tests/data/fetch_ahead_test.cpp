@@ -1,0 +1,349 @@
+#include "data/fetch_ahead.h"
+
+#include "data/cache_file.h"
+#include "data/data_error.h"
+#include "data/history_page.h"
+#include "data/quote_page.h"
+#include "test_pages.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<THistoryCells> Weeks()
+{
+    std::vector<THistoryCells> rows;
+    for (int i = 0; i < 20; ++i)
+        rows.push_back({"2026/0" + std::to_string(1 + i / 5) + "/1" + std::to_string(i % 5), std::to_string(1000 + i),
+                        "990", "1010", "980", "5000"});
+    return rows;
+}
+
+std::string QuoteFor(const std::string& code, const std::string& price = "1,234")
+{
+    TQuotePageFields fields;
+    fields.Code = code;
+    fields.Price = price;
+    return QuotePage(fields);
+}
+
+//! The names in dat/ that are temporary files of a transfer.
+std::vector<std::string> PartialFiles()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("dat"))
+        if (entry.path().filename().string().find(".part-") != std::string::npos)
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+//! Waits, a bounded time, for `condition`; the test then checks what it needs for itself.
+template <class TCondition>
+void WaitFor(TCondition condition)
+{
+    for (int i = 0; i < 2000 && !condition(); ++i)
+        std::this_thread::sleep_for(5ms);
+}
+
+// A gate a server handler waits at until the test opens it, never longer than a bound, and
+// noting when the bound ran out, so that a transfer the client should have given up shows.
+class TGate
+{
+public:
+    void Open()
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            IsOpen = true;
+        }
+        Opened.notify_all();
+    }
+    //! False when the bound ran out first.
+    bool Wait()
+    {
+        std::unique_lock lock(Mutex);
+        return Opened.wait_for(lock, 20s, [this] { return IsOpen; });
+    }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Opened;
+    bool IsOpen = false;
+};
+
+// A small market: 1301, 1303 and 1304 have quotes, 1302 is unknown to the service, 1305's price
+// is not a whole number (the chain's scrape raises the data error there).
+class FetchAheadTest : public TLoopbackServiceTest
+{
+protected:
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.set_keep_alive_max_count(1000);
+        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+            const std::string code = request.get_param_value("qt").substr(0, 4);
+            if (QuoteHandler && QuoteHandler(code, response))
+                return;
+            TQuotePageFields fields;
+            fields.Code = code;
+            if (code == "1302")
+                fields.TitleNoticeEuc = NotFoundEuc;
+            if (code == "1305")
+                fields.Price = "1,234.5";
+            response.set_content(QuotePage(fields), "text/html");
+        });
+        routes.Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(HistoryPage(Weeks()), "text/html");
+        });
+    }
+
+    //! How many requests asked for a path starting with `prefix`.
+    int Requests(const std::string& prefix) const
+    {
+        const auto log = Server.Log();
+        return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const auto& request) {
+            return request.Target.rfind(prefix, 0) == 0;
+        }));
+    }
+
+    static std::string QuotePath(const std::string& key) { return "/MnStock?qt=" + key + "&"; }
+    static std::string HistoryPath(const std::string& key)
+    {
+        return "/MnStock/slast.html?sv=MN&qt=" + key + "&";
+    }
+
+    // Answers a quote request itself when it returns true.
+    std::function<bool(const std::string& code, httplib::Response&)> QuoteHandler;
+};
+
+// The chain of one stock as a screening run goes: quote, then the weekly history when there is
+// a quote.
+std::optional<TKabuQuote> ReadStock(const std::string& key, TFetchAhead* ahead)
+{
+    std::optional<TKabuQuote> quote = LoadKabuQuote(key, {}, {}, ahead);
+    if (quote)
+        LoadHistoryRows(key, TChartPeriod::Weekly, quote->KabuKa, {}, {}, ahead);
+    return quote;
+}
+
+TEST_F(FetchAheadTest, FetchesEachPageTheChainAsksForOnceAndNothingElse)
+{
+    // 1304's quote is in today's cache already, so only its history is fetched; the keys
+    // 1301 and 1304 come twice.
+    WriteFileBytes(QuoteCacheFile("1304.t"), QuoteFor("1304"));
+    const std::vector<std::string> keys = {"1301.t", "1302.t", "1301.t", "1303.t", "1304.t", "1304.t"};
+    TFetchAhead ahead(keys, 3);
+    WaitFor([&] { return !ahead.Running(); });
+    ASSERT_FALSE(ahead.Running());
+
+    EXPECT_EQ(Requests(QuotePath("1301.t")), 1);
+    EXPECT_EQ(Requests(QuotePath("1302.t")), 1);
+    EXPECT_EQ(Requests(QuotePath("1303.t")), 1);
+    EXPECT_EQ(Requests(QuotePath("1304.t")), 0) << "in today's cache";
+    EXPECT_EQ(Requests(HistoryPath("1301.t")), 1);
+    EXPECT_EQ(Requests(HistoryPath("1302.t")), 0) << "no quote, so the chain never asks for its history";
+    EXPECT_EQ(Requests(HistoryPath("1303.t")), 1);
+    EXPECT_EQ(Requests(HistoryPath("1304.t")), 1) << "its cached page is a quote";
+    for (const auto& request : Server.Log())
+    {
+        const auto agent = request.Headers.find("User-Agent");
+        ASSERT_NE(agent, request.Headers.end());
+        EXPECT_EQ(agent->second, "Microsoft Internet\x81\x40"
+                                 "Explorer");
+    }
+    // The URLs are the chain's own: the history page of today's range.
+    const std::string expected = HistoryUrl("", "1303.t", TChartPeriod::Weekly, TodayLocal());
+    EXPECT_EQ(Requests(expected), 1) << expected;
+
+    // The chain then reads every page from the cache, each fetched page handed over once.
+    const int before = static_cast<int>(Server.Log().size());
+    int handedOver = 0;
+    for (const std::string& key : keys)
+    {
+        handedOver += ahead.AwaitPage(QuoteCacheFile(key), {}, {});
+        ReadStock(key, &ahead);
+    }
+    EXPECT_EQ(static_cast<int>(Server.Log().size()), before);
+    EXPECT_EQ(ReadFileBytes(QuoteCacheFile("1303.t")), QuoteFor("1303"));
+    EXPECT_EQ(ReadFileBytes(HistoryCacheFile("1301.t", TChartPeriod::Weekly)), HistoryPage(Weeks()));
+    EXPECT_TRUE(PartialFiles().empty());
+    EXPECT_EQ(handedOver, 3) << "1301, 1302 and 1303 were fetched ahead, each counted once";
+}
+
+TEST_F(FetchAheadTest, NothingIsFetchedPastAQuoteThatEndsTheRun)
+{
+    TFetchAhead ahead({"1301.t", "1305.t", "1303.t"}, 1);
+    WaitFor([&] { return !ahead.Running(); });
+    ASSERT_FALSE(ahead.Running());
+    EXPECT_EQ(Requests(QuotePath("1305.t")), 1);
+    EXPECT_EQ(Requests(HistoryPath("1305.t")), 0);
+    EXPECT_EQ(Requests(QuotePath("1303.t")), 0) << "the run ends at 1305 with the data error";
+
+    EXPECT_TRUE(ReadStock("1301.t", &ahead));
+    EXPECT_THROW(ReadStock("1305.t", &ahead), TDataError);
+}
+
+TEST_F(FetchAheadTest, AFailedFetchLeavesThePageAndItsHistoryToTheChain)
+{
+    // The first answer for 1301 breaks off in the middle of the page.
+    std::atomic<int> asked{0};
+    QuoteHandler = [&](const std::string& code, httplib::Response& response) {
+        if (code != "1301" || asked++ > 0)
+            return false;
+        response.set_content_provider(20000, "text/html", [](std::size_t, std::size_t, httplib::DataSink& sink) {
+            sink.write("<html>", 6);
+            return false;
+        });
+        return true;
+    };
+    TFetchAhead ahead({"1301.t"}, 2);
+    WaitFor([&] { return !ahead.Running(); });
+    ASSERT_EQ(Requests(QuotePath("1301.t")), 1);
+    EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile("1301.t")));
+    EXPECT_TRUE(PartialFiles().empty());
+
+    const std::optional<TKabuQuote> quote = ReadStock("1301.t", &ahead);
+    ASSERT_TRUE(quote);
+    EXPECT_EQ(quote->KabuNo, "1301");
+    EXPECT_EQ(Requests(QuotePath("1301.t")), 2) << "the chain fetched it itself";
+    EXPECT_EQ(Requests(HistoryPath("1301.t")), 1) << "by the chain, once it had the quote";
+}
+
+TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoPartialFile)
+{
+    TGate gate;
+    std::atomic<int> waiting{0};
+    std::atomic<int> outwaited{0};
+    QuoteHandler = [&](const std::string&, httplib::Response& response) {
+        response.set_content_provider(20000, "text/html", [&](std::size_t, std::size_t, httplib::DataSink& sink) {
+            sink.write("<html>", 6);
+            ++waiting;
+            outwaited += gate.Wait() ? 0 : 1;
+            return false;
+        });
+        return true;
+    };
+    TFetchAhead ahead({"1301.t", "1303.t", "1304.t"}, 2);
+    WaitFor([&] { return waiting == 2 && PartialFiles().size() == 2; });
+    ASSERT_EQ(PartialFiles().size(), 2u) << "two transfers under way";
+
+    ahead.Stop(); // returns before the service lets go of the pages
+    EXPECT_FALSE(ahead.Running());
+    EXPECT_TRUE(PartialFiles().empty());
+    EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile("1301.t")));
+    gate.Open();
+    EXPECT_EQ(outwaited, 0);
+    EXPECT_EQ(Requests(QuotePath("1304.t")), 0);
+
+    // What was not fetched is the chain's: it asks for it itself.
+    QuoteHandler = nullptr;
+    EXPECT_TRUE(ReadStock("1304.t", &ahead));
+    EXPECT_EQ(Requests(QuotePath("1304.t")), 1);
+}
+
+TEST_F(FetchAheadTest, TheChainWaitsForAPageUnderWayHandlingEventsAndCanGiveUp)
+{
+    // The page comes in two parts; the second only once the waiting chain handled its events.
+    TGate gate;
+    QuoteHandler = [&](const std::string& code, httplib::Response& response) {
+        const std::string page = QuoteFor(code);
+        response.set_chunked_content_provider("text/html", [&gate, page](std::size_t offset, httplib::DataSink& sink) {
+            if (offset == 0)
+            {
+                sink.write(page.data(), 100);
+                return true;
+            }
+            if (!gate.Wait())
+                return false;
+            sink.write(page.data() + offset, page.size() - offset);
+            sink.done();
+            return true;
+        });
+        return true;
+    };
+    {
+        TFetchAhead ahead({"1301.t"}, 1);
+        WaitFor([&] { return Requests(QuotePath("1301.t")) == 1; });
+        // Without events while waiting, the page would break off at the service's bound and
+        // the chain would ask for it again.
+        const std::optional<TKabuQuote> quote = LoadKabuQuote("1301.t", [&] { gate.Open(); }, {}, &ahead);
+        ASSERT_TRUE(quote);
+        EXPECT_EQ(quote->KabuNo, "1301");
+        EXPECT_EQ(Requests(QuotePath("1301.t")), 1) << "no second request";
+    }
+
+    // The window is closed while the chain waits: it gives up, and its own fetch asks nothing.
+    TGate never;
+    QuoteHandler = [&](const std::string&, httplib::Response& response) {
+        response.set_content_provider(20000, "text/html", [&](std::size_t, std::size_t, httplib::DataSink& sink) {
+            sink.write("<html>", 6);
+            never.Wait();
+            return false;
+        });
+        return true;
+    };
+    TFetchAhead ahead({"1303.t"}, 1);
+    WaitFor([&] { return !PartialFiles().empty(); });
+    bool closing = false;
+    const std::optional<TKabuQuote> none =
+        LoadKabuQuote("1303.t", [&] { closing = true; }, [&] { return closing; }, &ahead);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(Requests(QuotePath("1303.t")), 1);
+    ahead.Stop();
+    never.Open();
+    EXPECT_TRUE(PartialFiles().empty());
+}
+
+TEST_F(FetchAheadTest, KeepsToItsConnectionsAndUsesThemAgain)
+{
+    std::mutex mutex;
+    int underWay = 0;
+    int most = 0;
+    QuoteHandler = [&](const std::string& code, httplib::Response& response) {
+        {
+            const std::lock_guard lock(mutex);
+            most = std::max(most, ++underWay);
+        }
+        std::this_thread::sleep_for(2ms); // lets transfers overlap
+        response.set_content(QuoteFor(code), "text/html");
+        const std::lock_guard lock(mutex);
+        --underWay;
+        return true;
+    };
+    std::vector<std::string> keys;
+    for (int code = 1310; code < 1330; ++code)
+        keys.push_back(std::to_string(code) + ".t");
+    TFetchAhead ahead(keys, 2);
+    WaitFor([&] { return !ahead.Running(); });
+    ASSERT_FALSE(ahead.Running());
+    std::set<int> clientPorts;
+    for (const auto& request : Server.Log())
+        clientPorts.insert(request.RemotePort);
+    EXPECT_EQ(Server.Log().size(), 40u);
+    EXPECT_LE(clientPorts.size(), 2u) << "40 pages over the same two connections";
+    const std::lock_guard lock(mutex);
+    EXPECT_LE(most, 2);
+}
+
+TEST(FetchAheadConnections, DefaultsToFourAndStaysWithinZeroToEight)
+{
+    EXPECT_EQ(FetchAheadConnections(), 4);
+    SetFetchAheadConnections(12);
+    EXPECT_EQ(FetchAheadConnections(), 8);
+    SetFetchAheadConnections(-1);
+    EXPECT_EQ(FetchAheadConnections(), 0);
+    SetFetchAheadConnections(DefaultFetchAheadConnections);
+}
+
+} // namespace
