@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "data/fetch_ahead.h"
 #include "screener/kabu_list.h"
 
 #include <QCommandLineParser>
@@ -79,7 +80,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption out(QStringLiteral("out"),
                                  QStringLiteral("Write the report of --screen into <dir>, created if missing."),
                                  QStringLiteral("dir"));
-    parser.addOptions({help, version, workDir, service, screen, hitsOnly, under100k, rsi30, out});
+    const QCommandLineOption connections(
+        QStringLiteral("connections"),
+        QStringLiteral("Pages a screening run fetches ahead at once, 0 to 8 (0: none). Default: 4."),
+        QStringLiteral("n"));
+    parser.addOptions({help, version, workDir, service, connections, screen, hitsOnly, under100k, rsi30, out});
 
     TCommandLine commandLine;
     if (!parser.parse(arguments))
@@ -113,6 +118,17 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         commandLine.WorkDir = parser.value(workDir);
     if (parser.isSet(service))
         commandLine.ServiceUrl = parser.value(service);
+    if (parser.isSet(connections))
+    {
+        bool number = false;
+        const int value = parser.value(connections).toInt(&number);
+        if (!number || value < 0 || value > MaxFetchAheadConnections)
+        {
+            commandLine.Exit = Mistake(QStringLiteral("--connections takes 0 to %1").arg(MaxFetchAheadConnections));
+            return commandLine;
+        }
+        commandLine.Connections = value;
+    }
     if (!parser.isSet(screen))
     {
         for (const QCommandLineOption* batchOnly : {&hitsOnly, &under100k, &rsi30, &out})

@@ -25,6 +25,7 @@ struct TCommandLine
 {
     std::optional<QString> WorkDir;     // --workdir DIR
     std::optional<QString> ServiceUrl;  // --service URL, as given; the start-up rules check it
+    std::optional<int> Connections;     // --connections N, 0 to 8: pages fetched ahead at once
     std::optional<TBatchOptions> Batch; // --screen: no window, a report instead
 
     //! Set when the program ends at once: after --help or --version (status 0, text for

@@ -6,6 +6,7 @@
 #include "chart/chart_readout.h"
 #include "chart/price_chart.h"
 #include "chart/volume_chart.h"
+#include "data/fetch_ahead.h"
 #include "data/history_page.h"
 #include "data/text_codec.h"
 #include "screener/kabu_list.h"
@@ -755,6 +756,9 @@ bool TMainForm::IsClosing() const
 void TMainForm::FormCloseQuery(bool& canClose)
 {
     Tag = ClosingTag;
+    // Transfers ahead of the chain end now, not when the run next looks at the tag.
+    if (FetchAhead)
+        FetchAhead->Stop();
     canClose = true;
 }
 
@@ -914,7 +918,7 @@ void SetBoardText(QLabel* label, const std::string& shiftJis)
 
 bool TMainForm::GetKabuKa(const std::string& key)
 {
-    const TQuoteRead read = ReadKabuQuote(key, ProcessEvents, [this] { return IsClosing(); });
+    const TQuoteRead read = ReadKabuQuote(key, ProcessEvents, [this] { return IsClosing(); }, FetchAhead.get());
     QuoteMiss = read.Miss;
     QuotePageBytes = read.PageBytes;
     if (!read.Quote)
@@ -948,7 +952,7 @@ void TMainForm::GetChartData(const std::string& key)
     ClearChartDates(ChartBars);
     const TChartPeriod period = ChartLengDay->isChecked() ? TChartPeriod::Daily : TChartPeriod::Weekly;
     const THistoryRows rows =
-        LoadHistoryRows(key, period, KabuQuote.KabuKa, ProcessEvents, [this] { return IsClosing(); });
+        LoadHistoryRows(key, period, KabuQuote.KabuKa, ProcessEvents, [this] { return IsClosing(); }, FetchAhead.get());
     if (CopyHistoryRows(rows, ChartBars))
         ChartCode = key;
 }

@@ -18,9 +18,11 @@
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 
+class TFetchAhead;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -254,6 +256,8 @@ public:
 
     //! The PNG bytes of a result row's chart; empty for a row without one.
     QByteArray RowChart(const QTreeWidgetItem* row) const;
+    //! Fetches the pages of the stocks ahead while a screening run works on one; null outside runs.
+    std::unique_ptr<TFetchAhead> FetchAhead;
 
     //! Shows the information box (caption "情報", one OK button) and waits for it.
     void ShowInformation(const QString& text);

@@ -4,6 +4,7 @@
 
 #include "common/exact_format.h"
 #include "data/cache_file.h"
+#include "data/fetch_ahead.h"
 #include "data/text_codec.h"
 #include "screener/kabu_list.h"
 #include "screener/screening.h"
@@ -162,6 +163,15 @@ void TMainForm::KabuSearchButtonClick()
                    if (list.Truncated)
                        ShowInformation(QStringLiteral("銘柄一覧が%1件を超えています。先頭の%1件だけを検索します。")
                                            .arg(MaxKabuListEntries));
+                   // The pages of the stocks ahead are fetched while the chain works on one;
+                   // the transfers end on every way out.
+                   if (FetchAheadConnections() > 0)
+                       FetchAhead = std::make_unique<TFetchAhead>(ScreeningKeys(list.Entries), FetchAheadConnections());
+                   struct TFetchAheadGuard
+                   {
+                       std::unique_ptr<TFetchAhead>& Ahead;
+                       ~TFetchAheadGuard() { Ahead.reset(); }
+                   } fetchAheadGuard{FetchAhead};
 
                    TRunEnd end = TRunEnd::Completed;
                    for (int i = 1; i <= count; ++i)

@@ -2,6 +2,7 @@
 
 #include "app/bundled_service.h"
 #include "common/data_folders.h"
+#include "data/fetch_ahead.h"
 #include "data/web_page.h"
 
 #include <QDir>
@@ -48,6 +49,8 @@ TStartup::TStartup(const TCommandLine& commandLine, const TStartupEnvironment& e
     WorkFolder_ = work.Folder;
 
     SetFinanceServiceAddress(address.Url);
+    if (commandLine.Connections)
+        SetFetchAheadConnections(*commandLine.Connections);
     if (!address.Explicit)
         StartService(environment, warn);
 }

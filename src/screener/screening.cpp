@@ -68,6 +68,27 @@ std::int32_t ParseCodeText(std::string_view text)
     return StrToInt32(text.substr(i));
 }
 
+std::vector<std::string> ScreeningKeys(const std::vector<TKabuListEntry>& entries)
+{
+    std::vector<std::string> keys;
+    for (const TKabuListEntry& entry : entries)
+    {
+        std::int32_t code = 0;
+        try
+        {
+            code = ParseCodeText(entry.CodeText);
+        }
+        catch (const TDataError&)
+        {
+            break; // the run ends here with the data-error message
+        }
+        if (!IsScreenableCode(code))
+            break;
+        keys.push_back(ScreeningKey(code, entry.Suffix));
+    }
+    return keys;
+}
+
 bool IsScreenableCode(std::int32_t code)
 {
     return (code >= 1000 && code <= 9999) || code == 67585;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "analysis/buy_signals.h"
+#include "screener/kabu_list.h"
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The pure parts of the screening run: code checks, keys, the progress text and the 21
 // cells of a result row. Row texts are UTF-8: they are copied from the quote board as shown.
@@ -24,6 +26,11 @@ bool IsScreenableCode(std::int32_t code);
 //! The stock key of a list entry: four digits (five for 67585) and the suffix, where the
 //! suffix-less markets (".f", ".m", ".h") get the two blanks of a key without a market.
 std::string ScreeningKey(std::int32_t code, std::string_view suffix);
+
+//! The keys of the entries a run reaches, in list order: up to, not including, the first
+//! entry the run stops at (an empty entry, a code text that is not a number, a code it does
+//! not screen).
+std::vector<std::string> ScreeningKeys(const std::vector<TKabuListEntry>& entries);
 
 //! "%3.0f%% [%4.0d/%4.0d]" of i * 100 / count, i and count.
 std::string ProgressText(int index, int count);
