@@ -24,6 +24,10 @@ TEST(ParseCommandLine, ReadsTheOptionsInEitherSpelling)
     EXPECT_EQ(both.WorkDir.value_or(QString()), QStringLiteral("/tmp/w"));
     EXPECT_EQ(both.ServiceUrl.value_or(QString()), QStringLiteral("http://10.0.0.2:80"));
 
+    EXPECT_EQ(Parse({"--connections", "0"}).Connections.value_or(-1), 0);
+    EXPECT_EQ(Parse({"--connections=8"}).Connections.value_or(-1), 8);
+    EXPECT_FALSE(none.Connections.has_value());
+
     // The address is checked by the start-up rules, which name its source; not here.
     EXPECT_EQ(Parse({"--service", "ftp://x"}).ServiceUrl.value_or(QString()), QStringLiteral("ftp://x"));
 }
@@ -47,6 +51,8 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         {"a Qt option is not ours", {"-platform", "xcb"}, UsageStatus, "orvanta: "},
         {"a value missing", {"--workdir"}, UsageStatus, "workdir"},
         {"an argument", {"7203"}, UsageStatus, "\"7203\""},
+        {"more connections than allowed", {"--connections", "9"}, UsageStatus, "--connections takes 0 to 8"},
+        {"connections not a number", {"--connections", "four"}, UsageStatus, "--connections takes 0 to 8"},
     };
     for (const Row& row : rows)
     {

@@ -1,7 +1,9 @@
 // A screening run of the real form, every pass included, against a loopback finance service.
 
 #include "form_service_test.h"
+#include "data/fetch_ahead.h"
 #include "data/web_page.h"
+#include "screener/screening.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -13,8 +15,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <map>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -122,6 +130,196 @@ TEST_F(ScreeningRunTest, MouseMovesOverTheChartLeaveTheRowsFiguresAlone)
     EXPECT_EQ(row->text(6), QStringLiteral("  1,190"));
     EXPECT_EQ(row->text(7), QStringLiteral(" 1,234,500"));
     EXPECT_EQ(row->text(14), QStringLiteral("112%")) << "1,234 x 100 / 1095 from the quote";
+}
+
+} // namespace
+
+namespace {
+
+// The same run with pages fetched ahead: a list of eight machinery stocks, 6304 unknown to
+// the service; one answer can be held back at the service.
+class ScreeningFetchAheadTest : public TFormServiceTest
+{
+protected:
+    void SetUp() override
+    {
+        TFormServiceTest::SetUp();
+        std::string list;
+        for (const char* code : {"6301", "6302", "6303", "6304", "6305", "6306", "6307", "6308"})
+            list += std::string(code) + ",x," + Tosho1 + "," + Machinery + "\r\n";
+        WriteFileBytes("KabuList.dat", list);
+    }
+    void TearDown() override
+    {
+        SetFetchAheadConnections(DefaultFetchAheadConnections);
+        TFormServiceTest::TearDown();
+    }
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.set_keep_alive_max_count(1000);
+        // A service some way off: the chain catches up with pages still under way.
+        routes.set_post_routing_handler([](const httplib::Request&, httplib::Response&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+            const std::string code = request.get_param_value("qt").substr(0, 4);
+            if (HoldBack && HoldBack(code, response))
+                return;
+            TQuotePageFields fields;
+            fields.Code = code;
+            if (code == "6304")
+                fields.TitleNoticeEuc = NotFoundEuc;
+            fields.Price = std::to_string(1000 + std::stoi(code) % 10) + "," + code.substr(1);
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+            const int code = std::stoi(request.get_param_value("qt").substr(0, 4));
+            response.set_content(HistoryPage(code % 2 == 1 ? VShapedWeeks(24 + code % 7) : FlatWeeks(), 20000),
+                                 "text/html; charset=EUC-JP");
+        });
+    }
+
+    struct TRunResult
+    {
+        std::vector<QStringList> Rows;
+        std::map<std::string, std::string> Cache; // dat/ file name -> bytes
+    };
+
+    TRunResult Run(TMainForm& form)
+    {
+        form.KabuSearchButton->click();
+        TRunResult result;
+        for (int i = 0; i < form.KabuCodeList->topLevelItemCount(); ++i)
+        {
+            QStringList cells;
+            for (int column = 0; column < ResultColumnCount; ++column)
+                cells << form.KabuCodeList->topLevelItem(i)->text(column);
+            result.Rows.push_back(cells);
+        }
+        for (const auto& entry : std::filesystem::directory_iterator("dat"))
+            result.Cache[entry.path().filename().string()] = ReadFileBytes(entry.path());
+        return result;
+    }
+
+    static void ClearCache()
+    {
+        for (const auto& entry : std::filesystem::directory_iterator("dat"))
+            std::filesystem::remove(entry.path());
+    }
+
+    // Answers a quote request itself when it returns true.
+    std::function<bool(const std::string& code, httplib::Response&)> HoldBack;
+};
+
+int ThreadCount()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                          std::filesystem::directory_iterator()));
+}
+
+TEST_F(ScreeningFetchAheadTest, RowsAndCacheBytesAreTheSameWithAndWithoutAndNoPageIsAskedTwice)
+{
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(15); // 機械
+
+    SetFetchAheadConnections(0);
+    const TRunResult without = Run(form);
+    const std::size_t requestsWithout = Server.Log().size();
+    ClearCache();
+    SetFetchAheadConnections(4);
+    const TRunResult with = Run(form);
+
+    EXPECT_TRUE(Shown.empty());
+    ASSERT_EQ(without.Rows.size(), 4u) << "the odd codes have a purchase";
+    EXPECT_EQ(with.Rows, without.Rows);
+    EXPECT_EQ(with.Cache.size(), 15u) << "8 quote pages, 7 history pages: none for the unknown 6304";
+    EXPECT_TRUE(with.Cache == without.Cache);
+
+    std::map<std::string, int> asked;
+    const auto log = Server.Log();
+    for (std::size_t i = requestsWithout; i < log.size(); ++i)
+        ++asked[log[i].Target];
+    EXPECT_EQ(asked.size(), 15u);
+    for (const auto& [target, times] : asked)
+        EXPECT_EQ(times, 1) << target;
+}
+
+TEST_F(ScreeningFetchAheadTest, NothingIsFetchedBeyondTheCodeTheRunStopsAt)
+{
+    WriteFileBytes("KabuList.dat", "6301,x," + Tosho1 + "," + Machinery + "\r\n6302,x," + Tosho1 + "," + Machinery +
+                                       "\r\n99999,x," + Tosho1 + "," + Machinery + "\r\n6303,x," + Tosho1 + "," +
+                                       Machinery + "\r\n");
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(15);
+    form.KabuSearchButton->click();
+
+    EXPECT_TRUE(Shown.empty());
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
+    for (const auto& request : Server.Log())
+        EXPECT_EQ(request.Target.find("qt=6303"), std::string::npos) << request.Target;
+}
+
+TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPartialFile)
+{
+    // 6303's and 6305's quote pages stop half-way until the test lets them go on.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<int> heldBack{0};
+    std::atomic<int> outwaited{0};
+    HoldBack = [&](const std::string& code, httplib::Response& response) {
+        if (code != "6303" && code != "6305")
+            return false;
+        response.set_content_provider(20000, "text/html", [&](std::size_t, std::size_t, httplib::DataSink& sink) {
+            sink.write("<html>", 6);
+            ++heldBack;
+            std::unique_lock lock(mutex);
+            if (!released.wait_for(lock, std::chrono::seconds(20), [&] { return release; }))
+                ++outwaited;
+            return false;
+        });
+        return true;
+    };
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(15);
+    const int threadsBefore = ThreadCount();
+    // The user closes the window while the chain waits for 6303's page.
+    QTimer closer;
+    closer.setInterval(0);
+    QObject::connect(&closer, &QTimer::timeout, &form, [&] {
+        if (heldBack == 2 && form.LabelKabuReadBar->text().contains(QStringLiteral("3/")))
+        {
+            closer.stop();
+            form.close();
+        }
+    });
+    closer.start();
+    QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
+    closer.stop();
+    const bool partial = std::any_of(std::filesystem::directory_iterator("dat"), std::filesystem::directory_iterator(),
+                                     [](const auto& entry) {
+                                         return entry.path().filename().string().find(".part-") != std::string::npos;
+                                     });
+    const int threadsAfter = ThreadCount();
+    {
+        const std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+
+    EXPECT_EQ(form.Tag, ClosingTag);
+    EXPECT_FALSE(partial);
+    EXPECT_FALSE(std::filesystem::exists("dat/k6303.t.00"));
+    EXPECT_EQ(threadsAfter, threadsBefore) << "the fetch-ahead's thread has ended";
+    EXPECT_EQ(outwaited, 0) << "the run did not wait for the service";
+    EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1) << "6301 only";
+    EXPECT_TRUE(form.KabuSearchButton->isEnabled());
 }
 
 } // namespace

@@ -105,6 +105,33 @@ TEST_F(GetWebPageTest, ManySmallChunksLandByteForByte)
     EXPECT_EQ(DatFiles(), std::vector<std::string>{"page.00"});
 }
 
+TEST_F(GetWebPageTest, KeepsItsConnectionAndAFetchFromAnEventPointGetsItsOwn)
+{
+    Server.Routes().set_keep_alive_max_count(100);
+    Server.Routes().Get("/page", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("ok", "text/html");
+    });
+    const std::string address = Server.Start();
+
+    ASSERT_EQ(GetWebPage(address + "/page", "dat/a.00", {}), 2);
+    ASSERT_EQ(GetWebPage(address + "/page", "dat/b.00", {}), 2);
+    // A command started from an event point of a fetch under way (after its first chunk)
+    // fetches as well.
+    int events = 0;
+    int nested = -1;
+    ASSERT_EQ(GetWebPage(address + "/page", "dat/c.00",
+                         [&] {
+                             if (++events == 2)
+                                 nested = GetWebPage(address + "/page", "dat/d.00", {});
+                         }),
+              2);
+    EXPECT_EQ(nested, 2);
+    const auto log = Server.Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[1].RemotePort, log[0].RemotePort) << "the second page came over the first one's connection";
+    EXPECT_NE(log[3].RemotePort, log[2].RemotePort) << "the nested fetch had a connection of its own";
+}
+
 TEST_F(GetWebPageTest, RequestCarriesTheAgentBytesAndNoCacheHeaders)
 {
     Server.Routes().Get("/page", [](const httplib::Request&, httplib::Response& response) {

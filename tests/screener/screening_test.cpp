@@ -165,4 +165,34 @@ TEST(Screening, CodesKeysAndProgress)
     EXPECT_EQ(KeySuffixOfMarketName(""), std::nullopt);
 }
 
+TEST(Screening, KeysOfTheEntriesARunReaches)
+{
+    const auto entry = [](std::string code, std::string suffix) {
+        TKabuListEntry e;
+        e.CodeText = std::move(code);
+        e.Suffix = std::move(suffix);
+        e.Empty = e.Suffix.empty();
+        return e;
+    };
+    struct Row
+    {
+        const char* name;
+        std::vector<TKabuListEntry> entries;
+        std::vector<std::string> keys;
+    };
+    const Row rows[] = {
+        {"every entry", {entry("1301", ".t"), entry(" 67585", ".t"), entry("4385", ".m")},
+         {"1301.t", "67585.t", "4385  "}},
+        {"up to a code out of range", {entry("1301", ".t"), entry("99999", ".t"), entry("1302", ".t")}, {"1301.t"}},
+        {"up to an empty entry", {entry("1301", ".t"), entry("", ""), entry("1302", ".t")}, {"1301.t"}},
+        {"up to a code that is no number", {entry("13a1", ".t"), entry("1302", ".t")}, {}},
+        {"a key listed twice stays twice", {entry("1301", ".t"), entry("1301", ".t")}, {"1301.t", "1301.t"}},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ScreeningKeys(row.entries), row.keys);
+    }
+}
+
 } // namespace
