@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     ::setenv("no_proxy", "127.0.0.1", 1);
     TOrvantaApplication application(argc, argv);
 
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / "orvanta_batch_bench";
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("orvanta_batch_bench_" + std::to_string(::getpid()));
     std::unique_ptr<bench::TBenchMarket> market;
     if (argc > 1)
         market = std::make_unique<bench::TBenchMarket>(root, std::atoi(argv[1]));

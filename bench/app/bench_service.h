@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -40,43 +41,94 @@ inline long CurrentRssKiB()
     return 0;
 }
 
-// A market served by orvanta-service until destroyed, with a working folder that holds its
-// KabuList.dat and an empty dat/.
+// orvanta-service on a free port of 127.0.0.1 serving `data`, each answer delayed by
+// `latencyMs`, until destroyed.
+class TBenchService
+{
+public:
+    TBenchService(const std::filesystem::path& data, int latencyMs)
+    {
+        Port = FreeLoopbackPort();
+        Pid = ::fork();
+        if (Pid == 0)
+        {
+            const std::string port = std::to_string(Port);
+            const std::string folder = data.string();
+            const std::string latency = std::to_string(latencyMs);
+            std::freopen("/dev/null", "w", stderr);
+            ::execl(ORVANTA_SERVICE_BINARY, "orvanta-service", "--port", port.c_str(), "--data", folder.c_str(),
+                    "--latency", latency.c_str(), static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        const std::string check = std::string(ORVANTA_SERVICE_BINARY) + " --check --port " + std::to_string(Port);
+        for (int attempt = 0; attempt < 100; ++attempt)
+        {
+            if (std::system(check.c_str()) == 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        Stop();
+        throw std::runtime_error("orvanta-service did not start");
+    }
+
+    ~TBenchService() { Stop(); }
+    TBenchService(const TBenchService&) = delete;
+    TBenchService& operator=(const TBenchService&) = delete;
+
+    std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port); }
+
+private:
+    void Stop()
+    {
+        if (Pid <= 0)
+            return;
+        ::kill(Pid, SIGTERM);
+        ::waitpid(Pid, nullptr, 0);
+        Pid = -1;
+    }
+
+    int Port = 0;
+    pid_t Pid = -1;
+};
+
+// A market served by orvanta-service without delay until destroyed, with a working folder
+// that holds its KabuList.dat and an empty dat/.
 class TBenchMarket
 {
 public:
     //! `count` made-up stocks (codes from 1300 up, every sector in turn) in a fresh folder.
-    TBenchMarket(const std::filesystem::path& root, int count) : Root(root)
+    TBenchMarket(const std::filesystem::path& root, int count) : Root(root), DataFolder(root / "data")
     {
         Prepare();
-        std::filesystem::create_directories(Root / "data");
-        std::ofstream master(Root / "data" / "stocks.csv", std::ios::binary);
+        std::filesystem::create_directories(DataFolder);
+        std::ofstream master(DataFolder / "stocks.csv", std::ios::binary);
         static const char* const sectors[] = {"水産･農林業", "建設業", "食料品", "化学", "機械", "電気機器",
                                               "輸送用機器", "小売業", "銀行業"};
         static const char* const markets[] = {"東証１部", "東証２部", "JASDAQ", "マザーズ"};
         for (int i = 0; i < count; ++i)
             master << (1300 + i) << ",Bench" << i << "," << markets[i % 4] << "," << sectors[i % 9] << "\n";
         master.close();
-        Run(std::string(ORVANTA_SERVICE_BINARY) + " --data " + (Root / "data").string() + " --make-list >/dev/null");
-        Serve(Root / "data");
+        Run(std::string(ORVANTA_SERVICE_BINARY) + " --data " + DataFolder.string() + " --make-list >/dev/null");
+        Serve();
     }
 
     //! The market of an existing data folder, such as the bundled sample.
-    TBenchMarket(const std::filesystem::path& root, const std::filesystem::path& data) : Root(root)
+    TBenchMarket(const std::filesystem::path& root, const std::filesystem::path& data) : Root(root), DataFolder(data)
     {
         Prepare();
-        Serve(data);
+        Serve();
     }
 
     ~TBenchMarket()
     {
-        ::kill(Pid, SIGTERM);
-        ::waitpid(Pid, nullptr, 0);
+        Service.reset();
         std::error_code ignored;
         std::filesystem::remove_all(Root, ignored);
     }
 
-    std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port); }
+    std::string Address() const { return Service->Address(); }
+    //! The data folder served, for more services of the same market.
+    const std::filesystem::path& Data() const { return DataFolder; }
     std::filesystem::path Work() const { return Root / "work"; }
 
 private:
@@ -92,32 +144,15 @@ private:
         std::filesystem::create_directories(Root / "work" / "dat");
     }
 
-    void Serve(const std::filesystem::path& data)
+    void Serve()
     {
-        std::filesystem::copy_file(data / "KabuList.dat", Root / "work" / "KabuList.dat");
-        Port = FreeLoopbackPort();
-        Pid = ::fork();
-        if (Pid == 0)
-        {
-            const std::string port = std::to_string(Port);
-            std::freopen("/dev/null", "w", stderr);
-            ::execl(ORVANTA_SERVICE_BINARY, "orvanta-service", "--port", port.c_str(), "--data", data.c_str(),
-                    static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
-        const std::string check = std::string(ORVANTA_SERVICE_BINARY) + " --check --port " + std::to_string(Port);
-        for (int attempt = 0; attempt < 100; ++attempt)
-        {
-            if (std::system(check.c_str()) == 0)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        throw std::runtime_error("orvanta-service did not start");
+        std::filesystem::copy_file(DataFolder / "KabuList.dat", Root / "work" / "KabuList.dat");
+        Service = std::make_unique<TBenchService>(DataFolder, 0);
     }
 
     std::filesystem::path Root;
-    int Port = 0;
-    pid_t Pid = -1;
+    std::filesystem::path DataFolder;
+    std::unique_ptr<TBenchService> Service;
 };
 
 } // namespace bench

@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     ::setenv("no_proxy", "127.0.0.1", 1);
     TOrvantaApplication application(argc, argv);
 
-    bench::TBenchMarket market(std::filesystem::temp_directory_path() / "orvanta_lookup_bench", stocks);
+    bench::TBenchMarket market(std::filesystem::temp_directory_path() / ("orvanta_lookup_bench_" + std::to_string(::getpid())), stocks);
     SetFinanceServiceAddress(market.Address());
     std::filesystem::current_path(market.Work());
     int messages = 0;

@@ -1,50 +1,306 @@
-// Screens a generated market through the real window, offscreen, against orvanta-service on
-// loopback: once cold (every page fetched), once warm (every page from today's cache).
-// Prints stocks per second and memory. Usage: screening_bench [stocks, default 1000]
+// Screens the sample market through the real window against orvanta-service on loopback,
+// with fetch-ahead and without, side by side: cold (every page fetched) with the service
+// answering after 0, 25 and 100 ms; warm (every page in today's cache); the warm run's floor,
+// that is its processEvents calls plus painting the three panes, per stock; and the peak
+// memory of a run over the sample list repeated, in a process of its own per column.
+// The window is offscreen unless QT_QPA_PLATFORM says otherwise (xcb under xvfb-run).
+// Usage: screening_bench [entries of the memory run, default 4000]
+//        screening_bench --warm-only   (warm runs and the floor alone, for a profiler)
 
 #include "bench_service.h"
 
+#include "analysis/average_rsi.h"
+#include "analysis/buy_signals.h"
 #include "app/application.h"
 #include "app/main_form.h"
+#include "chart/price_chart.h"
+#include "chart/volume_chart.h"
+#include "data/fetch_ahead.h"
 #include "data/web_page.h"
 
+#include <QAbstractEventDispatcher>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int Latencies[] = {0, 25, 100};
+constexpr int WarmRepeats = 3;
+// The two columns: fetch-ahead at its default, and none.
+constexpr int Columns[] = {DefaultFetchAheadConnections, 0};
+
+// Of this process alone: another benchmark may be running beside it.
+const std::filesystem::path Root =
+    std::filesystem::temp_directory_path() / ("orvanta_screening_bench_" + std::to_string(::getpid()));
+
+double Seconds(const QElapsedTimer& clock)
+{
+    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+}
+
+void ClearCache()
+{
+    for (const auto& entry : std::filesystem::directory_iterator("dat"))
+        std::filesystem::remove(entry.path());
+}
+
+int CacheFiles()
+{
+    const auto files = std::filesystem::directory_iterator("dat");
+    return static_cast<int>(std::distance(begin(files), end(files)));
+}
+
+// Counts the processEvents calls: the event dispatcher reports "awake" once per call.
+class TEventCount
+{
+public:
+    TEventCount()
+    {
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                         [this] { ++Count; });
+    }
+    std::uint64_t Count = 0;
+};
+
+struct TRun
+{
+    double Seconds = 0;
+    int Rows = 0;
+    std::uint64_t Events = 0;
+};
+
+TRun Screen(TMainForm& form, const TEventCount& events)
+{
+    const std::uint64_t before = events.Count;
+    QElapsedTimer clock;
+    clock.start();
+    form.KabuSearchButton->click();
+    return {Seconds(clock), form.KabuCodeList->topLevelItemCount(), events.Count - before};
+}
+
+// Painting the three panes of the stock on show, with the analysis passes between, as the
+// chain runs them but without its event points. Seconds per stock.
+double PaintPanes(TMainForm& form, int times)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < times; ++i)
+    {
+        TChartBars bars = form.ChartBars;
+        TPaneScale chartScale;
+        TPaneScale rsiScale;
+        TBuySignalResult results;
+        {
+            QPainter chart(&form.ImageChart->Picture);
+            QPainter rsi(&form.ImageRSI->Picture);
+            DrawChartData(chart, rsi, bars, form.ChartCode, TChartLength::Weekly, TDecimal{form.KabuQuote.KabuKa, 4},
+                          chartScale, rsiScale, {});
+            for (TAverageInstance line : {TAverageInstance::ShortWeek, TAverageInstance::LongWeek})
+            {
+                CalcAverageRsi(bars, line);
+                DrawAverageRsiLines(chart, rsi, bars, line, chartScale, rsiScale);
+            }
+            const TBuySignalScan scan = FindBuySignals(bars, TChartLength::Weekly, results);
+            DrawBuySignalMarkers(chart, chartScale, scan.Markers, {});
+        }
+        QPainter volume(&form.ImageDekidaka->Picture);
+        DrawDekidakaData(volume, bars, chartScale, {});
+    }
+    return Seconds(clock) / times;
+}
+
+// Seconds for `calls` processEvents calls with the window as the run left it.
+double PumpEvents(std::uint64_t calls)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (std::uint64_t i = 0; i < calls; ++i)
+        QCoreApplication::processEvents();
+    return Seconds(clock);
+}
+
+// One process per column: a cold run, then a warm one, over `entries` entries of the sample
+// list repeated. Prints its rows and memory after each run.
+int MemoryRun(int entries, int connections)
+{
+    bench::TBenchMarket market(Root,
+                               std::filesystem::path(ORVANTA_SAMPLE_DATA));
+    {
+        std::ifstream in(market.Work() / "KabuList.dat", std::ios::binary);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line[0] != ';')
+                lines.push_back(line + "\n");
+        in.close();
+        std::ofstream out(market.Work() / "KabuList.dat", std::ios::binary | std::ios::trunc);
+        for (int i = 0; i < entries; ++i)
+            out << lines[static_cast<std::size_t>(i) % lines.size()];
+    }
+    SetFinanceServiceAddress(market.Address());
+    SetFetchAheadConnections(connections);
+    std::filesystem::current_path(market.Work());
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(0);
+    const TEventCount events;
+    const long before = bench::CurrentRssKiB();
+    const TRun cold = Screen(form, events);
+    const long afterCold = bench::CurrentRssKiB();
+    const TRun warm = Screen(form, events);
+    std::printf("  %d entries, fetch-ahead %d: RSS before %ld KiB, after a cold run %ld KiB (%d rows), after a "
+                "warm run %ld KiB (%d rows)\n",
+                entries, connections, before, afterCold, cold.Rows, bench::CurrentRssKiB(), warm.Rows);
+    return 0;
+}
+
+// The peak resident memory of a memory run in a process of its own, in KiB.
+long PeakOfMemoryRun(int entries, int connections)
+{
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        const std::string entryText = std::to_string(entries);
+        const std::string connectionText = std::to_string(connections);
+        ::execl("/proc/self/exe", "screening_bench", "--memory-run", entryText.c_str(), connectionText.c_str(), static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    const int stocks = argc > 1 ? std::atoi(argv[1]) : 1000;
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::setenv("no_proxy", "127.0.0.1", 1);
+    if (argc == 4 && std::strcmp(argv[1], "--memory-run") == 0)
+    {
+        TOrvantaApplication application(argc, argv);
+        TMainForm::MessageBoxHook = [](const TMessageBoxRequest& request) {
+            std::fprintf(stderr, "message: %s\n", request.Text.toStdString().c_str());
+        };
+        return MemoryRun(std::atoi(argv[2]), std::atoi(argv[3]));
+    }
+    const bool warmOnly = argc > 1 && std::strcmp(argv[1], "--warm-only") == 0;
+    const int memoryEntries = argc > 1 && !warmOnly ? std::atoi(argv[1]) : 4000;
     TOrvantaApplication application(argc, argv);
-
-    bench::TBenchMarket market(std::filesystem::temp_directory_path() / "orvanta_screening_bench", stocks);
-    SetFinanceServiceAddress(market.Address());
-    std::filesystem::current_path(market.Work());
     TMainForm::MessageBoxHook = [](const TMessageBoxRequest& request) {
         std::fprintf(stderr, "message: %s\n", request.Text.toStdString().c_str());
     };
 
+    bench::TBenchMarket market(Root, std::filesystem::path(ORVANTA_SAMPLE_DATA));
+    std::vector<std::unique_ptr<bench::TBenchService>> services;
+    for (int latency : Latencies)
+        services.push_back(std::make_unique<bench::TBenchService>(market.Data(), latency));
+    std::filesystem::current_path(market.Work());
+
     TMainForm form;
     form.show();
     form.KabukaSearchWin->trigger();
-    form.KabuSearchBox->setCurrentIndex(0); // the whole market
-    std::printf("screening %d stocks through the window, offscreen, service on loopback\n", stocks);
-    const long before = bench::CurrentRssKiB();
-    for (const char* pass : {"cold", "warm"})
+    form.KabuSearchBox->setCurrentIndex(0); // the whole list
+    const TEventCount events;
+    std::printf("screening the sample market through the window (%s), orvanta-service on loopback\n",
+                QGuiApplication::platformName().toStdString().c_str());
+    std::printf("%-24s %24s %24s\n", "", "fetch-ahead (4 at once)", "without");
+
+    int stocks = 0;
+    if (warmOnly)
     {
-        QElapsedTimer clock;
-        clock.start();
-        form.KabuSearchButton->click();
-        const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-        std::printf("%s: %d stocks in %.2f s = %.0f stocks/s, %d rows listed, RSS %ld KiB\n", pass, stocks, seconds,
-                    stocks / seconds, form.KabuCodeList->topLevelItemCount(), bench::CurrentRssKiB());
+        SetFinanceServiceAddress(services[0]->Address());
+        Screen(form, events); // fills the cache
+        stocks = form.KabuReadBar->maximum();
     }
-    std::printf("RSS before the runs %ld KiB, peak %ld KiB\n", before, bench::PeakRssKiB());
+    for (std::size_t l = 0; l < std::size(Latencies) && !warmOnly; ++l)
+    {
+        SetFinanceServiceAddress(services[l]->Address());
+        TRun runs[2];
+        int pages[2] = {0, 0};
+        for (int c = 0; c < 2; ++c)
+        {
+            SetFetchAheadConnections(Columns[c]);
+            ClearCache();
+            runs[c] = Screen(form, events);
+            pages[c] = CacheFiles();
+        }
+        stocks = form.KabuReadBar->maximum(); // the entries of the list
+        char label[32];
+        std::snprintf(label, sizeof label, "cold, %d ms latency", Latencies[l]);
+        std::printf("%-24s %22.2f s %22.2f s   %d stocks, %d and %d pages fetched, %d and %d rows\n", label,
+                    runs[0].Seconds, runs[1].Seconds, stocks, pages[0], pages[1], runs[0].Rows, runs[1].Rows);
+        if (Latencies[l] > 0)
+        {
+            // Every page waits for its answer when they are fetched one after another.
+            const double bound = pages[1] * Latencies[l] / 1000.0;
+            std::printf("%-24s %24.2f %24.2f   of the one-after-another bound, %d x %d ms = %.2f s\n", "", runs[0].Seconds / bound,
+                        runs[1].Seconds / bound, pages[1], Latencies[l], bound);
+        }
+    }
+
+    // Warm: the cache holds every page now. The best of a few runs, each against the floor
+    // measured right after it in the same window state.
+    SetFinanceServiceAddress(services[0]->Address());
+    double warm[2] = {1e9, 1e9};
+    double floor[2] = {1e9, 1e9};
+    double pumpPerStock = 0;
+    double paintPerStock = 0;
+    std::uint64_t eventsPerRun = 0;
+    for (int repeat = 0; repeat < WarmRepeats; ++repeat)
+    {
+        for (int c = 0; c < 2; ++c)
+        {
+            SetFetchAheadConnections(Columns[c]);
+            const TRun run = Screen(form, events);
+            const double pump = PumpEvents(run.Events) / stocks;
+            const double paint = PaintPanes(form, stocks);
+            warm[c] = std::min(warm[c], run.Seconds / stocks);
+            if (pump + paint < floor[c])
+            {
+                floor[c] = pump + paint;
+                if (c == 1)
+                {
+                    pumpPerStock = pump;
+                    paintPerStock = paint;
+                    eventsPerRun = run.Events;
+                }
+            }
+        }
+    }
+    std::printf("%-24s %17.3f ms/stock %17.3f ms/stock   %.0f and %.0f stocks/s\n", "warm", warm[0] * 1e3, warm[1] * 1e3,
+                1 / warm[0], 1 / warm[1]);
+    std::printf("%-24s %17.3f ms/stock %17.3f ms/stock   %.0f processEvents calls per stock (%.3f ms) + painting "
+                "the three panes (%.3f ms)\n",
+                "floor", floor[0] * 1e3, floor[1] * 1e3, static_cast<double>(eventsPerRun) / stocks,
+                pumpPerStock * 1e3, paintPerStock * 1e3);
+    std::printf("%-24s %24.2f %24.2f\n", "warm / floor", warm[0] / floor[0], warm[1] / floor[1]);
+
+    if (warmOnly)
+        return 0;
+    long peaks[2] = {0, 0};
+    for (int c = 0; c < 2; ++c)
+        peaks[c] = PeakOfMemoryRun(memoryEntries, Columns[c]);
+    char label[40];
+    std::snprintf(label, sizeof label, "peak RSS, %d entries", memoryEntries);
+    std::printf("%-24s %20ld KiB %20ld KiB\n", label, peaks[0], peaks[1]);
     return 0;
 }
