@@ -1,5 +1,7 @@
 #include "data/page_scan.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsAsciiCapital(unsigned char c)
@@ -44,17 +46,55 @@ std::string LowerAscii(std::string_view bytes)
 
 std::string LowerAsciiShiftJis(std::string_view bytes)
 {
-    std::string lowered(bytes);
-    for (std::size_t i = 0; i < lowered.size(); ++i)
+    TLoweredWindow window(bytes);
+    return window.Prefix(bytes.size());
+}
+
+void TLoweredWindow::LowerTo(std::size_t size)
+{
+    // A byte's lowering depends only on the bytes before it (where pairs start) and the next
+    // raw byte, so the part lowered so far never changes.
+    const std::size_t end = std::min(size, Raw.size());
+    std::size_t i = Lowered.size();
+    Lowered.reserve(end + 1);
+    while (i < end)
     {
-        const auto c = static_cast<unsigned char>(lowered[i]);
-        if (IsShiftJisLead(c) && i + 1 < lowered.size() &&
-            IsShiftJisTrail(static_cast<unsigned char>(lowered[i + 1])))
-            ++i; // the pair stays whole
-        else if (IsAsciiCapital(c))
-            lowered[i] = static_cast<char>(c + ('a' - 'A'));
+        const auto c = static_cast<unsigned char>(Raw[i]);
+        if (IsShiftJisLead(c) && i + 1 < Raw.size() &&
+            IsShiftJisTrail(static_cast<unsigned char>(Raw[i + 1])))
+        {
+            Lowered += Raw.substr(i, 2); // the pair stays whole
+            i += 2;
+        }
+        else
+        {
+            Lowered += IsAsciiCapital(c) ? static_cast<char>(c + ('a' - 'A')) : static_cast<char>(c);
+            ++i;
+        }
     }
-    return lowered;
+}
+
+std::int64_t TLoweredWindow::Find(std::string_view marker)
+{
+    std::size_t searched = 0; // no match starts before this
+    std::size_t step = 128;
+    while (true)
+    {
+        LowerTo(Lowered.size() + step);
+        const std::size_t at = std::string_view(Lowered).find(marker, searched);
+        if (at != std::string_view::npos)
+            return static_cast<std::int64_t>(at) + 1;
+        if (Lowered.size() >= Raw.size())
+            return 0;
+        searched = Lowered.size() >= marker.size() ? Lowered.size() - marker.size() + 1 : 0;
+        step *= 2;
+    }
+}
+
+std::string TLoweredWindow::Prefix(std::size_t size)
+{
+    LowerTo(size);
+    return Lowered.substr(0, std::min(size, Lowered.size()));
 }
 
 std::string_view TrimControls(std::string_view text)

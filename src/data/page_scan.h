@@ -24,5 +24,26 @@ std::string LowerAscii(std::string_view bytes);
 //! YA).
 std::string LowerAsciiShiftJis(std::string_view bytes);
 
+//! LowerAsciiShiftJis of a window, made only as far as a search needs it: a walk step finds
+//! its marker within a few dozen bytes of a 3,500-byte window, and lowering the whole window
+//! for every step was most of the walk's time.
+class TLoweredWindow
+{
+public:
+    explicit TLoweredWindow(std::string_view raw) : Raw(raw) {}
+
+    //! FindOffset(LowerAsciiShiftJis(raw), marker), 1-based, 0 when absent.
+    std::int64_t Find(std::string_view marker);
+
+    //! The first `size` bytes of LowerAsciiShiftJis(raw) (all of it when shorter).
+    std::string Prefix(std::size_t size);
+
+private:
+    void LowerTo(std::size_t size);
+
+    std::string_view Raw;
+    std::string Lowered; // LowerAsciiShiftJis of Raw's first Lowered.size() bytes
+};
+
 //! `text` without blanks and control characters (bytes up to 0x20) at either end.
 std::string_view TrimControls(std::string_view text);

@@ -41,17 +41,17 @@ public:
         const auto length = static_cast<std::int64_t>(marker.size());
         for (int i = 0; i < times; ++i)
         {
-            const std::int64_t offset = FindOffset(Window(), marker);
+            const std::int64_t offset = TLoweredWindow(ByteWindow(Text, Position, WalkWindow)).Find(marker);
             Move(offset > 0 ? offset + length - 1 : length - 1);
         }
     }
 
     std::string TakeUpTo(std::string_view marker)
     {
-        const std::string window = Window();
-        const std::int64_t offset = FindOffset(window, marker);
+        TLoweredWindow window(ByteWindow(Text, Position, WalkWindow));
+        const std::int64_t offset = window.Find(marker);
         Move(offset - 1);
-        return offset > 0 ? window.substr(0, static_cast<std::size_t>(offset - 1)) : std::string();
+        return offset > 0 ? window.Prefix(static_cast<std::size_t>(offset - 1)) : std::string();
     }
 
     bool At(std::string_view lowered) const

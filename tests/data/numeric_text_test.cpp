@@ -167,4 +167,47 @@ TEST(LowerAsciiShiftJis, LowersOnlySingleByteCapitals)
     EXPECT_EQ(LowerAscii("<TR>\xa5\xad"), "<tr>\xa5\xad");
 }
 
+// The walk lowers a window only as far as its search reaches, in growing steps; a pair cut by
+// a step's end, or a marker straddling it, must come out as from the whole window at once.
+TEST(LoweredWindow, SearchesAndPrefixesAsTheWholeWindowLowered)
+{
+    const auto wholeLowered = [](std::string_view raw) {
+        std::string lowered(raw);
+        for (std::size_t i = 0; i < lowered.size(); ++i)
+        {
+            const auto c = static_cast<unsigned char>(lowered[i]);
+            const bool lead = (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+            const auto next = i + 1 < lowered.size() ? static_cast<unsigned char>(lowered[i + 1]) : 0;
+            if (lead && i + 1 < lowered.size() && ((next >= 0x40 && next <= 0x7e) || (next >= 0x80 && next <= 0xfc)))
+                ++i;
+            else if (c >= 'A' && c <= 'Z')
+                lowered[i] = static_cast<char>(c + 32);
+        }
+        return lowered;
+    };
+    const std::string alphabet = "<<>>/TtRrDdBb x\x83\x83\x9f\xe0\xa5";
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int round = 0; round < 400; ++round)
+    {
+        std::string raw(next() % 1200, ' ');
+        for (char& c : raw)
+            c = alphabet[(next() >> 8) % alphabet.size()];
+        const std::string expected = wholeLowered(raw);
+        for (std::string_view marker : {"<tr", "<td", ">", "</td>", "<b>", "t\x83"})
+        {
+            SCOPED_TRACE(std::to_string(round) + " " + std::string(marker));
+            TLoweredWindow window(raw);
+            const std::int64_t at = window.Find(marker);
+            ASSERT_EQ(at, FindOffset(expected, marker));
+            if (at > 0)
+            {
+                const auto before = static_cast<std::size_t>(at - 1);
+                ASSERT_EQ(window.Prefix(before), expected.substr(0, before));
+            }
+            ASSERT_EQ(window.Prefix(raw.size()), expected);
+        }
+    }
+}
+
 } // namespace
