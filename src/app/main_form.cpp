@@ -180,27 +180,57 @@ public:
                 x = cell.right() + 1 - TextMargin - size.width();
             else if (alignment.testFlag(Qt::AlignHCenter))
                 x = cell.left() + (cell.width() - size.width()) / 2;
-            painter->save();
+            // Clip and pen set for the text and undone after it: save() and restore() copy the
+            // whole painter state, which cost more than the text. The font is the list's, as the
+            // painter's already is.
+            const bool clipped = painter->hasClipping();
+            const QPen pen = painter->pen();
+            if (clipped)
+                painter->save();
             painter->setClipRect(cell);
             painter->setFont(option.font);
             painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
             painter->drawStaticText(QPointF(x, cell.top() + (cell.height() - size.height()) / 2), shaped);
-            painter->restore();
+            if (clipped)
+            {
+                painter->restore();
+            }
+            else
+            {
+                painter->setClipping(false);
+                painter->setPen(pen);
+            }
         }
-        painter->save();
-        painter->setPen(QColor(128, 128, 128));
-        painter->drawLine(cell.topRight(), cell.bottomRight());
-        painter->drawLine(cell.bottomLeft(), cell.bottomRight());
-        painter->restore();
+        // The grid lines as one-pixel rectangles: drawn as lines they took the slow pen path.
+        // A cell of width 0 has its bottom line reach one pixel left, as the line did.
+        painter->fillRect(QRect(cell.right(), cell.top(), 1, cell.height()), GridColour);
+        painter->fillRect(QRect(QPoint(std::min(cell.left(), cell.right()), cell.bottom()),
+                                QPoint(std::max(cell.left(), cell.right()), cell.bottom())),
+                          GridColour);
+    }
+
+    // The list lays its rows out again for every row a run adds and asks the first row for
+    // its size each time; shaping the same texts again was most of that layout.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        // The list has one font and its cells one line of text each, so the text decides.
+        const QString key = index.data(Qt::DisplayRole).toString();
+        auto found = Sizes.find(key);
+        if (found != Sizes.end())
+            return *found;
+        if (Sizes.size() >= MaxCachedTexts)
+            Sizes.clear();
+        return *Sizes.insert(key, QStyledItemDelegate::sizeHint(option, index));
     }
 
 private:
     static constexpr int TextMargin = 1;
     static constexpr int MaxCachedTexts = 4000;
+    static constexpr QColor GridColour{128, 128, 128};
 
     const QStaticText& Shaped(const QString& text, int room, const QFont& font) const
     {
-        const QString key = QString::number(room) + QLatin1Char('|') + text;
+        const std::pair<int, QString> key{room, text};
         auto found = Cache.find(key);
         if (found != Cache.end())
             return *found;
@@ -212,7 +242,49 @@ private:
         return *Cache.insert(key, shaped);
     }
 
-    mutable QHash<QString, QStaticText> Cache;
+    mutable QHash<std::pair<int, QString>, QStaticText> Cache;
+    mutable QHash<QString, QSize> Sizes;
+};
+
+// The result list's header. The list lays itself out for every row a run adds and asks the
+// header for its size each time, which measured all 21 captions again; they change only
+// with the captions, the font or the style.
+class TListHeader : public QHeaderView
+{
+public:
+    explicit TListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
+    {
+        // As the header a tree view makes for itself.
+        setSectionsMovable(true);
+        setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        connect(this, &QHeaderView::sectionCountChanged, this, [this] { Measured = QSize(); });
+    }
+
+    QSize sizeHint() const override
+    {
+        if (!Measured.isValid())
+            Measured = QHeaderView::sizeHint();
+        return Measured;
+    }
+
+    void setModel(QAbstractItemModel* model) override
+    {
+        QHeaderView::setModel(model);
+        Measured = QSize();
+        if (model)
+            connect(model, &QAbstractItemModel::headerDataChanged, this, [this] { Measured = QSize(); });
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            Measured = QSize();
+        return QHeaderView::event(event);
+    }
+
+private:
+    mutable QSize Measured;
 };
 
 // Lays out the docked panels of the client area whenever it changes size.
@@ -460,6 +532,7 @@ void TMainForm::CreateCodePanel()
 
     KabuCodeList = new QTreeWidget(CodePanel);
     KabuCodeList->setObjectName(QStringLiteral("KabuCodeList"));
+    KabuCodeList->setHeader(new TListHeader(KabuCodeList));
     KabuCodeList->setRootIsDecorated(false);
     KabuCodeList->setUniformRowHeights(true);
     KabuCodeList->setSelectionMode(QAbstractItemView::ExtendedSelection);
