@@ -25,6 +25,8 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -38,26 +40,27 @@ TBoardTexts QuoteBoardTexts(const TKabuQuote& quote)
             Cp932ToUtf8(board.Label5),      Cp932ToUtf8(board.LabelTani)};
 }
 
-// Paints the result list at most 25 times a second during a run: every new row would make
-// the list repaint all its visible rows, and more frames look the same to a reader. A row
-// that arrives between frames is painted by a timer at the next frame, also when no further
-// row follows for a long time, so the newest row shows within 40 ms and painting is never
-// left switched off.
-class TListFrames
+// Paints what a run changes for every stock, the result list and the progress display, at
+// most 25 times a second: a new row makes the list repaint all its visible rows, and a step
+// of the progress bar repaints the bar and what lies over it at once; more frames look the
+// same to a reader. A change that arrives between frames is painted by a timer at the next
+// frame, also when no further change follows for a long time, so the newest state shows
+// within 40 ms and painting is never left switched off.
+class TRunFrames
 {
 public:
-    explicit TListFrames(QWidget* list) : List(list)
+    explicit TRunFrames(std::initializer_list<QWidget*> widgets) : Widgets(widgets)
     {
         Timer.setSingleShot(true);
-        QObject::connect(&Timer, &QTimer::timeout, List, [this] { Paint(); });
+        QObject::connect(&Timer, &QTimer::timeout, Widgets.front(), [this] { Paint(); });
         SinceFrame.start();
     }
-    ~TListFrames() { List->setUpdatesEnabled(true); }
-    TListFrames(const TListFrames&) = delete;
-    TListFrames& operator=(const TListFrames&) = delete;
+    ~TRunFrames() { Resume(); }
+    TRunFrames(const TRunFrames&) = delete;
+    TRunFrames& operator=(const TRunFrames&) = delete;
 
-    //! Call before a row is added.
-    void RowComing()
+    //! Call before the widgets change.
+    void Coming()
     {
         const qint64 elapsed = SinceFrame.elapsed();
         if (elapsed >= FrameMs)
@@ -66,7 +69,12 @@ public:
             Paint();
             return;
         }
-        List->setUpdatesEnabled(false);
+        if (!Paused)
+        {
+            for (QWidget* widget : Widgets)
+                widget->setUpdatesEnabled(false);
+            Paused = true;
+        }
         if (!Timer.isActive())
             Timer.start(static_cast<int>(FrameMs - elapsed));
     }
@@ -76,13 +84,23 @@ private:
 
     void Paint()
     {
-        List->setUpdatesEnabled(true);
+        Resume();
         SinceFrame.restart();
     }
 
-    QWidget* List;
+    void Resume()
+    {
+        if (!Paused)
+            return;
+        for (QWidget* widget : Widgets)
+            widget->setUpdatesEnabled(true);
+        Paused = false;
+    }
+
+    std::vector<QWidget*> Widgets;
     QTimer Timer;
     QElapsedTimer SinceFrame;
+    bool Paused = false;
 };
 
 Qt::Alignment ColumnAlignment(int column)
@@ -153,7 +171,7 @@ void TMainForm::KabuSearchButtonClick()
                    KabuCodeList->clear();
                    RunCharts.Clear();
                    int rowCount = 0;
-                   TListFrames frames(KabuCodeList);
+                   TRunFrames frames({KabuCodeList, KabuReadBar, LabelKabuReadBar});
                    if (count == 0)
                    {
                        LastRun->End = TRunEnd::Completed;
@@ -182,6 +200,7 @@ void TMainForm::KabuSearchButtonClick()
                            break;
                        }
                        const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(i - 1)];
+                       frames.Coming();
                        LabelKabuReadBar->setText(QString::fromStdString(ProgressText(i, count)));
                        const std::int32_t code = ParseCodeText(entry.CodeText);
                        KabuReadBar->setValue(i);
@@ -244,7 +263,7 @@ void TMainForm::KabuSearchButtonClick()
                        inputs.SignalResult = signalResult;
                        inputs.BackTest = BuySignals;
                        const TResultRow cells = BuildResultRow(inputs);
-                       frames.RowComing();
+                       frames.Coming();
                        auto* item = new QTreeWidgetItem(KabuCodeList);
                        for (int column = 0; column < ResultColumnCount; ++column)
                        {

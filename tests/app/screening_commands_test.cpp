@@ -462,7 +462,9 @@ TEST_F(ScreeningTest, TheNewestRowIsPaintedDuringALongStretchWithoutHits)
         while (counter.Paints == paintsAtRow && clock.elapsed() < 2000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         paintedDuringStretch = counter.Paints > paintsAtRow;
-        paintingOn = form.KabuCodeList->updatesEnabled();
+        // The progress display, paced with the list, is painted again as well.
+        paintingOn = form.KabuCodeList->updatesEnabled() && form.KabuReadBar->updatesEnabled() &&
+                     form.LabelKabuReadBar->updatesEnabled();
     };
     form.show();
     form.KabukaSearchWin->trigger();
