@@ -35,7 +35,7 @@ enum class TPageState
     Gated,    // a history page waiting for its quote page to be read
     Queued,   // to be fetched
     InFlight, // being fetched, or looked up in the cache
-    Fetched,  // fetched here, in today's cache, not read by the chain yet
+    Fetched,  // fetched here and held, not asked for by the chain yet
     Failed,   // fetched here without success: no file
     Skipped,  // not fetched: already in today's cache, or not asked for by the run
     Chain,    // left to the chain
@@ -54,6 +54,8 @@ struct TPlannedPage
     std::string CacheFile;
     TPageState State = TPageState::Queued;
     std::uint64_t Chunks = 0; // received so far
+    std::string Body;         // while Fetched
+    std::chrono::year_month_day FetchedOn{};
 };
 
 enum class TQuoteVerdict
@@ -64,20 +66,45 @@ enum class TQuoteVerdict
 };
 
 // The chain's reading of a quote page (size limits, then the scrape), without its events.
-TQuoteVerdict QuoteVerdict(const std::string& cacheFile, const std::string& kabuKey)
+TQuoteVerdict QuoteVerdict(std::string_view page, const std::string& kabuKey)
 {
     try
     {
-        const std::uintmax_t size = CacheFileSize(cacheFile);
-        if (size < MinQuotePageSize || size > MaxQuotePageSize)
+        if (page.size() < MinQuotePageSize || page.size() > MaxQuotePageSize)
             return TQuoteVerdict::NoQuote;
-        return ParseQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), kabuKey, {})
-                   ? TQuoteVerdict::Quote
-                   : TQuoteVerdict::NoQuote;
+        return ParseQuotePage(page, kabuKey, {}) ? TQuoteVerdict::Quote : TQuoteVerdict::NoQuote;
     }
     catch (...)
     {
         return TQuoteVerdict::Error;
+    }
+}
+
+TQuoteVerdict QuoteVerdictOfFile(const std::string& cacheFile, const std::string& kabuKey)
+{
+    try
+    {
+        return QuoteVerdict(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), kabuKey);
+    }
+    catch (...)
+    {
+        return TQuoteVerdict::Error;
+    }
+}
+
+// Puts a page fetched ahead into the cache by the same temp-and-rename rule as a fetch.
+bool StorePage(const std::string& cacheFile, const std::string& body)
+{
+    try
+    {
+        TTempFile temp(cacheFile);
+        temp.Write(body);
+        temp.Commit();
+        return true;
+    }
+    catch (const std::system_error&)
+    {
+        return false; // the chain fetches the page itself and meets the same error
     }
 }
 
@@ -94,6 +121,7 @@ struct TActive
     CURL* Handle = nullptr;
     TProcessEvents ChunkArrived;
     TCancelled Stopped;
+    std::string Body;
     TTransfer Transfer;
 };
 
@@ -137,8 +165,10 @@ struct TFetchAhead::TImpl
     std::optional<std::size_t> NextPage();
     void Start(std::size_t page);
     std::size_t Collect(); // the number of transfers finished
-    void Resolve(std::size_t page, TPageState outcome, std::optional<TQuoteVerdict> verdict, bool unreachable);
+    void Resolve(std::size_t page, TPageState outcome, std::optional<TQuoteVerdict> verdict, bool unreachable,
+                 std::string body = {});
     void LeaveRestToChain();
+    bool HandOver(TPlannedPage& page, std::unique_lock<std::mutex>& lock);
     bool NothingLeft();
 };
 
@@ -155,9 +185,16 @@ TFetchAhead::TFetchAhead(const std::vector<std::string>& kabuKeys, int connectio
             continue;
         const std::size_t stock = impl.Keys.size();
         impl.Keys.push_back(key);
-        impl.Pages.push_back({stock, false, QuoteCacheFile(key), TPageState::Queued, 0});
-        impl.Pages.push_back(
-            {stock, true, HistoryCacheFile(key, TChartPeriod::Weekly), TPageState::Gated, 0});
+        TPlannedPage quote;
+        quote.Stock = stock;
+        quote.CacheFile = QuoteCacheFile(key);
+        impl.Pages.push_back(std::move(quote));
+        TPlannedPage history;
+        history.Stock = stock;
+        history.History = true;
+        history.CacheFile = HistoryCacheFile(key, TChartPeriod::Weekly);
+        history.State = TPageState::Gated;
+        impl.Pages.push_back(std::move(history));
     }
     for (std::size_t i = 0; i < impl.Pages.size(); ++i)
         impl.Index.emplace(impl.Pages[i].CacheFile, i);
@@ -226,8 +263,7 @@ bool TFetchAhead::AwaitPage(const std::string& cacheFile, const TProcessEvents& 
             impl.Pages[index + 1].State = TPageState::Chain;
         return false;
     case TPageState::Fetched:
-        page.State = TPageState::Read;
-        return true;
+        return impl.HandOver(page, lock);
     case TPageState::InFlight:
         break;
     default:
@@ -260,8 +296,7 @@ bool TFetchAhead::AwaitPage(const std::string& cacheFile, const TProcessEvents& 
     }
     if (page.State != TPageState::Fetched)
         return false;
-    page.State = TPageState::Read;
-    return true;
+    return impl.HandOver(page, lock);
 }
 
 void TFetchAhead::TImpl::Run()
@@ -281,7 +316,7 @@ void TFetchAhead::TImpl::Run()
         curl_easy_cleanup(active->Handle);
         unfinished.push_back(active->Page);
     }
-    Active.clear(); // the temporary files of unfinished pages go with them
+    Active.clear();
     for (CURL* handle : Spare)
         curl_easy_cleanup(handle);
     Spare.clear();
@@ -349,7 +384,7 @@ void TFetchAhead::TImpl::Start(std::size_t index)
         // asked for depends on this quote page, unless that page is in the cache too.
         std::optional<TQuoteVerdict> verdict;
         if (!page.History && !IsCacheFresh(Pages[index + 1].CacheFile))
-            verdict = QuoteVerdict(page.CacheFile, key);
+            verdict = QuoteVerdictOfFile(page.CacheFile, key);
         Resolve(index, TPageState::Skipped, verdict, false);
         return;
     }
@@ -381,6 +416,7 @@ void TFetchAhead::TImpl::Start(std::size_t index)
     };
     active->Stopped = [this] { return Stopping.load(); };
     active->Transfer.CacheFile = page.CacheFile;
+    active->Transfer.Body = &active->Body;
     active->Transfer.ProcessEvents = &active->ChunkArrived;
     active->Transfer.Cancelled = &active->Stopped;
     // The address is made now, as the chain would make it now: a history page asked for
@@ -424,7 +460,7 @@ std::size_t TFetchAhead::TImpl::Collect()
         std::int32_t bytes = 0;
         try
         {
-            bytes = FinishTransfer(active.Transfer, result);
+            bytes = ReceivedBytes(active.Transfer, result);
         }
         catch (...)
         {
@@ -432,24 +468,27 @@ std::size_t TFetchAhead::TImpl::Collect()
         }
         const bool unreachable = !active.Transfer.Connected && !Stopping;
         const std::size_t index = active.Page;
+        std::string body = bytes > 0 ? std::move(active.Body) : std::string();
         Spare.push_back(active.Handle);
-        Active.erase(found); // an unfinished temporary file goes with it
+        Active.erase(found);
         std::optional<TQuoteVerdict> verdict;
         if (bytes > 0 && !Pages[index].History)
-            verdict = QuoteVerdict(Pages[index].CacheFile, Keys[Pages[index].Stock]);
-        Resolve(index, bytes > 0 ? TPageState::Fetched : TPageState::Failed, verdict, unreachable);
+            verdict = QuoteVerdict(body, Keys[Pages[index].Stock]);
+        Resolve(index, bytes > 0 ? TPageState::Fetched : TPageState::Failed, verdict, unreachable, std::move(body));
         ++finished;
     }
     return finished;
 }
 
 void TFetchAhead::TImpl::Resolve(std::size_t index, TPageState outcome,
-                                 std::optional<TQuoteVerdict> verdict, bool unreachable)
+                                 std::optional<TQuoteVerdict> verdict, bool unreachable, std::string body)
 {
     {
         const std::lock_guard lock(Mutex);
         TPlannedPage& page = Pages[index];
         page.State = outcome;
+        page.Body = std::move(body);
+        page.FetchedOn = TodayLocal();
         if (!page.History && Pages[index + 1].State == TPageState::Gated)
         {
             TPageState& history = Pages[index + 1].State;
@@ -469,6 +508,23 @@ void TFetchAhead::TImpl::Resolve(std::size_t index, TPageState outcome,
     if (unreachable)
         LeaveRestToChain();
     Changed.notify_all();
+}
+
+// The page goes into the cache only now that the chain asks for it: a page it never asks
+// for (the run ended first) leaves no file, so the cache holds what it would without
+// fetching ahead.
+bool TFetchAhead::TImpl::HandOver(TPlannedPage& page, std::unique_lock<std::mutex>& lock)
+{
+    const std::string body = std::move(page.Body);
+    page.Body = std::string();
+    page.State = TPageState::Read;
+    const bool sameDay = page.FetchedOn == TodayLocal(); // else the chain asks for today's page
+    lock.unlock();
+    if (sameDay && StorePage(page.CacheFile, body))
+        return true;
+    lock.lock();
+    page.State = TPageState::Failed;
+    return false;
 }
 
 void TFetchAhead::TImpl::LeaveRestToChain()

@@ -8,10 +8,11 @@
 #include <vector>
 
 // Fetch-ahead for a screening run: while the chain works on one stock, the quote and weekly
-// history pages of the stocks after it are fetched into today's cache, so the chain finds
-// them there. Each request is the one the chain's own fetch would make (same address, agent,
-// time-outs, proxy rule, size limit, temp-and-rename), and each page is asked for at most
-// once per run.
+// history pages of the stocks after it are fetched, so the chain finds them in today's cache.
+// Each request is the one the chain's own fetch would make (same address, agent, time-outs,
+// proxy rule, size limit), and each page is asked for at most once per run. A page is held
+// until the chain asks for it and only then put into the cache, by the same temp-and-rename
+// rule: the cache ends up with exactly the files it would have without fetching ahead.
 
 constexpr int DefaultFetchAheadConnections = 4;
 constexpr int MaxFetchAheadConnections = 8;
@@ -39,9 +40,9 @@ public:
     TFetchAhead(const TFetchAhead&) = delete;
     TFetchAhead& operator=(const TFetchAhead&) = delete;
 
-    //! Gives up every transfer in flight (no partial file stays) and returns once the worker
-    //! thread has ended. Pages fetched before stay in the cache. Call from the thread that
-    //! made this object; a second call does nothing.
+    //! Gives up every transfer in flight and returns once the worker thread has ended. Pages
+    //! held stay available to AwaitPage until this object goes. Call from the thread that made
+    //! this object; a second call does nothing.
     void Stop();
 
     //! True until every page to fetch ahead is settled or Stop() was called.
@@ -51,9 +52,10 @@ public:
     //! is being fetched ahead, waits for it, calling `processEvents` as GetWebPage would
     //! (once at the start, once per chunk received) and also after each 50 ms without a
     //! chunk, and gives up when `cancelled` answers true after one of these calls. A page
-    //! not yet started is left to the chain and never fetched ahead. True only on the
-    //! chain's first read of a page this object fetched; false otherwise, and then the chain
-    //! goes its usual way (cache or its own fetch).
+    //! not yet started is left to the chain and never fetched ahead. A page fetched ahead is
+    //! put into the cache now, unless it was fetched on an earlier day. True when this call
+    //! put the page there; false otherwise, and then the chain goes its usual way (cache or
+    //! its own fetch).
     bool AwaitPage(const std::string& cacheFile, const TProcessEvents& processEvents,
                    const TCancelled& cancelled);
 

@@ -29,6 +29,8 @@ struct TTransfer
     // The page goes to a file beside the cache file and replaces it only when complete:
     // writing the cache file itself would leave a cut-off page that counts as today's.
     std::optional<TTempFile> Temp;
+    // When set, the body goes here instead, and no file is made.
+    std::string* Body = nullptr;
     std::int64_t Total = 0;
     std::exception_ptr Error;
     bool Connected = false;
@@ -44,6 +46,10 @@ void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
 
 //! True when `result` ended an attempt that never reached the service, which is tried again.
 bool ConnectFailed(const TTransfer& transfer, CURLcode result);
+
+//! The byte count of a finished transfer that brought a complete body, else 0. Throws what a
+//! callback parked (TDataError when the temporary file could not be written).
+std::int32_t ReceivedBytes(const TTransfer& transfer, CURLcode result);
 
 //! The outcome of a finished transfer: the byte count once the page replaced the cache file,
 //! 0 when nothing complete arrived. The temporary file goes with the transfer. Throws

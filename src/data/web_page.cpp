@@ -49,7 +49,7 @@ bool IsCancelled(const TTransfer& transfer)
 // that never answers leaves dat/ as it was.
 bool OpenTempFile(TTransfer& transfer)
 {
-    if (transfer.Temp)
+    if (transfer.Temp || transfer.Body)
         return true;
     try
     {
@@ -80,11 +80,19 @@ std::size_t WriteChunk(char* data, std::size_t size, std::size_t count, void* us
         return 0; // no page of the service is this large: the fetch fails
     try
     {
-        transfer.Temp->Write(std::string_view(data, bytes));
+        if (transfer.Body)
+            transfer.Body->append(data, bytes);
+        else
+            transfer.Temp->Write(std::string_view(data, bytes));
     }
     catch (const std::system_error& error)
     {
         transfer.Error = std::make_exception_ptr(TDataError(error.what()));
+        return 0;
+    }
+    catch (...)
+    {
+        transfer.Error = std::current_exception();
         return 0;
     }
     transfer.Total += static_cast<std::int64_t>(bytes);
@@ -201,11 +209,18 @@ bool ConnectFailed(const TTransfer& transfer, CURLcode result)
            (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT);
 }
 
-std::int32_t FinishTransfer(TTransfer& transfer, CURLcode result)
+std::int32_t ReceivedBytes(const TTransfer& transfer, CURLcode result)
 {
     if (transfer.Error)
         std::rethrow_exception(transfer.Error);
-    if (result != CURLE_OK || transfer.Total == 0 || !transfer.Temp)
+    if (result != CURLE_OK || transfer.Total == 0 || !(transfer.Temp || transfer.Body))
+        return 0;
+    return static_cast<std::int32_t>(transfer.Total);
+}
+
+std::int32_t FinishTransfer(TTransfer& transfer, CURLcode result)
+{
+    if (ReceivedBytes(transfer, result) == 0)
         return 0;
     try
     {

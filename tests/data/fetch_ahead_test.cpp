@@ -39,13 +39,13 @@ std::string QuoteFor(const std::string& code, const std::string& price = "1,234"
     return QuotePage(fields);
 }
 
-//! The names in dat/ that are temporary files of a transfer.
-std::vector<std::string> PartialFiles()
+//! The names of the files in dat/, sorted.
+std::vector<std::string> DatFiles()
 {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator("dat"))
-        if (entry.path().filename().string().find(".part-") != std::string::npos)
-            names.push_back(entry.path().filename().string());
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -165,6 +165,7 @@ TEST_F(FetchAheadTest, FetchesEachPageTheChainAsksForOnceAndNothingElse)
     // The URLs are the chain's own: the history page of today's range.
     const std::string expected = HistoryUrl("", "1303.t", TChartPeriod::Weekly, TodayLocal());
     EXPECT_EQ(Requests(expected), 1) << expected;
+    EXPECT_EQ(DatFiles(), std::vector<std::string>{"k1304.t.00"}) << "pages wait until the chain asks";
 
     // The chain then reads every page from the cache, each fetched page handed over once.
     const int before = static_cast<int>(Server.Log().size());
@@ -177,21 +178,33 @@ TEST_F(FetchAheadTest, FetchesEachPageTheChainAsksForOnceAndNothingElse)
     EXPECT_EQ(static_cast<int>(Server.Log().size()), before);
     EXPECT_EQ(ReadFileBytes(QuoteCacheFile("1303.t")), QuoteFor("1303"));
     EXPECT_EQ(ReadFileBytes(HistoryCacheFile("1301.t", TChartPeriod::Weekly)), HistoryPage(Weeks()));
-    EXPECT_TRUE(PartialFiles().empty());
+    EXPECT_EQ(DatFiles(), (std::vector<std::string>{"k1301.t.00", "k1301.t.02", "k1302.t.00", "k1303.t.00",
+                                                   "k1303.t.02", "k1304.t.00", "k1304.t.02"}));
     EXPECT_EQ(handedOver, 3) << "1301, 1302 and 1303 were fetched ahead, each counted once";
 }
 
-TEST_F(FetchAheadTest, NothingIsFetchedPastAQuoteThatEndsTheRun)
+TEST_F(FetchAheadTest, NothingIsFetchedPastAQuoteThatEndsTheRunAndNothingUnaskedIsKept)
 {
-    TFetchAhead ahead({"1301.t", "1305.t", "1303.t"}, 1);
-    WaitFor([&] { return !ahead.Running(); });
-    ASSERT_FALSE(ahead.Running());
-    EXPECT_EQ(Requests(QuotePath("1305.t")), 1);
-    EXPECT_EQ(Requests(HistoryPath("1305.t")), 0);
-    EXPECT_EQ(Requests(QuotePath("1303.t")), 0) << "the run ends at 1305 with the data error";
+    {
+        TFetchAhead ahead({"1301.t", "1305.t", "1303.t"}, 1);
+        WaitFor([&] { return !ahead.Running(); });
+        ASSERT_FALSE(ahead.Running());
+        EXPECT_EQ(Requests(QuotePath("1305.t")), 1);
+        EXPECT_EQ(Requests(HistoryPath("1305.t")), 0);
+        EXPECT_EQ(Requests(QuotePath("1303.t")), 0) << "the run ends at 1305 with the data error";
 
-    EXPECT_TRUE(ReadStock("1301.t", &ahead));
-    EXPECT_THROW(ReadStock("1305.t", &ahead), TDataError);
+        EXPECT_TRUE(ReadStock("1301.t", &ahead));
+        EXPECT_THROW(ReadStock("1305.t", &ahead), TDataError);
+    }
+    {
+        // The run ends after the first stock: what was fetched for the second goes.
+        TFetchAhead ahead({"1303.t", "1304.t"}, 2);
+        WaitFor([&] { return !ahead.Running(); });
+        EXPECT_TRUE(ReadStock("1303.t", &ahead));
+    }
+    EXPECT_EQ(Requests(QuotePath("1304.t")), 1);
+    EXPECT_EQ(DatFiles(), (std::vector<std::string>{"k1301.t.00", "k1301.t.02", "k1303.t.00", "k1303.t.02",
+                                                   "k1305.t.00"}));
 }
 
 TEST_F(FetchAheadTest, AFailedFetchLeavesThePageAndItsHistoryToTheChain)
@@ -210,8 +223,7 @@ TEST_F(FetchAheadTest, AFailedFetchLeavesThePageAndItsHistoryToTheChain)
     TFetchAhead ahead({"1301.t"}, 2);
     WaitFor([&] { return !ahead.Running(); });
     ASSERT_EQ(Requests(QuotePath("1301.t")), 1);
-    EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile("1301.t")));
-    EXPECT_TRUE(PartialFiles().empty());
+    EXPECT_TRUE(DatFiles().empty());
 
     const std::optional<TKabuQuote> quote = ReadStock("1301.t", &ahead);
     ASSERT_TRUE(quote);
@@ -220,7 +232,7 @@ TEST_F(FetchAheadTest, AFailedFetchLeavesThePageAndItsHistoryToTheChain)
     EXPECT_EQ(Requests(HistoryPath("1301.t")), 1) << "by the chain, once it had the quote";
 }
 
-TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoPartialFile)
+TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoFile)
 {
     TGate gate;
     std::atomic<int> waiting{0};
@@ -235,13 +247,12 @@ TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoPartialFile)
         return true;
     };
     TFetchAhead ahead({"1301.t", "1303.t", "1304.t"}, 2);
-    WaitFor([&] { return waiting == 2 && PartialFiles().size() == 2; });
-    ASSERT_EQ(PartialFiles().size(), 2u) << "two transfers under way";
+    WaitFor([&] { return waiting == 2; });
+    ASSERT_EQ(waiting, 2) << "two transfers under way";
 
     ahead.Stop(); // returns before the service lets go of the pages
     EXPECT_FALSE(ahead.Running());
-    EXPECT_TRUE(PartialFiles().empty());
-    EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile("1301.t")));
+    EXPECT_TRUE(DatFiles().empty());
     gate.Open();
     EXPECT_EQ(outwaited, 0);
     EXPECT_EQ(Requests(QuotePath("1304.t")), 0);
@@ -285,16 +296,18 @@ TEST_F(FetchAheadTest, TheChainWaitsForAPageUnderWayHandlingEventsAndCanGiveUp)
 
     // The window is closed while the chain waits: it gives up, and its own fetch asks nothing.
     TGate never;
+    std::atomic<bool> sent{false};
     QuoteHandler = [&](const std::string&, httplib::Response& response) {
         response.set_content_provider(20000, "text/html", [&](std::size_t, std::size_t, httplib::DataSink& sink) {
             sink.write("<html>", 6);
+            sent = true;
             never.Wait();
             return false;
         });
         return true;
     };
     TFetchAhead ahead({"1303.t"}, 1);
-    WaitFor([&] { return !PartialFiles().empty(); });
+    WaitFor([&] { return sent.load(); });
     bool closing = false;
     const std::optional<TKabuQuote> none =
         LoadKabuQuote("1303.t", [&] { closing = true; }, [&] { return closing; }, &ahead);
@@ -302,7 +315,7 @@ TEST_F(FetchAheadTest, TheChainWaitsForAPageUnderWayHandlingEventsAndCanGiveUp)
     EXPECT_EQ(Requests(QuotePath("1303.t")), 1);
     ahead.Stop();
     never.Open();
-    EXPECT_TRUE(PartialFiles().empty());
+    EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile("1303.t")));
 }
 
 TEST_F(FetchAheadTest, KeepsToItsConnectionsAndUsesThemAgain)
