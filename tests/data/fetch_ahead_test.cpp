@@ -39,16 +39,6 @@ std::string QuoteFor(const std::string& code, const std::string& price = "1,234"
     return QuotePage(fields);
 }
 
-//! The names of the files in dat/, sorted.
-std::vector<std::string> DatFiles()
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator("dat"))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 //! Waits, a bounded time, for `condition`; the test then checks what it needs for itself.
 template <class TCondition>
 void WaitFor(TCondition condition)

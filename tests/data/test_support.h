@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -47,6 +48,16 @@ protected:
     std::filesystem::path Folder;
     std::filesystem::path Previous;
 };
+
+//! The names of the files in dat/, sorted.
+inline std::vector<std::string> DatFiles()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("dat"))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 inline std::string ReadFileBytes(const std::filesystem::path& file)
 {

@@ -31,16 +31,6 @@ protected:
     TProcessEvents CountEvents = [this] { ++EventCalls; };
 };
 
-//! The names of the files in dat/, sorted.
-std::vector<std::string> DatFiles()
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator("dat"))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Sets and unsets environment variables for one test and restores them afterwards.
 class TEnvironment
 {
