@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include "data/fetch_ahead.h"
 #include "data/text_codec.h"
 #include "screener/screening.h"
 
@@ -124,9 +125,11 @@ protected:
         std::filesystem::current_path(Folder);
         TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
         TMainForm::ShiftKeyDownHook = [this] { return Shift; };
+        SetFetchAheadConnections(0); // the passes read a table: nothing to fetch
     }
     void TearDown() override
     {
+        SetFetchAheadConnections(DefaultFetchAheadConnections);
         TMainForm::MessageBoxHook = nullptr;
         TMainForm::ShiftKeyDownHook = nullptr;
         std::filesystem::current_path(Previous);
