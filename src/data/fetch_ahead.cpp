@@ -5,6 +5,8 @@
 #include "data/page_transfer.h"
 #include "data/quote_page.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -209,7 +211,10 @@ TFetchAhead::TFetchAhead(const std::vector<std::string>& kabuKeys, int connectio
     curl_multi_setopt(impl.Multi.get(), CURLMOPT_MAXCONNECTS, connectionCount);
     try
     {
-        impl.Worker = std::thread([&impl] { impl.Run(); });
+        impl.Worker = std::thread([&impl] {
+            pthread_setname_np(pthread_self(), "fetch-ahead"); // as shown by ps and debuggers
+            impl.Run();
+        });
     }
     catch (const std::system_error&)
     {
