@@ -57,7 +57,7 @@ struct TPlannedPage
     TPageState State = TPageState::Queued;
     std::uint64_t Chunks = 0; // received so far
     std::string Body;         // while Fetched
-    std::chrono::year_month_day FetchedOn{};
+    std::chrono::year_month_day AskedOn{}; // the day the service was asked
 };
 
 enum class TQuoteVerdict
@@ -124,6 +124,7 @@ struct TActive
     TProcessEvents ChunkArrived;
     TCancelled Stopped;
     std::string Body;
+    std::chrono::year_month_day AskedOn{};
     TTransfer Transfer;
 };
 
@@ -168,7 +169,7 @@ struct TFetchAhead::TImpl
     void Start(std::size_t page);
     std::size_t Collect(); // the number of transfers finished
     void Resolve(std::size_t page, TPageState outcome, std::optional<TQuoteVerdict> verdict, bool unreachable,
-                 std::string body = {});
+                 std::string body = {}, std::chrono::year_month_day askedOn = {});
     void LeaveRestToChain();
     bool HandOver(TPlannedPage& page, std::unique_lock<std::mutex>& lock);
     bool NothingLeft();
@@ -426,8 +427,9 @@ void TFetchAhead::TImpl::Start(std::size_t index)
     active->Transfer.Cancelled = &active->Stopped;
     // The address is made now, as the chain would make it now: a history page asked for
     // after midnight ends on the new day.
+    active->AskedOn = TodayLocal();
     const std::string url = page.History
-                                ? HistoryUrl(ServiceAddress, key, TChartPeriod::Weekly, TodayLocal())
+                                ? HistoryUrl(ServiceAddress, key, TChartPeriod::Weekly, active->AskedOn)
                                 : QuoteUrl(ServiceAddress, key);
     ConfigureRequest(handle, url, active->Transfer);
     if (curl_multi_add_handle(Multi.get(), handle) != CURLM_OK)
@@ -473,27 +475,29 @@ std::size_t TFetchAhead::TImpl::Collect()
         }
         const bool unreachable = !active.Transfer.Connected && !Stopping;
         const std::size_t index = active.Page;
+        const std::chrono::year_month_day askedOn = active.AskedOn;
         std::string body = bytes > 0 ? std::move(active.Body) : std::string();
         Spare.push_back(active.Handle);
         Active.erase(found);
         std::optional<TQuoteVerdict> verdict;
         if (bytes > 0 && !Pages[index].History)
             verdict = QuoteVerdict(body, Keys[Pages[index].Stock]);
-        Resolve(index, bytes > 0 ? TPageState::Fetched : TPageState::Failed, verdict, unreachable, std::move(body));
+        Resolve(index, bytes > 0 ? TPageState::Fetched : TPageState::Failed, verdict, unreachable, std::move(body),
+                askedOn);
         ++finished;
     }
     return finished;
 }
 
-void TFetchAhead::TImpl::Resolve(std::size_t index, TPageState outcome,
-                                 std::optional<TQuoteVerdict> verdict, bool unreachable, std::string body)
+void TFetchAhead::TImpl::Resolve(std::size_t index, TPageState outcome, std::optional<TQuoteVerdict> verdict,
+                                 bool unreachable, std::string body, std::chrono::year_month_day askedOn)
 {
     {
         const std::lock_guard lock(Mutex);
         TPlannedPage& page = Pages[index];
         page.State = outcome;
         page.Body = std::move(body);
-        page.FetchedOn = TodayLocal();
+        page.AskedOn = askedOn;
         if (!page.History && Pages[index + 1].State == TPageState::Gated)
         {
             TPageState& history = Pages[index + 1].State;
@@ -523,7 +527,7 @@ bool TFetchAhead::TImpl::HandOver(TPlannedPage& page, std::unique_lock<std::mute
     const std::string body = std::move(page.Body);
     page.Body = std::string();
     page.State = TPageState::Read;
-    const bool sameDay = page.FetchedOn == TodayLocal(); // else the chain asks for today's page
+    const bool sameDay = page.AskedOn == TodayLocal(); // else the chain asks for today's page
     lock.unlock();
     if (sameDay && StorePage(page.CacheFile, body))
         return true;
