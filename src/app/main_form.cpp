@@ -36,6 +36,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -317,7 +318,13 @@ TImageSurface::TImageSurface(QWidget* parent, int width, int height)
 
 void TImageSurface::Present()
 {
-    Shown = Picture.copy();
+    // Into the shown picture's own pixels when nothing else holds them: a fresh copy for every
+    // stock of a run cost an allocation and its page faults.
+    if (Shown.size() == Picture.size() && Shown.format() == Picture.format() && Shown.isDetached() &&
+        Shown.bytesPerLine() == Picture.bytesPerLine())
+        std::memcpy(Shown.bits(), Picture.constBits(), static_cast<std::size_t>(Picture.sizeInBytes()));
+    else
+        Shown = Picture.copy();
     update();
 }
 
