@@ -21,6 +21,8 @@ namespace {
 constexpr char UserAgent[] = "Microsoft Internet\x81\x40"
                              "Explorer";
 constexpr long ConnectTimeoutMs = 35000;
+// A transfer this long without a chunk lets the window handle its events.
+constexpr std::chrono::milliseconds StallEvents{250};
 
 std::string& ServiceAddress()
 {
@@ -63,6 +65,23 @@ bool OpenTempFile(TTransfer& transfer)
     }
 }
 
+// False when the handled events threw; the exception is parked for the caller.
+bool ProcessEvents(TTransfer& transfer)
+{
+    transfer.LastEvents = TClock::now();
+    try
+    {
+        if (*transfer.ProcessEvents)
+            (*transfer.ProcessEvents)();
+        return true;
+    }
+    catch (...)
+    {
+        transfer.Error = std::current_exception();
+        return false;
+    }
+}
+
 std::size_t ReadHeader(char*, std::size_t size, std::size_t count, void* user)
 {
     auto& transfer = *static_cast<TTransfer*>(user);
@@ -97,18 +116,8 @@ std::size_t WriteChunk(char* data, std::size_t size, std::size_t count, void* us
     }
     transfer.Total += static_cast<std::int64_t>(bytes);
     transfer.LastByte = TClock::now();
-    try
-    {
-        if (*transfer.ProcessEvents)
-            (*transfer.ProcessEvents)();
-    }
-    catch (...)
-    {
-        transfer.Error = std::current_exception();
-        return 0;
-    }
     // The events just handled may have been the close request.
-    return IsCancelled(transfer) ? 0 : bytes;
+    return ProcessEvents(transfer) && !IsCancelled(transfer) ? bytes : 0;
 }
 
 int Connected(void* user, char*, char*, int, int)
@@ -121,10 +130,15 @@ int Connected(void* user, char*, char*, int, int)
 
 // libcurl calls this at least once a second. Its low-speed limit averages over a period;
 // what is wanted is "no byte for 35 s", and a transfer given up at once on the close request.
+// A service that has gone quiet would otherwise hold the window, and its close request, until
+// the next byte or the idle limit: a stall lets the window handle its events as a chunk does.
 int CheckTransfer(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    const auto& transfer = *static_cast<const TTransfer*>(user);
-    if (transfer.Connected && TClock::now() - transfer.LastByte >= IdleLimit())
+    auto& transfer = *static_cast<TTransfer*>(user);
+    const TClock::time_point now = TClock::now();
+    if (transfer.Connected && now - transfer.LastByte >= IdleLimit())
+        return 1;
+    if (now - transfer.LastEvents >= StallEvents && !ProcessEvents(transfer))
         return 1;
     return IsCancelled(transfer) ? 1 : 0;
 }

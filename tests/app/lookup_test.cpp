@@ -59,6 +59,13 @@ protected:
                 response.set_content("", "text/html; charset=EUC-JP");
                 return;
             }
+            if (QuoteAnswer == TAnswer::Silent)
+            {
+                // Not a byte, not even the status line, for up to 20 s.
+                for (int i = 0; i < 400 && !SilenceOver; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return;
+            }
             if (QuoteAnswer == TAnswer::Trickle)
             {
                 // A byte every 250 ms: 20 s in all, unless the client goes away first.
@@ -93,6 +100,7 @@ protected:
         Page,
         Empty,
         Trickle,
+        Silent,
     };
 
     //! Shows the window, puts the title panel away and looks up 7751 with "表示".
@@ -108,6 +116,7 @@ protected:
     static constexpr std::size_t TrickleBytes = 80;
     std::atomic<std::size_t> Trickled{0};
     std::atomic<bool> TrickleBroken{false};
+    std::atomic<bool> SilenceOver{false};
     std::string QuoteVolume = "1,234,500";
     std::string PageCode = "7751";
     std::int64_t VolumeBase = 12000;
@@ -278,6 +287,38 @@ TEST_F(LookupTest, ClosingTheWindowEndsATricklingLookup)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(TrickleBroken);
     EXPECT_LT(Trickled.load(), 10u);
+}
+
+// A service that accepts the request and then says nothing neither keeps the window from
+// its events nor the close request waiting for the idle limit.
+TEST_F(LookupTest, ClosingTheWindowEndsALookupTheServiceNeverAnswers)
+{
+    using TClock = std::chrono::steady_clock;
+    QuoteAnswer = TAnswer::Silent;
+    TMainForm form;
+    form.show();
+    form.OKMessageButton->click();
+    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &form, [&] { ++ticks; });
+    ticker.start(100);
+    TClock::time_point closedAt;
+    QTimer::singleShot(1700, &form, [&] {
+        closedAt = TClock::now();
+        form.close();
+    });
+    const TClock::time_point clicked = TClock::now();
+    form.KabuNoButton->click();
+    const TClock::time_point returned = TClock::now();
+    SilenceOver = true;
+
+    EXPECT_LT(returned - clicked, std::chrono::seconds(4));
+    EXPECT_LT(returned - closedAt, std::chrono::seconds(1));
+    EXPECT_GE(ticks, 2) << "the window handled its events while the service was silent";
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(Shown.empty()) << "no box after the close request";
+    EXPECT_TRUE(std::filesystem::is_empty(Folder / "dat"));
 }
 
 } // namespace
