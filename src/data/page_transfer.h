@@ -24,7 +24,7 @@ constexpr int ConnectAttempts = 3;
 struct TTransfer
 {
     std::filesystem::path CacheFile;
-    const TProcessEvents* ProcessEvents = nullptr; // called after each chunk and in a stall; never null
+    const TProcessEvents* ProcessEvents = nullptr; // called after each chunk; never null
     const TCancelled* Cancelled = nullptr;         // never null
     // The page goes to a file beside the cache file and replaces it only when complete:
     // writing the cache file itself would leave a cut-off page that counts as today's.
@@ -35,6 +35,8 @@ struct TTransfer
     std::exception_ptr Error;
     bool Connected = false;
     std::chrono::steady_clock::time_point LastByte;
+    // The window's own transfer also handles its events in a stall; a worker's counts chunks.
+    bool EventsInStalls = false;
     std::chrono::steady_clock::time_point LastEvents = std::chrono::steady_clock::now();
 };
 

@@ -138,7 +138,7 @@ int CheckTransfer(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     const TClock::time_point now = TClock::now();
     if (transfer.Connected && now - transfer.LastByte >= IdleLimit())
         return 1;
-    if (now - transfer.LastEvents >= StallEvents && !ProcessEvents(transfer))
+    if (transfer.EventsInStalls && now - transfer.LastEvents >= StallEvents && !ProcessEvents(transfer))
         return 1;
     return IsCancelled(transfer) ? 1 : 0;
 }
@@ -329,6 +329,7 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
     transfer.CacheFile = cacheFile;
     transfer.ProcessEvents = &processEvents;
     transfer.Cancelled = &cancelled;
+    transfer.EventsInStalls = true;
     ConfigureRequest(curl, url, transfer);
 
     CURLcode result = CURLE_OK;
