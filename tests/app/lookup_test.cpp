@@ -103,13 +103,28 @@ protected:
         Silent,
     };
 
-    //! Shows the window, puts the title panel away and looks up 7751 with "表示".
-    static void LookUp(TMainForm& form)
+    //! Shows the window, puts the title panel away and types 7751 into the code box.
+    static void TypeCode(TMainForm& form)
     {
         form.show();
         form.OKMessageButton->click();
         form.KabuNoEdit->setText(QStringLiteral("7751"));
+    }
+
+    //! TypeCode, then "表示".
+    static void LookUp(TMainForm& form)
+    {
+        TypeCode(form);
         form.KabuNoButton->click();
+    }
+
+    //! Closes the window `ms` after the event loop next runs, noting when in `closedAt`.
+    static void CloseAfter(TMainForm& form, int ms, std::chrono::steady_clock::time_point& closedAt)
+    {
+        QTimer::singleShot(ms, &form, [&form, &closedAt] {
+            closedAt = std::chrono::steady_clock::now();
+            form.close();
+        });
     }
 
     TAnswer QuoteAnswer = TAnswer::Page;
@@ -267,14 +282,9 @@ TEST_F(LookupTest, ClosingTheWindowEndsATricklingLookup)
     using TClock = std::chrono::steady_clock;
     QuoteAnswer = TAnswer::Trickle;
     TMainForm form;
-    form.show();
-    form.OKMessageButton->click();
-    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    TypeCode(form);
     TClock::time_point closedAt;
-    QTimer::singleShot(700, &form, [&] {
-        closedAt = TClock::now();
-        form.close();
-    });
+    CloseAfter(form, 700, closedAt);
     form.KabuNoButton->click();
     const TClock::time_point returned = TClock::now();
 
@@ -296,18 +306,13 @@ TEST_F(LookupTest, ClosingTheWindowEndsALookupTheServiceNeverAnswers)
     using TClock = std::chrono::steady_clock;
     QuoteAnswer = TAnswer::Silent;
     TMainForm form;
-    form.show();
-    form.OKMessageButton->click();
-    form.KabuNoEdit->setText(QStringLiteral("7751"));
+    TypeCode(form);
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &form, [&] { ++ticks; });
     ticker.start(100);
     TClock::time_point closedAt;
-    QTimer::singleShot(1700, &form, [&] {
-        closedAt = TClock::now();
-        form.close();
-    });
+    CloseAfter(form, 1700, closedAt);
     const TClock::time_point clicked = TClock::now();
     form.KabuNoButton->click();
     const TClock::time_point returned = TClock::now();
