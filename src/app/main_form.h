@@ -253,6 +253,8 @@ public:
 
     //! The chart panel as the screen shows it: the three drawing surfaces on its background.
     QImage ChartPanelImage() const;
+    //! What ChartPanelImage draws; with `archive`, the surfaces' pictures are copies from it.
+    TChartScene ChartPanelScene(TChartArchive* archive = nullptr) const;
 
     //! The PNG bytes of a result row's chart; empty for a row without one.
     QByteArray RowChart(const QTreeWidgetItem* row) const;

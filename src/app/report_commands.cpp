@@ -16,15 +16,20 @@ constexpr std::size_t SkippedInBox = 20;
 
 } // namespace
 
-QImage TMainForm::ChartPanelImage() const
+TChartScene TMainForm::ChartPanelScene(TChartArchive* archive) const
 {
-    QImage panel(ChartPanel->size(), QImage::Format_RGB32);
-    panel.fill(ChartPanel->palette().color(QPalette::Window));
-    QPainter painter(&panel);
+    TChartScene scene;
+    scene.Size = ChartPanel->size();
+    scene.Background = ChartPanel->palette().color(QPalette::Window);
     // In stacking order, so a pane covers the one row it shares with the pane above it.
     for (const TImageSurface* surface : ChartPanel->findChildren<TImageSurface*>(Qt::FindDirectChildrenOnly))
-        painter.drawImage(surface->pos(), surface->Shown);
-    return panel;
+        scene.Layers.push_back({surface->pos(), archive ? archive->LayerCopy(surface->Shown) : surface->Shown});
+    return scene;
+}
+
+QImage TMainForm::ChartPanelImage() const
+{
+    return ComposeChart(ChartPanelScene());
 }
 
 TRunReport TMainForm::LastRunReport() const

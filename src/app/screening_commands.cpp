@@ -25,7 +25,9 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <functional>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -58,6 +60,16 @@ public:
     ~TRunFrames() { Resume(); }
     TRunFrames(const TRunFrames&) = delete;
     TRunFrames& operator=(const TRunFrames&) = delete;
+
+    //! Runs `action` at once while the widgets paint, else right before they paint again,
+    //! in place of an action still waiting: what it changes shows only in a frame anyway.
+    void BeforeFrame(std::function<void()> action)
+    {
+        if (Paused)
+            Waiting = std::move(action);
+        else
+            action();
+    }
 
     //! Call before the widgets change.
     void Coming()
@@ -92,6 +104,8 @@ private:
     {
         if (!Paused)
             return;
+        if (Waiting)
+            std::exchange(Waiting, nullptr)();
         for (QWidget* widget : Widgets)
             widget->setUpdatesEnabled(true);
         Paused = false;
@@ -101,6 +115,7 @@ private:
     QTimer Timer;
     QElapsedTimer SinceFrame;
     bool Paused = false;
+    std::function<void()> Waiting; // for the next frame
 };
 
 Qt::Alignment ColumnAlignment(int column)
@@ -271,12 +286,17 @@ void TMainForm::KabuSearchButtonClick()
                            item->setTextAlignment(column, ColumnAlignment(column));
                        }
                        // The chart as drawn for this row; its number goes wherever sorting takes the row.
-                       item->setData(0, ChartRole, RunCharts.Add(ChartPanelImage()));
+                       item->setData(0, ChartRole, RunCharts.Add(ChartPanelScene(&RunCharts)));
                        ++rowCount;
-                       // Scroll the new row into view, leaving no row selected.
-                       KabuCodeList->setCurrentItem(item);
-                       KabuCodeList->scrollToItem(item);
-                       KabuCodeList->clearSelection();
+                       // Scroll the new row into view, leaving no row selected. Both lay the
+                       // whole list out again, so only for the rows a frame shows.
+                       frames.BeforeFrame([this, item] {
+                           if (KabuCodeList->indexOfTopLevelItem(item) < 0)
+                               return; // the list was cleared meanwhile
+                           KabuCodeList->setCurrentItem(item);
+                           KabuCodeList->scrollToItem(item);
+                           KabuCodeList->clearSelection();
+                       });
                        if (CodePanel->isVisible())
                            KabuCodeList->setFocus();
                    }

@@ -10,6 +10,7 @@ namespace {
 constexpr std::size_t RowWindow = 3500;
 constexpr std::size_t TableWindow = 5500;
 constexpr std::int64_t LastEndOffset = 129; // "</table>" this close to the cursor ends the rows
+constexpr std::string_view TableEndTag = "</table>";
 constexpr std::size_t SplitCellLength = 100;
 constexpr std::string_view ContentsMarker = "main contents";
 // Searched as Shift_JIS bytes although the page is EUC-JP, as the page check always has been.
@@ -124,7 +125,10 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
     {
         if (processEvents)
             processEvents();
-        const std::int64_t tableEnd = FindOffset(endWindow, "</table>");
+        // Only a "</table>" starting within LastEndOffset bytes counts; the window beyond
+        // need not be searched.
+        const std::int64_t tableEnd =
+            FindOffset(endWindow.substr(0, static_cast<std::size_t>(LastEndOffset) + TableEndTag.size() - 1), TableEndTag);
         if (tableEnd >= 1 && tableEnd <= LastEndOffset)
             break;
 

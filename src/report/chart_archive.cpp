@@ -2,6 +2,22 @@
 
 #include "report/report_files.h"
 
+#include <QPainter>
+
+#include <algorithm>
+#include <cstring>
+
+QImage ComposeChart(const TChartScene& scene, QImage canvas)
+{
+    if (canvas.size() != scene.Size || canvas.format() != QImage::Format_RGB32)
+        canvas = QImage(scene.Size, QImage::Format_RGB32);
+    canvas.fill(scene.Background);
+    QPainter painter(&canvas);
+    for (const TChartScene::TLayer& layer : scene.Layers)
+        painter.drawImage(layer.At, layer.Picture);
+    return canvas;
+}
+
 TChartArchive::TChartArchive() : Worker([this] { Work(); }) {}
 
 TChartArchive::~TChartArchive()
@@ -28,13 +44,35 @@ void TChartArchive::Clear()
     Changed.notify_all();
 }
 
-int TChartArchive::Add(QImage image)
+QImage TChartArchive::LayerCopy(const QImage& picture)
+{
+    QImage copy;
+    {
+        const std::lock_guard lock(Mutex);
+        const auto found = std::find_if(Spare.begin(), Spare.end(), [&](const QImage& spare) {
+            return spare.size() == picture.size() && spare.format() == picture.format() &&
+                   spare.bytesPerLine() == picture.bytesPerLine();
+        });
+        if (found != Spare.end())
+        {
+            copy = std::move(*found);
+            Spare.erase(found);
+        }
+    }
+    if (copy.isNull() || picture.isNull())
+        return picture.copy();
+    std::memcpy(copy.bits(), picture.constBits(), static_cast<std::size_t>(picture.sizeInBytes()));
+    copy.setDevicePixelRatio(picture.devicePixelRatio());
+    return copy;
+}
+
+int TChartArchive::Add(TChartScene scene)
 {
     std::unique_lock lock(Mutex);
     Changed.wait(lock, [this] { return Waiting.size() < MaxWaiting; });
     const int number = static_cast<int>(Encoded.size());
     Encoded.emplace_back();
-    Waiting.emplace_back(number, std::move(image));
+    Waiting.emplace_back(number, std::move(scene));
     lock.unlock();
     Changed.notify_all();
     return number;
@@ -60,13 +98,14 @@ QByteArray TChartArchive::Png(int number) const
 
 void TChartArchive::Work()
 {
+    QImage canvas; // the worker's own, drawn again for every chart
     std::unique_lock lock(Mutex);
     for (;;)
     {
         Changed.wait(lock, [this] { return Stopping || !Waiting.empty(); });
         if (Stopping)
             return;
-        auto [number, image] = std::move(Waiting.front());
+        auto [number, scene] = std::move(Waiting.front());
         Waiting.pop_front();
         const unsigned generation = Generation;
         lock.unlock();
@@ -74,16 +113,20 @@ void TChartArchive::Work()
         QByteArray png;
         try
         {
-            png = PngBytes(image);
+            canvas = ComposeChart(scene, std::move(canvas));
+            png = PngBytes(canvas);
         }
         catch (const TReportError&)
         {
             // The report then shows the row without its chart.
         }
-        image = QImage();
         lock.lock();
         if (generation == Generation)
             Encoded[static_cast<std::size_t>(number)] = StoreBytes(png);
+        // Only a picture no caller still holds may be copied into again.
+        for (TChartScene::TLayer& layer : scene.Layers)
+            if (layer.Picture.isDetached() && Spare.size() < MaxSpare)
+                Spare.push_back(std::move(layer.Picture));
         Changed.notify_all();
     }
 }

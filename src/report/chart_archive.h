@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColor>
 #include <QImage>
+#include <QPoint>
+#include <QSize>
 #include <QTemporaryFile>
 
 #include <condition_variable>
@@ -12,10 +15,28 @@
 #include <utility>
 #include <vector>
 
-// The charts of a screening run as PNG bytes (about 10 KB each). They are encoded on a worker
-// thread: the run hands over a picture and goes on with the next stock instead of waiting for
-// the compression, which costs more than drawing the chart. The bytes are kept in a temporary
-// file, not in memory, so a whole-market run's memory does not grow with its charts.
+// A chart as its panel shows it: pictures laid on a background, in stacking order.
+struct TChartScene
+{
+    struct TLayer
+    {
+        QPoint At;
+        QImage Picture;
+    };
+    QSize Size;
+    QColor Background;
+    std::vector<TLayer> Layers;
+};
+
+//! The scene as one opaque picture, drawn on `canvas` when that has the scene's size and
+//! is RGB32.
+QImage ComposeChart(const TChartScene& scene, QImage canvas = {});
+
+// The charts of a screening run as PNG bytes (about 10 KB each). They are composed and
+// encoded on a worker thread: the run hands over a scene and goes on with the next stock
+// instead of waiting for the compression, which costs more than drawing the chart. The bytes
+// are kept in a temporary file, not in memory, so a whole-market run's memory does not grow
+// with its charts.
 class TChartArchive
 {
 public:
@@ -27,17 +48,24 @@ public:
     //! Drops every chart, those still waiting too; numbers start again at 0.
     void Clear();
 
-    //! Queues `image` and returns its number. Waits while MaxWaiting pictures wait, so the
-    //! pictures not yet encoded never take much memory.
-    int Add(QImage image);
+    //! A copy of `picture` for a scene to hand over, in a picture the worker gave back when
+    //! there is one: a run copies its panes for every chart, and fresh pictures would fault
+    //! in fresh pages every time.
+    QImage LayerCopy(const QImage& picture);
+
+    //! Queues `scene` and returns its number. Waits while MaxWaiting scenes wait, so the
+    //! charts not yet encoded never take much memory.
+    int Add(TChartScene scene);
 
     //! The PNG bytes of chart `number`, waiting for its encoding; empty for a number not
-    //! given out since the last Clear, or a picture that could not be encoded.
+    //! given out since the last Clear, or a chart that could not be encoded.
     QByteArray Png(int number) const;
 
     static constexpr std::size_t MaxWaiting = 8;
 
 private:
+    static constexpr std::size_t MaxSpare = 12; // the layers of a few charts
+
     // Where a chart's bytes lie in Store.
     struct TPlace
     {
@@ -51,11 +79,12 @@ private:
 
     mutable std::mutex Mutex;
     mutable std::condition_variable Changed;
-    std::deque<std::pair<int, QImage>> Waiting;
+    std::deque<std::pair<int, TChartScene>> Waiting;
+    std::vector<QImage> Spare; // layers encoded and held by no one else, for LayerCopy
     std::vector<std::optional<TPlace>> Encoded; // by number; empty until encoded
     mutable QTemporaryFile Store;                // opened on first use
     qint64 StoreEnd = 0;
-    unsigned Generation = 0; // counts the Clears, so a picture encoded across one is dropped
+    unsigned Generation = 0; // counts the Clears, so a chart encoded across one is dropped
     bool Stopping = false;
     std::thread Worker;
 };

@@ -480,4 +480,69 @@ TEST_F(ScreeningTest, TheNewestRowIsPaintedDuringALongStretchWithoutHits)
     EXPECT_TRUE(form.KabuCodeList->updatesEnabled());
 }
 
+
+// What the list shows whenever it is painted during a run: the newest row scrolled into view
+// and current, no row selected.
+class NewestRowCheck : public QObject
+{
+public:
+    explicit NewestRowCheck(QTreeWidget* list) : List(list) {}
+    int Paints = 0;
+    int Wrong = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint || List->topLevelItemCount() == 0)
+            return false;
+        ++Paints;
+        QTreeWidgetItem* newest = List->topLevelItem(List->topLevelItemCount() - 1);
+        const QRect row = List->visualItemRect(newest);
+        if (List->currentItem() != newest || !List->selectedItems().isEmpty() || row.isEmpty() ||
+            !List->viewport()->rect().contains(row))
+            ++Wrong;
+        return false;
+    }
+
+private:
+    QTreeWidget* List;
+};
+
+TEST_F(ScreeningTest, EveryFrameOfARunShowsTheNewestRowInView)
+{
+    constexpr int Count = 120; // far more rows than the list shows at once
+    std::string lines;
+    ScreeningForm form;
+    for (int i = 0; i < Count; ++i)
+    {
+        const std::string code = std::to_string(6301 + i);
+        lines += Line(code, Tosho1, Machinery);
+        form.Stocks[code + ".t"] = {QString::fromStdString(code + " A"), QStringLiteral("  3,000"),
+                                    Purchase(2900, "2026/10/05"), 0};
+    }
+    WriteList(lines);
+    // Each stock takes a few milliseconds, so a run paints many frames between its rows.
+    form.BeforeLookup = [](const std::string&) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3)
+            QCoreApplication::processEvents();
+    };
+    form.show();
+    form.KabukaSearchWin->trigger();
+    NewestRowCheck check(form.KabuCodeList);
+    form.KabuCodeList->viewport()->installEventFilter(&check);
+    form.KabuSearchBox->setCurrentIndex(MachinerySector);
+    QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
+    ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), Count);
+    EXPECT_GT(check.Paints, 3);
+    EXPECT_EQ(check.Wrong, 0) << "of " << check.Paints << " paints";
+
+    // And once the run is over, whatever frame it ended between.
+    QTreeWidgetItem* last = form.KabuCodeList->topLevelItem(Count - 1);
+    EXPECT_EQ(form.KabuCodeList->currentItem(), last);
+    EXPECT_TRUE(form.KabuCodeList->selectedItems().isEmpty());
+    EXPECT_TRUE(form.KabuCodeList->viewport()->rect().contains(form.KabuCodeList->visualItemRect(last)));
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "report/chart_archive.h"
 
 #include <QColor>
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,49 @@ QImage Picture(int i)
     return image;
 }
 
+TChartScene Scene(const QImage& picture)
+{
+    return {picture.size(), Qt::black, {{QPoint(0, 0), picture}}};
+}
+
 QImage Decoded(const QByteArray& png)
 {
     return QImage::fromData(png, "png").convertToFormat(QImage::Format_RGB32);
+}
+
+// A pane as a chart pass leaves it: clear where nothing was drawn, and a mark numbered i.
+QImage Pane(int width, int height, int i)
+{
+    QImage pane(width, height, QImage::Format_ARGB32_Premultiplied);
+    pane.fill(Qt::transparent);
+    QPainter painter(&pane);
+    painter.fillRect(i % (width - 4), 1, 4, height - 2, QColor(i % 256, 255 - i % 256, 90));
+    return pane;
+}
+
+TEST(ComposeChart, LaysThePanesOnTheBackgroundInStackingOrder)
+{
+    QImage upper(10, 6, QImage::Format_ARGB32_Premultiplied);
+    upper.fill(Qt::transparent);
+    upper.setPixel(1, 5, qRgb(255, 0, 0));
+    QImage lower(10, 4, QImage::Format_ARGB32_Premultiplied);
+    lower.fill(qRgb(0, 0, 255));
+    lower.setPixel(2, 0, qRgba(0, 0, 0, 0));
+    const TChartScene scene{QSize(12, 12), QColor(240, 240, 240), {{QPoint(1, 0), upper}, {QPoint(1, 5), lower}}};
+
+    // A canvas of the right size holding an older chart is drawn over completely.
+    QImage stale(12, 12, QImage::Format_RGB32);
+    stale.fill(qRgb(1, 2, 3));
+    for (const QImage& composed : {ComposeChart(scene), ComposeChart(scene, stale)})
+    {
+        ASSERT_EQ(composed.size(), QSize(12, 12));
+        EXPECT_EQ(composed.pixel(0, 0), qRgb(240, 240, 240)) << "background beside the panes";
+        EXPECT_EQ(composed.pixel(5, 2), qRgb(240, 240, 240)) << "background through a clear pixel";
+        EXPECT_EQ(composed.pixel(2, 5), qRgb(0, 0, 255)) << "the lower pane covers the row they share";
+        EXPECT_EQ(composed.pixel(3, 5), qRgb(240, 240, 240)) << "a clear pixel of the lower pane";
+        EXPECT_EQ(composed.pixel(4, 8), qRgb(0, 0, 255));
+        EXPECT_EQ(composed.pixel(11, 11), qRgb(240, 240, 240));
+    }
 }
 
 TEST(TChartArchive, GivesBackEveryPictureByItsNumber)
@@ -24,11 +65,40 @@ TEST(TChartArchive, GivesBackEveryPictureByItsNumber)
     TChartArchive archive;
     constexpr int Count = 40; // more than may wait at once
     for (int i = 0; i < Count; ++i)
-        ASSERT_EQ(archive.Add(Picture(i)), i);
+        ASSERT_EQ(archive.Add(Scene(Picture(i))), i);
     for (int i = Count - 1; i >= 0; --i)
         EXPECT_EQ(Decoded(archive.Png(i)), Picture(i)) << i;
     EXPECT_TRUE(archive.Png(-1).isEmpty());
     EXPECT_TRUE(archive.Png(Count).isEmpty());
+}
+
+TEST(TChartArchive, PanesCopiedForOneChartAreNotReusedBeforeItIsEncoded)
+{
+    // As a run hands its panes over: copies for each chart, while the panes are drawn anew
+    // for the next stock. Copies come back for later charts; none may change a chart's bytes.
+    TChartArchive archive;
+    QImage upper = Pane(80, 30, 0);
+    QImage lower = Pane(80, 20, 0);
+    std::vector<QImage> expected;
+    for (int i = 0; i < 60; ++i)
+    {
+        upper = Pane(80, 30, i);
+        lower = Pane(80, 20, 3 * i);
+        // Copied in either order, so a copy given back must match the picture, not the turn.
+        QImage upperCopy;
+        QImage lowerCopy;
+        if (i % 2 != 0)
+            lowerCopy = archive.LayerCopy(lower);
+        upperCopy = archive.LayerCopy(upper);
+        if (i % 2 == 0)
+            lowerCopy = archive.LayerCopy(lower);
+        const TChartScene scene{QSize(80, 52), QColor(212, 208, 200),
+                                {{QPoint(0, 0), upperCopy}, {QPoint(0, 31), lowerCopy}}};
+        expected.push_back(ComposeChart({scene.Size, scene.Background, {{QPoint(0, 0), upper}, {QPoint(0, 31), lower}}}));
+        ASSERT_EQ(archive.Add(scene), i);
+    }
+    for (int i = 0; i < 60; ++i)
+        EXPECT_EQ(Decoded(archive.Png(i)), expected[static_cast<std::size_t>(i)]) << i;
 }
 
 TEST(TChartArchive, AClearDropsEvenThePicturesStillBeingEncoded)
@@ -38,11 +108,11 @@ TEST(TChartArchive, AClearDropsEvenThePicturesStillBeingEncoded)
     {
         SCOPED_TRACE(round);
         for (int i = 0; i < 6; ++i)
-            archive.Add(Picture(i));
+            archive.Add(Scene(Picture(i)));
         archive.Clear();
         EXPECT_TRUE(archive.Png(0).isEmpty());
         // Number 0 again: an earlier picture finishing late must not take its place.
-        ASSERT_EQ(archive.Add(Picture(100 + round)), 0);
+        ASSERT_EQ(archive.Add(Scene(Picture(100 + round))), 0);
         EXPECT_EQ(Decoded(archive.Png(0)), Picture(100 + round));
         archive.Clear();
     }
