@@ -36,6 +36,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -318,10 +319,26 @@ TImageSurface::TImageSurface(QWidget* parent, int width, int height)
 
 void TImageSurface::Present()
 {
-    // Into the shown picture's own pixels when nothing else holds them: a fresh copy for every
-    // stock of a run cost an allocation and its page faults.
-    if (Shown.size() == Picture.size() && Shown.format() == Picture.format() && Shown.isDetached() &&
-        Shown.bytesPerLine() == Picture.bytesPerLine())
+    // Into pixels of a picture no one else holds: a fresh copy for every stock of a run cost
+    // an allocation and its page faults.
+    const auto writable = [this](const QImage& image) {
+        return image.size() == Picture.size() && image.format() == Picture.format() && image.isDetached() &&
+               image.bytesPerLine() == Picture.bytesPerLine();
+    };
+    if (!writable(Shown))
+    {
+        QImage next;
+        const auto free = std::find_if(Retired.begin(), Retired.end(), writable);
+        if (free != Retired.end())
+        {
+            next = std::move(*free);
+            Retired.erase(free);
+        }
+        if (!Shown.isNull() && Retired.size() < MaxRetired)
+            Retired.push_back(std::move(Shown));
+        Shown = std::move(next);
+    }
+    if (writable(Shown))
         std::memcpy(Shown.bits(), Picture.constBits(), static_cast<std::size_t>(Picture.sizeInBytes()));
     else
         Shown = Picture.copy();

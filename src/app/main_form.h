@@ -54,6 +54,13 @@ public:
     //! Shows the picture as it stands now.
     void Present();
 
+private:
+    // Shown pictures that a run's chart archive still held when the next was presented; each
+    // is shown again once the archive lets go of it, instead of a fresh one for every stock.
+    std::vector<QImage> Retired;
+    static constexpr std::size_t MaxRetired = 12;
+
+public:
 signals:
     void MouseMoved(int x, int y);
 
@@ -253,8 +260,8 @@ public:
 
     //! The chart panel as the screen shows it: the three drawing surfaces on its background.
     QImage ChartPanelImage() const;
-    //! What ChartPanelImage draws; with `archive`, the surfaces' pictures are copies from it.
-    TChartScene ChartPanelScene(TChartArchive* archive = nullptr) const;
+    //! What ChartPanelImage draws, the surfaces' shown pictures shared.
+    TChartScene ChartPanelScene() const;
 
     //! The PNG bytes of a result row's chart; empty for a row without one.
     QByteArray RowChart(const QTreeWidgetItem* row) const;

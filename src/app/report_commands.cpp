@@ -16,14 +16,14 @@ constexpr std::size_t SkippedInBox = 20;
 
 } // namespace
 
-TChartScene TMainForm::ChartPanelScene(TChartArchive* archive) const
+TChartScene TMainForm::ChartPanelScene() const
 {
     TChartScene scene;
     scene.Size = ChartPanel->size();
     scene.Background = ChartPanel->palette().color(QPalette::Window);
     // In stacking order, so a pane covers the one row it shares with the pane above it.
     for (const TImageSurface* surface : ChartPanel->findChildren<TImageSurface*>(Qt::FindDirectChildrenOnly))
-        scene.Layers.push_back({surface->pos(), archive ? archive->LayerCopy(surface->Shown) : surface->Shown});
+        scene.Layers.push_back({surface->pos(), surface->Shown});
     return scene;
 }
 

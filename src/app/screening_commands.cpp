@@ -286,7 +286,7 @@ void TMainForm::KabuSearchButtonClick()
                            item->setTextAlignment(column, ColumnAlignment(column));
                        }
                        // The chart as drawn for this row; its number goes wherever sorting takes the row.
-                       item->setData(0, ChartRole, RunCharts.Add(ChartPanelScene(&RunCharts)));
+                       item->setData(0, ChartRole, RunCharts.Add(ChartPanelScene()));
                        ++rowCount;
                        // Scroll the new row into view, leaving no row selected. Both lay the
                        // whole list out again, so only for the rows a frame shows.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -124,6 +125,40 @@ std::int64_t RoundDouble(double x, int decimals)
 {
     if (!std::isfinite(x))
         throw std::range_error("not a finite number");
+    if (decimals >= 0 && decimals < static_cast<int>(std::size(Pow10Table)))
+    {
+        // |x| is m / 2^shift exactly, m a 53-bit integer: scaled by 10^decimals it fits in 128
+        // bits, and the bits shifted out decide the rounding. A result row formats a dozen
+        // figures, and printing 1,100 digits of each cost more than the row.
+        using UInt128 = unsigned __int128;
+        int exponent = 0;
+        const double fraction = std::frexp(std::fabs(x), &exponent);
+        const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+        const int shift = 53 - exponent;
+        UInt128 magnitude = 0; // of x * 10^decimals, cut to an integer
+        bool roundUp = false;
+        if (shift <= 0)
+        {
+            if (mantissa != 0 && -shift >= 64)
+                throw std::range_error("decimal value out of 64-bit range");
+            magnitude = static_cast<UInt128>(mantissa) << -shift;
+            if (magnitude > INT64_MAX)
+                throw std::range_error("decimal value out of 64-bit range");
+            magnitude *= static_cast<std::uint64_t>(Pow10Table[decimals]);
+        }
+        else if (shift < 128)
+        {
+            const UInt128 product = static_cast<UInt128>(mantissa) * static_cast<std::uint64_t>(Pow10Table[decimals]);
+            magnitude = product >> shift;
+            // A half or more of the last place rounds away from zero.
+            roundUp = (product & ((UInt128{1} << shift) - 1)) >= (UInt128{1} << (shift - 1));
+        }
+        // else |x| * 10^decimals < 2^113 / 2^128, which rounds to 0
+        if (magnitude > INT64_MAX)
+            throw std::range_error("decimal value out of 64-bit range");
+        const Int128 rounded = static_cast<Int128>(magnitude) + (roundUp ? 1 : 0);
+        return Narrow(std::signbit(x) ? -rounded : rounded);
+    }
     // glibc prints the exact binary value when asked for enough digits; every double's
     // expansion ends within 1074 places, so a tie shows as a lone "5" with zeros after.
     // At most a sign, 309 integer digits, the point and the fraction: 1411 bytes.

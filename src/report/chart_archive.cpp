@@ -4,9 +4,6 @@
 
 #include <QPainter>
 
-#include <algorithm>
-#include <cstring>
-
 QImage ComposeChart(const TChartScene& scene, QImage canvas)
 {
     if (canvas.size() != scene.Size || canvas.format() != QImage::Format_RGB32)
@@ -42,28 +39,6 @@ void TChartArchive::Clear()
         StoreEnd = 0;
     }
     Changed.notify_all();
-}
-
-QImage TChartArchive::LayerCopy(const QImage& picture)
-{
-    QImage copy;
-    {
-        const std::lock_guard lock(Mutex);
-        const auto found = std::find_if(Spare.begin(), Spare.end(), [&](const QImage& spare) {
-            return spare.size() == picture.size() && spare.format() == picture.format() &&
-                   spare.bytesPerLine() == picture.bytesPerLine();
-        });
-        if (found != Spare.end())
-        {
-            copy = std::move(*found);
-            Spare.erase(found);
-        }
-    }
-    if (copy.isNull() || picture.isNull())
-        return picture.copy();
-    std::memcpy(copy.bits(), picture.constBits(), static_cast<std::size_t>(picture.sizeInBytes()));
-    copy.setDevicePixelRatio(picture.devicePixelRatio());
-    return copy;
 }
 
 int TChartArchive::Add(TChartScene scene)
@@ -123,10 +98,6 @@ void TChartArchive::Work()
         lock.lock();
         if (generation == Generation)
             Encoded[static_cast<std::size_t>(number)] = StoreBytes(png);
-        // Only a picture no caller still holds may be copied into again.
-        for (TChartScene::TLayer& layer : scene.Layers)
-            if (layer.Picture.isDetached() && Spare.size() < MaxSpare)
-                Spare.push_back(std::move(layer.Picture));
         Changed.notify_all();
     }
 }

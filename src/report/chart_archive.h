@@ -48,13 +48,9 @@ public:
     //! Drops every chart, those still waiting too; numbers start again at 0.
     void Clear();
 
-    //! A copy of `picture` for a scene to hand over, in a picture the worker gave back when
-    //! there is one: a run copies its panes for every chart, and fresh pictures would fault
-    //! in fresh pages every time.
-    QImage LayerCopy(const QImage& picture);
-
-    //! Queues `scene` and returns its number. Waits while MaxWaiting scenes wait, so the
-    //! charts not yet encoded never take much memory.
+    //! Queues `scene` and returns its number. Its pictures are shared, not copied: whoever
+    //! draws on one next gets pixels of its own, as a QImage detaches on writing. Waits while
+    //! MaxWaiting scenes wait, so the charts not yet encoded never take much memory.
     int Add(TChartScene scene);
 
     //! The PNG bytes of chart `number`, waiting for its encoding; empty for a number not
@@ -64,8 +60,6 @@ public:
     static constexpr std::size_t MaxWaiting = 8;
 
 private:
-    static constexpr std::size_t MaxSpare = 12; // the layers of a few charts
-
     // Where a chart's bytes lie in Store.
     struct TPlace
     {
@@ -80,7 +74,6 @@ private:
     mutable std::mutex Mutex;
     mutable std::condition_variable Changed;
     std::deque<std::pair<int, TChartScene>> Waiting;
-    std::vector<QImage> Spare; // layers encoded and held by no one else, for LayerCopy
     std::vector<std::optional<TPlace>> Encoded; // by number; empty until encoded
     mutable QTemporaryFile Store;                // opened on first use
     qint64 StoreEnd = 0;

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -112,6 +113,36 @@ std::vector<bool> InputStates(const TMainForm& form)
                                                             form.KabuSearchButton})
         states.push_back(control->isEnabled());
     return states;
+}
+
+TEST(TImageSurface, PicturesHandedOverKeepTheirPixelsWhileThePaneIsDrawnAgain)
+{
+    // As a run hands its panes to the chart archive: the shown picture is shared for every
+    // listed stock while the pane goes on to the next. A few of those are let go of again,
+    // as the archive does once it has encoded them, so the pane shows them again.
+    QWidget parent;
+    TImageSurface surface(&parent, 40, 30);
+    std::vector<QImage> held;
+    std::vector<QColor> colours;
+    for (int i = 0; i < 40; ++i)
+    {
+        const QColor colour(i * 6, 255 - i * 6, (i * 37) % 256);
+        {
+            QPainter painter(&surface.Picture);
+            painter.fillRect(surface.Picture.rect(), colour);
+        }
+        surface.Present();
+        ASSERT_EQ(surface.Shown, surface.Picture) << i;
+        held.push_back(surface.Shown);
+        colours.push_back(colour);
+        if (i % 3 == 0)
+        {
+            held.erase(held.begin()); // encoded: the archive lets go
+            colours.erase(colours.begin());
+        }
+        for (std::size_t k = 0; k < held.size(); ++k)
+            ASSERT_EQ(held[k].pixelColor(20, 15), colours[k]) << "picture " << k << " after presenting " << i;
+    }
 }
 
 TEST(MainForm, StartsInTheChartViewWithTheTitlePanelInFront)

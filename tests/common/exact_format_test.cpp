@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
+#include <random>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -66,6 +71,58 @@ TEST(FormatF, DoublesRoundOnTheirExactBinaryValue)
     EXPECT_EQ(FormatF(7004.0 / 7.0, 7, 0), "   1001");
     EXPECT_EQ(FormatN(1234567.5, 0, 0), "1,234,568");
     EXPECT_THROW(FormatF(1e300, 0, 0), std::range_error);
+}
+
+// The exact rounding by glibc's full decimal expansion of the binary value: slow, but an
+// oracle independent of the integer arithmetic RoundDouble uses.
+std::optional<std::int64_t> RoundByExpansion(double x, int decimals)
+{
+    std::vector<char> buffer(1500);
+    const int size = std::snprintf(buffer.data(), buffer.size(), "%.1100f", x);
+    const std::string digits(buffer.data(), static_cast<std::size_t>(size));
+    const bool negative = digits.front() == '-';
+    const std::size_t point = digits.find('.');
+    __int128 scaled = 0;
+    for (std::size_t i = negative ? 1 : 0; i < point + 1 + static_cast<std::size_t>(decimals); ++i)
+    {
+        if (i == point)
+            continue;
+        scaled = scaled * 10 + (digits[i] - '0');
+        if (scaled > INT64_MAX)
+            return std::nullopt;
+    }
+    if (digits[point + static_cast<std::size_t>(decimals) + 1] >= '5')
+        ++scaled;
+    scaled = negative ? -scaled : scaled;
+    if (scaled > INT64_MAX || scaled < INT64_MIN)
+        return std::nullopt;
+    return static_cast<std::int64_t>(scaled);
+}
+
+TEST(RoundDouble, AgreesWithTheFullDecimalExpansion)
+{
+    std::vector<double> values = {0.0,    -0.0,   0.125,  -0.125, 2.5,     1.005,   2.675,      0.045,
+                                  1e-320, -5e-324, 0.5,   1.5,    -1.5,    1234567.5, 9.2e18, -9.2e18,
+                                  9.3e18, -9.3e18, 1e300, 0x1p52, 0x1p53 + 2, 0x1p62, -0x1p63, 0x1p63};
+    std::mt19937_64 random(20261208);
+    for (int i = 0; i < 4000; ++i)
+    {
+        // Every magnitude a figure may have, and ties: halves, quarters, eighths...
+        const double mantissa = std::uniform_real_distribution<double>(-1.0, 1.0)(random);
+        const int exponent = std::uniform_int_distribution<int>(-60, 64)(random);
+        values.push_back(std::ldexp(mantissa, exponent));
+        values.push_back(std::ldexp(static_cast<double>(std::uniform_int_distribution<int>(-4000, 4000)(random)),
+                                    -std::uniform_int_distribution<int>(1, 12)(random)));
+    }
+    for (const double x : values)
+        for (const int decimals : {0, 1, 2, 3, 4, 7, 12, 18, 19, 25})
+        {
+            const std::optional<std::int64_t> expected = RoundByExpansion(x, decimals);
+            if (expected)
+                ASSERT_EQ(RoundDouble(x, decimals), *expected) << std::hexfloat << x << " to " << decimals;
+            else
+                ASSERT_THROW(RoundDouble(x, decimals), std::range_error) << std::hexfloat << x << " to " << decimals;
+        }
 }
 
 TEST(RoundRatio, ExactQuotientsRoundHalvesAwayFromZero)

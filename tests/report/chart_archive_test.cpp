@@ -25,16 +25,6 @@ QImage Decoded(const QByteArray& png)
     return QImage::fromData(png, "png").convertToFormat(QImage::Format_RGB32);
 }
 
-// A pane as a chart pass leaves it: clear where nothing was drawn, and a mark numbered i.
-QImage Pane(int width, int height, int i)
-{
-    QImage pane(width, height, QImage::Format_ARGB32_Premultiplied);
-    pane.fill(Qt::transparent);
-    QPainter painter(&pane);
-    painter.fillRect(i % (width - 4), 1, 4, height - 2, QColor(i % 256, 255 - i % 256, 90));
-    return pane;
-}
-
 TEST(ComposeChart, LaysThePanesOnTheBackgroundInStackingOrder)
 {
     QImage upper(10, 6, QImage::Format_ARGB32_Premultiplied);
@@ -70,35 +60,6 @@ TEST(TChartArchive, GivesBackEveryPictureByItsNumber)
         EXPECT_EQ(Decoded(archive.Png(i)), Picture(i)) << i;
     EXPECT_TRUE(archive.Png(-1).isEmpty());
     EXPECT_TRUE(archive.Png(Count).isEmpty());
-}
-
-TEST(TChartArchive, PanesCopiedForOneChartAreNotReusedBeforeItIsEncoded)
-{
-    // As a run hands its panes over: copies for each chart, while the panes are drawn anew
-    // for the next stock. Copies come back for later charts; none may change a chart's bytes.
-    TChartArchive archive;
-    QImage upper = Pane(80, 30, 0);
-    QImage lower = Pane(80, 20, 0);
-    std::vector<QImage> expected;
-    for (int i = 0; i < 60; ++i)
-    {
-        upper = Pane(80, 30, i);
-        lower = Pane(80, 20, 3 * i);
-        // Copied in either order, so a copy given back must match the picture, not the turn.
-        QImage upperCopy;
-        QImage lowerCopy;
-        if (i % 2 != 0)
-            lowerCopy = archive.LayerCopy(lower);
-        upperCopy = archive.LayerCopy(upper);
-        if (i % 2 == 0)
-            lowerCopy = archive.LayerCopy(lower);
-        const TChartScene scene{QSize(80, 52), QColor(212, 208, 200),
-                                {{QPoint(0, 0), upperCopy}, {QPoint(0, 31), lowerCopy}}};
-        expected.push_back(ComposeChart({scene.Size, scene.Background, {{QPoint(0, 0), upper}, {QPoint(0, 31), lower}}}));
-        ASSERT_EQ(archive.Add(scene), i);
-    }
-    for (int i = 0; i < 60; ++i)
-        EXPECT_EQ(Decoded(archive.Png(i)), expected[static_cast<std::size_t>(i)]) << i;
 }
 
 TEST(TChartArchive, AClearDropsEvenThePicturesStillBeingEncoded)
