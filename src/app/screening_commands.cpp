@@ -118,6 +118,36 @@ private:
     std::function<void()> Waiting; // for the next frame
 };
 
+// The rows a run has found but not yet put in the list. A row put in lays the whole list out
+// again, so they go in together, just before a frame shows them; the newest is then scrolled
+// into view and made current, with no row selected.
+class TPendingRows
+{
+public:
+    explicit TPendingRows(QTreeWidget* list) : List(list) {}
+    ~TPendingRows() { Flush(); }
+    TPendingRows(const TPendingRows&) = delete;
+    TPendingRows& operator=(const TPendingRows&) = delete;
+
+    void Add(QTreeWidgetItem* row) { Rows.append(row); }
+
+    void Flush()
+    {
+        if (Rows.isEmpty())
+            return;
+        QTreeWidgetItem* newest = Rows.back();
+        List->addTopLevelItems(Rows);
+        Rows.clear();
+        List->setCurrentItem(newest);
+        List->scrollToItem(newest);
+        List->clearSelection();
+    }
+
+private:
+    QTreeWidget* List;
+    QList<QTreeWidgetItem*> Rows;
+};
+
 Qt::Alignment ColumnAlignment(int column)
 {
     if (column == 0)
@@ -186,6 +216,7 @@ void TMainForm::KabuSearchButtonClick()
                    KabuCodeList->clear();
                    RunCharts.Clear();
                    int rowCount = 0;
+                   TPendingRows pendingRows(KabuCodeList); // flushed by the frames first
                    TRunFrames frames({KabuCodeList, KabuReadBar, LabelKabuReadBar});
                    if (count == 0)
                    {
@@ -279,7 +310,8 @@ void TMainForm::KabuSearchButtonClick()
                        inputs.BackTest = BuySignals;
                        const TResultRow cells = BuildResultRow(inputs);
                        frames.Coming();
-                       auto* item = new QTreeWidgetItem(KabuCodeList);
+                       auto* item = new QTreeWidgetItem;
+                       pendingRows.Add(item);
                        for (int column = 0; column < ResultColumnCount; ++column)
                        {
                            item->setText(column, QString::fromStdString(cells[static_cast<std::size_t>(column)]));
@@ -288,15 +320,7 @@ void TMainForm::KabuSearchButtonClick()
                        // The chart as drawn for this row; its number goes wherever sorting takes the row.
                        item->setData(0, ChartRole, RunCharts.Add(ChartPanelScene()));
                        ++rowCount;
-                       // Scroll the new row into view, leaving no row selected. Both lay the
-                       // whole list out again, so only for the rows a frame shows.
-                       frames.BeforeFrame([this, item] {
-                           if (KabuCodeList->indexOfTopLevelItem(item) < 0)
-                               return; // the list was cleared meanwhile
-                           KabuCodeList->setCurrentItem(item);
-                           KabuCodeList->scrollToItem(item);
-                           KabuCodeList->clearSelection();
-                       });
+                       frames.BeforeFrame([&pendingRows] { pendingRows.Flush(); });
                        if (CodePanel->isVisible())
                            KabuCodeList->setFocus();
                    }
