@@ -319,30 +319,29 @@ TImageSurface::TImageSurface(QWidget* parent, int width, int height)
 
 void TImageSurface::Present()
 {
-    // Into pixels of a picture no one else holds: a fresh copy for every stock of a run cost
-    // an allocation and its page faults.
-    const auto writable = [this](const QImage& image) {
-        return image.size() == Picture.size() && image.format() == Picture.format() && image.isDetached() &&
-               image.bytesPerLine() == Picture.bytesPerLine();
-    };
-    if (!writable(Shown))
-    {
-        QImage next;
-        const auto free = std::find_if(Retired.begin(), Retired.end(), writable);
-        if (free != Retired.end())
-        {
-            next = std::move(*free);
-            Retired.erase(free);
-        }
-        if (!Shown.isNull() && Retired.size() < MaxRetired)
-            Retired.push_back(std::move(Shown));
-        Shown = std::move(next);
-    }
-    if (writable(Shown))
-        std::memcpy(Shown.bits(), Picture.constBits(), static_cast<std::size_t>(Picture.sizeInBytes()));
-    else
-        Shown = Picture.copy();
+    if (Shown.constBits() != Picture.constBits() && !Shown.isNull() && Retired.size() < MaxRetired)
+        Retired.push_back(std::move(Shown));
+    Shown = Picture;
     update();
+}
+
+void TImageSurface::Restart()
+{
+    if (Picture.isDetached())
+        return;
+    // A fresh picture for every stock of a run cost an allocation and its page faults.
+    const auto free = std::find_if(Retired.begin(), Retired.end(), [this](const QImage& image) {
+        return image.isDetached() && image.size() == Picture.size() && image.format() == Picture.format();
+    });
+    if (free != Retired.end())
+    {
+        Picture = std::move(*free);
+        Retired.erase(free);
+    }
+    else
+    {
+        Picture = QImage(Picture.size(), Picture.format());
+    }
 }
 
 void TImageSurface::paintEvent(QPaintEvent*)
@@ -1061,6 +1060,9 @@ TChartLength TMainForm::ChartLength() const
 
 void TMainForm::DrawChartData()
 {
+    // The pass clears both panes first.
+    ImageChart->Restart();
+    ImageRSI->Restart();
     QPainter chart(&ImageChart->Picture);
     QPainter rsi(&ImageRSI->Picture);
     ::DrawChartData(chart, rsi, ChartBars, ChartCode, ChartLength(), TDecimal{KabuQuote.KabuKa, 4}, ChartScale,
@@ -1098,6 +1100,7 @@ void TMainForm::SetVerdictColour(const QColor& colour)
 
 void TMainForm::DrawDekidakaData()
 {
+    ImageDekidaka->Restart(); // the pass clears the pane first
     QPainter dekidaka(&ImageDekidaka->Picture);
     ::DrawDekidakaData(dekidaka, ChartBars, ChartScale, ProcessEvents);
 }

@@ -51,12 +51,17 @@ public:
     QImage Picture; // what the chart passes paint on
     QImage Shown;   // what the screen shows
 
-    //! Shows the picture as it stands now.
+    //! Shows the picture as it stands now. The shown picture shares the picture's pixels:
+    //! drawing on the picture again copies them first, unless Restart came before.
     void Present();
 
+    //! The picture is about to be drawn over whole, so its pixels need not be kept: while
+    //! they are shown or handed on, the next drawing goes on pixels no one else holds.
+    void Restart();
+
 private:
-    // Shown pictures that a run's chart archive still held when the next was presented; each
-    // is shown again once the archive lets go of it, instead of a fresh one for every stock.
+    // Pictures shown earlier, some still held by a run's chart archive; each is drawn on again
+    // once no one else holds it, instead of a fresh one for every stock.
     std::vector<QImage> Retired;
     static constexpr std::size_t MaxRetired = 12;
 

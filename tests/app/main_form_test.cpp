@@ -119,17 +119,20 @@ TEST(TImageSurface, PicturesHandedOverKeepTheirPixelsWhileThePaneIsDrawnAgain)
 {
     // As a run hands its panes to the chart archive: the shown picture is shared for every
     // listed stock while the pane goes on to the next. A few of those are let go of again,
-    // as the archive does once it has encoded them, so the pane shows them again.
+    // as the archive does once it has encoded them, so the pane draws on them again.
     QWidget parent;
     TImageSurface surface(&parent, 40, 30);
     std::vector<QImage> held;
     std::vector<QColor> colours;
+    QColor previous;
     for (int i = 0; i < 40; ++i)
     {
         const QColor colour(i * 6, 255 - i * 6, (i * 37) % 256);
+        if (i % 4 != 1)
+            surface.Restart(); // most passes draw the pane whole
         {
             QPainter painter(&surface.Picture);
-            painter.fillRect(surface.Picture.rect(), colour);
+            painter.fillRect(i % 4 == 1 ? QRect(0, 0, 40, 20) : surface.Picture.rect(), colour);
         }
         surface.Present();
         ASSERT_EQ(surface.Shown, surface.Picture) << i;
@@ -142,6 +145,12 @@ TEST(TImageSurface, PicturesHandedOverKeepTheirPixelsWhileThePaneIsDrawnAgain)
         }
         for (std::size_t k = 0; k < held.size(); ++k)
             ASSERT_EQ(held[k].pixelColor(20, 15), colours[k]) << "picture " << k << " after presenting " << i;
+        // A pass over part of the pane keeps the rest as last shown.
+        if (i % 4 == 1)
+        {
+            ASSERT_EQ(surface.Shown.pixelColor(20, 25), previous) << i;
+        }
+        previous = colour;
     }
 }
 
