@@ -37,7 +37,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <vector>
 

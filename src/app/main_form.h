@@ -59,19 +59,18 @@ public:
     //! they are shown or handed on, the next drawing goes on pixels no one else holds.
     void Restart();
 
-private:
-    // Pictures shown earlier, some still held by a run's chart archive; each is drawn on again
-    // once no one else holds it, instead of a fresh one for every stock.
-    std::vector<QImage> Retired;
-    static constexpr std::size_t MaxRetired = 12;
-
-public:
 signals:
     void MouseMoved(int x, int y);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    // Pictures shown earlier, some still held by a run's chart archive; each is drawn on again
+    // once no one else holds it, instead of a fresh one for every stock.
+    std::vector<QImage> Retired;
+    static constexpr std::size_t MaxRetired = 12;
 };
 
 // One message box as the program asks for it; tests capture these instead of a modal box.
@@ -265,8 +264,6 @@ public:
 
     //! The chart panel as the screen shows it: the three drawing surfaces on its background.
     QImage ChartPanelImage() const;
-    //! What ChartPanelImage draws, the surfaces' shown pictures shared.
-    TChartScene ChartPanelScene() const;
 
     //! The PNG bytes of a result row's chart; empty for a row without one.
     QByteArray RowChart(const QTreeWidgetItem* row) const;
@@ -313,6 +310,8 @@ private:
     void SetVerdictColour(const QColor& colour);
     void UpdateReportActions();
     QString AskForPath(const TFileDialogRequest& request);
+    //! What ChartPanelImage draws, the surfaces' shown pictures shared.
+    TChartScene ChartPanelScene() const;
 
     QWidget* ClientArea = nullptr;
     bool Shown = false;

@@ -139,7 +139,7 @@ std::int64_t RoundDouble(double x, int decimals)
         bool roundUp = false;
         if (shift <= 0)
         {
-            if (mantissa != 0 && -shift >= 64)
+            if (-shift >= 64)
                 throw std::range_error("decimal value out of 64-bit range");
             magnitude = static_cast<UInt128>(mantissa) << -shift;
             if (magnitude > INT64_MAX)

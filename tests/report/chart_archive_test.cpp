@@ -1,7 +1,6 @@
 #include "report/chart_archive.h"
 
 #include <QColor>
-#include <QPainter>
 
 #include <gtest/gtest.h>
 
