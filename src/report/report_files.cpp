@@ -1,5 +1,7 @@
 #include "report/report_files.h"
 
+#include "report/palette_png.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
@@ -226,17 +228,17 @@ QString ChartFileName(std::size_t row)
 QByteArray PngBytes(const QImage& image)
 {
     // A chart has a handful of colours: as a palette image it encodes several times faster
-    // and smaller. Beyond 256 colours the conversion would quantise, so such an image stays.
-    QImage palette = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
-    if (palette.colorCount() >= 256 && palette.convertToFormat(image.format()) != image)
-        palette = image;
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.setQuality(PngQuality);
-    if (!writer.write(palette))
-        throw TReportError("cannot encode a chart as PNG: " + writer.errorString().toStdString());
+    // and smaller. Past 256 colours a palette would quantise, so such an image is written whole.
+    QByteArray bytes = PalettePng(image);
+    if (bytes.isEmpty())
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.setQuality(PngQuality);
+        if (!writer.write(image))
+            throw TReportError("cannot encode a chart as PNG: " + writer.errorString().toStdString());
+    }
     bytes.squeeze(); // the buffer grew by doubling; a run keeps thousands of these
     return bytes;
 }
