@@ -69,7 +69,7 @@ package() {
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "$(basename "$deb"): $(stat -c %s "$deb") bytes; Depends: $depends"
-    for package in libqt6widgets6 libcurl4 libcpp-httplib fonts-ipafont-gothic; do
+    for package in libqt6widgets6 libcurl4 libcpp-httplib libpng16-16 fonts-ipafont-gothic; do
         grep -q "\b$package" <<<"$depends" || fail "Depends lacks $package"
     done
     local contents
