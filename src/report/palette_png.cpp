@@ -17,44 +17,56 @@ namespace {
 constexpr int CompressionLevel = 3;
 constexpr std::size_t MaxColours = 256;
 
-struct TIndexed
+// Where the run of the colour at `x` ends: eight pixels at a time while all of them match,
+// which the compiler does in vector registers.
+std::size_t RunEnd(const QRgb* row, std::size_t x, std::size_t width)
 {
-    int Width = 0;
-    int Height = 0;
-    std::vector<std::uint8_t> Pixels; // a colour number a pixel, row after row
-    std::vector<QRgb> Colours;        // un-premultiplied ARGB
-};
+    const QRgb colour = row[x++];
+    while (x + 8 <= width)
+    {
+        QRgb differs = 0;
+        for (std::size_t i = 0; i < 8; ++i)
+            differs |= row[x + i] ^ colour;
+        if (differs != 0)
+            break;
+        x += 8;
+    }
+    while (x < width && row[x] == colour)
+        ++x;
+    return x;
+}
 
+// The image's colours, un-premultiplied ARGB, in the order met; false past MaxColours.
 // Charts are runs of a handful of colours, so each run is looked up once.
-bool IndexColours(const QImage& argb, TIndexed& out)
+bool CollectColours(const QImage& argb, std::vector<QRgb>& colours)
 {
-    out.Width = argb.width();
-    out.Height = argb.height();
-    const auto width = static_cast<std::size_t>(out.Width);
-    out.Pixels.resize(width * static_cast<std::size_t>(out.Height));
-    for (int y = 0; y < out.Height; ++y)
+    const auto width = static_cast<std::size_t>(argb.width());
+    for (int y = 0; y < argb.height(); ++y)
     {
         const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        std::uint8_t* target = out.Pixels.data() + static_cast<std::size_t>(y) * width;
-        std::size_t x = 0;
-        while (x < width)
+        for (std::size_t x = 0; x < width; x = RunEnd(row, x, width))
         {
-            const QRgb colour = row[x];
-            std::size_t end = x + 1;
-            while (end < width && row[end] == colour)
-                ++end;
-            auto found = std::find(out.Colours.begin(), out.Colours.end(), colour);
-            if (found == out.Colours.end())
+            if (std::find(colours.begin(), colours.end(), row[x]) == colours.end())
             {
-                if (out.Colours.size() == MaxColours)
+                if (colours.size() == MaxColours)
                     return false;
-                found = out.Colours.insert(out.Colours.end(), colour);
+                colours.push_back(row[x]);
             }
-            std::memset(target + x, static_cast<int>(found - out.Colours.begin()), end - x);
-            x = end;
         }
     }
     return true;
+}
+
+// One row as colour numbers into `numbers`, which holds a number a pixel.
+void NumberRow(const QRgb* row, std::size_t width, const std::vector<QRgb>& colours, std::uint8_t* numbers)
+{
+    for (std::size_t x = 0; x < width;)
+    {
+        const std::size_t end = RunEnd(row, x, width);
+        const auto number = std::find(colours.begin(), colours.end(), row[x]) - colours.begin();
+        std::memset(numbers + x, static_cast<int>(number), end - x);
+        x = end;
+    }
 }
 
 int BitDepth(std::size_t colours)
@@ -66,19 +78,41 @@ int BitDepth(std::size_t colours)
     return colours <= 16 ? 4 : 8;
 }
 
-// Packs one row of colour numbers into `depth` bits each, the first pixel in the high bits.
+// Packs one row of colour numbers into Depth bits each, the first pixel in the high bits.
+template <int Depth>
+void PackRowAs(const std::uint8_t* pixels, std::size_t width, std::uint8_t* packed)
+{
+    constexpr std::size_t PerByte = 8 / Depth;
+    std::size_t x = 0;
+    for (; x + PerByte <= width; x += PerByte)
+    {
+        unsigned byte = 0;
+        for (std::size_t i = 0; i < PerByte; ++i)
+            byte = (byte << Depth) | pixels[x + i];
+        *packed++ = static_cast<std::uint8_t>(byte);
+    }
+    if (x < width)
+    {
+        unsigned byte = 0;
+        for (std::size_t i = 0; i < PerByte; ++i)
+            byte = (byte << Depth) | (x + i < width ? pixels[x + i] : 0u);
+        *packed = static_cast<std::uint8_t>(byte);
+    }
+}
+
 void PackRow(const std::uint8_t* pixels, std::size_t width, int depth, std::uint8_t* packed)
 {
-    if (depth == 8)
+    switch (depth)
     {
+    case 1:
+        return PackRowAs<1>(pixels, width, packed);
+    case 2:
+        return PackRowAs<2>(pixels, width, packed);
+    case 4:
+        return PackRowAs<4>(pixels, width, packed);
+    default:
         std::memcpy(packed, pixels, width);
-        return;
     }
-    const auto bits = static_cast<std::size_t>(depth);
-    const std::size_t perByte = 8 / bits;
-    std::memset(packed, 0, (width + perByte - 1) / perByte);
-    for (std::size_t x = 0; x < width; ++x)
-        packed[x / perByte] |= static_cast<std::uint8_t>(pixels[x] << ((perByte - 1 - x % perByte) * bits));
 }
 
 void AppendBytes(png_structp png, png_bytep data, png_size_t length)
@@ -91,8 +125,9 @@ void Flush(png_structp) {}
 
 // libpng reports its errors by longjmp, so this frame holds nothing that needs a destructor
 // beyond what the caller made before.
-bool WritePng(const TIndexed& image, const std::vector<png_color>& palette, const std::vector<png_byte>& alphas,
-              std::vector<std::uint8_t>& row, QByteArray& out)
+bool WritePng(const QImage& argb, const std::vector<QRgb>& colours, const std::vector<png_color>& palette,
+              const std::vector<png_byte>& alphas, std::vector<std::uint8_t>& numbers,
+              std::vector<std::uint8_t>& packed, QByteArray& out)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (png == nullptr)
@@ -103,21 +138,22 @@ bool WritePng(const TIndexed& image, const std::vector<png_color>& palette, cons
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    const int depth = BitDepth(image.Colours.size());
+    const int depth = BitDepth(colours.size());
     png_set_write_fn(png, &out, AppendBytes, Flush);
     png_set_compression_level(png, CompressionLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE); // filters only blur colour numbers
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.Width), static_cast<png_uint_32>(image.Height), depth,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(argb.width()), static_cast<png_uint_32>(argb.height()), depth,
                  PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     if (!alphas.empty())
         png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
     png_write_info(png, info);
-    const auto width = static_cast<std::size_t>(image.Width);
-    for (int y = 0; y < image.Height; ++y)
+    const auto width = static_cast<std::size_t>(argb.width());
+    for (int y = 0; y < argb.height(); ++y)
     {
-        PackRow(image.Pixels.data() + static_cast<std::size_t>(y) * width, width, depth, row.data());
-        png_write_row(png, row.data());
+        NumberRow(reinterpret_cast<const QRgb*>(argb.constScanLine(y)), width, colours, numbers.data());
+        PackRow(numbers.data(), width, depth, packed.data());
+        png_write_row(png, packed.data());
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
@@ -133,13 +169,13 @@ QByteArray PalettePng(const QImage& image)
     const QImage argb = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGB32
                             ? image
                             : image.convertToFormat(QImage::Format_ARGB32);
-    TIndexed indexed;
-    if (!IndexColours(argb, indexed))
+    std::vector<QRgb> colours;
+    if (!CollectColours(argb, colours))
         return {};
     const bool opaque = !argb.hasAlphaChannel();
     std::vector<png_color> palette;
     std::vector<png_byte> alphas;
-    for (const QRgb colour : indexed.Colours)
+    for (const QRgb colour : colours)
     {
         palette.push_back({static_cast<png_byte>(qRed(colour)), static_cast<png_byte>(qGreen(colour)),
                            static_cast<png_byte>(qBlue(colour))});
@@ -148,9 +184,10 @@ QByteArray PalettePng(const QImage& image)
     // tRNS may end at the last colour that is not opaque.
     while (!alphas.empty() && alphas.back() == 255)
         alphas.pop_back();
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(indexed.Width));
+    std::vector<std::uint8_t> numbers(static_cast<std::size_t>(argb.width()));
+    std::vector<std::uint8_t> packed(numbers.size());
     QByteArray out;
-    if (!WritePng(indexed, palette, alphas, row, out))
+    if (!WritePng(argb, colours, palette, alphas, numbers, packed, out))
         return {};
     return out;
 }
