@@ -167,6 +167,24 @@ TEST(LowerAsciiShiftJis, LowersOnlySingleByteCapitals)
     EXPECT_EQ(LowerAscii("<TR>\xa5\xad"), "<tr>\xa5\xad");
 }
 
+// Every byte value at every place within a word and in the tail lowers as byte by byte would.
+TEST(LowerAscii, LowersEveryCapitalAndNoOtherByteWhereverItStands)
+{
+    std::string all;
+    for (int c = 0; c < 256; ++c)
+        all += static_cast<char>(c);
+    for (std::size_t skip = 0; skip < 9; ++skip)
+        for (const std::size_t length : {std::size_t{0}, std::size_t{7}, std::size_t{8}, std::size_t{9}, all.size() - skip})
+        {
+            const std::string text = all.substr(skip, length) + all.substr(0, skip);
+            std::string expected = text;
+            for (char& c : expected)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+            EXPECT_EQ(LowerAscii(text), expected) << "skip " << skip << ", length " << length;
+        }
+}
+
 // The walk lowers a window only as far as its search reaches, in growing steps; a pair cut by
 // a step's end, or a marker straddling it, must come out as from the whole window at once.
 TEST(LoweredWindow, SearchesAndPrefixesAsTheWholeWindowLowered)
