@@ -215,7 +215,6 @@ void TMainForm::KabuSearchButtonClick()
                    KabuReadBar->setMaximum(std::max(count, 1));
                    KabuCodeList->clear();
                    RunCharts.Clear();
-                   int rowCount = 0;
                    TPendingRows pendingRows(KabuCodeList); // flushed by the frames first
                    TRunFrames frames({KabuCodeList, KabuReadBar, LabelKabuReadBar});
                    if (count == 0)
@@ -319,7 +318,6 @@ void TMainForm::KabuSearchButtonClick()
                        }
                        // The chart as drawn for this row; its number goes wherever sorting takes the row.
                        item->setData(0, ChartRole, RunCharts.Add(ChartPanelScene()));
-                       ++rowCount;
                        frames.BeforeFrame([&pendingRows] { pendingRows.Flush(); });
                        if (CodePanel->isVisible())
                            KabuCodeList->setFocus();

@@ -480,7 +480,6 @@ TEST_F(ScreeningTest, TheNewestRowIsPaintedDuringALongStretchWithoutHits)
     EXPECT_TRUE(form.KabuCodeList->updatesEnabled());
 }
 
-
 // What the list shows whenever it is painted during a run: every row found so far, the newest
 // scrolled into view and current, no row selected.
 class NewestRowCheck : public QObject
