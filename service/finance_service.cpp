@@ -1,6 +1,10 @@
 #include "finance_service.h"
 
+#include "request_gate.h"
+
 #include <httplib.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,14 +23,38 @@ void Answer(httplib::Response& res, const TReply& reply)
     res.set_header("Server", ServerName);
 }
 
+//! The status line's text of a head the gate refuses.
+const char* RefusalReason(int status)
+{
+    return status == 414 ? "URI Too Long" : "Request Header Fields Too Large";
+}
+
 } // namespace
+
+//! The library's server with its request processing open to the connection gate, which
+//! accepts and reads the heads in its place.
+class TPageServer : public httplib::Server
+{
+public:
+    bool Answer(httplib::Stream& stream, bool closeConnection, bool& connectionClosed)
+    {
+        return process_request(stream, closeConnection, connectionClosed, {});
+    }
+    int ListeningSocket() const { return svr_sock_; }
+    void CloseListeningSocket()
+    {
+        const int sock = svr_sock_.exchange(INVALID_SOCKET);
+        if (sock != INVALID_SOCKET)
+            ::close(sock);
+    }
+};
 
 TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> today,
                                  std::function<void(const std::string&)> log)
     : Market_(market)
     , Today_(std::move(today))
     , Log_(std::move(log))
-    , Server_(std::make_unique<httplib::Server>())
+    , Server_(std::make_unique<TPageServer>())
 {
     httplib::Server& server = *Server_;
     server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
@@ -71,19 +99,27 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
     // The pages are asked for with GET; a body is never needed, so a client cannot make the
     // service hold a large one in memory.
     server.set_payload_max_length(64 * 1024);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    // A connection holds a worker while it waits for its next request. The program keeps up
-    // to five open (the chain and four fetch-ahead transfers), a benchmark or a second program
-    // as many again; the rest is headroom for stray idle sockets. Idle ones are let go after a
-    // second, so a lookup never queues behind them for long; a client reconnects at once.
-    server.new_task_queue = [] { return new httplib::ThreadPool(ServiceWorkers); };
-    server.set_keep_alive_timeout(1);
-    // A client keeps its connection for page after page. The answer goes out in more than one
-    // write; with Nagle's rule each later write would wait for the client's delayed ACK of the
-    // first, some 40 ms on a connection in use.
-    server.set_keep_alive_max_count(1000);
-    server.set_tcp_nodelay(true);
+
+    Gate_ = std::make_unique<TConnectionGate>(
+        ServiceWorkers,
+        [this](httplib::Stream& stream, bool closeConnection, bool& connectionClosed) {
+            return Server_->Answer(stream, closeConnection, connectionClosed);
+        },
+        [this](int status, const std::string& remote, std::string_view requestLine) {
+            const std::string page = BadRequestPage(status == 414 ? "request line too long" : "request header too large");
+            const std::size_t space = requestLine.find(' ');
+            const std::string_view method = requestLine.substr(0, std::min(space, requestLine.size()));
+            std::string_view target = space == std::string_view::npos ? std::string_view() : requestLine.substr(space + 1);
+            target = target.substr(0, std::min(target.rfind(' '), target.size()));
+            const std::string line = RequestLogLine(remote, std::string(method), std::string(target), status, page.size());
+            if (Log_)
+                Log_(line);
+            else
+                std::fprintf(stderr, "%s\n", line.c_str());
+            return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName
+                   + "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size())
+                   + "\r\nConnection: close\r\n\r\n" + page;
+        });
 }
 
 void TFinanceService::SetLatency(std::chrono::milliseconds latency)
@@ -99,6 +135,7 @@ void TFinanceService::SetLatency(std::chrono::milliseconds latency)
 TFinanceService::~TFinanceService()
 {
     Stop();
+    Server_->CloseListeningSocket(); // bound but never served
 }
 
 bool TFinanceService::Bind(int port)
@@ -113,17 +150,18 @@ int TFinanceService::BindAnyPort()
 
 void TFinanceService::Serve()
 {
-    Server_->listen_after_bind();
+    Gate_->Run(Server_->ListeningSocket());
+    Server_->CloseListeningSocket();
 }
 
 void TFinanceService::Stop()
 {
-    Server_->stop();
+    Gate_->Stop();
 }
 
 bool TFinanceService::IsRunning() const
 {
-    return Server_->is_running();
+    return Gate_->IsRunning();
 }
 
 bool ServiceAnswers(int port)
