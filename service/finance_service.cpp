@@ -1,6 +1,7 @@
 #include "finance_service.h"
 
 #include "request_gate.h"
+#include "terminal_text.h"
 
 #include <httplib.h>
 
@@ -72,7 +73,7 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
         }
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
-        std::string what = "internal error";
+        std::string what = "内部エラー";
         try {
             std::rethrow_exception(error);
         } catch (const std::exception& e) {
@@ -81,7 +82,7 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
         }
         res.status = 500;
         res.set_content(BadRequestPage("internal error"), PageType);
-        std::fprintf(stderr, "orvanta-service: %s\n", what.c_str());
+        std::fprintf(stderr, "orvanta-service: %s\n", TerminalText(what).c_str());
     });
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         const std::string line = RequestLogLine(req.remote_addr, req.method, req.target, res.status, res.body.size());

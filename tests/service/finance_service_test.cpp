@@ -531,7 +531,7 @@ TEST(ServiceProgram, AnswersAHeaderFloodWithoutHoldingIt)
     const long grown = service.PeakMemoryKb() - before;
     EXPECT_LT(grown, 8 * 1024) << "KiB more at the peak after a flood of " << sent << " bytes";
     ::kill(service.Pid, SIGTERM);
-    service.Wait();
+    EXPECT_EQ(service.Wait(), 143);
 }
 
 // 300 connections that never finished their heads held every worker for 5 s each, so a normal
