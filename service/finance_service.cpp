@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -29,6 +30,46 @@ const char* RefusalReason(int status)
 {
     return status == 414 ? "URI Too Long" : "Request Header Fields Too Large";
 }
+
+//! A connection in memory: the request's bytes to read, the answer written.
+class TMemoryStream final : public httplib::Stream
+{
+public:
+    explicit TMemoryStream(std::string input) : Input_(std::move(input)) {}
+
+    bool is_readable() const override { return Offset_ < Input_.size(); }
+    bool is_writable() const override { return true; }
+    ssize_t read(char* ptr, size_t size) override
+    {
+        const std::size_t count = std::min(size, Input_.size() - Offset_);
+        std::copy_n(Input_.data() + Offset_, count, ptr);
+        Offset_ += count;
+        return static_cast<ssize_t>(count);
+    }
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        Output_.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        ip = ServiceHost;
+        port = 0;
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        ip = ServiceHost;
+        port = DefaultServicePort;
+    }
+    socket_t socket() const override { return INVALID_SOCKET; }
+
+    const std::string& Written() const { return Output_; }
+
+private:
+    std::string Input_;
+    std::size_t Offset_ = 0;
+    std::string Output_;
+};
 
 } // namespace
 
@@ -107,20 +148,45 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
             return Server_->Answer(stream, closeConnection, connectionClosed);
         },
         [this](int status, const std::string& remote, std::string_view requestLine) {
-            const std::string page = BadRequestPage(status == 414 ? "request line too long" : "request header too large");
-            const std::size_t space = requestLine.find(' ');
-            const std::string_view method = requestLine.substr(0, std::min(space, requestLine.size()));
-            std::string_view target = space == std::string_view::npos ? std::string_view() : requestLine.substr(space + 1);
-            target = target.substr(0, std::min(target.rfind(' '), target.size()));
-            const std::string line = RequestLogLine(remote, std::string(method), std::string(target), status, page.size());
-            if (Log_)
-                Log_(line);
-            else
-                std::fprintf(stderr, "%s\n", line.c_str());
-            return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName
-                   + "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size())
-                   + "\r\nConnection: close\r\n\r\n" + page;
+            return RefusalAnswer(status, remote, requestLine);
         });
+}
+
+std::string TFinanceService::RefusalAnswer(int status, const std::string& remote, std::string_view requestLine)
+{
+    const std::string page = BadRequestPage(status == 414 ? "request line too long" : "request header too large");
+    const std::size_t space = requestLine.find(' ');
+    const std::string_view method = requestLine.substr(0, std::min(space, requestLine.size()));
+    std::string_view target = space == std::string_view::npos ? std::string_view() : requestLine.substr(space + 1);
+    target = target.substr(0, std::min(target.rfind(' '), target.size()));
+    const std::string line = RequestLogLine(remote, std::string(method), std::string(target), status, page.size());
+    if (Log_)
+        Log_(line);
+    else
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName
+           + "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size())
+           + "\r\nConnection: close\r\n\r\n" + page;
+}
+
+std::string TFinanceService::AnswerBytes(std::string_view request)
+{
+    const THeadScan scan = ScanRequestHead(request);
+    const std::string_view requestLine = request.substr(0, std::min(request.find('\n'), request.size()));
+    switch (scan.State) {
+    case THeadScan::EState::Incomplete:
+        return {};
+    case THeadScan::EState::RequestLineTooLong:
+        return RefusalAnswer(414, ServiceHost, requestLine);
+    case THeadScan::EState::FieldsTooLarge:
+        return RefusalAnswer(431, ServiceHost, requestLine);
+    case THeadScan::EState::Complete:
+        break;
+    }
+    TMemoryStream stream(WithoutRangeFields(request.substr(0, scan.Length)) + std::string(request.substr(scan.Length)));
+    bool connectionClosed = false;
+    Server_->Answer(stream, true, connectionClosed);
+    return stream.Written();
 }
 
 void TFinanceService::SetLatency(std::chrono::milliseconds latency)

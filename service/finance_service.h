@@ -40,7 +40,14 @@ public:
     //! True while Serve() accepts connections.
     bool IsRunning() const;
 
+    //! The bytes the service sends back for `request`, the bytes a client sent on a new
+    //! connection, by the same gate and handlers as Serve() but without a socket (for fuzzing).
+    //! Empty while the head is incomplete.
+    std::string AnswerBytes(std::string_view request);
+
 private:
+    std::string RefusalAnswer(int status, const std::string& remote, std::string_view requestLine);
+
     const TMarket& Market_;
     std::function<TDate()> Today_;
     std::function<void(const std::string&)> Log_;

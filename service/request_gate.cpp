@@ -330,6 +330,7 @@ void TConnectionGate::Run(int listenSocket)
     };
 
     std::vector<pollfd> polled;
+    Clock::time_point acceptPausedUntil;
     while (!Stopping_) {
         {
             const std::lock_guard<std::mutex> lock(ReturnMutex_);
@@ -342,7 +343,10 @@ void TConnectionGate::Run(int listenSocket)
         }
 
         Clock::time_point next = Clock::now() + std::chrono::seconds(1);
-        polled.assign({{WakeRead_, POLLIN, 0}, {listenSocket, POLLIN, 0}});
+        const bool accepting = Clock::now() >= acceptPausedUntil;
+        polled.assign({{WakeRead_, POLLIN, 0}, {listenSocket, static_cast<short>(accepting ? POLLIN : 0), 0}});
+        if (!accepting)
+            next = std::min(next, acceptPausedUntil);
         for (const std::deque<TConnection>* list : {&waiting, &refused})
             for (const TConnection& connection : *list) {
                 polled.push_back({connection.Fd, POLLIN, 0});
@@ -359,7 +363,25 @@ void TConnectionGate::Run(int listenSocket)
         }
 
         const Clock::time_point now = Clock::now();
-        std::size_t index = 2;
+        // Refused connections first: the loop over the waiting ones refuses more.
+        std::size_t index = 2 + waiting.size();
+        std::deque<TConnection> stillRefused;
+        for (TConnection& connection : refused) {
+            bool open = now < connection.Deadline;
+            if (open && polled[index].revents != 0) {
+                char dropped[16384];
+                const ssize_t got = ::recv(connection.Fd, dropped, sizeof dropped, 0);
+                open = got > 0 || (got < 0 && WouldBlock());
+            }
+            ++index;
+            if (open)
+                stillRefused.push_back(std::move(connection));
+            else
+                drop(connection);
+        }
+        refused.swap(stillRefused);
+
+        index = 2;
         std::deque<TConnection> stillWaiting;
         for (TConnection& connection : waiting) {
             const bool ready = polled[index++].revents != 0;
@@ -387,27 +409,15 @@ void TConnectionGate::Run(int listenSocket)
         }
         waiting.swap(stillWaiting);
 
-        std::deque<TConnection> stillRefused;
-        for (TConnection& connection : refused) {
-            bool open = now < connection.Deadline;
-            if (open && polled[index].revents != 0) {
-                char dropped[16384];
-                const ssize_t got = ::recv(connection.Fd, dropped, sizeof dropped, 0);
-                open = got > 0 || (got < 0 && WouldBlock());
-            }
-            ++index;
-            if (open)
-                stillRefused.push_back(std::move(connection));
-            else
-                drop(connection);
-        }
-        refused.swap(stillRefused);
-
         if (polled[1].revents != 0) {
             while (true) {
                 const int fd = ::accept4(listenSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd < 0)
+                if (fd < 0) {
+                    // Out of descriptors the socket stays readable: pause rather than spin.
+                    if (errno == EMFILE || errno == ENFILE)
+                        acceptPausedUntil = now + std::chrono::milliseconds(100);
                     break;
+                }
                 // The answer goes out in more than one write; with Nagle's rule each later write
                 // would wait for the client's delayed ACK of the first.
                 int yes = 1;
