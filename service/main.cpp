@@ -11,12 +11,12 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <signal.h>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
 #include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
