@@ -547,12 +547,20 @@ TEST(FinanceService, SlowClientsNeitherStarveARequestNorStayLong)
             ASSERT_TRUE(slow.back()->Connected);
             slow.back()->Send(partial);
         }
-        httplib::Client client(ServiceHost, running.Port);
-        client.set_connection_timeout(5, 0);
-        client.set_read_timeout(5, 0);
-        const httplib::Result answer = client.Get(QuotePath("6758.t"));
-        ASSERT_TRUE(answer) << "no answer within 5 s";
-        EXPECT_EQ(answer->status, 200);
+        // The program's own connections: its chain and eight fetched ahead, all at once.
+        std::atomic<int> answered{0};
+        std::vector<std::thread> clients;
+        for (const char* key : {"6758.t", "7203.t", "9984", "8306.t", "4385", "9843.s", "1301.t", "1332.t", "1333.t"})
+            clients.emplace_back([&, key] {
+                httplib::Client client(ServiceHost, running.Port);
+                client.set_connection_timeout(5, 0);
+                client.set_read_timeout(5, 0);
+                const httplib::Result answer = client.Get(QuotePath(key));
+                answered += answer && answer->status == 200 ? 1 : 0;
+            });
+        for (std::thread& client : clients)
+            client.join();
+        EXPECT_EQ(answered.load(), 9) << "requests without an answer within 5 s";
     }
 
     TRawConnection dribbling(running.Port);
