@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -256,4 +258,28 @@ TEST(ServiceImport, ADaysChangeReadsBackAsWorkedByHand)
         EXPECT_EQ(quote->Zenjitsuhi, row.change * FixedPointOne);
         EXPECT_EQ(quote->ZenjitsuhiRate, row.rateHundredths * (FixedPointOne / 100));
     }
+}
+
+// An import stopped by a signal ends between files with the signal's status, every file it
+// wrote whole. The master of the folder is a pipe here, so the signal comes while it is read.
+TEST(ServiceImport, StopsBetweenFilesOnASignal)
+{
+    const TImportFolders folders("import_signal");
+    WriteBytes(folders.From / "1301.csv", Header + "2026-12-04,100,110,90,105,1000\n");
+    ASSERT_EQ(::mkfifo((folders.From / "stocks.csv").c_str(), 0600), 0);
+    const std::filesystem::path output = FreshFolder("import_signal_output");
+    TServiceProcess import({"--data", folders.Data.string(), "--import", folders.From.string()}, output);
+    int writer = -1;
+    for (int i = 0; i < 1000 && writer < 0; ++i) { // opens once the import reads the pipe
+        writer = ::open((folders.From / "stocks.csv").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(writer, 0) << import.Err();
+    ::kill(import.Pid, SIGINT);
+    ::close(writer);
+    EXPECT_EQ(import.Wait(), 130) << import.Out() << import.Err();
+    EXPECT_TRUE(Contains(import.Out(), "中断しました")) << import.Out();
+    EXPECT_FALSE(std::filesystem::exists(folders.Data / "prices" / "1301.csv"));
+    EXPECT_TRUE(std::filesystem::exists(folders.Data / "KabuList.dat")) << "the list still matches the master";
 }
