@@ -4,6 +4,7 @@
 #include "finance_service.h"
 #include "market.h"
 #include "price_import.h"
+#include "terminal_text.h"
 
 #include "common/data_folders.h"
 
@@ -15,6 +16,7 @@
 #include <exception>
 #include <iostream>
 #include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -22,20 +24,50 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--check]\n"
-    "       orvanta-service [--data DIR] --import FOLDER\n"
-    "       orvanta-service [--data DIR] --make-list\n"
-    "Serves the quote and history pages of the stocks in DIR on 127.0.0.1:N (default 18650).\n"
-    "Without --data it serves the sample market with the user's own data laid over it, from\n"
-    "$XDG_DATA_HOME/orvanta/service (default ~/.local/share/orvanta/service), where\n"
-    "--import and --make-list write.\n"
-    "  --port N       the port to serve on or to check\n"
-    "  --data DIR     read and write this data folder only\n"
-    "  --latency MS   delay every answer by MS milliseconds (0 to 60000), as a distant service\n"
-    "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
-    "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
-    "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
-    "  -h, --help     show this text\n";
+    "使い方: orvanta-service [--port N] [--data DIR] [--latency MS]\n"
+    "        orvanta-service [--port N] --check\n"
+    "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
+    "        orvanta-service [--data DIR] --make-list\n"
+    "DIR の銘柄の株価ページと時系列ページを 127.0.0.1:N (既定 18650) で配信します。\n"
+    "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
+    "$XDG_DATA_HOME/orvanta/service (既定 ~/.local/share/orvanta/service) にあり、\n"
+    "--import と --make-list はそこへ書き込みます。\n"
+    "  --port N       配信する、または確かめるポート\n"
+    "  --data DIR     このデータフォルダーだけを読み書きする\n"
+    "  --latency MS   どの応答も MS ミリ秒 (0〜60000) 遅らせる (遠くのサービスの代わりに)\n"
+    "  --check        そのポートでサービスが応答していれば 0、いなければ 1 で終わる\n"
+    "  --import DIR   フォルダーの日足 CSV (<コード>.csv: Date,Open,High,Low,Close,Volume) を\n"
+    "                 取り込む。ファイルにある日はその日を置き換え、ほかの日は残す\n"
+    "  --replace      --import で、各銘柄の履歴をファイルの内容で丸ごと置き換える\n"
+    "  --make-list    データフォルダーの stocks.csv から KabuList.dat を作る\n"
+    "  -h, --help     この説明を表示する\n"
+    "終了コード: 0 成功、1 手元の失敗、2 データ元による中止、64 コマンドラインの誤り、\n"
+    "130 と 143 は SIGINT と SIGTERM による中断\n";
+
+// Exit statuses, the same in every mode.
+constexpr int ExitLocalFailure = 1;
+constexpr int ExitUsage = 64;
+
+//! A message for a person on stderr: outside text in it is escaped by TerminalText.
+void Say(const std::string& message)
+{
+    std::fprintf(stderr, "orvanta-service: %s\n", TerminalText(message).c_str());
+}
+
+int BadCommandLine(const std::string& message)
+{
+    Say(message);
+    std::fputs(Usage, stderr);
+    return ExitUsage;
+}
+
+// The signal that asked an import to stop; the import ends after the file under way.
+volatile std::sig_atomic_t StopSignal = 0;
+
+void NoteStopSignal(int signal)
+{
+    StopSignal = signal;
+}
 
 bool ReadPort(const char* text, int& port)
 {
@@ -70,7 +102,7 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     std::vector<std::string> warnings;
     const TMarket market = TMarket::Load(layers, warnings);
     for (const std::string& warning : warnings)
-        std::fprintf(stderr, "orvanta-service: %s\n", warning.c_str());
+        Say(warning);
 
     // SIGINT and SIGTERM are taken by one thread that stops the server, because stopping
     // it from a signal handler is not async-signal-safe. Block them before threads start.
@@ -84,34 +116,60 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
+    const std::string address = std::string(ServiceHost) + ':' + std::to_string(port);
     if (!service.Bind(port)) {
         if (ServiceAnswers(port)) {
-            std::fprintf(stderr, "orvanta-service: already running on %s:%d\n", ServiceHost, port);
+            Say(address + " ではすでにサービスが動いています");
             return 0;
         }
-        std::fprintf(stderr, "orvanta-service: cannot listen on %s:%d (port in use?)\n", ServiceHost, port);
-        return 1;
+        Say(address + " で待ち受けられません (ほかのプログラムがポートを使っていませんか)");
+        return ExitLocalFailure;
     }
     std::atomic<bool> served{false};
+    std::atomic<int> stoppedBy{0};
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         // A signal during start-up comes before the server runs, when Stop() would not reach it.
         while (!served && !service.IsRunning())
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!served)
+        if (!served) {
+            stoppedBy = signal;
             service.Stop();
+        }
     });
-    std::fprintf(stderr, "orvanta-service: %zu stocks (%s), http://%s:%d\n", market.Stocks().size(),
-                 FolderNames(layers).c_str(), ServiceHost, port);
+    Say(std::to_string(market.Stocks().size()) + " 銘柄 (" + FolderNames(layers) + ")、http://" + address);
     service.Serve();
     served = true;
     // Serve() also returns when listening fails: wake the stopper so it can be joined. Sent to
     // the process, the signal stays pending and harmless when the stopper is already gone.
     kill(getpid(), SIGTERM);
     stopper.join();
-    std::fprintf(stderr, "orvanta-service: stopped\n");
-    return 0;
+    if (stoppedBy == 0) {
+        Say("接続を受け付けられなくなったため終了します");
+        return ExitLocalFailure;
+    }
+    Say("停止しました");
+    return 128 + stoppedBy;
+}
+
+int Import(const std::filesystem::path& from, const std::filesystem::path& target, bool replace)
+{
+    // Stopped between files, so every file is imported whole or not at all.
+    struct sigaction action{};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    TImportOptions options;
+    options.Replace = replace;
+    options.Interrupted = [] { return StopSignal != 0; };
+    const int refused = ImportPriceFolder(from, target, std::cout, options);
+    std::cout << TerminalText("取り込み先: " + target.string()) << '\n';
+    if (StopSignal != 0)
+        return 128 + StopSignal;
+    return refused == 0 ? 0 : ExitLocalFailure;
 }
 
 } // namespace
@@ -123,18 +181,30 @@ int main(int argc, char** argv)
     std::filesystem::path importFrom;
     bool check = false;
     bool makeList = false;
+    bool replace = false;
     std::chrono::milliseconds latency{0};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--port" && hasValue && ReadPort(argv[i + 1], port)) {
-            ++i;
-        } else if (arg == "--data" && hasValue && argv[i + 1][0] != '\0') {
-            dataDir = argv[++i];
-        } else if (arg == "--latency" && hasValue && ReadLatency(argv[i + 1], latency)) {
-            ++i;
-        } else if (arg == "--import" && hasValue) {
-            importFrom = argv[++i];
+        const bool valueOption = arg == "--port" || arg == "--data" || arg == "--latency" || arg == "--import";
+        if (valueOption && i + 1 >= argc)
+            return BadCommandLine(arg + " の後に値がありません");
+        const char* value = valueOption ? argv[++i] : "";
+        if (arg == "--port") {
+            if (!ReadPort(value, port))
+                return BadCommandLine("--port の値 \"" + std::string(value) + "\" は 1〜65535 の数ではありません");
+        } else if (arg == "--data") {
+            if (value[0] == '\0')
+                return BadCommandLine("--data の値が空です");
+            dataDir = value;
+        } else if (arg == "--latency") {
+            if (!ReadLatency(value, latency))
+                return BadCommandLine("--latency の値 \"" + std::string(value) + "\" は 0〜60000 の数ではありません");
+        } else if (arg == "--import") {
+            if (value[0] == '\0')
+                return BadCommandLine("--import の値が空です");
+            importFrom = value;
+        } else if (arg == "--replace") {
+            replace = true;
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "--make-list") {
@@ -143,10 +213,13 @@ int main(int argc, char** argv)
             std::fputs(Usage, stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "orvanta-service: bad argument \"%s\"\n%s", arg.c_str(), Usage);
-            return 2;
+            return BadCommandLine("\"" + arg + "\" は知らない引数です");
         }
     }
+    if ((check ? 1 : 0) + (makeList ? 1 : 0) + (importFrom.empty() ? 0 : 1) > 1)
+        return BadCommandLine("--check、--import、--make-list は一度に一つだけ指定できます");
+    if (replace && importFrom.empty())
+        return BadCommandLine("--replace は --import と一緒に指定します");
 
     try {
         if (check)
@@ -158,15 +231,11 @@ int main(int argc, char** argv)
             MakeKabuList(WritableLayer(layers));
             return 0;
         }
-        if (!importFrom.empty()) {
-            const std::filesystem::path target = WritableLayer(layers);
-            const int refused = ImportPriceFolder(importFrom, target, std::cout);
-            std::cout << "imported into " << target.string() << '\n';
-            return refused == 0 ? 0 : 1;
-        }
+        if (!importFrom.empty())
+            return Import(importFrom, WritableLayer(layers), replace);
         return Serve(layers, port, latency);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
-        return 1;
+        Say(error.what());
+        return ExitLocalFailure;
     }
 }

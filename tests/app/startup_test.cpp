@@ -109,7 +109,7 @@ TEST_F(Startup, WithNoAddressTheProgramRunsItsOwnServiceInThePerUserFolder)
     }
     EXPECT_FALSE(ServiceAnswers(port)) << "stopped with the program";
     EXPECT_TRUE(ProcessEnded(pid));
-    EXPECT_NE(ReadText(Environment.PerUserFolder / "service.log").find("stopped"), std::string::npos)
+    EXPECT_NE(ReadText(Environment.PerUserFolder / "service.log").find("停止しました"), std::string::npos)
         << "stopped cleanly, not killed";
 }
 
