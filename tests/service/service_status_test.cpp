@@ -11,7 +11,7 @@
 
 namespace {
 
-nlohmann::json Status(const TServiceProcess& service)
+nlohmann::json Status(const TServingProcess& service)
 {
     const auto [status, body] = service.Get("/orvanta/status");
     EXPECT_EQ(status, 200);
@@ -27,7 +27,7 @@ TEST(ServiceStatus, NamesTheProgramItsUserAndWhatItServes)
     std::filesystem::create_directories(data);
     std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
 
-    TServiceProcess service({"--data", data.string()});
+    TServingProcess service({"--data", data.string()});
     ASSERT_TRUE(service.Answers());
     const nlohmann::json sample = Status(service);
     EXPECT_EQ(sample.at("program"), "orvanta-service");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "loopback_port.h"
+
 #include "finance_service.h"
 #include "market.h"
 
@@ -100,19 +102,6 @@ private:
     std::vector<std::string> LogLines;
 };
 
-//! A port of 127.0.0.1 that nothing listened on a moment ago.
-inline int FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 //! The exit status of a child as a shell gives it: 128 + the signal that ended it.
 inline int ExitStatusOf(int waitStatus)
