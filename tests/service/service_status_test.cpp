@@ -48,7 +48,7 @@ TEST(ServiceStatus, NamesTheProgramItsUserAndWhatItServes)
     BumpDataVersion(data);
     EXPECT_NE(Status(service).at("data_version"), first) << "every bump gives a new token";
 
-    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_EQ(service.Stop(), 143) << "SIGTERM ends the service with the status of the signal";
 }
 
 TEST(DataVersion, AnythingButATokenReadsAsNone)
