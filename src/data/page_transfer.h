@@ -32,6 +32,7 @@ struct TTransfer
     // When set, the body goes here instead, and no file is made.
     std::string* Body = nullptr;
     std::int64_t Total = 0;
+    int Status = 0; // of the last status line received; a body is kept only after a 2xx
     std::exception_ptr Error;
     bool Connected = false;
     std::chrono::steady_clock::time_point LastByte;
