@@ -90,6 +90,7 @@ TEST_F(GetWebPageTest, ManySmallChunksLandByteForByte)
         });
     });
     const std::string address = Server.Start();
+    const auto stop = Server.StopBeforeLeaving();
 
     EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", CountEvents), 20000);
     EXPECT_EQ(ReadFileBytes("dat/page.00"), body);
@@ -158,6 +159,7 @@ TEST_F(GetWebPageTest, OnlyASuccessIsStoredAndAnErrorPageLeavesTheOldFile)
         response.set_content(status == 503 ? std::string() : page, "text/html");
     });
     const std::string address = Server.Start();
+    const auto stop = Server.StopBeforeLeaving();
 
     const struct
     {
@@ -366,16 +368,14 @@ TEST_F(GetWebPageTest, APageOverSixtyFourKibibytesIsAFailedFetch)
 // only a transfer without any byte for 35 s was given up.
 TEST_F(GetWebPageTest, ACancelledTransferEndsAtOnceAndLeavesNothing)
 {
-    std::atomic<int> sent{0};
-    Server.Routes().Get("/trickle", [&sent](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/html", [&sent](std::size_t offset, httplib::DataSink& sink) {
+    Server.Routes().Get("/trickle", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/html", [](std::size_t offset, httplib::DataSink& sink) {
             if (offset >= 100) // 20 s in all, unless the client goes away
             {
                 sink.done();
                 return true;
             }
             std::this_thread::sleep_for(200ms);
-            ++sent;
             return sink.write("x", 1);
         });
     });
