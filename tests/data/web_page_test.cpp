@@ -412,12 +412,17 @@ TEST(IsLoopbackUrl, LoopbackAddressesAndLocalhost)
         {"http://[::1]:18650/", true},
         {"http://[0:0:0:0:0:0:0:1]/", true},
         {"http://[::ffff:127.0.0.1]/", true},
+        {"http://[::ffff:127.0.0.1]", true},
+        {"http://[::ffff:7f00:1]:18650/", true}, // the same address, written in hexadecimal
         {"127.0.0.1:18650/MnStock", true}, // no scheme: the transfer guesses http
         {"http://128.0.0.1/", false},
         {"http://126.255.255.255/", false},
         {"http://127.0.0.1.example.com/", false},
         {"http://localhost.example/", false},
         {"http://[::2]/", false},
+        {"http://[::ffff:10.0.0.1]/", false}, // mapped, but not onto 127.0.0.0/8
+        {"http://[::ffff:128.0.0.1]/", false},
+        {"http://[::127.0.0.1]/", false}, // the old IPv4-compatible form is not loopback
         {"http://quotes.example.com/", false},
         {"no address at all", false},
     };
