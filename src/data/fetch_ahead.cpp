@@ -156,6 +156,7 @@ struct TFetchAhead::TImpl
     std::size_t FirstOpen = 0;  // no Gated or Queued page before it
     std::atomic<bool> Stopping{false};
     std::atomic<bool> Ended{false};
+    std::atomic<bool> Idle{false}; // set by the worker, cleared when the chain moves on
 
     std::unique_ptr<CURLM, TMultiCleanup> Multi;
     std::thread Worker;
@@ -244,6 +245,11 @@ bool TFetchAhead::Running() const
     return Impl->Worker.joinable() && !Impl->Ended;
 }
 
+bool TFetchAhead::Waiting() const
+{
+    return !Running() || Impl->Idle;
+}
+
 bool TFetchAhead::AwaitPage(const std::string& cacheFile, const TProcessEvents& processEvents,
                             const TCancelled& cancelled)
 {
@@ -257,6 +263,7 @@ bool TFetchAhead::AwaitPage(const std::string& cacheFile, const TProcessEvents& 
     if (page.Stock > impl.ChainStock)
     {
         impl.ChainStock = page.Stock;
+        impl.Idle = false;
         if (impl.Multi)
             curl_multi_wakeup(impl.Multi.get()); // the look-ahead reaches further now
     }
@@ -368,9 +375,12 @@ std::optional<std::size_t> TFetchAhead::TImpl::NextPage()
         if (Pages[i].State == TPageState::Queued)
         {
             Pages[i].State = TPageState::InFlight;
+            Idle = false;
             return i;
         }
     }
+    // With nothing under way, no gated page can open either: only the chain moves things on.
+    Idle = Active.empty();
     return std::nullopt;
 }
 

@@ -55,6 +55,10 @@ public:
     //! True until every page to fetch ahead is settled or Stop() was called.
     bool Running() const;
 
+    //! True while nothing is under way and nothing may start until the chain asks for a page
+    //! further on: every page within the look-ahead is settled. Also true once not Running().
+    bool Waiting() const;
+
     //! For the chain, right before it looks for `cacheFile` in today's cache. While the page
     //! is being fetched ahead, waits for it, calling `processEvents` as GetWebPage would
     //! (once at the start, once per chunk received) and also after each 50 ms without a

@@ -345,19 +345,16 @@ TEST_F(FetchAheadTest, FetchesNoFurtherThanThirtyTwoStocksAheadOfTheChain)
     for (int code = 1310; code < 1350; ++code)
         keys.push_back(std::to_string(code) + ".t");
     TFetchAhead ahead(keys, 8);
-    const auto settles = [&](std::size_t requests) {
-        WaitFor([&] { return Server.Log().size() >= requests; });
-        // Nothing past the bound would take longer than this on loopback.
-        std::this_thread::sleep_for(300ms);
-        return Server.Log().size();
-    };
-    EXPECT_EQ(settles(66), 66u);
+    WaitFor([&] { return ahead.Waiting(); });
+    ASSERT_TRUE(ahead.Waiting());
+    EXPECT_EQ(Server.Log().size(), 66u);
     EXPECT_EQ(Requests(QuotePath("1342.t")), 1);
     EXPECT_EQ(Requests(HistoryPath("1342.t")), 1);
     EXPECT_EQ(Requests(QuotePath("1343.t")), 0);
 
     EXPECT_TRUE(ahead.AwaitPage(QuoteCacheFile("1315.t"), {}, {}));
-    EXPECT_EQ(settles(76), 76u);
+    WaitFor([&] { return ahead.Waiting(); });
+    EXPECT_EQ(Server.Log().size(), 76u);
     EXPECT_EQ(Requests(QuotePath("1347.t")), 1);
     EXPECT_EQ(Requests(QuotePath("1348.t")), 0);
     EXPECT_TRUE(ahead.Running());
