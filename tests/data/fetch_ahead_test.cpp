@@ -78,6 +78,12 @@ private:
 class FetchAheadTest : public TLoopbackServiceTest
 {
 protected:
+    void TearDown() override
+    {
+        SetTransferDeadline(120s);
+        TLoopbackServiceTest::TearDown();
+    }
+
     void AddRoutes(httplib::Server& routes) override
     {
         routes.set_keep_alive_max_count(1000);
@@ -216,13 +222,29 @@ TEST_F(FetchAheadTest, AFailedFetchLeavesThePageAndItsHistoryToTheChain)
             });
             return true;
         }
+        if (code == "1304")
+        {
+            // The whole page, a chunk every 100 ms: 2 s in all, past the transfer's deadline.
+            response.set_chunked_content_provider("text/html", [code](std::size_t offset, httplib::DataSink& sink) {
+                const std::string page = QuoteFor(code);
+                if (offset >= page.size())
+                {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(100ms);
+                return sink.write(page.data() + offset, std::min<std::size_t>(800, page.size() - offset));
+            });
+            return true;
+        }
         // A whole quote page, but as an error: held and handed over, it would be read as a quote.
         response.status = 500;
         response.set_content(QuoteFor(code), "text/html");
         return true;
     };
     const auto stop = Server.StopBeforeLeaving();
-    for (const std::string key : {"1301.t", "1303.t"})
+    SetTransferDeadline(1s);
+    for (const std::string key : {"1301.t", "1303.t", "1304.t"})
     {
         SCOPED_TRACE(key);
         TFetchAhead ahead({key}, 2);
