@@ -88,22 +88,6 @@ bool ProcessEvents(TTransfer& transfer)
     }
 }
 
-// The status of a status line "HTTP/1.1 404 Not Found", else nothing (a header line).
-std::optional<int> StatusOfLine(std::string_view line)
-{
-    if (!line.starts_with("HTTP/"))
-        return std::nullopt;
-    const std::size_t blank = line.find(' ');
-    int status = 0;
-    for (std::size_t i = blank + 1; blank != std::string_view::npos && i < line.size() && i < blank + 4; ++i)
-    {
-        if (line[i] < '0' || line[i] > '9')
-            return 0;
-        status = status * 10 + (line[i] - '0');
-    }
-    return status;
-}
-
 bool IsSuccess(int status)
 {
     return status >= 200 && status <= 299;
@@ -114,7 +98,7 @@ std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* us
     auto& transfer = *static_cast<TTransfer*>(user);
     transfer.LastByte = TClock::now();
     // Each response starts with its status line; an interim 1xx one comes before the last.
-    if (const std::optional<int> status = StatusOfLine(std::string_view(data, size * count)))
+    if (const std::optional<int> status = HttpStatusOfLine(std::string_view(data, size * count)))
         transfer.Status = *status;
     // An answer that is not a success is no page at all (another program on the port, a
     // proxy's error page): nothing is made for it, as for a service that cannot be reached.
@@ -250,6 +234,23 @@ void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckTransfer);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+}
+
+std::optional<int> HttpStatusOfLine(std::string_view line)
+{
+    if (!line.starts_with("HTTP/"))
+        return std::nullopt;
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos || line.size() < blank + 4)
+        return 0;
+    int status = 0;
+    for (std::size_t i = blank + 1; i < blank + 4; ++i)
+    {
+        if (line[i] < '0' || line[i] > '9')
+            return 0;
+        status = status * 10 + (line[i] - '0');
+    }
+    return status;
 }
 
 bool ConnectFailed(const TTransfer& transfer, CURLcode result)
