@@ -53,6 +53,7 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         {"an argument", {"7203"}, UsageStatus, "\"7203\""},
         {"more connections than allowed", {"--connections", "9"}, UsageStatus, "--connections takes 0 to 8"},
         {"connections not a number", {"--connections", "four"}, UsageStatus, "--connections takes 0 to 8"},
+        {"fewer connections than none", {"--connections", "-1"}, UsageStatus, "--connections"},
     };
     for (const Row& row : rows)
     {

@@ -287,6 +287,15 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
         });
         return true;
     };
+    const auto letGo = [&] {
+        {
+            const std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+    };
+    // The held-back handlers must be gone before the mutex they wait on.
+    const auto stop = Server.StopBeforeLeaving(letGo);
     TMainForm form;
     form.show();
     form.KabukaSearchWin->trigger();
@@ -311,11 +320,7 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
                                          return entry.path().filename().string().find(".part-") != std::string::npos;
                                      });
     const int threadsAfter = FetchAheadThreads();
-    {
-        const std::lock_guard lock(mutex);
-        release = true;
-    }
-    released.notify_all();
+    letGo();
 
     EXPECT_EQ(form.Tag, ClosingTag);
     EXPECT_FALSE(partial);

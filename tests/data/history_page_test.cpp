@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 void PrintTo(const THistoryRow& row, std::ostream* out)
 {
     *out << "{\"" << row.DateText << "\" O" << row.OpenPrice << " H" << row.HighPrice << " L"
@@ -174,9 +176,12 @@ protected:
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
+            response.status = Status;
             response.set_content(Page, "text/html");
         });
     }
+
+    std::atomic<int> Status{200};
 
     std::string Page =
         HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
@@ -208,12 +213,17 @@ TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)
 
 TEST_F(LoadHistoryRowsTest, FailedFetchOnALaterDayGivesNoRowsAndKeepsTheFile)
 {
-    WriteFileBytes("dat/k1301.t.02", Page);
+    const std::string yesterdays = HistoryPage({Cells("2007/01/05", "1,400", "1,390", "1,410", "1,380", "6,000")});
+    WriteFileBytes("dat/k1301.t.02", yesterdays);
     MakeYesterdays("dat/k1301.t.02");
-    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
-
+    Status = 500; // with a whole history page as its body
     EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
-    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), Page);
+    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), yesterdays);
+
+    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
+    EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
+    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), yesterdays);
+    EXPECT_FALSE(IsCacheFresh("dat/k1301.t.02"));
 }
 
 TEST_F(LoadHistoryRowsTest, UnreadableCacheFileThrows)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace {
 
 constexpr std::int64_t One = FixedPointOne;
@@ -244,11 +246,13 @@ protected:
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
+            response.status = Status;
             response.set_content(Page, "text/html");
         });
     }
 
     std::string Page = QuotePage({});
+    std::atomic<int> Status{200};
 };
 
 TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
@@ -291,6 +295,8 @@ TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
         {"an empty answer", "", TQuoteMiss::NoAnswer, 0},
         {"a short page", QuotePage({}, 12999), TQuoteMiss::PageSize, 12999},
         {"a long page", QuotePage({}, 45001), TQuoteMiss::PageSize, 45001},
+        {"a page as large as may be stored", QuotePage({}, 65536), TQuoteMiss::PageSize, 65536},
+        {"a page too large to store", QuotePage({}, 65537), TQuoteMiss::NoAnswer, 0},
         {"the not-found page", QuotePage(With([](TQuotePageFields& f) { f.TitleNoticeEuc = NotFoundEuc; })),
          TQuoteMiss::NotFound, 16000},
     };
@@ -311,7 +317,24 @@ TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
 
     SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
     EXPECT_EQ(ReadKabuQuote("1301.t", {}).Miss, TQuoteMiss::NoAnswer);
-    EXPECT_EQ(PageReads().Fetched - start.Fetched, 6) << "every request counts, answered or not";
+    EXPECT_EQ(PageReads().Fetched - start.Fetched, 8) << "every request counts, answered or not";
+}
+
+// A 404 or 500 page was cached as today's, so the stock read "no data" for the rest of the
+// day and no later lookup asked again, even after the right service was back.
+TEST_F(LoadKabuQuoteTest, AnErrorStatusIsNoAnswerAndTheRightAnswerIsFetchedLaterThatDay)
+{
+    for (const int status : {404, 500})
+    {
+        SCOPED_TRACE(status);
+        Status = status; // with a whole quote page as its body
+        EXPECT_EQ(ReadKabuQuote("7751.t", {}).Miss, TQuoteMiss::NoAnswer);
+        EXPECT_FALSE(std::filesystem::exists("dat/k7751.t.00"));
+    }
+    Status = 200;
+    EXPECT_EQ(LoadKabuQuote("7751.t", {}), DefaultQuote());
+    EXPECT_TRUE(IsCacheFresh("dat/k7751.t.00"));
+    EXPECT_EQ(Server.Log().size(), 3u);
 }
 
 TEST_F(LoadKabuQuoteTest, KeyWithBlankSuffixIsTrimmedInTheAddressOnly)
