@@ -1,16 +1,69 @@
 #include "finance_service.h"
 
+#include "market/data_version.h"
+
 #include <httplib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 constexpr const char* PageType = "text/html; charset=EUC-JP";
 constexpr const char* ServerName = "orvanta-service";
+constexpr const char* ServiceVersion = "1.6a";
+
+// A JSON string of outside bytes: quotes, backslashes and control bytes escaped, and a byte
+// that is no part of valid UTF-8 shown as U+FFFD, so the answer always parses.
+void AppendJsonString(std::string& out, std::string_view text)
+{
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            if (byte == '"' || byte == '\\') {
+                out += '\\';
+                out += static_cast<char>(byte);
+            } else if (byte < 0x20 || byte == 0x7f) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                out += escaped;
+            } else {
+                out += static_cast<char>(byte);
+            }
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        if (byte >= 0xc2 && byte <= 0xdf)
+            length = 2;
+        else if (byte >= 0xe0 && byte <= 0xef)
+            length = 3;
+        else if (byte >= 0xf0 && byte <= 0xf4)
+            length = 4;
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
+        if (valid && length >= 3) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            // Overlong forms, surrogates and code points past U+10FFFF are not valid UTF-8.
+            valid = !(byte == 0xe0 && second < 0xa0) && !(byte == 0xed && second >= 0xa0)
+                    && !(byte == 0xf0 && second < 0x90) && !(byte == 0xf4 && second >= 0x90);
+        }
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\\ufffd";
+            ++i;
+        }
+    }
+    out += '"';
+}
 
 void Answer(httplib::Response& res, const TReply& reply)
 {
@@ -34,6 +87,10 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
     });
     server.Get("/MnStock/slast.html", [this](const httplib::Request& req, httplib::Response& res) {
         Answer(res, HistoryReply(Market_, req.params, Today_()));
+    });
+    server.Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(StatusJson(DataFolder_, ::getuid()), "application/json");
+        res.set_header("Server", ServerName);
     });
     // Unknown paths and errors the library answers itself (414, 400 of a broken request line)
     // still get a small page, never an empty body.
@@ -86,6 +143,12 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
     server.set_tcp_nodelay(true);
 }
 
+void TFinanceService::SetDataFolder(const std::filesystem::path& folder)
+{
+    // Absolute, so a client can compare it with the folder it means whatever our working folder.
+    DataFolder_ = folder.empty() ? folder : std::filesystem::absolute(folder).lexically_normal();
+}
+
 void TFinanceService::SetLatency(std::chrono::milliseconds latency)
 {
     Latency_ = latency;
@@ -124,6 +187,23 @@ void TFinanceService::Stop()
 bool TFinanceService::IsRunning() const
 {
     return Server_->is_running();
+}
+
+std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid)
+{
+    // Read at each request: a one-shot command may have made the folder real since the start.
+    std::string json = "{\"program\":";
+    AppendJsonString(json, ServerName);
+    json += ",\"version\":";
+    AppendJsonString(json, ServiceVersion);
+    json += ",\"uid\":" + std::to_string(uid) + ",\"data\":";
+    AppendJsonString(json, dataFolder.string());
+    json += ",\"sample\":";
+    json += IsRealDataFolder(dataFolder) ? "false" : "true";
+    json += ",\"data_version\":";
+    AppendJsonString(json, ReadDataVersion(dataFolder));
+    json += '}';
+    return json;
 }
 
 bool ServiceAnswers(int port)

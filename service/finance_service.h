@@ -4,6 +4,7 @@
 #include "market.h"
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +29,8 @@ public:
     TFinanceService(const TFinanceService&) = delete;
     TFinanceService& operator=(const TFinanceService&) = delete;
 
+    //! The folder the status answer names and reads its marker and data version from.
+    void SetDataFolder(const std::filesystem::path& folder);
     //! Delays every answer by `latency`, to stand for a service far away; call before Serve().
     void SetLatency(std::chrono::milliseconds latency);
     //! Binds 127.0.0.1:port; false when the port is taken.
@@ -47,7 +50,11 @@ private:
     std::function<void(const std::string&)> Log_;
     std::unique_ptr<httplib::Server> Server_;
     std::chrono::milliseconds Latency_{0};
+    std::filesystem::path DataFolder_;
 };
+
+//! The body of GET /orvanta/status: which program this is, whose, and what data it serves.
+std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid);
 
 //! True when an orvanta-service answers on 127.0.0.1:port.
 bool ServiceAnswers(int port);

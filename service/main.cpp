@@ -81,6 +81,7 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     TFinanceService service(market);
+    service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
     if (!service.Bind(port)) {
