@@ -1,8 +1,10 @@
 #include "finance_service.h"
 
+#include "common/socket_owner.h"
 #include "market/data_version.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdio>
@@ -211,8 +213,13 @@ bool ServiceAnswers(int port)
     httplib::Client client(ServiceHost, port);
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(5, 0);
-    const httplib::Result result = client.Get("/MnStock?qt=0000&sv=MN&pg=mn_schart.html");
-    return result && result->get_header_value("Server") == ServerName;
+    const httplib::Result result = client.Get("/orvanta/status");
+    if (!result || result->status != 200)
+        return false;
+    // Any program can answer as one of us; only the kernel says whose the listening socket is.
+    const nlohmann::json status = nlohmann::json::parse(result->body, nullptr, false);
+    return status.is_object() && status.value("program", nlohmann::json()) == ServerName
+           && LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
 
 std::string LogField(std::string_view text, std::size_t maxBytes)

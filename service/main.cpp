@@ -29,10 +29,10 @@ constexpr const char* Usage =
     "Without --data it serves the sample market with the user's own data laid over it, from\n"
     "$XDG_DATA_HOME/orvanta/service (default ~/.local/share/orvanta/service), where\n"
     "--import and --make-list write.\n"
-    "  --port N       the port to serve on or to check\n"
+    "  --port N       the port to serve on (0: any free one, named in the address line) or to check\n"
     "  --data DIR     read and write this data folder only\n"
     "  --latency MS   delay every answer by MS milliseconds (0 to 60000), as a distant service\n"
-    "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
+    "  --check        exit 0 when this user's own service answers on the port, 1 otherwise\n"
     "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
     "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
     "  -h, --help     show this text\n";
@@ -41,7 +41,7 @@ bool ReadPort(const char* text, int& port)
 {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 1 || value > 65535)
+    if (end == text || *end != '\0' || value < 0 || value > 65535)
         return false;
     port = static_cast<int>(value);
     return true;
@@ -84,7 +84,13 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
-    if (!service.Bind(port)) {
+    if (port == 0) {
+        port = service.BindAnyPort();
+        if (port < 0) {
+            std::fprintf(stderr, "orvanta-service: no free port on %s\n", ServiceHost);
+            return 1;
+        }
+    } else if (!service.Bind(port)) {
         if (ServiceAnswers(port)) {
             std::fprintf(stderr, "orvanta-service: already running on %s:%d\n", ServiceHost, port);
             return 0;
