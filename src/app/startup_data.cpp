@@ -84,8 +84,9 @@ bool SameLocalDay(std::time_t a, std::time_t b)
 
 bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::string& dataVersion, std::time_t now)
 {
+    // dat/ itself may be the user's link to a folder elsewhere; the files in it are never followed.
     struct stat folder{};
-    if (::lstat(datFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    if (::stat(datFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
         return true;
     if (ReadToken(datFolder / VersionFileName) == dataVersion)
         return true;
@@ -106,7 +107,14 @@ bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::str
     }
     if (error || !complete)
         return false;
-    WriteAtomically(datFolder / VersionFileName, dataVersion + "\n");
+    try
+    {
+        WriteAtomically(datFolder / VersionFileName, dataVersion + "\n");
+    }
+    catch (const std::system_error&)
+    {
+        return false; // the pages are gone; the next start drops what this session fetched
+    }
     return true;
 }
 
@@ -163,7 +171,7 @@ TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const st
         const std::optional<int> port = LoopbackPort(serviceUrl);
         status.Own = port && ListensAsThisUser(*port);
         if (!DropCacheOfOtherData(workFolder / "dat", status.DataVersion, std::time(nullptr)))
-            say(QStringLiteral("サービスのデータが変わりましたが、%1 の今日のキャッシュを消せませんでした。"
+            say(QStringLiteral("サービスのデータが変わりましたが、%1 の今日のキャッシュを片付けられませんでした。"
                                "古いページが表示されることがあります。")
                     .arg(PathText(workFolder / "dat")));
         // Another user's folder is not read: only the user's own service names a folder of theirs.

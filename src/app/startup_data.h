@@ -15,8 +15,8 @@
 //! Today's cache files of `datFolder` (the program's own k<key>.00/.01/.02, plain files of this
 //! user; links and other files are left alone) removed when `dataVersion` is not the one they
 //! were filled from, which is then recorded in `datFolder`/data-version. `now` says what today
-//! is. False when a file could not be removed (the old version then stays recorded, so the next
-//! start tries again). A missing `datFolder` is left so.
+//! is. False when a file could not be removed or the version not recorded (the old version then
+//! stays recorded, so the next start tries again). A missing `datFolder` is left so.
 bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::string& dataVersion, std::time_t now);
 
 enum class TListOutcome

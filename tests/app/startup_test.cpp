@@ -479,6 +479,14 @@ TEST_F(ServiceData, TodaysCacheIsDroppedWhenTheDataVersionMoves)
     EXPECT_EQ(RefreshServiceData(Warn).DataVersion, "3");
     EXPECT_FALSE(std::filesystem::exists(dat / "k7203.t.00"));
     EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
+
+    // A version that cannot be recorded is told, and the start goes on.
+    std::filesystem::remove(dat / "data-version");
+    std::filesystem::create_directories(dat / "data-version" / "in-the-way");
+    SetVersion("4");
+    EXPECT_EQ(StartAndEnd().DataVersion, "4");
+    ASSERT_EQ(Warnings.size(), 1u);
+    EXPECT_TRUE(Warnings[0].contains(QString::fromStdString(dat.string()))) << Warnings[0].toStdString();
 }
 
 TEST_F(ServiceData, TheServicesListReplacesOnlyTheCopyMadeLast)
