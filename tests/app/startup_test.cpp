@@ -76,6 +76,11 @@ public:
     TStandIn()
     {
         ::setenv("no_proxy", "127.0.0.1", 1);
+        // The port may still hold connections of an earlier server in TIME_WAIT.
+        Server.set_socket_options([](socket_t sock) {
+            int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         Server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
             const std::lock_guard lock(Mutex);
             Targets.push_back(request.target);
@@ -434,10 +439,11 @@ protected:
 
     std::filesystem::path Data;
     std::filesystem::path Work;
-    TStandIn Service;
-    TCommandLine CommandLine;
     std::mutex Mutex;
     std::string Version = "1";
+    // After what its handler reads, so it stops before those go away.
+    TStandIn Service;
+    TCommandLine CommandLine;
 };
 
 TEST_F(ServiceData, TodaysCacheIsDroppedWhenTheDataVersionMoves)
