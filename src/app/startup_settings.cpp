@@ -3,10 +3,14 @@
 #include "app/startup_data.h"
 #include "data/service_address.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -29,12 +33,34 @@ QString PathText(const std::filesystem::path& path)
     return QString::fromStdString(path.string());
 }
 
+//! True when `gid` is this user's private group: their primary group, with no other member.
+//! Debian gives each user one and a umask of 002, so the user's own folders are group-writable.
+bool PrivateGroup(gid_t gid)
+{
+    std::vector<char> buffer(64 * 1024);
+    passwd user{};
+    passwd* foundUser = nullptr;
+    if (getpwuid_r(::geteuid(), &user, buffer.data(), buffer.size(), &foundUser) != 0 || foundUser == nullptr ||
+        user.pw_gid != gid)
+        return false;
+    const std::string name = user.pw_name;
+    std::vector<char> groupBuffer(64 * 1024);
+    group entry{};
+    group* foundGroup = nullptr;
+    if (getgrgid_r(gid, &entry, groupBuffer.data(), groupBuffer.size(), &foundGroup) != 0 || foundGroup == nullptr)
+        return false;
+    for (char** member = entry.gr_mem; member != nullptr && *member != nullptr; ++member)
+        if (name != *member)
+            return false;
+    return true;
+}
+
 //! Why the folder `info` describes is not this user's alone; empty when it is.
 QString NotOwnReason(const struct stat& info, const std::filesystem::path& path)
 {
     if (info.st_uid != ::geteuid())
         return QStringLiteral("%1 は別のユーザー (uid %2) のものです").arg(PathText(path)).arg(info.st_uid);
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    if ((info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && !PrivateGroup(info.st_gid)))
         return QStringLiteral("%1 には他のユーザーも書き込めます").arg(PathText(path));
     return {};
 }

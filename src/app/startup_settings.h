@@ -43,8 +43,8 @@ struct TWorkFolder
 };
 
 //! Why `folder` may not be a working folder: it, or its dat/, does not belong to this user, or
-//! someone else may write to it (group or others), or its dat/ is a link or no folder. Empty
-//! when it may. A folder that does not exist may.
+//! someone else may write to it (others, or a group other than the user's private one), or its
+//! dat/ is a link or no folder. Empty when it may. A folder that does not exist may.
 QString ForeignFolderReason(const std::filesystem::path& folder);
 
 //! --workdir (relative to the start folder), used as it is when it holds dat/ or KabuList.dat

@@ -110,26 +110,29 @@ TEST_F(WorkFolder, AFolderSomeoneElseCanWriteIsNeitherAdoptedNorTaken)
         perms datAdds;
         uid_t folderOwner; // -1: ours
         uid_t datOwner;
+        gid_t folderGroup; // -1: as made, the user's private group
         bool datIsLink;
         bool adopted;
     };
     constexpr uid_t Ours = static_cast<uid_t>(-1);
     constexpr uid_t Nobody = 65534;
+    constexpr gid_t Shared = 100; // "users" on Debian
     const Row rows[] = {
-        {"ours alone", perms::none, perms::none, Ours, Ours, false, true},
-        {"group may write", perms::group_write, perms::none, Ours, Ours, false, false},
-        {"others may write", perms::others_write, perms::none, Ours, Ours, false, false},
-        {"sticky and shared, as /tmp", perms::all | perms::sticky_bit, perms::none, Ours, Ours, false, false},
-        {"dat/ others may write", perms::none, perms::others_write, Ours, Ours, false, false},
-        {"dat/ a link to a folder", perms::none, perms::none, Ours, Ours, true, false},
-        {"another user's folder", perms::none, perms::none, Nobody, Ours, false, false},
-        {"another user's dat/", perms::none, perms::none, Ours, Nobody, false, false},
+        {"ours alone", perms::none, perms::none, Ours, Ours, Ours, false, true},
+        {"group may write, the user's private group", perms::group_write, perms::none, Ours, Ours, Ours, false, true},
+        {"group may write, a shared group", perms::group_write, perms::none, Ours, Ours, Shared, false, false},
+        {"others may write", perms::others_write, perms::none, Ours, Ours, Ours, false, false},
+        {"sticky and shared, as /tmp", perms::all | perms::sticky_bit, perms::none, Ours, Ours, Ours, false, false},
+        {"dat/ others may write", perms::none, perms::others_write, Ours, Ours, Ours, false, false},
+        {"dat/ a link to a folder", perms::none, perms::none, Ours, Ours, Ours, true, false},
+        {"another user's folder", perms::none, perms::none, Nobody, Ours, Ours, false, false},
+        {"another user's dat/", perms::none, perms::none, Ours, Nobody, Ours, false, false},
     };
     int index = 0;
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.name);
-        if ((row.folderOwner != Ours || row.datOwner != Ours) && ::geteuid() != 0)
+        if ((row.folderOwner != Ours || row.datOwner != Ours || row.folderGroup != Ours) && ::geteuid() != 0)
             continue; // giving a folder away needs root
         const std::filesystem::path folder = Root / ("start" + std::to_string(index++));
         std::filesystem::create_directories(folder);
@@ -143,9 +146,9 @@ TEST_F(WorkFolder, AFolderSomeoneElseCanWriteIsNeitherAdoptedNorTaken)
         std::filesystem::permissions(folder, perms::owner_all | perms::group_read | perms::group_exec | row.folderAdds);
         if (!row.datIsLink)
             std::filesystem::permissions(folder / "dat", perms::owner_all | row.datAdds);
-        if (row.folderOwner != Ours)
+        if (row.folderOwner != Ours || row.folderGroup != Ours)
         {
-            ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, row.folderOwner), 0);
+            ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, row.folderGroup), 0);
         }
         if (row.datOwner != Ours)
         {
