@@ -213,11 +213,17 @@ bool ServiceAnswers(int port)
     httplib::Client client(ServiceHost, port);
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(5, 0);
-    const httplib::Result result = client.Get("/orvanta/status");
+    // Whatever holds the port may send without end: a status is small.
+    constexpr std::size_t MaxStatusBytes = 64 * 1024;
+    std::string body;
+    const httplib::Result result = client.Get("/orvanta/status", [&](const char* data, std::size_t length) {
+        body.append(data, length);
+        return body.size() <= MaxStatusBytes;
+    });
     if (!result || result->status != 200)
         return false;
     // Any program can answer as one of us; only the kernel says whose the listening socket is.
-    const nlohmann::json status = nlohmann::json::parse(result->body, nullptr, false);
+    const nlohmann::json status = nlohmann::json::parse(body, nullptr, false);
     return status.is_object() && status.value("program", nlohmann::json()) == ServerName
            && LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
