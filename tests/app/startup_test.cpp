@@ -6,6 +6,7 @@
 #include "loopback_port.h"
 #include "startup_test_support.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -340,6 +341,42 @@ TEST_F(Startup, AnotherUsersServiceOnTheDefaultPortIsNotShared)
         EXPECT_FALSE(LookUp7203().empty());
     }
     EXPECT_EQ(theirs.state(), QProcess::Running) << "theirs is left alone";
+    theirs.terminate();
+    EXPECT_TRUE(theirs.waitForFinished(5000));
+}
+
+TEST_F(Startup, AnotherUsersServiceGivenByAddressLendsNoStockList)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a service as another user";
+    const int port = FreeLoopbackPort();
+    QProcess theirs;
+    StartService(theirs, port, Nobody);
+    ASSERT_TRUE(theirs.waitForStarted());
+    for (int i = 0; i < 100 && !Listening(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Listening(port));
+
+    // The working folder's list is the copy made last, so the user's own service's list would
+    // replace it; a folder named by someone else's service is not read at all.
+    const std::filesystem::path work = Root / "work";
+    std::filesystem::create_directories(work / "dat");
+    const std::string mine = "; my list\r\n";
+    WriteText(work / "KabuList.dat", mine);
+    WriteText(work / "KabuList.dat.sha256",
+              QCryptographicHash::hash(QByteArray::fromStdString(mine), QCryptographicHash::Sha256).toHex().toStdString() +
+                  "\n");
+    TCommandLine commandLine;
+    commandLine.ServiceUrl = QString::fromStdString(LoopbackAddress(port));
+    commandLine.WorkDir = QString::fromStdString(work.string());
+    {
+        const TStartup startup(commandLine, Environment, Warn);
+        EXPECT_TRUE(startup.ServiceStatus().Known);
+        EXPECT_TRUE(startup.ServiceStatus().Sample);
+        EXPECT_FALSE(startup.ServiceStatus().Own);
+    }
+    EXPECT_EQ(ReadText(work / "KabuList.dat"), mine);
+    EXPECT_FALSE(std::filesystem::exists(work / "KabuList.new.dat"));
     theirs.terminate();
     EXPECT_TRUE(theirs.waitForFinished(5000));
 }
