@@ -1,10 +1,12 @@
 #include "finance_service.h"
 
+#include "common/socket_owner.h"
 #include "market/data_version.h"
 #include "request_gate.h"
 #include "terminal_text.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -315,8 +317,19 @@ bool ServiceAnswers(int port)
     httplib::Client client(ServiceHost, port);
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(5, 0);
-    const httplib::Result result = client.Get("/MnStock?qt=0000&sv=MN&pg=mn_schart.html");
-    return result && result->get_header_value("Server") == ServerName;
+    // Whatever holds the port may send without end: a status is small.
+    constexpr std::size_t MaxStatusBytes = 64 * 1024;
+    std::string body;
+    const httplib::Result result = client.Get("/orvanta/status", [&](const char* data, std::size_t length) {
+        body.append(data, length);
+        return body.size() <= MaxStatusBytes;
+    });
+    if (!result || result->status != 200)
+        return false;
+    // Any program can answer as one of us; only the kernel says whose the listening socket is.
+    const nlohmann::json status = nlohmann::json::parse(body, nullptr, false);
+    return status.is_object() && status.value("program", nlohmann::json()) == ServerName
+           && LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
 
 std::string LogField(std::string_view text, std::size_t maxBytes)

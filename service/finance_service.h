@@ -63,7 +63,8 @@ private:
 //! The body of GET /orvanta/status: which program this is, whose, and what data it serves.
 std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid);
 
-//! True when an orvanta-service answers on 127.0.0.1:port.
+//! True when an orvanta-service of this user answers on 127.0.0.1:port: its status names the
+//! program and the kernel says the listening socket is this user's.
 bool ServiceAnswers(int port);
 
 //! Worker threads of the service: each holds a request from its complete head to its answer

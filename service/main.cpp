@@ -32,10 +32,10 @@ constexpr const char* Usage =
     "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
     "$XDG_DATA_HOME/orvanta/service (既定 ~/.local/share/orvanta/service) にあり、\n"
     "--import と --make-list はそこへ書き込みます。\n"
-    "  --port N       配信する、または確かめるポート\n"
+    "  --port N       配信する、または確かめるポート (0 なら空いているポートで配信し、アドレスの行に示す)\n"
     "  --data DIR     このデータフォルダーだけを読み書きする\n"
     "  --latency MS   どの応答も MS ミリ秒 (0〜60000) 遅らせる (遠くのサービスの代わりに)\n"
-    "  --check        そのポートでサービスが応答していれば 0、いなければ 1 で終わる\n"
+    "  --check        そのポートでこの利用者自身のサービスが応答していれば 0、いなければ 1 で終わる\n"
     "  --import DIR   フォルダーの日足 CSV (<コード>.csv: Date,Open,High,Low,Close,Volume) を\n"
     "                 取り込む。ファイルにある日はその日を置き換え、ほかの日は残す\n"
     "  --replace      --import で、各銘柄の履歴をファイルの内容で丸ごと置き換える\n"
@@ -73,7 +73,7 @@ bool ReadPort(const char* text, int& port)
 {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 1 || value > 65535)
+    if (end == text || *end != '\0' || value < 0 || value > 65535)
         return false;
     port = static_cast<int>(value);
     return true;
@@ -116,8 +116,17 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
+    bool bound = false;
+    if (port == 0) {
+        port = service.BindAnyPort();
+        if (port < 0) {
+            Say(std::string("空いているポートが ") + ServiceHost + " にありません");
+            return ExitLocalFailure;
+        }
+        bound = true;
+    }
     const std::string address = std::string(ServiceHost) + ':' + std::to_string(port);
-    if (!service.Bind(port)) {
+    if (!bound && !service.Bind(port)) {
         if (ServiceAnswers(port)) {
             Say(address + " ではすでにサービスが動いています");
             return 0;

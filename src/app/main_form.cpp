@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include "app/application.h"
+#include "app/startup_status.h"
 #include "app/stock_key.h"
 #include "common/exact_format.h"
 #include "chart/chart_readout.h"
@@ -723,7 +724,7 @@ void TMainForm::FormShow()
     FormatSettings.LongDateFormat = QStringLiteral("yyyy/MM/dd");
     FormatSettings.ShortTimeFormat = QStringLiteral("hh:mm:ss");
     FormatSettings.LongTimeFormat = QStringLiteral("hh:mm:ss");
-    setWindowTitle(QStringLiteral("Orvanta(おるばんた) Ver1.6a"));
+    setWindowTitle(MainWindowCaption(CurrentServiceStatus()));
     TaytolPanel->show();
     TaytolPanel->raise();
     TaitolTimer->start();

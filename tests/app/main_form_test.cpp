@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/main_form.h"
+#include "app/startup_status.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -197,6 +198,34 @@ TEST(MainForm, StartsInTheChartViewWithTheTitlePanelInFront)
     EXPECT_TRUE(atCentre == form.TaytolPanel || form.TaytolPanel->isAncestorOf(atCentre));
     EXPECT_TRUE(form.TaitolTimer->isActive());
     EXPECT_EQ(form.TaitolTimer->interval(), 10000);
+}
+
+TEST(MainForm, TheCaptionSaysWhenTheServiceServesSampleData)
+{
+    struct Row
+    {
+        const char* name;
+        bool known;
+        bool sample;
+        QString caption;
+    };
+    const Row rows[] = {
+        {"sample market", true, true, QStringLiteral("Orvanta(おるばんた) Ver1.6a（サンプルデータ）")},
+        {"real data", true, false, QStringLiteral("Orvanta(おるばんた) Ver1.6a")},
+        {"a service that does not say", false, true, QStringLiteral("Orvanta(おるばんた) Ver1.6a")},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        TServiceStatus status;
+        status.Known = row.known;
+        status.Sample = row.sample;
+        SetCurrentServiceStatus(status);
+        TMainForm form;
+        form.show();
+        EXPECT_EQ(form.windowTitle(), row.caption);
+    }
+    SetCurrentServiceStatus({});
 }
 
 TEST(MainForm, LayoutPlacesTheControlsWhereTheyBelong)
