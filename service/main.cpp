@@ -200,7 +200,7 @@ int main(int argc, char** argv)
         const char* value = valueOption ? argv[++i] : "";
         if (arg == "--port") {
             if (!ReadPort(value, port))
-                return BadCommandLine("--port の値 \"" + std::string(value) + "\" は 1〜65535 の数ではありません");
+                return BadCommandLine("--port の値 \"" + std::string(value) + "\" は 0〜65535 の数ではありません (0 は空いているポート)");
         } else if (arg == "--data") {
             if (value[0] == '\0')
                 return BadCommandLine("--data の値が空です");

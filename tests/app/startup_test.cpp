@@ -407,7 +407,7 @@ TEST_F(Startup, TheServiceLogIsMadeAnewNotWrittenThroughALink)
         }
         EXPECT_EQ(ReadText(victim), "keep me");
         EXPECT_FALSE(std::filesystem::is_symlink(log));
-        EXPECT_NE(ReadText(log).find("stopped"), std::string::npos);
+        EXPECT_NE(ReadText(log).find("停止しました"), std::string::npos);
     }
     EXPECT_TRUE(Warnings.empty());
 }

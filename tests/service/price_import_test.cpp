@@ -154,7 +154,7 @@ TEST(ServiceProgram, ExitsWithTheStatusOfWhatHappened)
         {"an unknown argument", {"--frobnicate"}, 64, "\"--frobnicate\" は知らない引数です"},
         {"an escape sequence in an argument, escaped", {"--\x1b[2J"}, 64, "\"--\\x1b[2J\" は知らない引数です"},
         {"a port without its value", {"--port"}, 64, "--port の後に値がありません"},
-        {"port 0", {"--port", "0"}, 64, "1〜65535"},
+        {"a port past the last", {"--port", "65536"}, 64, "0〜65535"},
         {"a latency over a minute", {"--latency", "60001"}, 64, "0〜60000"},
         {"--replace without --import", {"--replace"}, 64, "--replace は --import"},
         {"two modes at once", {"--check", "--make-list"}, 64, "一度に一つだけ"},
