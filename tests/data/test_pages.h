@@ -111,8 +111,11 @@ struct THistoryCells
     bool Split = false; // the close cell holds the split notice and the row ends there
 };
 
+//! `title` goes into the page's <title> when not empty; `beforeTableEnd` stands between the
+//! last row and "</table>".
 inline std::string HistoryPage(const std::vector<THistoryCells>& rows, std::size_t size = 16000,
-                               bool capitals = false)
+                               bool capitals = false, const std::string& title = "",
+                               const std::string& beforeTableEnd = "")
 {
     std::string tables =
         "<table class=\"nav\"><tr><td>menu</td></tr></table>\n"
@@ -148,6 +151,7 @@ inline std::string HistoryPage(const std::vector<THistoryCells>& rows, std::size
         text = ReplaceAll(text, "{L}", cells.Low);
         tables += ReplaceAll(text, "{V}", cells.Volume);
     }
-    tables += "</table>\n";
-    return PadTo("<html><body>\n<!-- main contents -->\n" + tables, "</body></html>\n", size);
+    tables += beforeTableEnd + "</table>\n";
+    const std::string head = title.empty() ? "<html>" : "<html><head><title>" + title + "</title></head>";
+    return PadTo(head + "<body>\n<!-- main contents -->\n" + tables, "</body></html>\n", size);
 }
