@@ -348,6 +348,16 @@ protected:
                                            "," + Machinery + "\r\n99999,e," + prime + "," + Machinery + "\r\n6303,f," +
                                            prime + "," + Machinery + "\r\n");
     }
+    void TearDown() override
+    {
+        // A handler still holding 6301's page lets go before the fixture's members go.
+        {
+            const std::lock_guard lock(Mutex);
+            QuotesAsked = 3;
+        }
+        Asked.notify_all();
+        TFormServiceTest::TearDown();
+    }
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
