@@ -96,8 +96,8 @@ char LowerChar(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// 0-based position of lower-case `marker` in `text` from `from`, ASCII letters compared without case;
-// npos when absent.
+// 0-based position of lower-case `marker` in `text` from `from`, ASCII letters compared
+// without case; npos when absent.
 std::size_t FindNoCase(std::string_view text, std::string_view marker, std::size_t from)
 {
     for (std::size_t at = from; at + marker.size() <= text.size(); ++at)
@@ -135,7 +135,8 @@ bool HistoryPageNamesOtherStock(std::string_view fileBytes, std::string_view kab
     const std::string_view text = buffer.substr(0, buffer.find('\0'));
     const std::size_t tag = FindNoCase(text, "<title", 0);
     const std::size_t open = tag == std::string_view::npos ? tag : text.find('>', tag);
-    const std::size_t close = open == std::string_view::npos ? open : FindNoCase(text, "</title", open);
+    const std::size_t close =
+        open == std::string_view::npos ? open : FindNoCase(text, "</title", open);
     if (close == std::string_view::npos)
         return false;
     const std::string_view title = text.substr(open + 1, close - open - 1);

@@ -156,7 +156,8 @@ std::int32_t UnitShares(std::string_view page)
     const std::size_t label = page.find(UnitLabel);
     if (label == std::string_view::npos)
         return 1;
-    const std::string lowered = LowerAscii(page.substr(label + UnitLabel.size()));
+    const std::string_view after = page.substr(label + UnitLabel.size());
+    const std::string lowered = LowerAscii(after);
     const std::size_t cell = lowered.find("<td");
     if (cell == std::string::npos)
         return 1;
@@ -169,7 +170,7 @@ std::int32_t UnitShares(std::string_view page)
     std::int32_t shares = 0;
     try
     {
-        shares = StrToInt32(ExtractNumeric(page.substr(label + UnitLabel.size() + open + 1, close - open - 1)));
+        shares = StrToInt32(ExtractNumeric(after.substr(open + 1, close - open - 1)));
     }
     catch (const TDataError&)
     {

@@ -14,7 +14,7 @@ constexpr std::int64_t FixedPointOne = 10000;
 
 struct TKabuQuote
 {
-    std::string KabuNo;              // stock code as printed in the page's title area, 4 bytes, letters in upper case
+    std::string KabuNo;              // stock code of the page's title area, 4 bytes, letters upper-cased
     std::string KabuName;            // Shift_JIS; ASCII letters lower-cased
     std::int64_t KabuKa = 0;         // current price (kabuka), fixed-point whole yen; 0 when "-"
     std::int64_t Zenjitsuhi = 0;     // change from the previous close, fixed-point whole yen
