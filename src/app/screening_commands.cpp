@@ -247,24 +247,24 @@ void TMainForm::KabuSearchButtonClick()
                        const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(i - 1)];
                        frames.Coming();
                        LabelKabuReadBar->setText(QString::fromStdString(ProgressText(i, count)));
-                       const std::int32_t code = ParseCodeText(entry.CodeText);
+                       const TEntryCode code = EntryCode(entry.CodeText);
                        KabuReadBar->setValue(i);
-                       if (!IsScreenableCode(code))
+                       if (code.Code.empty())
                        {
                            end = TRunEnd::StoppedAtCode;
-                           LastRun->StopCode = code;
+                           LastRun->StopCode = code.Number;
                            break;
                        }
-                       const std::string key = ScreeningKey(code, entry.Suffix);
+                       const std::string key = ScreeningKey(code.Code, entry.Suffix);
                        QuoteMiss = TQuoteMiss::None;
                        QuotePageBytes = 0;
                        const bool quoted = GetKabuKa(key);
-                       const std::string keyCode = key.substr(0, key.size() - 2);
+                       const std::string& keyCode = code.Code;
                        emit ScreeningProgress(i, count, quoted ? LabelKabuNo->text() : QString::fromStdString(keyCode));
                        if (!quoted)
                        {
                            LastRun->Skipped.push_back(
-                               {keyCode, std::string(MarketNameOf(entry.Suffix)), QuoteMiss, QuotePageBytes});
+                               {keyCode, entry.MarketName, QuoteMiss, QuotePageBytes});
                            continue;
                        }
                        ++LastRun->Screened;
@@ -303,7 +303,7 @@ void TMainForm::KabuSearchButtonClick()
 
                        TRowInputs inputs;
                        inputs.Board = board;
-                       inputs.Suffix = entry.Suffix;
+                       inputs.MarketName = entry.MarketName;
                        inputs.HitLevel = hitLevel;
                        inputs.SignalResult = signalResult;
                        inputs.BackTest = BuySignals;

@@ -400,6 +400,12 @@ TEST(MainForm, CodeCheckAnswersWithTheInformationBox)
         {"letter inside", QStringLiteral("12a4"), false, digits},
         {"five characters with a letter", QStringLiteral("1234a"), false, digits},
         {"five digits on the period button", QStringLiteral("12345"), true, four},
+        {"letter O, never used", QStringLiteral("13OA"), false, digits},
+        {"letter E, never used", QStringLiteral("1E00"), false, digits},
+        {"full-width letter", QStringLiteral("130Ａ"), false, digits},
+        {"letter in the third place", QStringLiteral("13A0"), true, digits},
+        {"five characters of today's form", QStringLiteral("130A1"), false, digits},
+        {"three characters with a letter", QStringLiteral("13A"), false, digits},
     };
     for (const Row& row : rows)
     {
@@ -460,6 +466,30 @@ TEST(MainForm, LookupRunsTheChainInOrderWithTheControlsLocked)
     form.Calls.clear();
     form.ChartLengDay->click();
     EXPECT_TRUE(form.Calls.empty());
+}
+
+// Codes of today's form carry letters in the 2nd and 4th place; a letter typed in lower case
+// is taken in upper case, for "表示" and for the period buttons.
+TEST(MainForm, LetterCodesPassTheCheckInUpperCase)
+{
+    MessageCapture capture;
+    RecordingForm form;
+    form.show();
+    QTest::keyClicks(form.KabuNoEdit, QStringLiteral("130a"));
+    QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+    ASSERT_TRUE(capture.Shown.empty());
+    ASSERT_GE(form.Calls.size(), 2u);
+    EXPECT_EQ(form.Calls[0], "GetKabuKa 130A.t");
+    EXPECT_EQ(form.Calls[1], "GetChartData 130A.t");
+
+    form.Calls.clear();
+    form.KabuNoEdit->clear();
+    QTest::keyClicks(form.KabuNoEdit, QStringLiteral("9a7A"));
+    form.ShijouBox->setCurrentIndex(3);
+    QTest::mouseClick(form.ChartLengDay, Qt::LeftButton);
+    ASSERT_TRUE(capture.Shown.empty());
+    ASSERT_FALSE(form.Calls.empty());
+    EXPECT_EQ(form.Calls[0], "GetChartData 9A7A.n");
 }
 
 TEST(MainForm, NoQuoteSaysSoAndKeepsTheChart)

@@ -103,6 +103,72 @@ TEST(ParseQuotePage, AFiveDigitCodeShowsItsFirstFourDigits)
     }
 }
 
+// A code of today's form reads "130a" through the lowered walk; the quote carries it in upper
+// case, and a page of another letter code is still another stock's.
+TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
+{
+    const struct
+    {
+        const char* PageCode;
+        const char* Key;
+        std::optional<std::string> KabuNo;
+    } rows[] = {
+        {"130A", "130A.t", "130A"},
+        {"9a7a", "9A7A.n", "9A7A"},
+        {"130A", "130A  ", "130A"},
+        {"130C", "130A.t", std::nullopt},
+        {"1300", "130A.t", std::nullopt},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.PageCode) + " for " + row.Key);
+        const TQuoteRead read =
+            ReadQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = row.PageCode; })), row.Key, {});
+        ASSERT_EQ(read.Quote.has_value(), row.KabuNo.has_value());
+        if (read.Quote)
+        {
+            EXPECT_EQ(read.Quote->KabuNo, *row.KabuNo);
+            EXPECT_EQ(KabuBoardTexts(*read.Quote).LabelKabuNo, *row.KabuNo + " " + KiyanonSjis);
+        }
+        else
+            EXPECT_EQ(read.Miss, TQuoteMiss::OtherStock);
+    }
+}
+
+// Every stock was taken to trade in single shares, so the 100,000-yen condition passed stocks
+// whose unit of 100 shares cost millions of yen. The unit is read from the page now.
+TEST(ParseQuotePage, TheTradingUnitIsTheNumberThePageStates)
+{
+    const std::string shares = SharesEuc;
+    const struct
+    {
+        const char* Name;
+        std::string Unit;
+        std::int64_t Tani;
+        const char* Label;
+    } rows[] = {
+        {"no label on the page", "", 1, "         1"},
+        {"100 shares", "100" + shares, 100, "       100"},
+        {"thousands separator", "1,000" + shares, 1000, "     1,000"},
+        {"the largest unit", "100000", 100000, "   100,000"},
+        {"the text ends at the next tag", "<b>10" + shares + "</b>", 1, "         1"},
+        {"beyond the largest unit", "100001", 1, "         1"},
+        {"no digit", "-", 1, "         1"},
+        {"zero", "0" + shares, 1, "         1"},
+        {"negative", "-100", 1, "         1"},
+        {"not a whole number", "1.5", 1, "         1"},
+        {"beyond 32 bits", "99999999999", 1, "         1"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const auto quote = ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Unit = row.Unit; })), "7751.t", {});
+        ASSERT_TRUE(quote.has_value());
+        EXPECT_EQ(quote->Tani, row.Tani * One);
+        EXPECT_EQ(KabuBoardTexts(*quote).LabelTani, row.Label);
+    }
+}
+
 TEST(ParseQuotePage, PriceWithoutTradesGivesZeroAndNoTime)
 {
     TQuotePageFields fields;
