@@ -76,10 +76,7 @@ TEST_F(BatchCommandTest, HelpVersionAndBadArgumentsEndAtOnce)
           QStringLiteral("--all")},
          UsageStatus, "all"},
         {"an unknown sector", {QStringLiteral("--screen"), QStringLiteral("金融"), QStringLiteral("--out"), QStringLiteral("out")},
-         UsageStatus, "unknown sector \"金融\""},
-        {"a sector as some other text spells it",
-         {QStringLiteral("--screen"), QStringLiteral("水産・農林業"), QStringLiteral("--out"), QStringLiteral("out")},
-         UsageStatus, "unknown sector"},
+         UsageStatus, "業種 \"金融\" はありません"},
         {"no --out", {QStringLiteral("--screen"), QStringLiteral("全て")}, UsageStatus, "--out"},
         {"a condition without --screen", {QStringLiteral("--hits-only")}, UsageStatus, "--hits-only"},
         {"an argument", {QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out"),
@@ -115,7 +112,7 @@ TEST_F(BatchCommandTest, AQuietStopIsANormalEndAndADataErrorIsTwo)
     EXPECT_EQ(Summary()[QStringLiteral("entries")].toInt(), 2);
     for (const char* file : {"result.csv", "report.html"})
         EXPECT_TRUE(std::filesystem::exists(Folder / "out" / file)) << file;
-    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: 全て: 2 entries, 0 screened"))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: 全て: 一覧 2 銘柄、株価を読んだ 0、"))) << run.Err.toStdString();
 
     // An entry of an unknown market has no code: a data error, reported and written.
     WriteFileBytes("KabuList.dat", "6301,x,Tosho3," + Machinery + "\r\n");
