@@ -184,7 +184,7 @@ void QuietQtNotes()
 {
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
         if (type == QtCriticalMsg || type == QtFatalMsg)
-            std::fputs((message + u'\n').toLocal8Bit().constData(), stderr);
+            std::fputs((PrintableText(message) + u'\n').toLocal8Bit().constData(), stderr);
     });
 }
 

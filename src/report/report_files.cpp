@@ -185,7 +185,7 @@ QByteArray ResultCsv(const TResultRow& captions, const std::vector<TResultRow>& 
             std::string cell = cells[column];
             // A spreadsheet runs a cell starting so as a formula; none of the program's own
             // figures does.
-            if (!cell.empty() && std::strchr("=+@\t\r", cell.front()) != nullptr)
+            if (!cell.empty() && std::string_view("=+@\t\r").find(cell.front()) != std::string_view::npos)
                 cell.insert(cell.begin(), '\'');
             if (cell.find_first_of(",\"\r\n") == std::string::npos)
             {

@@ -80,7 +80,7 @@ TEST(ResultCsv, QuotesLineBreaksAndDisarmsFormulas)
     {
         const char* Name;
         std::string Cell;
-        const char* Written; // the cell as the CSV line holds it
+        std::string Written; // the cell as the CSV line holds it
     } rows[] = {
         {"a line feed", "1301 極\n洋", "\"1301 極\n洋\""},
         {"a carriage return inside", "1301 極\r洋", "\"1301 極\r洋\""},
@@ -92,6 +92,7 @@ TEST(ResultCsv, QuotesLineBreaksAndDisarmsFormulas)
         {"a leading CR", "\r=1", "\"'\r=1\""},
         {"a minus is a figure", "-100円", "-100円"},
         {"an equals sign later", "a=b", "a=b"},
+        {"a NUL is no formula", std::string("\0=", 2), std::string("\0=", 2)},
     };
     for (const auto& row : rows)
     {
@@ -100,7 +101,7 @@ TEST(ResultCsv, QuotesLineBreaksAndDisarmsFormulas)
         cells[11] = row.Cell; // 購入日付, taken from a page
         const QByteArray csv = ResultCsv(Captions(), {cells});
         const QByteArray expected = QByteArray("1,200\",\"  1,250\",\"  1,190\",\" 1,234,500\",  1株,　　,   1095円,") +
-                                    row.Written + ",,,101%,";
+                                    QByteArray::fromStdString(row.Written) + ",,,101%,";
         EXPECT_TRUE(csv.contains(expected)) << csv.toStdString();
         EXPECT_TRUE(csv.endsWith("0.990,1.020,1.040,1.000\r\n"));
     }
