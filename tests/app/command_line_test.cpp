@@ -55,6 +55,8 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         {"connections not a number", {"--connections", "four"}, UsageStatus, "--connections は 0～8 です"},
         {"controls in an argument are shown, not obeyed", {"x\x1b]0;pwned\x07\n"}, UsageStatus,
          "\"x\\x1b]0;pwned\\x07\\x0a\""},
+        {"C1 controls and DEL too, Japanese kept", {"--screen", "機械\xc2\x9b" "2J\x7f\xc2\x85", "--out", "o"},
+         UsageStatus, "業種 \"機械\\x9b2J\\x7f\\x85\" はありません"},
     };
     for (const Row& row : rows)
     {

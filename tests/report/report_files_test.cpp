@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 TResultRow Captions()
@@ -352,8 +354,21 @@ TEST(WriteRunReport, NeverWritesOrDeletesThroughALink)
                                                                   QStringLiteral("result.csv")}));
     EXPECT_EQ(read(victim + QStringLiteral("/0099.png")), "keep");
 
-    // A manifest planted beside the charts names nothing outside the folder.
+    // Nor a charts/ that is a file, or a folder of another user.
     ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/charts")));
+    ASSERT_TRUE(write(folder + QStringLiteral("/charts"), "file"));
+    EXPECT_THROW(WriteRunReport(report, folder), TReportError);
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/charts")));
+    if (::geteuid() == 0)
+    {
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/charts")));
+        ASSERT_EQ(::chown(QFile::encodeName(folder + QStringLiteral("/charts")).constData(), 12345, 12345), 0);
+        EXPECT_THROW(WriteRunReport(report, folder), TReportError);
+        EXPECT_TRUE(QDir(folder + QStringLiteral("/charts")).isEmpty());
+        QDir(folder + QStringLiteral("/charts")).removeRecursively();
+    }
+
+    // A manifest planted beside the charts names nothing outside the folder.
     ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/charts")));
     ASSERT_TRUE(write(folder + QStringLiteral("/charts/.orvanta-charts"), "../result.csv\n../../victim/0099.png\n"));
     WriteRunReport(report, folder);
