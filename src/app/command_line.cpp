@@ -6,6 +6,7 @@
 #include "screener/kabu_list.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -40,6 +41,29 @@ std::optional<QString> SectorItem(const QString& text)
             return name;
     }
     return std::nullopt;
+}
+
+// Qt's parser words its errors in English; the program's messages are Japanese. An error
+// of a kind not known here keeps Qt's words.
+QString ParserErrorText(const QString& text)
+{
+    static const struct
+    {
+        const char* Pattern;
+        const char* Words;
+    } errors[] = {
+        {"^Unknown options?:? '?(.*?)'?\\.$", "不明なオプション \\1"},
+        {"^Missing value after '(.*)'\\.$", "\\1 の値がありません"},
+        {"^Unexpected value after '(.*)'\\.$", "\\1 は値を取りません"},
+    };
+    for (const auto& error : errors)
+    {
+        const QRegularExpression pattern(QString::fromUtf8(error.Pattern));
+        const QRegularExpressionMatch match = pattern.match(text);
+        if (match.hasMatch())
+            return QString::fromUtf8(error.Words).replace(QStringLiteral("\\1"), match.captured(1));
+    }
+    return QStringLiteral("コマンドラインの誤り: ") + text;
 }
 
 } // namespace
@@ -94,7 +118,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     TCommandLine commandLine;
     if (!parser.parse(arguments))
     {
-        commandLine.Exit = Mistake(QStringLiteral("コマンドラインの誤り: ") + parser.errorText());
+        commandLine.Exit = Mistake(ParserErrorText(parser.errorText()));
         return commandLine;
     }
     if (!parser.positionalArguments().isEmpty())
@@ -110,7 +134,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         commandLine.Exit = {QStringLiteral("使い方: orvanta [options]\n"
                                            "        orvanta [options] --screen SECTOR [--hits-only] [--under-100k] "
                                            "[--rsi30] --out DIR") +
-                                text.mid(text.indexOf(QLatin1Char('\n'))),
+                                text.mid(text.indexOf(QLatin1Char('\n'))).replace(QStringLiteral("\nOptions:\n"),
+                                                                                 QStringLiteral("\nオプション:\n")),
                             0};
         return commandLine;
     }
