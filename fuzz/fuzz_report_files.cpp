@@ -21,14 +21,14 @@
 namespace {
 
 // Names the broken rule in the crash report before stopping.
-#define Check(holds)                                                                                                   \
-    do                                                                                                                 \
-    {                                                                                                                  \
-        if (!(holds))                                                                                                  \
-        {                                                                                                              \
-            std::fprintf(stderr, "rule broken: %s\n", #holds);                                                        \
-            __builtin_trap();                                                                                          \
-        }                                                                                                              \
+#define Check(holds)                                                                      \
+    do                                                                                    \
+    {                                                                                     \
+        if (!(holds))                                                                     \
+        {                                                                                 \
+            std::fprintf(stderr, "rule broken: %s\n", #holds);                           \
+            __builtin_trap();                                                             \
+        }                                                                                 \
     } while (false)
 
 // The cells of every line, quotes undone, as a spreadsheet reads RFC 4180.
