@@ -273,6 +273,8 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
         report.Run.Rsi30 = options.Rsi30;
         report.Run.End = TRunEnd::DataError;
         report.Run.ErrorText = dataError ? form.LastErrorText : "the run did not start";
+        if (!dataError && TStopSignals::Signal() != 0)
+            report.Run.End = TRunEnd::Interrupted; // before the first entry
     }
     TRunRecord& run = report.Run;
     // A signal ends the run whenever it came; a data error keeps its own words.
