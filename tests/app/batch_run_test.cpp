@@ -133,7 +133,7 @@ QJsonObject Summary(const QString& folder)
 // names another stock, 6313's page has no footer, 6314 had no trade, and the service does not
 // know 6312 or 6315 to 6324. Outside the list: 6307 to 6309 have no purchase, 6307's RSI lines
 // reach 30 together, 6308's only one at a time, 6309 has no history; 6310's name holds
-// control codes.
+// control codes; 6325 has 6301's chart at a price of 100,001 yen.
 class BatchRunTest : public TFormServiceTest
 {
 protected:
@@ -169,8 +169,11 @@ protected:
                 fields.Footer = false;
             if (key == "6310.t")
                 fields.NameEuc = "\x1b]0;pwned\x07\norvanta: forged\x7f";
+            if (key == "6325.t")
+                fields.Price = "100,001";
             const bool known = key == "6301.t" || key == "6302.t" || key == "6303.t" || key == "6305.t" ||
-                               key == "6311.t" || key == "6313.t" || (key >= "6307.t" && key <= "6310.t");
+                               key == "6311.t" || key == "6313.t" || (key >= "6307.t" && key <= "6310.t") ||
+                               key == "6325.t";
             if (key == "6314.t")
                 fields.TitleNoticeEuc = NoTradeEuc;
             else if (!known)
@@ -179,7 +182,7 @@ protected:
         });
         routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
-            const auto weeks = key == "6301.t"   ? VShapedWeeks(30)
+            const auto weeks = key == "6301.t" || key == "6325.t" ? VShapedWeeks(30)
                                : key == "6302.t" ? VShapedWeeks(34)
                                : key == "6307.t" ? WeeksOfCloses(RsiAtThirtyCloses)
                                : key == "6308.t" ? WeeksOfCloses(ShortRsiOnlyCloses)
@@ -351,6 +354,25 @@ TEST_F(BatchRunTest, TheRsiConditionListsAStockWhenBothWeeklyLinesReachThirty)
     EXPECT_EQ(summary[QStringLiteral("not_listed")].toObject()[QStringLiteral("no_purchase")].toInt(), 3);
     const std::vector<QStringList> csv = ParseCsv(FileBytes(Options.OutDir + QStringLiteral("/result.csv")));
     EXPECT_EQ(csv, ListRows(rsi));
+}
+
+// Each stock read but not listed is counted under the first condition that left it out.
+TEST_F(BatchRunTest, TheConditionsCountTheStocksTheyLeaveOut)
+{
+    WriteFileBytes("KabuList.dat", ListLine(6301) + ListLine(6303) + ListLine(6325));
+    Options.HitsOnly = true;
+    Options.Under100k = true;
+    TMainForm batch;
+    ASSERT_EQ(RunScreeningBatch(batch, Options, Console), 0) << Written.toStdString();
+    const QJsonObject summary = Summary(Options.OutDir);
+    EXPECT_EQ(summary[QStringLiteral("listed")].toInt(), 0);
+    const QJsonObject notListed = summary[QStringLiteral("not_listed")].toObject();
+    EXPECT_EQ(notListed[QStringLiteral("no_purchase")].toInt(), 1) << "6303";
+    EXPECT_EQ(notListed[QStringLiteral("over_100k")].toInt(), 1) << "6325, one yen over";
+    EXPECT_EQ(notListed[QStringLiteral("no_newest_signal")].toInt(), 1) << "6301: its purchase is weeks old";
+    EXPECT_TRUE(QString::fromUtf8(FileBytes(Options.OutDir + QStringLiteral("/report.html")))
+                    .contains(QStringLiteral("株価を読んで該当しなかった銘柄: 3 銘柄（買いシグナルによる購入なし 1、"
+                                             "10万円超 1、最新週にシグナルなし 1）")));
 }
 
 TEST_F(BatchRunTest, EverySkipReasonIsNamedInTheSummaryAndTheReport)
