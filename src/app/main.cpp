@@ -1,12 +1,42 @@
 #include "app/application.h"
 #include "app/batch_run.h"
 #include "app/command_line.h"
+#include "app/console_text.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 
 #include <QDir>
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
+
+namespace {
+
+// Qt ends the process with abort() when no window platform can start (no display); a user
+// who typed `orvanta` over ssh should read why instead, and a script get status 1.
+// Qt's notes on the way there (which plugins it tried) are held until the application exists.
+bool MakingApplication = false;
+QStringList HeldNotes;
+
+void NoDisplayMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtFatalMsg || !MakingApplication)
+    {
+        if (MakingApplication)
+            HeldNotes.append(message);
+        else
+            std::fputs((message + u'\n').toLocal8Bit().constData(), stderr);
+        return;
+    }
+    std::fputs("orvanta: デスクトップのセッション（ディスプレイ）が必要です。--screen "
+               "による一覧検索はディスプレイなしで動きます（orvanta --help）。\n",
+               stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -23,14 +53,26 @@ int main(int argc, char** argv)
         // start-up enters.
         batch->OutDir = QDir::current().absoluteFilePath(batch->OutDir);
     }
+    else
+    {
+        qInstallMessageHandler(NoDisplayMessage);
+    }
 
+    MakingApplication = true;
     TOrvantaApplication application(argc, argv);
+    MakingApplication = false;
+    if (!batch)
+    {
+        qInstallMessageHandler(nullptr);
+        for (const QString& note : std::as_const(HeldNotes))
+            std::fputs((note + u'\n').toLocal8Bit().constData(), stderr);
+    }
     const TBatchConsole console = StandardErrorConsole();
     // Nobody is there to close a box after an unattended run: its messages go to stderr
     // only, one line each.
     const auto tell = [&](QString text, bool fatal) {
         if (batch)
-            console.Write(QStringLiteral("orvanta: ") + text.replace(u'\n', u' ') + u'\n');
+            console.Write(QStringLiteral("orvanta: ") + PrintableText(text.replace(u'\n', u' ')) + u'\n');
         else
             ShowStartupMessage(text, fatal);
     };

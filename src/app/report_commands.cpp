@@ -36,7 +36,10 @@ TRunReport TMainForm::LastRunReport() const
 {
     TRunReport report;
     if (LastRun)
+    {
         report.Run = *LastRun;
+        report.Run.End = SettledEnd(report.Run);
+    }
     const QTreeWidgetItem* header = KabuCodeList->headerItem();
     for (int column = 0; column < ResultColumnCount; ++column)
         report.Captions[static_cast<std::size_t>(column)] = header->text(column).toStdString();

@@ -263,8 +263,8 @@ void TMainForm::KabuSearchButtonClick()
                        emit ScreeningProgress(i, count, quoted ? LabelKabuNo->text() : QString::fromStdString(keyCode));
                        if (!quoted)
                        {
-                           LastRun->Skipped.push_back(
-                               {keyCode, entry.MarketName, QuoteMiss, QuotePageBytes});
+                           LastRun->Skipped.push_back({keyCode, entry.MarketName, QuoteMiss, QuotePageBytes,
+                                                       Cp932ToUtf8(entry.SecondField)});
                            continue;
                        }
                        ++LastRun->Screened;
@@ -289,17 +289,26 @@ void TMainForm::KabuSearchButtonClick()
                            }
                        }
                        if (hitLevel == THitLevel::None)
+                       {
+                           ++LastRun->NotListed.NoPurchase;
                            continue;
+                       }
                        const TBoardTexts board = QuoteBoardTexts(KabuQuote);
                        if (UnderKabuCheck->isChecked())
                        {
                            const std::int64_t unitPrice =
                                static_cast<std::int64_t>(BoardNumber(board.Tani)) * BoardNumber(board.KabuKa);
                            if (unitPrice > 100000)
+                           {
+                               ++LastRun->NotListed.Over100k;
                                continue;
+                           }
                        }
                        if (HitPutCheck->isChecked() && signalResult == 0)
+                       {
+                           ++LastRun->NotListed.NoNewestSignal;
                            continue;
+                       }
 
                        TRowInputs inputs;
                        inputs.Board = board;

@@ -404,9 +404,11 @@ TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cach
         ++PagesFromCache;
         return TPageSource::Cache;
     }
+    // Only a page that came counts as fetched: a run where nothing answered reads no page.
+    if (GetWebPage(url, cacheFile, processEvents, cancelled) == 0)
+        return TPageSource::NoAnswer;
     ++PagesFetched;
-    return GetWebPage(url, cacheFile, processEvents, cancelled) > 0 ? TPageSource::Fetched
-                                                                    : TPageSource::NoAnswer;
+    return TPageSource::Fetched;
 }
 
 TPageReads PageReads()

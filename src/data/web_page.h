@@ -72,8 +72,8 @@ TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cach
                        const TProcessEvents& processEvents, const TCancelled& cancelled = {},
                        TFetchAhead* ahead = nullptr);
 
-//! Page reads by TodaysPage since the program started: requests to the service (answered
-//! or not) and pages taken from today's cache.
+//! Page reads by TodaysPage since the program started: pages received from the service (a
+//! request that brought nothing is not counted) and pages taken from today's cache.
 struct TPageReads
 {
     std::int64_t Fetched = 0;
