@@ -4,6 +4,7 @@
 #include "app/startup_status.h"
 #include "app/stock_key.h"
 #include "common/exact_format.h"
+#include "chart/chart_canvas.h"
 #include "chart/chart_readout.h"
 #include "chart/price_chart.h"
 #include "chart/volume_chart.h"
@@ -522,6 +523,16 @@ void TMainForm::CreateKabuPanel()
                         Qt::AlignLeft | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
     LabelKaikaLong = MakeLabel(LinePanel, "LabelKaikaLong", QRect(80, 24, 73, 12), QStringLiteral("0円"),
                                Qt::AlignRight | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
+    // IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character. Both
+    // captions, weekly or daily, get one narrower stretch of the face that fits them all.
+    QFont legendFont = Label13->font();
+    int legendStretch = 100;
+    for (const QString& caption : {QStringLiteral("　７週平均"), QStringLiteral("１３週平均"),
+                                   QStringLiteral("　７日平均"), QStringLiteral("１３日平均")})
+        legendStretch = std::min(legendStretch, FittingStretch(legendFont, caption, Label13->width() - 1));
+    legendFont.setStretch(legendStretch);
+    Label13->setFont(legendFont);
+    Label14->setFont(legendFont);
 
     MessagePanel = MakePanel(KabuPanel, "MessagePanel", QRect(0, 356, 185, 91), Qt::black);
     MessageLabel = MakeLabel(MessagePanel, "MessageLabel", QRect(16, 16, 153, 65), QStringLiteral("買いです。"),

@@ -582,6 +582,27 @@ TEST(MainForm, ExceptionsOutsideACommandReachTheDataErrorBox)
     EXPECT_EQ(capture.Shown[0].Text, DataErrorText);
 }
 
+// IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character to its
+// 52-pixel label. The captions keep their places and end inside them.
+TEST(MainForm, LegendCaptionsFitTheirLabels)
+{
+    TMainForm form;
+    form.show();
+    for (QLabel* label : {form.Label13, form.Label14})
+    {
+        SCOPED_TRACE(label->text().toStdString());
+        const QImage image = label->grab().toImage();
+        int rightmostInk = -1;
+        for (int x = 0; x < image.width(); ++x)
+            for (int y = 0; y < image.height(); ++y)
+                if (QColor(image.pixel(x, y)) != QColor(51, 51, 51))
+                    rightmostInk = x;
+        EXPECT_EQ(image.width(), 52);
+        EXPECT_LT(rightmostInk, 51) << "the caption is cut at the label's edge";
+        EXPECT_GE(rightmostInk, 44) << "the caption shrank more than it had to";
+    }
+}
+
 TEST(MainForm, ScreenshotShowsTheLayoutColours)
 {
     TMainForm form;
