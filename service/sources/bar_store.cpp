@@ -496,8 +496,12 @@ bool IsSourceCode(const std::string& code)
            digitOrLetter(code[3]) && digit(code[4]);
 }
 
-TBarStore::TBarStore(const std::filesystem::path& dataFolder) : Folder(dataFolder / "bars")
+TBarStore::TBarStore(const std::filesystem::path& dataFolder, TMode mode) : Folder(dataFolder / "bars")
 {
+    if (mode == TMode::ReadOnly) {
+        ReadRequests();
+        return;
+    }
     std::filesystem::create_directories(Folder);
     const std::filesystem::path lock = Folder / ".lock";
     LockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -514,6 +518,11 @@ TBarStore::TBarStore(const std::filesystem::path& dataFolder) : Folder(dataFolde
         if (name.size() > 4 && name.front() == '.' && name.ends_with(".tmp"))
             std::filesystem::remove(it->path(), error);
     }
+    ReadRequests();
+}
+
+void TBarStore::ReadRequests()
+{
     for (const std::filesystem::path& file : ChunkFiles(Folder)) {
         NextSequence = std::max(NextSequence, ChunkSequence(file) + 1);
         ++Chunks;
@@ -543,35 +552,37 @@ void TBarStore::Commit(const TBarRequest& request, const std::vector<TBarRow>& r
     StoredRequests.push_back(request);
 }
 
-std::map<TDate, TDayState> TBarStore::Days() const
+static std::map<std::string, TQueryState> QueryStates(const std::vector<TBarRequest>& requests, TBarRequest::TKind kind)
 {
-    std::map<TDate, TDayState> days;
-    for (const TBarRequest& request : StoredRequests) {
-        if (request.Kind != TBarRequest::TKind::Date)
+    std::map<std::string, TQueryState> states;
+    for (const TBarRequest& request : requests) {
+        if (request.Kind != kind)
             continue;
-        TDayState& day = days[*ParseDate(request.Key)];
+        TQueryState& state = states[request.Key];
         if (request.Page == 0)
-            day = TDayState{};
-        else if (request.Page != day.Pages)
+            state = TQueryState{};
+        else if (request.Page != state.Pages)
             continue; // a page of an asking that a later first page replaced
-        day.Rows += request.Rows;
-        day.Pages = request.Page + 1;
-        day.NextPage = request.NextPage;
-        day.Complete = request.NextPage.empty();
-        day.AskedOn = request.AskedOn;
+        state.Rows += request.Rows;
+        state.Pages = request.Page + 1;
+        state.NextPage = request.NextPage;
+        state.Complete = request.NextPage.empty();
+        state.AskedOn = request.AskedOn;
     }
+    return states;
+}
+
+std::map<TDate, TQueryState> TBarStore::Days() const
+{
+    std::map<TDate, TQueryState> days;
+    for (auto& [key, state] : QueryStates(StoredRequests, TBarRequest::TKind::Date))
+        days.emplace(*ParseDate(key), std::move(state));
     return days;
 }
 
-std::vector<std::string> TBarStore::CompleteCodes() const
+std::map<std::string, TQueryState> TBarStore::Codes() const
 {
-    std::vector<std::string> codes;
-    for (const TBarRequest& request : StoredRequests)
-        if (request.Kind == TBarRequest::TKind::Code && request.NextPage.empty())
-            codes.push_back(request.Key);
-    std::sort(codes.begin(), codes.end());
-    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    return codes;
+    return QueryStates(StoredRequests, TBarRequest::TKind::Code);
 }
 
 void TBarStore::CompactIfOver(size_t threshold)

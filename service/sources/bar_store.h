@@ -37,8 +37,8 @@ struct TBarRow
     TRawDay Day;
 };
 
-//! What the requests of a date query came to, over all chunks.
-struct TDayState
+//! What the requests of one query came to, over all chunks.
+struct TQueryState
 {
     bool Complete = false; // its last page is stored
     int Rows = 0;          // rows its pages brought, over the latest asking
@@ -50,10 +50,13 @@ struct TDayState
 class TBarStore
 {
 public:
+    enum class TMode { Write, ReadOnly };
+
     //! Opens <dataFolder>/bars (made when missing), takes its lock for this process and reads
     //! the requests of every chunk. Throws std::runtime_error when another process holds the lock
-    //! or the folder cannot be made.
-    explicit TBarStore(const std::filesystem::path& dataFolder);
+    //! or the folder cannot be made. ReadOnly takes no lock and makes nothing; Commit and
+    //! compaction must not be called then.
+    explicit TBarStore(const std::filesystem::path& dataFolder, TMode mode = TMode::Write);
     ~TBarStore();
     TBarStore(const TBarStore&) = delete;
     TBarStore& operator=(const TBarStore&) = delete;
@@ -66,10 +69,10 @@ public:
     const std::vector<TBarRequest>& Requests() const { return StoredRequests; }
 
     //! Date queries by day.
-    std::map<TDate, TDayState> Days() const;
+    std::map<TDate, TQueryState> Days() const;
 
-    //! Code queries finished over all their pages, by the source's code.
-    std::vector<std::string> CompleteCodes() const;
+    //! Code queries by the source's code.
+    std::map<std::string, TQueryState> Codes() const;
 
     size_t ChunkCount() const { return Chunks; }
 
@@ -78,6 +81,8 @@ public:
     void CompactIfOver(size_t threshold);
 
 private:
+    void ReadRequests();
+
     std::filesystem::path Folder;
     int LockFd = -1;
     unsigned long NextSequence = 1;
