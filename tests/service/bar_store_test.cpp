@@ -83,17 +83,19 @@ TEST(BarStoreTest, TheAnsweredRequestsSurviveReopeningAndCompaction)
         before = LoadRawDays(data);
     }
     const auto check = [](const TBarStore& store) {
-        const std::map<TDate, TDayState> days = store.Days();
+        const std::map<TDate, TQueryState> days = store.Days();
         ASSERT_EQ(days.size(), 4u);
         EXPECT_TRUE(days.at({2026, 3, 3}).Complete);
         EXPECT_EQ(days.at({2026, 3, 3}).Rows, 3);
         EXPECT_EQ(days.at({2026, 3, 4}).Rows, 1); // asked twice: the latest asking counts
-        const TDayState& partial = days.at({2026, 3, 5});
+        const TQueryState& partial = days.at({2026, 3, 5});
         EXPECT_FALSE(partial.Complete);
         EXPECT_EQ(partial.NextPage, "next one");
         EXPECT_EQ(partial.Pages, 1);
-        EXPECT_EQ(store.CompleteCodes(), std::vector<std::string>{"130A0"});
+        ASSERT_EQ(store.Codes().size(), 1u);
+        EXPECT_TRUE(store.Codes().at("130A0").Complete);
     };
+    check(TBarStore(data, TBarStore::TMode::ReadOnly));
     TBarStore reopened(data);
     check(reopened);
     EXPECT_EQ(ChunkFiles(data), 7u);
