@@ -123,10 +123,16 @@ std::optional<TBarRow> BarRow(const TJson& record)
     }
     const TJson* factor = Field(record, "AdjFactor");
     if (!IsNullOrMissing(factor)) {
-        if (!factor->is_number() || !(factor->get<double>() > 0) || !std::isfinite(factor->get<double>()))
+        if (!factor->is_number() || !(factor->get<double>() > 0) || !std::isfinite(factor->get<double>()) ||
+            factor->get<double>() > 1e6 || factor->get<double>() < 1e-4)
             return std::nullopt;
-        // Integers print as "2", others as the shortest text that reads back the same: "0.5".
-        row.Day.AdjFactor = factor->dump();
+        // Whole factors as "2" whether the source wrote 2 or 2.0; others as the shortest text
+        // that reads back the same: "0.5".
+        const double value = factor->get<double>();
+        if (value < 1e9 && value == std::floor(value))
+            row.Day.AdjFactor = std::to_string(static_cast<long long>(value));
+        else
+            row.Day.AdjFactor = factor->dump();
     }
     return row;
 }
