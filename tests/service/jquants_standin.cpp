@@ -176,6 +176,8 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
         const std::string page = request.get_param_value("pagination_key");
         const size_t offset = page.empty() ? 0 : OffsetOf(page);
         std::vector<TJson> records;
+        size_t total = 0;
+        bool sliced = false; // records holds only the page asked for, of `total`
         bool known = true;
         if (request.get_header_value("x-api-key") != Key) {
             Answer(response, 403, {{"message", "The incoming token is invalid or expired."}});
@@ -199,13 +201,18 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
             } else {
                 const auto found = std::lower_bound(State->Days.begin(), State->Days.end(), *date);
                 if (found != State->Days.end() && *found == *date) {
+                    // Only the page's own records are made: a day of the benchmark's market is large.
                     const int t = static_cast<int>(found - State->Days.begin());
+                    std::vector<size_t> listed;
                     for (size_t i = 0; i < Served.Stocks.size(); ++i)
                         if (t >= Served.Stocks[i].ListedFrom)
-                            records.push_back(Record(Served, i, t, *date));
-                    if (t == Served.JunkDay)
-                        for (TJson& junk : JunkRecords(*date))
-                            records.push_back(std::move(junk));
+                            listed.push_back(i);
+                    std::vector<TJson> junk = t == Served.JunkDay ? JunkRecords(*date) : std::vector<TJson>();
+                    total = listed.size() + junk.size();
+                    for (size_t n = offset; n < total && n < offset + PageSize; ++n)
+                        records.push_back(n < listed.size() ? Record(Served, listed[n], t, *date)
+                                                            : std::move(junk[n - listed.size()]));
+                    sliced = true;
                 }
             }
         } else if (request.path == "/v2/equities/bars/daily" && request.has_param("code")) {
@@ -226,9 +233,15 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
         }
         if (known && response.status == -1) {
             TJson body = {{"data", TJson::array()}};
-            for (size_t i = offset; i < records.size() && i < offset + PageSize; ++i)
-                body["data"].push_back(std::move(records[i]));
-            if (offset + PageSize < records.size())
+            if (!sliced) {
+                total = records.size();
+                for (size_t i = offset; i < records.size() && i < offset + PageSize; ++i)
+                    body["data"].push_back(std::move(records[i]));
+            } else {
+                for (TJson& record : records)
+                    body["data"].push_back(std::move(record));
+            }
+            if (offset + PageSize < total)
                 body["pagination_key"] = PageKey(offset + PageSize);
             Answer(response, 200, body);
         }
