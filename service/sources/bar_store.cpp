@@ -319,10 +319,12 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& file)
     std::string bytes;
     struct stat info{};
     if (::fstat(fd, &info) == 0 && info.st_size > 0)
-        bytes.reserve(static_cast<size_t>(info.st_size));
-    char buffer[1 << 16];
+        bytes.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (done == bytes.size())
+            bytes.resize(std::max<size_t>(bytes.size() * 2, 1 << 16)); // grown since its size was read
+        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -331,9 +333,10 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& file)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, static_cast<size_t>(got));
+        done += static_cast<size_t>(got);
     }
     ::close(fd);
+    bytes.resize(done);
     return bytes;
 }
 
@@ -373,6 +376,35 @@ std::optional<TChunkView> ViewChunk(std::string_view bytes)
     if (view.RowCount > (bytes.size() - view.RowsAt - 8) / FixedRowBytes)
         return std::nullopt;
     return view;
+}
+
+// Whether every row fits and makes sense, without decoding it: the codes in runs of rows.
+bool CheckRows(std::string_view bytes, const TChunkView& view, std::vector<std::pair<std::string, size_t>>& runs)
+{
+    const size_t end = bytes.size() - 8;
+    size_t at = view.RowsAt;
+    std::string code(5, ' ');
+    for (size_t n = 0; n < view.RowCount; ++n) {
+        if (end - at < FixedRowBytes)
+            return false;
+        const char* fixed = bytes.data() + at;
+        const auto dayNumber = static_cast<std::int32_t>(GetU32(fixed + 8));
+        if (dayNumber < -25567 || dayNumber > 84006)
+            return false;
+        if (runs.empty() || runs.back().first.compare(0, 5, fixed, 5) != 0) {
+            code.assign(fixed, 5);
+            if (!IsSourceCode(code))
+                return false;
+            runs.emplace_back(code, 0);
+        }
+        ++runs.back().second;
+        at += FixedRowBytes;
+        const auto factorLength = static_cast<unsigned char>(fixed[6]);
+        if (end - at < factorLength)
+            return false;
+        at += factorLength;
+    }
+    return at == end;
 }
 
 // Walks the rows of a checked chunk; false at the first row that does not fit or make sense.
@@ -452,10 +484,17 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
             warnings.push_back(file.string() + ": damaged bars file skipped");
             continue;
         }
-        // Checked whole before any row is taken, so a damaged chunk adds nothing.
-        if (!VisitRows(*bytes, *view, [](const TBarRow&) {})) {
+        // Checked whole before any row is taken, so a damaged chunk adds nothing; the rows of
+        // each stock are counted on the way, so its days grow once, not row by row.
+        std::vector<std::pair<std::string, size_t>> runs;
+        if (!CheckRows(*bytes, *view, runs)) {
             warnings.push_back(file.string() + ": damaged bars file skipped");
             continue;
+        }
+        for (const auto& [code, count] : runs) {
+            TRawDays& days = stocks[code].Days;
+            if (days.capacity() < days.size() + count)
+                days.reserve(std::max(days.size() + count, days.capacity() * 2));
         }
         VisitRows(*bytes, *view, [&](const TBarRow& row) {
             if (last == nullptr || row.Code != lastCode) {

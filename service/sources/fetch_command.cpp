@@ -308,6 +308,7 @@ private:
     long Requests = 0;
     long Rows = 0;
     long Refused = 0;
+    long MasterRequests = 0;
     long QueryRows = 0; // rows of the query under way, over its pages of this run
     long UnitsDone = 0;  // days (or codes) finished
     long UnitsTotal = 0;
@@ -507,6 +508,7 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
     UnitsTotal = static_cast<long>(Options.Codes.empty() ? days.size() : Options.Codes.size());
 
     TOutcome outcome = FetchMaster();
+    MasterRequests = Requests;
     try {
         if (Options.Codes.empty()) {
             for (const TDate date : days) {
@@ -525,6 +527,8 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
                     ++UnitsDone;
                     if (QueryRows + (resume ? state->second.Rows : 0) > 0)
                         LastServed = date;
+                    // Pages a day as this run finds them, for the requests left.
+                    PagesPerUnit = static_cast<double>(Requests - MasterRequests) / static_cast<double>(UnitsDone);
                 }
             }
         } else {
