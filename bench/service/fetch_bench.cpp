@@ -47,6 +47,15 @@ TDate FirstDayFor(TDate last, int count)
     }
 }
 
+// CPU time of the calling thread: the machine may be shared, and the stand-in's threads are not
+// the fetch's work.
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 struct TChildUsage
 {
     int Exit = -1;
@@ -121,9 +130,9 @@ int main(int argc, char** argv)
                 if (!key.empty())
                     query.emplace_back("pagination_key", key);
                 const TApiAnswer answer = client.Get("/equities/bars/daily", query);
-                const auto started = std::chrono::steady_clock::now();
+                const double started = ThreadCpuSeconds();
                 const std::optional<TBarsPage> page = ParseBarsPage(answer.Body);
-                seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+                seconds += ThreadCpuSeconds() - started;
                 if (!page)
                     return 1;
                 rows += page->Rows.size();
@@ -132,7 +141,7 @@ int main(int argc, char** argv)
             } while (!key.empty());
             best = std::min(best, seconds);
         }
-        std::printf("JSON (nlohmann-json): a day of %zu records parsed and checked in %.1f ms (%.0f bytes a record)\n",
+        std::printf("JSON (nlohmann-json): a day of %zu records parsed and checked in %.1f ms CPU (%.0f bytes a record)\n",
                     rows, best * 1e3, static_cast<double>(body.size()) / PageSize);
     }
 

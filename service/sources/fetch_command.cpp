@@ -652,7 +652,16 @@ int RunFetchCommand(int argc, char** argv)
         const std::vector<TDate> days = DaysToAsk(states, from, to, today);
 
         if (options.DryRun) {
-            const long requests = 1 + static_cast<long>(options.Codes.empty() ? days.size() : options.Codes.size());
+            // A day takes as many pages as the days held took, one when nothing is held.
+            long pages = 0, complete = 0;
+            for (const auto& [date, state] : states)
+                if (state.Complete && state.Rows > 0) {
+                    pages += state.Pages;
+                    ++complete;
+                }
+            const long perDay = complete > 0 ? std::max(1L, (2 * pages + complete) / (2 * complete)) : 1;
+            const long requests =
+                1 + (options.Codes.empty() ? perDay * static_cast<long>(days.size()) : static_cast<long>(options.Codes.size()));
             TSteadyClock clock;
             TRateLimiter rate(options.Rate > 0 ? options.Rate : options.Plan->Rate, std::chrono::minutes(1), clock);
             std::printf("{\"held_first\":%s,\"held_last\":%s,\"stocks\":%zu,\"from\":\"%s\",\"to\":\"%s\",\"days\":%zu,"
