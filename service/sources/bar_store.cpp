@@ -59,19 +59,6 @@ std::uint32_t GetU32(const char* at)
     return value;
 }
 
-// Catches a chunk damaged on disk; eight bytes a step, so loading stays fast.
-std::uint64_t CheckSum(std::string_view bytes)
-{
-    std::uint64_t sum = 0x9e3779b97f4a7c15ull;
-    size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8)
-        sum = ((sum ^ GetU64(bytes.data() + i)) * 0x100000001b3ull) ^ (sum >> 29);
-    std::uint64_t tail = 0;
-    for (size_t k = 0; i + k < bytes.size(); ++k)
-        tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i + k])) << (8 * k);
-    return ((sum ^ tail ^ bytes.size()) * 0x100000001b3ull) ^ (sum >> 29);
-}
-
 // Pagination keys are the source's opaque text: escaped so a line holds any of them.
 std::string EscapeKey(std::string_view key)
 {
@@ -220,7 +207,7 @@ std::string ChunkBytes(const std::vector<TBarRequest>& requests, size_t rowsAbou
     const std::uint64_t count = appendRows(out);
     for (int i = 0; i < 8; ++i)
         out[countAt + static_cast<size_t>(i)] = static_cast<char>((count >> (8 * i)) & 0xffu);
-    PutU64(out, CheckSum(out));
+    PutU64(out, ChunkCheckSum(out));
     return out;
 }
 
@@ -352,7 +339,7 @@ std::optional<TChunkView> ViewChunk(std::string_view bytes)
 {
     if (bytes.size() < Magic.size() + 4 + 8 + 8 || bytes.substr(0, Magic.size()) != Magic)
         return std::nullopt;
-    if (GetU64(bytes.data() + bytes.size() - 8) != CheckSum(bytes.substr(0, bytes.size() - 8)))
+    if (GetU64(bytes.data() + bytes.size() - 8) != ChunkCheckSum(bytes.substr(0, bytes.size() - 8)))
         return std::nullopt;
     const size_t linesAt = Magic.size() + 4;
     const size_t linesLength = GetU32(bytes.data() + Magic.size());
@@ -519,6 +506,19 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
 }
 
 } // namespace
+
+// Catches a chunk damaged on disk; eight bytes a step, so loading stays fast.
+std::uint64_t ChunkCheckSum(std::string_view bytes)
+{
+    std::uint64_t sum = 0x9e3779b97f4a7c15ull;
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8)
+        sum = ((sum ^ GetU64(bytes.data() + i)) * 0x100000001b3ull) ^ (sum >> 29);
+    std::uint64_t tail = 0;
+    for (size_t k = 0; i + k < bytes.size(); ++k)
+        tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i + k])) << (8 * k);
+    return ((sum ^ tail ^ bytes.size()) * 0x100000001b3ull) ^ (sum >> 29);
+}
 
 std::string ServedCode(const std::string& sourceCode)
 {

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The fetched daily bars of a data folder, under <data>/bars/. Every answer of the data API is
@@ -97,6 +99,9 @@ std::string ServedCode(const std::string& sourceCode);
 //! Whether a code has a form the source uses: four characters (a digit 1-9, a digit or an
 //! upper-case letter, a digit, a digit or an upper-case letter) and a class digit.
 bool IsSourceCode(const std::string& code);
+
+//! The check sum a chunk file ends with, over every byte before it.
+std::uint64_t ChunkCheckSum(std::string_view bytes);
 
 //! Every stock's stored days by served code, oldest first, one per date. A folder without
 //! bars gives an empty map; a damaged chunk is skipped and named in `warnings`.
