@@ -238,6 +238,33 @@ TEST(FetchCommandTest, AnEmptyDayIsAskedAgainOnlyWhileItIsRecent)
     EXPECT_EQ(again, expected);
 }
 
+TEST(FetchCommandTest, AnEmptyDayLastAskedWhileRecentIsAskedOnceMore)
+{
+    const std::filesystem::path folder = FreshFolder("fetch_aged");
+    const TDate today = LocalToday();
+    const auto weekdayOnOrBefore = [](TDate date) {
+        while (Weekday(date) >= 5)
+            date = AddDays(date, -1);
+        return date;
+    };
+    // Asked two days after it, before the source's update had it: it may yet bring bars.
+    const TDate early = weekdayOnOrBefore(AddDays(today, -10));
+    // Asked long after it: a holiday.
+    const TDate holiday = weekdayOnOrBefore(AddDays(early, -1));
+    const std::filesystem::path data = folder / "data";
+    {
+        TBarStore store(data);
+        store.Commit({TBarRequest::TKind::Date, Dashed(early), 0, "", AddDays(early, 2), 0}, {});
+        store.Commit({TBarRequest::TKind::Date, Dashed(holiday), 0, "", AddDays(holiday, 9), 0}, {});
+    }
+    TJQuantsStandin standin(TStandinMarket::Small(AddDays(holiday, -3), AddDays(today, -3)), 10);
+    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", Dashed(holiday), "--to", Dashed(early)}),
+                       TJQuantsStandin::Key).Exit, 0);
+    const std::set<std::string> asked = AskedDays(BarQueries(standin));
+    EXPECT_TRUE(asked.contains(Dashed(early)));
+    EXPECT_FALSE(asked.contains(Dashed(holiday)));
+}
+
 struct TErrorCase
 {
     const char* Name;
