@@ -303,6 +303,7 @@ private:
     TRateLimiter Limiter;
     std::chrono::milliseconds Minute;
     std::unique_ptr<TJQuantsClient> Client;
+    std::string Key;
     bool Terminal;
 
     long Requests = 0;
@@ -347,7 +348,10 @@ TFetchRun::TOutcome TFetchRun::SourceFailed(const TApiAnswer& answer, const std:
 {
     if (answer.Stopped || StopSignal)
         return Stopped();
-    const std::string message = ErrorMessageOf(answer.Body);
+    std::string message = ErrorMessageOf(answer.Body);
+    // A source that echoes the request must not put the key on the screen.
+    for (size_t at = message.find(Key); !Key.empty() && at != std::string::npos; at = message.find(Key))
+        message.replace(at, Key.size(), "(the key)");
     const std::string said = message.empty() ? "" : " (\"" + message + "\")";
     std::string text;
     if (answer.Status == 0)
@@ -494,6 +498,7 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
                    std::optional<TDate> heldLast)
 {
     LastServed = heldLast;
+    Key = key;
     Client = std::make_unique<TJQuantsClient>(Options.Source, key, &StopSignal);
     const std::map<TDate, TQueryState> dayStates = Store.Days();
     const std::map<std::string, TQueryState> codeStates = Store.Codes();

@@ -294,6 +294,7 @@ TEST(FetchCommandTest, EveryFailureHasItsExitAndSaysWhatToDo)
         {"key file of the user", keyFile(0600), {}, "", 0, "5 of 5 days", 5},
         {"429 after the retries", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(4); }, {}, TJQuantsStandin::Key, 2, "wait five minutes", 0},
         {"429 twice", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(2); }, {}, TJQuantsStandin::Key, 0, "5 of 5 days", 5},
+        {"an answer echoing the key", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 400, R"({"message":"bad key test-key-not-a-real-key"})"); }, {}, TJQuantsStandin::Key, 2, "bad key (the key)", 0},
         {"server error", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 500, "{}"); }, {}, TJQuantsStandin::Key, 2, "HTTP 500", 0},
         {"not the published JSON", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 200, "<html>"); }, {}, TJQuantsStandin::Key, 2, "not its published JSON", 0},
         {"past the plan", [](TJQuantsStandin& s, const std::filesystem::path&) { s.RefuseDaysAfter({2025, 3, 5}); }, {}, TJQuantsStandin::Key, 0, "serves your plan up to 2025-03-05", 3},
