@@ -429,6 +429,10 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
             stocks.push_back(std::move(*stock));
     }
     WriteRealMaster(Options.DataFolder, stocks, "J-Quants API v2");
+    std::fprintf(stderr,
+                 "orvanta-service: stock master: %d issues served (%d of them not in KabuList.dat), %d TOKYO PRO "
+                 "MARKET issues and %d others skipped\n",
+                 counts.Served, counts.NotListed, counts.ProMarket, counts.Skipped);
 #else
     std::fprintf(stderr, "orvanta-service: the stock master (%zu issues) was read but this build cannot write it\n",
                  rows.size());
@@ -512,9 +516,17 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
         PagesPerUnit = static_cast<double>(pages) / static_cast<double>(complete);
     UnitsTotal = static_cast<long>(Options.Codes.empty() ? days.size() : Options.Codes.size());
 
-    TOutcome outcome = FetchMaster();
-    MasterRequests = Requests;
+    TOutcome outcome;
     try {
+        try {
+            outcome = FetchMaster();
+        } catch (const std::system_error&) {
+            throw;
+        } catch (const std::exception& error) { // a master the rules cannot take whole
+            std::fprintf(stderr, "orvanta-service: the source's stock master was not stored: %s\n", error.what());
+            outcome = {false, ExitSource};
+        }
+        MasterRequests = Requests;
         if (Options.Codes.empty()) {
             for (const TDate date : days) {
                 if (!outcome.Go)
