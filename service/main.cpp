@@ -5,6 +5,7 @@
 #include "market.h"
 #include "price_import.h"
 #include "terminal_text.h"
+#include "sources/fetch_command.h"
 
 #include "common/data_folders.h"
 
@@ -28,6 +29,7 @@ constexpr const char* Usage =
     "        orvanta-service [--port N] --check\n"
     "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
     "        orvanta-service [--data DIR] --make-list\n"
+    "        orvanta-service [--data DIR] --fetch [...]   (--fetch --help を参照)\n"
     "DIR の銘柄の株価ページと時系列ページを 127.0.0.1:N (既定 18650) で配信します。\n"
     "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
     "$XDG_DATA_HOME/orvanta/service (既定 ~/.local/share/orvanta/service) にあり、\n"
@@ -185,6 +187,8 @@ int Import(const std::filesystem::path& from, const std::filesystem::path& targe
 
 int main(int argc, char** argv)
 {
+    if (IsFetchCommand(argc, argv))
+        return RunFetchCommand(argc, argv);
     int port = DefaultServicePort;
     std::filesystem::path dataDir;
     std::filesystem::path importFrom;
