@@ -170,8 +170,11 @@ void TDataUpdateDialog::PlanBoxChange()
 
 QStringList TDataUpdateDialog::FetchArguments() const
 {
-    return {QStringLiteral("--data"), Target.DataFolder, QStringLiteral("--fetch"), QStringLiteral("--plan"),
-            QLatin1String(ChosenPlan().Name)};
+    QStringList arguments{QStringLiteral("--data"), Target.DataFolder, QStringLiteral("--fetch"),
+                          QStringLiteral("--plan"), QLatin1String(ChosenPlan().Name)};
+    if (!Target.Source.isEmpty())
+        arguments << QStringLiteral("--source") << Target.Source;
+    return arguments;
 }
 
 void TDataUpdateDialog::RefreshOutlook()

@@ -21,6 +21,7 @@ struct TDataUpdateTarget
     QString DataFolder;                 // the bundled service's data folder
     std::filesystem::path ConfigFolder; // where the API key and the plan are kept
     bool KeyInEnvironment = false;      // ORVANTA_JQUANTS_API_KEY is set and wins over the file
+    QString Source;                     // the data API's address; empty for the real one
 };
 
 // "株価データを更新…": the API key and plan, what is held, and a fetch run as a child
