@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
-    libcurl4-openssl-dev libcpp-httplib-dev libpng-dev
+    libcurl4-openssl-dev libcpp-httplib-dev libpng-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     fonts-ipafont-gothic fontconfig

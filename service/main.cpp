@@ -4,6 +4,7 @@
 #include "finance_service.h"
 #include "market.h"
 #include "price_import.h"
+#include "sources/fetch_command.h"
 
 #include "common/data_folders.h"
 
@@ -25,6 +26,7 @@ constexpr const char* Usage =
     "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--check]\n"
     "       orvanta-service [--data DIR] --import FOLDER\n"
     "       orvanta-service [--data DIR] --make-list\n"
+    "       orvanta-service [--data DIR] --fetch [...]   (see --fetch --help)\n"
     "Serves the quote and history pages of the stocks in DIR on 127.0.0.1:N (default 18650).\n"
     "Without --data it serves the sample market with the user's own data laid over it, from\n"
     "$XDG_DATA_HOME/orvanta/service (default ~/.local/share/orvanta/service), where\n"
@@ -117,6 +119,8 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
 
 int main(int argc, char** argv)
 {
+    if (IsFetchCommand(argc, argv))
+        return RunFetchCommand(argc, argv);
     int port = DefaultServicePort;
     std::filesystem::path dataDir;
     std::filesystem::path importFrom;
