@@ -111,6 +111,11 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
         if (error == QProcess::FailedToStart)
             FetchProcessFinished(-1, QProcess::CrashExit);
     });
+    // The child reads the key from the very folder the dialog keeps it in.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(Target.ConfigFolder.parent_path().string()));
+    FetchProcess.setProcessEnvironment(environment);
+    OutlookProcess.setProcessEnvironment(environment);
     UpdateControls();
 }
 
