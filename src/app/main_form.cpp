@@ -663,6 +663,10 @@ void TMainForm::CreateMenus()
     SaveChartImage1 = File1->addAction(QStringLiteral("チャートを画像で保存…"), this, &TMainForm::SaveChartImage1Click);
     SaveChartImage1->setObjectName(QStringLiteral("SaveChartImage1"));
     File1->addSeparator();
+    DataUpdate1 = File1->addAction(QStringLiteral("株価データを更新…"), this, &TMainForm::DataUpdate1Click);
+    DataUpdate1->setObjectName(QStringLiteral("DataUpdate1"));
+    File1->setToolTipsVisible(true);
+    File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("終了(&X)"), this, &TMainForm::Exit1Click);
     Exit1->setObjectName(QStringLiteral("Exit1"));
 
@@ -928,6 +932,9 @@ void TMainForm::RunCommand(std::initializer_list<QWidget*> controls, const std::
             error = std::current_exception();
         }
     }
+    // A fetch into the service and a screening run never go at once.
+    if (DataUpdateRunning())
+        KabuSearchButton->setEnabled(false);
     if (error)
         AppException(error);
 }

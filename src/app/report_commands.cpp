@@ -66,6 +66,9 @@ void TMainForm::UpdateReportActions()
     SaveResult1->setEnabled(!ScreeningRunning && LastRun.has_value());
     SearchSummary1->setEnabled(!ScreeningRunning && LastRun.has_value());
     SaveChartImage1->setEnabled(!ScreeningRunning && ChartDrawn);
+    DataUpdate1->setEnabled(!ScreeningRunning && DataUpdateTarget.has_value());
+    if (DataUpdateDialog)
+        DataUpdateDialog->SetScreeningRunning(ScreeningRunning);
 }
 
 QString TMainForm::AskForPath(const TFileDialogRequest& request)
