@@ -1,9 +1,13 @@
 #include "app/application.h"
+#include "app/bundled_service.h"
 #include "app/batch_run.h"
 #include "app/command_line.h"
 #include "app/console_text.h"
 #include "app/main_form.h"
 #include "app/startup.h"
+#include "app/startup_data.h"
+#include "app/startup_status.h"
+#include "data/web_page.h"
 
 #include <QDir>
 
@@ -34,6 +38,35 @@ void NoDisplayMessage(QtMsgType type, const QMessageLogContext&, const QString& 
                stderr);
     std::fflush(stderr);
     std::_Exit(1);
+}
+
+// "株価データを更新…" fetches into the data folder of the user's own service; the data of any
+// other service is that service's to update.
+void WireDataUpdate(TMainForm& form)
+{
+    const TServiceStatus& status = CurrentServiceStatus();
+    const QString program = TBundledService::FindProgram(TStartupEnvironment::FromProcess().ProgramFolder);
+    if (status.Known && status.Own && !status.DataFolder.empty() && !program.isEmpty())
+    {
+        TDataUpdateTarget target;
+        target.ServiceProgram = program;
+        target.DataFolder = QString::fromStdString(status.DataFolder.string());
+        target.ConfigFolder = ConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        const char* key = std::getenv("ORVANTA_JQUANTS_API_KEY");
+        target.KeyInEnvironment = key != nullptr && key[0] != '\0';
+        form.SetDataUpdateTarget(target, {});
+    }
+    else
+    {
+        form.SetDataUpdateTarget(std::nullopt, QStringLiteral("株価データは %1 のサービスのものです。そのサービスの側で更新してください。")
+                                                   .arg(QString::fromStdString(FinanceServiceAddress())));
+    }
+    // The service serves a fetch's data at once; the window takes the new list and drops the
+    // day's pages of the old data, and the caption stops saying "sample" after a first fetch.
+    form.OnDataUpdated = [&form](int) {
+        RefreshServiceData([](const QString& text) { ShowStartupMessage(text, false); });
+        form.setWindowTitle(MainWindowCaption(CurrentServiceStatus()));
+    };
 }
 
 } // namespace
@@ -89,6 +122,7 @@ int main(int argc, char** argv)
     TMainForm form;
     if (batch)
         return RunScreeningBatch(form, *batch, console);
+    WireDataUpdate(form);
     form.show();
     return application.exec();
 }

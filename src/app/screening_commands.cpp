@@ -1,6 +1,7 @@
 // The sector screening run and the commands on its result list.
 
 #include "app/main_form.h"
+#include "app/startup_status.h"
 
 #include "common/exact_format.h"
 #include "data/cache_file.h"
@@ -198,6 +199,7 @@ void TMainForm::KabuSearchButtonClick()
                    const int count = static_cast<int>(list.Entries.size());
                    // The run's record goes with its rows: kept until the next run clears them.
                    LastRun.emplace();
+                   LastRun->SampleData = CurrentServiceStatus().Sample;
                    LastRun->Sector = KabuSearchBox->currentText().toStdString();
                    LastRun->Date = DateText(TodayLocal());
                    LastRun->HitsOnly = HitPutCheck->isChecked();
