@@ -383,7 +383,7 @@ TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
 
     SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
     EXPECT_EQ(ReadKabuQuote("1301.t", {}).Miss, TQuoteMiss::NoAnswer);
-    EXPECT_EQ(PageReads().Fetched - start.Fetched, 4) << "pages received: not the empty answer, not the closed port";
+    EXPECT_EQ(PageReads().Fetched - start.Fetched, 5) << "pages received: not the empty answer, the page too large to keep, nor the closed port";
 }
 
 // A 404 or 500 page was cached as today's, so the stock read "no data" for the rest of the
