@@ -17,6 +17,18 @@ bool IsDigits(std::string_view text)
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+//! The number a stock's made-up history is drawn from: a numeric code itself, so the sample
+//! pages stay as they were; a letter code in base 36, above every numeric code.
+int SyntheticSeed(std::string_view code)
+{
+    if (IsDigits(code))
+        return std::stoi(std::string(code));
+    int seed = 0;
+    for (const char c : code)
+        seed = seed * 36 + (c <= '9' ? c - '0' : c - 'A' + 10);
+    return 100000 + seed;
+}
+
 class TBadRequest : public std::runtime_error
 {
 public:
@@ -40,22 +52,25 @@ void Expect(const TQueryParams& params, const char* name, std::string_view value
         throw TBadRequest(std::string("unexpected ") + name);
 }
 
-//! The code of a stock key "1234", "1234.t" or "12345.q"; a key of any other form is a bad request.
-//! Nothing when the form is right but the suffix names no market.
+//! The code of a stock key "1234", "130A.t" or "12345.q"; a key of any other form is a bad request.
+//! Letters are taken in either case. Nothing when the form is right but the suffix names no market.
 std::optional<std::string> CodeOfKey(std::string_view key)
 {
     const std::size_t dot = key.find('.');
-    const std::string_view code = key.substr(0, dot);
-    if (!IsDigits(code) || (code.size() != 4 && code.size() != 5))
+    std::string code(key.substr(0, dot));
+    for (char& c : code)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    if (!IsStockCode(code))
         throw TBadRequest("malformed qt");
     if (dot == std::string_view::npos)
-        return std::string(code);
+        return code;
     const std::string_view suffix = key.substr(dot);
     if (suffix.size() != 2 || suffix[1] < 'a' || suffix[1] > 'z')
         throw TBadRequest("malformed qt");
     for (const TMarketName& market : MarketNames())
         if (market.Suffix == suffix)
-            return std::string(code);
+            return code;
     return std::nullopt;
 }
 
@@ -152,7 +167,7 @@ TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate tod
     const TDate end = std::min(last, today);
     if (end < first)
         return {};
-    return SyntheticBars(std::stoi(stock.Code), first, end);
+    return SyntheticBars(SyntheticSeed(stock.Code), first, end);
 }
 
 TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
@@ -160,7 +175,7 @@ TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
     const auto csv = CsvBars_.find(stock.Code);
     if (csv != CsvBars_.end())
         return csv->second;
-    return SyntheticBars(std::stoi(stock.Code), AddDays(today, -21), today);
+    return SyntheticBars(SyntheticSeed(stock.Code), AddDays(today, -21), today);
 }
 
 TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last,
