@@ -3,6 +3,7 @@
 #include "data_layers.h"
 #include "finance_service.h"
 #include "market.h"
+#include "market/listing_import.h"
 #include "price_import.h"
 
 #include "common/data_folders.h"
@@ -25,6 +26,7 @@ constexpr const char* Usage =
     "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--check]\n"
     "       orvanta-service [--data DIR] --import FOLDER\n"
     "       orvanta-service [--data DIR] --make-list\n"
+    "       orvanta-service [--data DIR] --listing FILE\n"
     "Serves the quote and history pages of the stocks in DIR on 127.0.0.1:N (default 18650).\n"
     "Without --data it serves the sample market with the user's own data laid over it, from\n"
     "$XDG_DATA_HOME/orvanta/service (default ~/.local/share/orvanta/service), where\n"
@@ -35,6 +37,8 @@ constexpr const char* Usage =
     "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
     "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
     "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
+    "  --listing FILE make the data folder's master from the exchange's list of listed issues\n"
+    "                 (data_j.xls, data_j.xlsx or a CSV of it); the folder then holds real data\n"
     "  -h, --help     show this text\n";
 
 bool ReadPort(const char* text, int& port)
@@ -121,6 +125,7 @@ int main(int argc, char** argv)
     int port = DefaultServicePort;
     std::filesystem::path dataDir;
     std::filesystem::path importFrom;
+    std::filesystem::path listing;
     bool check = false;
     bool makeList = false;
     std::chrono::milliseconds latency{0};
@@ -135,6 +140,8 @@ int main(int argc, char** argv)
             ++i;
         } else if (arg == "--import" && hasValue) {
             importFrom = argv[++i];
+        } else if (arg == "--listing" && hasValue && argv[i + 1][0] != '\0') {
+            listing = argv[++i];
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "--make-list") {
@@ -154,6 +161,10 @@ int main(int argc, char** argv)
         const TDataLayers layers = dataDir.empty()
                                        ? DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder())
                                        : TDataLayers{dataDir};
+        if (!listing.empty()) {
+            ImportListing(listing, layers.back(), std::cout);
+            return 0;
+        }
         if (makeList) {
             MakeKabuList(WritableLayer(layers));
             return 0;

@@ -31,6 +31,8 @@ struct TListingRow
     std::string MarketText; // 市場・商品区分
     std::string S33Code;    // 33業種コード, "50" or "-"
     std::string S33Name;    // 33業種区分
+
+    bool operator==(const TListingRow&) const = default;
 };
 
 //! What a mapping made of the records it was given.
