@@ -1,7 +1,14 @@
 #include "market.h"
 
+#include "market/adjusted_days.h"
+#include "market/data_version.h"
 #include "page_writer.h"
 #include "text_convert.h"
+
+#if __has_include("sources/bar_store.h")
+#include "sources/bar_store.h"
+#define ORVANTA_HAS_BAR_STORE 1
+#endif
 
 #include <algorithm>
 #include <cassert>
@@ -98,6 +105,45 @@ TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> c
     : Stocks_(std::move(stocks))
     , CsvBars_(std::move(csvBars))
 {
+    Index_.reserve(Stocks_.size());
+    for (std::size_t i = 0; i < Stocks_.size(); ++i)
+        Index_.emplace(Stocks_[i].Code, i);
+}
+
+TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
+                             std::vector<std::string>& warnings)
+{
+    std::map<std::string, TPriceBars> served;
+    std::map<std::string, std::vector<TDate>> splits;
+    int badFactors = 0;
+    int unknown = 0; // stocks with days but not in the master
+    for (const TStock& stock : stocks) {
+        const auto stored = days.find(stock.Code);
+        if (stored == days.end() || stored->second.empty())
+            continue;
+        TServedDays adjusted = AdjustedDays(stored->second, rawPrices, badFactors);
+        served.emplace(stock.Code, std::move(adjusted.Days));
+        if (rawPrices && !adjusted.Splits.empty())
+            splits.emplace(stock.Code, std::move(adjusted.Splits));
+    }
+    for (const auto& entry : days)
+        if (served.count(entry.first) == 0 && !entry.second.empty())
+            ++unknown;
+    if (badFactors > 0)
+        warnings.push_back(std::to_string(badFactors) + " adjustment factors could not be applied");
+    if (unknown > 0)
+        warnings.push_back(std::to_string(unknown) + " stocks with stored days are not in the master; not served");
+    TMarket market(std::move(stocks), std::move(served));
+    market.Real_ = true;
+    market.Splits_ = std::move(splits);
+    return market;
+}
+
+const std::vector<TDate>& TMarket::Splits(const TStock& stock) const
+{
+    static const std::vector<TDate> none;
+    const auto found = Splits_.find(stock.Code);
+    return found == Splits_.end() ? none : found->second;
 }
 
 TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings)
@@ -105,10 +151,29 @@ TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::str
     return Load(std::vector<std::filesystem::path>{dataDir}, warnings);
 }
 
-TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings)
+TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings,
+                      bool rawPrices)
 {
     assert(!layers.empty());
     std::error_code ignored;
+    // Real data is never mixed with the sample below it nor with made-up history.
+    const std::filesystem::path& top = layers.back();
+    if (IsRealDataFolder(top)) {
+        const std::filesystem::path masterPath = top / "stocks.csv";
+        std::vector<TStock> stocks;
+        try {
+            stocks = ParseStockMaster(ReadDataFile(masterPath));
+        } catch (const TMasterError& error) {
+            throw std::runtime_error(masterPath.string() + ": " + error.what());
+        }
+#ifdef ORVANTA_HAS_BAR_STORE
+        const std::map<std::string, TRawDays> days = LoadRawDays(top, warnings);
+#else
+        const std::map<std::string, TRawDays> days;
+        warnings.push_back("this build has no store of fetched days: every stock of the real data is not found");
+#endif
+        return FromRawDays(std::move(stocks), days, rawPrices, warnings);
+    }
     std::filesystem::path masterPath = layers.front() / "stocks.csv";
     for (const std::filesystem::path& layer : layers)
         if (std::filesystem::exists(layer / "stocks.csv", ignored))
@@ -149,9 +214,8 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
 
 const TStock* TMarket::Find(std::string_view code) const
 {
-    const auto found = std::find_if(Stocks_.begin(), Stocks_.end(),
-                                    [&](const TStock& stock) { return stock.Code == code; });
-    return found == Stocks_.end() ? nullptr : &*found;
+    const auto found = Index_.find(std::string(code));
+    return found == Index_.end() ? nullptr : &Stocks_[found->second];
 }
 
 TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate today) const
@@ -164,6 +228,8 @@ TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate tod
                 days.push_back(day);
         return days;
     }
+    if (Real_)
+        return {};
     const TDate end = std::min(last, today);
     if (end < first)
         return {};
@@ -175,6 +241,8 @@ TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
     const auto csv = CsvBars_.find(stock.Code);
     if (csv != CsvBars_.end())
         return csv->second;
+    if (Real_)
+        return {};
     return SyntheticBars(SyntheticSeed(stock.Code), AddDays(today, -21), today);
 }
 
@@ -194,7 +262,7 @@ TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today
         const std::string& key = One(params, "qt");
         const std::optional<std::string> code = CodeOfKey(key);
         const TStock* stock = code ? market.Find(*code) : nullptr;
-        if (!stock)
+        if (!stock || !market.Serves(*stock))
             return {200, NotFoundPage(key)};
         const TPriceBars days = market.QuoteDays(*stock, today);
         return {200, QuotePage(*stock, key, QuoteFiguresOf(days), days)};
@@ -217,11 +285,15 @@ TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate tod
             throw TBadRequest("the end date is before the start date");
         const std::optional<std::string> code = CodeOfKey(key);
         const TStock* stock = code ? market.Find(*code) : nullptr;
-        if (!stock)
+        if (!stock || !market.Serves(*stock))
             return {200, NotFoundPage(key)};
         const bool weekly = period == "w";
+        std::vector<TDate> splits;
+        for (const TDate& date : market.Splits(*stock))
+            if (date >= first && date <= last)
+                splits.push_back(date);
         return {200, HistoryPage(*stock, key, HistoryBars(market, *stock, weekly, first, last, today), weekly,
-                                 first, last)};
+                                 first, last, splits)};
     } catch (const TBadRequest& error) {
         return BadRequest(error);
     }

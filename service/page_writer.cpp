@@ -188,7 +188,7 @@ TPriceBars HistoryRowsOf(const TPriceBars& bars)
 }
 
 std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceBars& bars, bool weekly,
-                        TDate first, TDate last)
+                        TDate first, TDate last, const std::vector<TDate>& splits)
 {
     const std::string period = weekly ? "\xe9\x80\xb1\xe8\xb6\xb3" : "\xe6\x97\xa5\xe8\xb6\xb3"; // 週足 : 日足
     TValues values = TitleValues(stock, key,
@@ -203,9 +203,21 @@ std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceB
     std::int64_t high = 0;
     std::int64_t low = 0;
     std::int64_t volume = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::size_t shown = 0;
+    auto split = splits.rbegin();
+    const auto splitRows = [&](TDate newerThan) {
+        for (; split != splits.rend() && *split > newerThan && shown < MaxPageRows; ++split, ++shown)
+            text += std::string("<tr class=\"") + (shown % 2 ? "even" : "odd") + " split\"><td class=\"date\">"
+                    + FormatDate(*split) + "</td><td class=\"num split\" colspan=\"6\" align=\"center\">"
+                    + "\xe6\xa0\xaa\xe5\xbc\x8f\xe5\x88\x86\xe5\x89\xb2\xef\xbc\x88\xe4\xbd\xb5\xe5\x90\x88\xef\xbc\x89" // 株式分割（併合）
+                    + "</td></tr>\n";
+    };
+    for (std::size_t i = 0; i < rows.size() && shown < MaxPageRows; ++i, ++shown) {
         const TPriceBar& row = rows[i];
-        text += std::string("<tr class=\"") + (i % 2 ? "even" : "odd") + "\"><td class=\"date\">"
+        splitRows(row.Date);
+        if (shown == MaxPageRows)
+            break;
+        text += std::string("<tr class=\"") + (shown % 2 ? "even" : "odd") + "\"><td class=\"date\">"
                 + FormatDate(row.Date) + "</td><td class=\"num\">" + Yen(row.Close) + "</td><td class=\"num\">"
                 + Yen(row.Open) + "</td><td class=\"num\">" + Yen(row.High) + "</td><td class=\"num\">"
                 + Yen(row.Low) + "</td><td class=\"num\">" + Yen(row.Volume) + "</td><td class=\"num\">"
@@ -214,10 +226,11 @@ std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceB
         low = i == 0 ? row.Low : std::min(low, row.Low);
         volume += row.Volume;
     }
+    splitRows(TDate{0, 0, 0}); // ex-dates older than every row shown, while there is room
     values.emplace_back("period", period);
     values.emplace_back("start", FormatDate(first));
     values.emplace_back("end", FormatDate(last));
-    values.emplace_back("count", std::to_string(rows.size()));
+    values.emplace_back("count", std::to_string(shown));
     values.emplace_back("rows", text);
     values.emplace_back("periodhigh", rows.empty() ? "-" : Yen(high));
     values.emplace_back("periodlow", rows.empty() ? "-" : Yen(low));

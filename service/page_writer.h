@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The finance service's pages, EUC-JP HTML laid out the way the program's scrapers walk them:
 // the title area after the "pagetitle&nabi" mark, the figures after "main contents", the
@@ -38,9 +39,11 @@ std::string QuoteTimeText(const TQuoteFigures& quote);
 std::string QuotePage(const TStock& stock, std::string_view key, const TQuoteFigures& quote,
                       const TPriceBars& days);
 
-//! The history page: the newest MaxPageRows of `bars` (oldest first), newest first.
+//! The history page: the newest MaxPageRows of `bars` (oldest first), newest first. Each of
+//! `splits` (ex-dates, oldest first) is a split row "株式分割（併合）" below the rows dated on or
+//! after it and above the older ones.
 std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceBars& bars, bool weekly,
-                        TDate first, TDate last);
+                        TDate first, TDate last, const std::vector<TDate>& splits = {});
 
 //! The page for a stock key the service does not know. Between 13,000 and 14,000 bytes, so the
 //! program's quote check finds the not-found text and its history check stops at the size.
