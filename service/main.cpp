@@ -4,6 +4,7 @@
 #include "finance_service.h"
 #include "market.h"
 #include "market/listing_import.h"
+#include "market/live_market.h"
 #include "price_import.h"
 
 #include "common/data_folders.h"
@@ -23,7 +24,7 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--check]\n"
+    "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--raw-prices] [--check]\n"
     "       orvanta-service [--data DIR] --import FOLDER\n"
     "       orvanta-service [--data DIR] --make-list\n"
     "       orvanta-service [--data DIR] --listing FILE\n"
@@ -34,6 +35,8 @@ constexpr const char* Usage =
     "  --port N       the port to serve on or to check\n"
     "  --data DIR     read and write this data folder only\n"
     "  --latency MS   delay every answer by MS milliseconds (0 to 60000), as a distant service\n"
+    "  --raw-prices   real data with prices as traded, a split row on each ex-date, instead of\n"
+    "                 prices adjusted for later splits\n"
     "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
     "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
     "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
@@ -69,12 +72,10 @@ bool ReadLatency(const char* text, std::chrono::milliseconds& latency)
     return true;
 }
 
-int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency)
+int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency, bool rawPrices)
 {
-    std::vector<std::string> warnings;
-    const TMarket market = TMarket::Load(layers, warnings);
-    for (const std::string& warning : warnings)
-        std::fprintf(stderr, "orvanta-service: %s\n", warning.c_str());
+    TLiveMarket live(layers, rawPrices,
+                     [](const std::string& warning) { std::fprintf(stderr, "orvanta-service: %s\n", warning.c_str()); });
 
     // SIGINT and SIGTERM are taken by one thread that stops the server, because stopping
     // it from a signal handler is not async-signal-safe. Block them before threads start.
@@ -84,7 +85,7 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    TFinanceService service(market);
+    TFinanceService service([&live] { return live.Current(); }, LocalToday);
     service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
@@ -106,8 +107,10 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
         if (!served)
             service.Stop();
     });
-    std::fprintf(stderr, "orvanta-service: %zu stocks (%s), http://%s:%d\n", market.Stocks().size(),
-                 FolderNames(layers).c_str(), ServiceHost, port);
+    std::fprintf(stderr, "orvanta-service: %zu stocks (%s%s), http://%s:%d\n", live.Current()->Stocks().size(),
+                 FolderNames(layers).c_str(), live.Current()->Real() ? ", real data" : "", ServiceHost, port);
+    // A one-shot command's new data is picked up within a second of its data-version bump.
+    live.Watch(std::chrono::seconds(1));
     service.Serve();
     served = true;
     // Serve() also returns when listening fails: wake the stopper so it can be joined. Sent to
@@ -128,6 +131,7 @@ int main(int argc, char** argv)
     std::filesystem::path listing;
     bool check = false;
     bool makeList = false;
+    bool rawPrices = false;
     std::chrono::milliseconds latency{0};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -142,6 +146,8 @@ int main(int argc, char** argv)
             importFrom = argv[++i];
         } else if (arg == "--listing" && hasValue && argv[i + 1][0] != '\0') {
             listing = argv[++i];
+        } else if (arg == "--raw-prices") {
+            rawPrices = true;
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "--make-list") {
@@ -175,7 +181,7 @@ int main(int argc, char** argv)
             std::cout << "imported into " << target.string() << '\n';
             return refused == 0 ? 0 : 1;
         }
-        return Serve(layers, port, latency);
+        return Serve(layers, port, latency, rawPrices);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orvanta-service: %s\n", error.what());
         return 1;

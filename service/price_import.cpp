@@ -3,6 +3,8 @@
 #include "price_history.h"
 #include "stock_master.h"
 
+#include "market/data_version.h"
+
 #include "common/temp_file.h"
 
 #include <algorithm>
@@ -104,5 +106,7 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
         }
     }
     WriteFileAtomically(dataDir / "KabuList.dat", KabuListBytes(stocks));
+    // A serving process picks the import up without a restart.
+    BumpDataVersion(dataDir);
     return refused;
 }
