@@ -106,8 +106,11 @@ TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> c
     , CsvBars_(std::move(csvBars))
 {
     Index_.reserve(Stocks_.size());
-    for (std::size_t i = 0; i < Stocks_.size(); ++i)
+    Texts_.reserve(Stocks_.size());
+    for (std::size_t i = 0; i < Stocks_.size(); ++i) {
         Index_.emplace(Stocks_[i].Code, i);
+        Texts_.push_back(PageTextsOf(Stocks_[i]));
+    }
 }
 
 TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
@@ -265,7 +268,7 @@ TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today
         if (!stock || !market.Serves(*stock))
             return {200, NotFoundPage(key)};
         const TPriceBars days = market.QuoteDays(*stock, today);
-        return {200, QuotePage(*stock, key, QuoteFiguresOf(days), days)};
+        return {200, QuotePage(market.PageTexts(*stock), key, QuoteFiguresOf(days), days)};
     } catch (const TBadRequest& error) {
         return BadRequest(error);
     }
@@ -292,8 +295,8 @@ TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate tod
         for (const TDate& date : market.Splits(*stock))
             if (date >= first && date <= last)
                 splits.push_back(date);
-        return {200, HistoryPage(*stock, key, HistoryBars(market, *stock, weekly, first, last, today), weekly,
-                                 first, last, splits)};
+        return {200, HistoryPage(market.PageTexts(*stock), key, HistoryBars(market, *stock, weekly, first, last, today),
+                                 weekly, first, last, splits)};
     } catch (const TBadRequest& error) {
         return BadRequest(error);
     }

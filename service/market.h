@@ -2,6 +2,7 @@
 
 #include "calendar.h"
 #include "market/raw_days.h"
+#include "page_writer.h"
 #include "price_history.h"
 #include "stock_master.h"
 
@@ -46,6 +47,8 @@ public:
     bool Real() const { return Real_; }
     //! True when a page of the stock is served: a sample stock always, a real one with days.
     bool Serves(const TStock& stock) const { return !Real_ || HasCsv(stock.Code); }
+    //! The stock's texts as the pages print them, made once at load.
+    const TStockPageTexts& PageTexts(const TStock& stock) const { return Texts_[Index_.at(stock.Code)]; }
     //! The ex-dates a raw-price market marks with split rows, oldest first.
     const std::vector<TDate>& Splits(const TStock& stock) const;
 
@@ -60,6 +63,7 @@ private:
     std::vector<TStock> Stocks_;
     std::map<std::string, TPriceBars> CsvBars_; // by code
     std::unordered_map<std::string, std::size_t> Index_; // code to its place in Stocks_
+    std::vector<TStockPageTexts> Texts_;                 // in the order of Stocks_
     bool Real_ = false;
     std::map<std::string, std::vector<TDate>> Splits_; // by code, raw-price markets only
 };
