@@ -102,7 +102,7 @@ std::optional<TStock> Entry(std::string_view sourceCode, std::string_view name, 
         ++counts.ProMarket;
         return std::nullopt;
     }
-    const std::optional<std::string> code = ServedCode(sourceCode);
+    const std::optional<std::string> code = MasterCodeOf(sourceCode);
     std::string_view sector = SectorOfS33(s33);
     // Funds and the like go under 東証 whatever segment code they carry.
     if (market.Kind == TKind::Fund || sector == Funds) {
@@ -268,7 +268,7 @@ bool Carried(std::string_view utf8)
 
 } // namespace
 
-std::optional<std::string> ServedCode(std::string_view sourceCode)
+std::optional<std::string> MasterCodeOf(std::string_view sourceCode)
 {
     std::string code(Trimmed(sourceCode));
     for (char& c : code)

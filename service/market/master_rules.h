@@ -55,7 +55,7 @@ std::optional<TStock> MasterEntryFromListing(const TListingRow& row, TMasterCoun
 
 //! The served code of a source code: upper-cased, the class digit 0 dropped ("72030" →
 //! "7203", "130a0" → "130A", "25935" stays); nothing when it is no stock code.
-std::optional<std::string> ServedCode(std::string_view sourceCode);
+std::optional<std::string> MasterCodeOf(std::string_view sourceCode);
 
 //! The sector name of a 33-sector code ("0050", or "50" as the listing writes it); empty
 //! when there is none.
