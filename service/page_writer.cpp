@@ -163,12 +163,12 @@ std::string DisplaySector(std::string sector)
 // Fixed texts of the pages, EUC-JP, converted once.
 const std::string& QuoteTitleTail()
 {
-    static std::string text = Utf8ToEucJp("\xef\xbc\x89\xe3\x81\xae\xe6\xa0\xaa\xe4\xbe\xa1"); // ）の株価
+    static const std::string text = Utf8ToEucJp("\xef\xbc\x89\xe3\x81\xae\xe6\xa0\xaa\xe4\xbe\xa1"); // ）の株価
     return text;
 }
 const std::string& OpenBracket()
 {
-    static std::string text = Utf8ToEucJp("\xef\xbc\x88"); // （
+    static const std::string text = Utf8ToEucJp("\xef\xbc\x88"); // （
     return text;
 }
 
