@@ -1,11 +1,15 @@
 // What one page costs the service: the synthetic history behind it and the whole answer.
+#include "finance_service.h"
 #include "market.h"
 #include "page_writer.h"
+
+#include <httplib.h>
 
 #include <benchmark/benchmark.h>
 
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -122,6 +126,31 @@ void BM_RealHistoryReply(benchmark::State& state)
         benchmark::DoNotOptimize(HistoryReply(Real(), query, Today));
 }
 BENCHMARK(BM_RealHistoryReply)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// A daily history page over loopback HTTP on one kept connection, as the program asks for it.
+// The process CPU time counts the client's side too: an upper bound for the service's share.
+void BM_RealPageOverHttp(benchmark::State& state)
+{
+    Real();
+    TFinanceService service(Real(), [] { return Today; }, [](const std::string&) {});
+    const int port = service.BindAnyPort();
+    std::thread serving([&] { service.Serve(); });
+    while (!service.IsRunning())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    httplib::Client client(ServiceHost, port);
+    client.set_keep_alive(true);
+    const std::string path = "/MnStock/slast.html?sv=MN&qt=6000.t&sy=2026&sm=09&sd=01&ey=2026&em=10&ed=31&k=d";
+    for (auto _ : state) {
+        const httplib::Result result = client.Get(path);
+        if (!result || result->status != 200) {
+            state.SkipWithError("no page");
+            break;
+        }
+    }
+    service.Stop();
+    serving.join();
+}
+BENCHMARK(BM_RealPageOverHttp)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
 
 } // namespace
 
