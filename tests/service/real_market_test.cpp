@@ -125,6 +125,28 @@ TEST(RealMarket, RawPricesMarkEachExDateWithASplitRow)
                                                  }));
 }
 
+TEST(SampleMarket, ServesLetterCodesWithAHistoryOfTheirOwn)
+{
+    const TMarket market({{"130A", "A", Prime, Fisheries}, {"0130", "B", Prime, Fisheries}}, {});
+    TRunningService running(market, [] { return TDate{2026, 12, 4}; });
+    // The board's price, as the page prints it.
+    const auto price = [&](const std::string& key) {
+        const std::string page = Get(running.Port, "/MnStock?qt=" + key + "&sv=MN&pg=mn_schart.html");
+        const std::size_t at = page.find("<td class=\"now\"><b>");
+        return at == std::string::npos ? std::string() : page.substr(at + 20, page.find("</b>", at) - at - 20);
+    };
+    EXPECT_FALSE(price("130A.t").empty());
+    EXPECT_EQ(price("130a.t"), price("130A.t")) << "letters in either case";
+    EXPECT_NE(price("130A.t"), price("0130.t")) << "not the history of the number its digits read as";
+
+    // Codes of no known form are bad requests, as before.
+    httplib::Client client(ServiceHost, running.Port);
+    for (const char* key : {"13OA.t", "1E00.t", "130AA.t", "130.t"}) {
+        const httplib::Result result = client.Get(std::string("/MnStock?qt=") + key + "&sv=MN&pg=mn_schart.html");
+        EXPECT_TRUE(result && result->status == 400) << key;
+    }
+}
+
 TEST(AdjustedDays, FactorsAreReadExactly)
 {
     const struct
