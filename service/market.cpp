@@ -94,6 +94,40 @@ TDate DateOf(const TQueryParams& params, const char* year, const char* month, co
     return date;
 }
 
+//! The imported daily prices of the master's stocks: per code, the CSV of the topmost layer that
+//! has one. A file that cannot be read is reported with `fallback`, what is served instead.
+std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesystem::path>& layers,
+                                                 const std::vector<TStock>& stocks, const std::string& fallback,
+                                                 std::vector<std::string>& warnings)
+{
+    std::error_code ignored;
+    std::map<std::string, std::filesystem::path> csvFiles; // by code, the topmost layer's
+    for (const std::filesystem::path& layer : layers) {
+        const std::filesystem::path prices = layer / "prices";
+        if (!std::filesystem::is_directory(prices, ignored))
+            continue;
+        for (const auto& entry : std::filesystem::directory_iterator(prices))
+            if (entry.path().extension() == ".csv")
+                csvFiles[entry.path().stem().string()] = entry.path();
+    }
+
+    std::map<std::string, TPriceBars> csvBars;
+    for (const auto& [code, file] : csvFiles) {
+        const bool known = std::any_of(stocks.begin(), stocks.end(),
+                                       [&](const TStock& stock) { return stock.Code == code; });
+        if (!known) {
+            warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
+            continue;
+        }
+        try {
+            csvBars[code] = ParsePriceCsv(ReadDataFile(file));
+        } catch (const std::exception& error) {
+            warnings.push_back(file.string() + ": " + error.what() + "; " + fallback);
+        }
+    }
+    return csvBars;
+}
+
 TReply BadRequest(const TBadRequest& error)
 {
     return {400, BadRequestPage(error.what())};
@@ -114,7 +148,7 @@ TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> c
 }
 
 TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
-                             std::vector<std::string>& warnings)
+                             std::vector<std::string>& warnings, std::map<std::string, TPriceBars> imported)
 {
     std::map<std::string, TPriceBars> served;
     std::map<std::string, std::vector<TDate>> splits;
@@ -132,6 +166,9 @@ TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::str
     for (const auto& entry : days)
         if (served.count(entry.first) == 0 && !entry.second.empty())
             ++unknown;
+    for (auto& [code, bars] : imported)
+        if (!bars.empty())
+            served.emplace(code, std::move(bars)); // only where no stored day came
     if (badFactors > 0)
         warnings.push_back(std::to_string(badFactors) + " adjustment factors could not be applied");
     if (unknown > 0)
@@ -173,9 +210,11 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         const std::map<std::string, TRawDays> days = LoadRawDays(top, warnings);
 #else
         const std::map<std::string, TRawDays> days;
-        warnings.push_back("this build has no store of fetched days: every stock of the real data is not found");
+        warnings.push_back("this build has no store of fetched days: only imported prices of the real data are served");
 #endif
-        return FromRawDays(std::move(stocks), days, rawPrices, warnings);
+        // Prices the user imported stand for the stocks the fetch brought nothing for.
+        std::map<std::string, TPriceBars> imported = ReadPriceFiles({top}, stocks, "not served", warnings);
+        return FromRawDays(std::move(stocks), days, rawPrices, warnings, std::move(imported));
     }
     std::filesystem::path masterPath = layers.front() / "stocks.csv";
     for (const std::filesystem::path& layer : layers)
@@ -188,31 +227,7 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         throw std::runtime_error(masterPath.string() + ": " + error.what());
     }
 
-    std::map<std::string, std::filesystem::path> csvFiles; // by code, the topmost layer's
-    for (const std::filesystem::path& layer : layers) {
-        const std::filesystem::path prices = layer / "prices";
-        if (!std::filesystem::is_directory(prices, ignored))
-            continue;
-        for (const auto& entry : std::filesystem::directory_iterator(prices))
-            if (entry.path().extension() == ".csv")
-                csvFiles[entry.path().stem().string()] = entry.path();
-    }
-
-    std::map<std::string, TPriceBars> csvBars;
-    for (const auto& [code, file] : csvFiles) {
-        const bool known = std::any_of(stocks.begin(), stocks.end(),
-                                       [&](const TStock& stock) { return stock.Code == code; });
-        if (!known) {
-            warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
-            continue;
-        }
-        try {
-            csvBars[code] = ParsePriceCsv(ReadDataFile(file));
-        } catch (const std::exception& error) {
-            warnings.push_back(file.string() + ": " + error.what() + "; synthetic prices served");
-        }
-    }
-    return TMarket(std::move(stocks), std::move(csvBars));
+    return TMarket(stocks, ReadPriceFiles(layers, stocks, "synthetic prices served", warnings));
 }
 
 const TStock* TMarket::Find(std::string_view code) const

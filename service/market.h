@@ -24,9 +24,10 @@ public:
 
     //! A market of real data: the master and the stored raw days by served code. Pages show
     //! the days adjusted for later ex-dates, or with `rawPrices` as stored with a split row on
-    //! each ex-date; a stock without days is not found; nothing is made up.
+    //! each ex-date; `imported` days (whole yen) serve a stock without stored days; a stock
+    //! without either is not found; nothing is made up.
     static TMarket FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
-                               std::vector<std::string>& warnings);
+                               std::vector<std::string>& warnings, std::map<std::string, TPriceBars> imported = {});
 
     //! Reads <dataDir>/stocks.csv and the CSVs <dataDir>/prices/<code>.csv. Throws
     //! std::runtime_error for a missing or bad master; a bad price file is reported in

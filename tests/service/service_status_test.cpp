@@ -122,10 +122,19 @@ TEST(ServiceProgram, PicksUpAnImportAndAListingWithoutARestart)
     ASSERT_EQ(RunCommand(data, "--import '" + (root / "from").string() + "'"), 0);
     EXPECT_TRUE(Eventually([&] { return closeOf1301().find("12,345") != std::string::npos; }));
 
-    // The listing makes the folder real: nothing made up any more, 1301 has no stored days.
+    // The listing makes the folder real: nothing made up any more. 1306 has no stored days; 1301
+    // is served from the prices imported before, as imports stand for what no fetch brought.
+    EXPECT_FALSE(NotFound(service, "1306"));
     ASSERT_EQ(RunCommand(data, "--listing '" ORVANTA_SERVICE_TEST_DATA "/listing.xls'"), 0);
-    EXPECT_TRUE(Eventually([&] { return NotFound(service, "1301"); }));
+    EXPECT_TRUE(Eventually([&] { return NotFound(service, "1306"); }));
     EXPECT_EQ(Status(service).at("sample"), false);
+    EXPECT_NE(closeOf1301().find("12,345"), std::string::npos);
+
+    // A later import into the real folder is served too: an import that says it imported is
+    // not ignored.
+    WriteBytes(root / "from" / "1301.csv", "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12346,1000\n");
+    ASSERT_EQ(RunCommand(data, "--import '" + (root / "from").string() + "'"), 0);
+    EXPECT_TRUE(Eventually([&] { return closeOf1301().find("12,346") != std::string::npos; }));
 }
 
 } // namespace
