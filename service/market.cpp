@@ -14,6 +14,7 @@
 #include <cassert>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -111,11 +112,12 @@ std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesyst
                 csvFiles[entry.path().stem().string()] = entry.path();
     }
 
+    std::set<std::string_view> codes;
+    for (const TStock& stock : stocks)
+        codes.insert(stock.Code);
     std::map<std::string, TPriceBars> csvBars;
     for (const auto& [code, file] : csvFiles) {
-        const bool known = std::any_of(stocks.begin(), stocks.end(),
-                                       [&](const TStock& stock) { return stock.Code == code; });
-        if (!known) {
+        if (codes.count(code) == 0) {
             warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
             continue;
         }
