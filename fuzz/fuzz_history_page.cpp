@@ -17,6 +17,8 @@ namespace {
 
 void Scrape(std::string_view page, std::int64_t kabuKa)
 {
+    HistoryPageNamesOtherStock(page, "7751.t");
+    HistoryPageNamesOtherStock(page, "130A  ");
     try
     {
         TChartBars bars{};

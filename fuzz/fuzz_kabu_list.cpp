@@ -47,20 +47,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const TKabuListEntry& entry : list.Entries)
     {
         Check(entry.Empty == entry.Suffix.empty());
+        Check(entry.Empty == entry.MarketName.empty());
         Check(entry.CodeText.find('\r') == std::string::npos && entry.CodeText.find('\x1a') == std::string::npos);
         try
         {
-            const std::int32_t code = ParseCodeText(entry.CodeText);
-            if (IsScreenableCode(code))
+            const TEntryCode code = EntryCode(entry.CodeText);
+            if (!code.Code.empty())
             {
-                const std::string key = ScreeningKey(code, entry.Suffix);
-                Check(key.size() == (code == 67585 ? 7u : 6u) || entry.Suffix.empty());
-                MarketNameOf(entry.Suffix);
+                const std::string key = ScreeningKey(code.Code, entry.Suffix);
+                Check(key.size() == code.Code.size() + 2 || entry.Suffix.empty());
+                Check(code.Code.size() == (code.Number == 67585 ? 5u : 4u));
+                Check(KeySuffixOfMarketName(entry.MarketName).has_value()); // a listed row can be opened
             }
         }
         catch (const TDataError&)
         {
-            // a code that is not a number ends the run with the data-error box
+            // a code of neither form ends the run with the data-error box
         }
     }
     return 0;

@@ -10,16 +10,29 @@
 
 namespace {
 
+void Check(bool holds)
+{
+    if (!holds)
+        __builtin_trap();
+}
+
 void Scrape(std::string_view page)
 {
-    try
+    for (const std::string_view key : {"7751.t", "130A.t"}) // the seeds' codes
     {
-        if (const auto quote = ParseQuotePage(page, "7751.t", {})) // the seeds' code
-            KabuBoardTexts(*quote);
-    }
-    catch (const TDataError&)
-    {
-        // a figure that does not convert: the program's data-error box
+        try
+        {
+            if (const auto quote = ParseQuotePage(page, key, {}))
+            {
+                KabuBoardTexts(*quote);
+                Check(quote->KabuNo == key.substr(0, 4));
+                Check(quote->Tani >= FixedPointOne && quote->Tani <= 100000 * FixedPointOne);
+            }
+        }
+        catch (const TDataError&)
+        {
+            // a figure that does not convert: the program's data-error box
+        }
     }
 }
 

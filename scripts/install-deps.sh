@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-ipafont-gothic fontconfig
     xvfb xauth xdotool x11-apps
-    dpkg-dev file desktop-file-utils appstream
+    dpkg-dev file desktop-file-utils appstream lintian
 )
 
 missing=()

@@ -1,9 +1,16 @@
 #include "finance_service.h"
 
+#include "common/socket_owner.h"
 #include "market/data_version.h"
+#include "request_gate.h"
+#include "terminal_text.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -72,7 +79,71 @@ void Answer(httplib::Response& res, const TReply& reply)
     res.set_header("Server", ServerName);
 }
 
+//! The status line's text of a head the gate refuses.
+const char* RefusalReason(int status)
+{
+    return status == 414 ? "URI Too Long" : "Request Header Fields Too Large";
+}
+
+//! A connection in memory: the request's bytes to read, the answer written.
+class TMemoryStream final : public httplib::Stream
+{
+public:
+    explicit TMemoryStream(std::string input) : Input_(std::move(input)) {}
+
+    bool is_readable() const override { return Offset_ < Input_.size(); }
+    bool is_writable() const override { return true; }
+    ssize_t read(char* ptr, size_t size) override
+    {
+        const std::size_t count = std::min(size, Input_.size() - Offset_);
+        std::copy_n(Input_.data() + Offset_, count, ptr);
+        Offset_ += count;
+        return static_cast<ssize_t>(count);
+    }
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        Output_.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        ip = ServiceHost;
+        port = 0;
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        ip = ServiceHost;
+        port = DefaultServicePort;
+    }
+    socket_t socket() const override { return INVALID_SOCKET; }
+
+    const std::string& Written() const { return Output_; }
+
+private:
+    std::string Input_;
+    std::size_t Offset_ = 0;
+    std::string Output_;
+};
+
 } // namespace
+
+//! The library's server with its request processing open to the connection gate, which
+//! accepts and reads the heads in its place.
+class TPageServer : public httplib::Server
+{
+public:
+    bool Answer(httplib::Stream& stream, bool closeConnection, bool& connectionClosed)
+    {
+        return process_request(stream, closeConnection, connectionClosed, {});
+    }
+    int ListeningSocket() const { return svr_sock_; }
+    void CloseListeningSocket()
+    {
+        const int sock = svr_sock_.exchange(INVALID_SOCKET);
+        if (sock != INVALID_SOCKET)
+            ::close(sock);
+    }
+};
 
 TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> today,
                                  std::function<void(const std::string&)> log)
@@ -86,7 +157,7 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
     : Market_(std::move(market))
     , Today_(std::move(today))
     , Log_(std::move(log))
-    , Server_(std::make_unique<httplib::Server>())
+    , Server_(std::make_unique<TPageServer>())
 {
     httplib::Server& server = *Server_;
     server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
@@ -108,7 +179,7 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
         }
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
-        std::string what = "internal error";
+        std::string what = "内部エラー";
         try {
             std::rethrow_exception(error);
         } catch (const std::exception& e) {
@@ -117,7 +188,7 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
         }
         res.status = 500;
         res.set_content(BadRequestPage("internal error"), PageType);
-        std::fprintf(stderr, "orvanta-service: %s\n", what.c_str());
+        std::fprintf(stderr, "orvanta-service: %s\n", TerminalText(what).c_str());
     });
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         const std::string line = RequestLogLine(req.remote_addr, req.method, req.target, res.status, res.body.size());
@@ -135,19 +206,52 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
     // The pages are asked for with GET; a body is never needed, so a client cannot make the
     // service hold a large one in memory.
     server.set_payload_max_length(64 * 1024);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    // A connection holds a worker while it waits for its next request. The program keeps up
-    // to five open (the chain and four fetch-ahead transfers), a benchmark or a second program
-    // as many again; the rest is headroom for stray idle sockets. Idle ones are let go after a
-    // second, so a lookup never queues behind them for long; a client reconnects at once.
-    server.new_task_queue = [] { return new httplib::ThreadPool(ServiceWorkers); };
-    server.set_keep_alive_timeout(1);
-    // A client keeps its connection for page after page. The answer goes out in more than one
-    // write; with Nagle's rule each later write would wait for the client's delayed ACK of the
-    // first, some 40 ms on a connection in use.
-    server.set_keep_alive_max_count(1000);
-    server.set_tcp_nodelay(true);
+
+    Gate_ = std::make_unique<TConnectionGate>(
+        ServiceWorkers,
+        [this](httplib::Stream& stream, bool closeConnection, bool& connectionClosed) {
+            return Server_->Answer(stream, closeConnection, connectionClosed);
+        },
+        [this](int status, const std::string& remote, std::string_view requestLine) {
+            return RefusalAnswer(status, remote, requestLine);
+        });
+}
+
+std::string TFinanceService::RefusalAnswer(int status, const std::string& remote, std::string_view requestLine)
+{
+    const std::string page = BadRequestPage(status == 414 ? "request line too long" : "request header too large");
+    const std::size_t space = requestLine.find(' ');
+    const std::string_view method = requestLine.substr(0, std::min(space, requestLine.size()));
+    std::string_view target = space == std::string_view::npos ? std::string_view() : requestLine.substr(space + 1);
+    target = target.substr(0, std::min(target.rfind(' '), target.size()));
+    const std::string line = RequestLogLine(remote, std::string(method), std::string(target), status, page.size());
+    if (Log_)
+        Log_(line);
+    else
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName
+           + "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size())
+           + "\r\nConnection: close\r\n\r\n" + page;
+}
+
+std::string TFinanceService::AnswerBytes(std::string_view request)
+{
+    const THeadScan scan = ScanRequestHead(request);
+    const std::string_view requestLine = request.substr(0, std::min(request.find('\n'), request.size()));
+    switch (scan.State) {
+    case THeadScan::EState::Incomplete:
+        return {};
+    case THeadScan::EState::RequestLineTooLong:
+        return RefusalAnswer(414, ServiceHost, requestLine);
+    case THeadScan::EState::FieldsTooLarge:
+        return RefusalAnswer(431, ServiceHost, requestLine);
+    case THeadScan::EState::Complete:
+        break;
+    }
+    TMemoryStream stream(WithoutRangeFields(request.substr(0, scan.Length)) + std::string(request.substr(scan.Length)));
+    bool connectionClosed = false;
+    Server_->Answer(stream, true, connectionClosed);
+    return stream.Written();
 }
 
 void TFinanceService::SetDataFolder(const std::filesystem::path& folder)
@@ -169,6 +273,7 @@ void TFinanceService::SetLatency(std::chrono::milliseconds latency)
 TFinanceService::~TFinanceService()
 {
     Stop();
+    Server_->CloseListeningSocket(); // bound but never served
 }
 
 bool TFinanceService::Bind(int port)
@@ -183,17 +288,18 @@ int TFinanceService::BindAnyPort()
 
 void TFinanceService::Serve()
 {
-    Server_->listen_after_bind();
+    Gate_->Run(Server_->ListeningSocket());
+    Server_->CloseListeningSocket();
 }
 
 void TFinanceService::Stop()
 {
-    Server_->stop();
+    Gate_->Stop();
 }
 
 bool TFinanceService::IsRunning() const
 {
-    return Server_->is_running();
+    return Gate_->IsRunning();
 }
 
 std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid)
@@ -218,8 +324,19 @@ bool ServiceAnswers(int port)
     httplib::Client client(ServiceHost, port);
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(5, 0);
-    const httplib::Result result = client.Get("/MnStock?qt=0000&sv=MN&pg=mn_schart.html");
-    return result && result->get_header_value("Server") == ServerName;
+    // Whatever holds the port may send without end: a status is small.
+    constexpr std::size_t MaxStatusBytes = 64 * 1024;
+    std::string body;
+    const httplib::Result result = client.Get("/orvanta/status", [&](const char* data, std::size_t length) {
+        body.append(data, length);
+        return body.size() <= MaxStatusBytes;
+    });
+    if (!result || result->status != 200)
+        return false;
+    // Any program can answer as one of us; only the kernel says whose the listening socket is.
+    const nlohmann::json status = nlohmann::json::parse(body, nullptr, false);
+    return status.is_object() && status.value("program", nlohmann::json()) == ServerName
+           && LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
 
 std::string LogField(std::string_view text, std::size_t maxBytes)

@@ -10,9 +10,8 @@
 #include <string>
 #include <string_view>
 
-namespace httplib {
-class Server;
-}
+class TConnectionGate;
+class TPageServer;
 
 // The HTTP side of orvanta-service: loopback only, the two page routes, one log line per request.
 
@@ -47,11 +46,19 @@ public:
     //! True while Serve() accepts connections.
     bool IsRunning() const;
 
+    //! The bytes the service sends back for `request`, the bytes a client sent on a new
+    //! connection, by the same gate and handlers as Serve() but without a socket (for fuzzing).
+    //! Empty while the head is incomplete.
+    std::string AnswerBytes(std::string_view request);
+
 private:
+    std::string RefusalAnswer(int status, const std::string& remote, std::string_view requestLine);
+
     std::function<std::shared_ptr<const TMarket>()> Market_;
     std::function<TDate()> Today_;
     std::function<void(const std::string&)> Log_;
-    std::unique_ptr<httplib::Server> Server_;
+    std::unique_ptr<TPageServer> Server_;
+    std::unique_ptr<TConnectionGate> Gate_;
     std::chrono::milliseconds Latency_{0};
     std::filesystem::path DataFolder_;
 };
@@ -59,11 +66,13 @@ private:
 //! The body of GET /orvanta/status: which program this is, whose, and what data it serves.
 std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid);
 
-//! True when an orvanta-service answers on 127.0.0.1:port.
+//! True when an orvanta-service of this user answers on 127.0.0.1:port: its status names the
+//! program and the kernel says the listening socket is this user's.
 bool ServiceAnswers(int port);
 
-//! Worker threads of the service: each open connection holds one while it waits.
-constexpr std::size_t ServiceWorkers = 64;
+//! Worker threads of the service: each holds a request from its complete head to its answer
+//! (with --latency, for the whole delay), so answers overlap as a remote service's would.
+constexpr std::size_t ServiceWorkers = 32;
 
 //! `text` cut to `maxBytes` (the full length noted), with every byte outside printable ASCII
 //! and the backslash written as \xHH: a client's bytes stay one harmless line.

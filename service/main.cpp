@@ -6,6 +6,8 @@
 #include "market/listing_import.h"
 #include "market/live_market.h"
 #include "price_import.h"
+#include "terminal_text.h"
+#include "sources/fetch_command.h"
 
 #include "common/data_folders.h"
 
@@ -17,6 +19,7 @@
 #include <exception>
 #include <iostream>
 #include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -24,31 +27,62 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: orvanta-service [--port N] [--data DIR] [--latency MS] [--raw-prices] [--check]\n"
-    "       orvanta-service [--data DIR] --import FOLDER\n"
-    "       orvanta-service [--data DIR] --make-list\n"
-    "       orvanta-service [--data DIR] --listing FILE\n"
-    "Serves the quote and history pages of the stocks in DIR on 127.0.0.1:N (default 18650).\n"
-    "Without --data it serves the sample market with the user's own data laid over it, from\n"
-    "$XDG_DATA_HOME/orvanta/service (default ~/.local/share/orvanta/service), where\n"
-    "--import and --make-list write.\n"
-    "  --port N       the port to serve on or to check\n"
-    "  --data DIR     read and write this data folder only\n"
-    "  --latency MS   delay every answer by MS milliseconds (0 to 60000), as a distant service\n"
-    "  --raw-prices   real data with prices as traded, a split row on each ex-date, instead of\n"
-    "                 prices adjusted for later splits\n"
-    "  --check        exit 0 when a service already answers on the port, 1 otherwise\n"
-    "  --import DIR   import the daily CSVs of a folder (<code>.csv: Date,Open,High,Low,Close,Volume)\n"
-    "  --make-list    write the data folder's KabuList.dat from its stocks.csv\n"
-    "  --listing FILE make the data folder's master from the exchange's list of listed issues\n"
-    "                 (data_j.xls, data_j.xlsx or a CSV of it); the folder then holds real data\n"
-    "  -h, --help     show this text\n";
+    "使い方: orvanta-service [--port N] [--data DIR] [--latency MS] [--raw-prices]\n"
+    "        orvanta-service [--port N] --check\n"
+    "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
+    "        orvanta-service [--data DIR] --make-list\n"
+    "        orvanta-service [--data DIR] --listing FILE\n"
+    "        orvanta-service [--data DIR] --fetch [...]   (--fetch --help を参照)\n"
+    "DIR の銘柄の株価ページと時系列ページを 127.0.0.1:N (既定 18650) で配信します。\n"
+    "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
+    "$XDG_DATA_HOME/orvanta/service (既定 ~/.local/share/orvanta/service) にあり、\n"
+    "--import と --make-list はそこへ書き込みます。\n"
+    "  --port N       配信する、または確かめるポート (0 なら空いているポートで配信し、アドレスの行に示す)\n"
+    "  --data DIR     このデータフォルダーだけを読み書きする\n"
+    "  --latency MS   どの応答も MS ミリ秒 (0〜60000) 遅らせる (遠くのサービスの代わりに)\n"
+    "  --raw-prices   実データを売買された値段のまま配信し、権利落ち日ごとに株式分割の行を入れる\n"
+    "                 (既定は後の分割・併合で調整した値段)\n"
+    "  --check        そのポートでこの利用者自身のサービスが応答していれば 0、いなければ 1 で終わる\n"
+    "  --import DIR   フォルダーの日足 CSV (<コード>.csv: Date,Open,High,Low,Close,Volume) を\n"
+    "                 取り込む。ファイルにある日はその日を置き換え、ほかの日は残す\n"
+    "  --replace      --import で、各銘柄の履歴をファイルの内容で丸ごと置き換える\n"
+    "  --make-list    データフォルダーの stocks.csv から KabuList.dat を作る\n"
+    "  --listing FILE 取引所の上場銘柄一覧 (data_j.xls、data_j.xlsx またはその CSV) から\n"
+    "                 データフォルダーの銘柄マスターを作る (そのフォルダーは以後実データを持つ)\n"
+    "  -h, --help     この説明を表示する\n"
+    "終了コード: 0 成功、1 手元の失敗、2 データ元による中止、64 コマンドラインの誤り、\n"
+    "130 と 143 は SIGINT と SIGTERM による中断\n";
+
+// Exit statuses, the same in every mode.
+constexpr int ExitLocalFailure = 1;
+constexpr int ExitUsage = 64;
+
+//! A message for a person on stderr: outside text in it is escaped by TerminalText.
+void Say(const std::string& message)
+{
+    std::fprintf(stderr, "orvanta-service: %s\n", TerminalText(message).c_str());
+}
+
+int BadCommandLine(const std::string& message)
+{
+    Say(message);
+    std::fputs(Usage, stderr);
+    return ExitUsage;
+}
+
+// The signal that asked an import to stop; the import ends after the file under way.
+volatile std::sig_atomic_t StopSignal = 0;
+
+void NoteStopSignal(int signal)
+{
+    StopSignal = signal;
+}
 
 bool ReadPort(const char* text, int& port)
 {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 1 || value > 65535)
+    if (end == text || *end != '\0' || value < 0 || value > 65535)
         return false;
     port = static_cast<int>(value);
     return true;
@@ -74,8 +108,7 @@ bool ReadLatency(const char* text, std::chrono::milliseconds& latency)
 
 int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency, bool rawPrices)
 {
-    TLiveMarket live(layers, rawPrices,
-                     [](const std::string& warning) { std::fprintf(stderr, "orvanta-service: %s\n", warning.c_str()); });
+    TLiveMarket live(layers, rawPrices, [](const std::string& warning) { Say(warning); });
 
     // SIGINT and SIGTERM are taken by one thread that stops the server, because stopping
     // it from a signal handler is not async-signal-safe. Block them before threads start.
@@ -89,26 +122,39 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
-    if (!service.Bind(port)) {
+    bool bound = false;
+    if (port == 0) {
+        port = service.BindAnyPort();
+        if (port < 0) {
+            Say(std::string("空いているポートが ") + ServiceHost + " にありません");
+            return ExitLocalFailure;
+        }
+        bound = true;
+    }
+    const std::string address = std::string(ServiceHost) + ':' + std::to_string(port);
+    if (!bound && !service.Bind(port)) {
         if (ServiceAnswers(port)) {
-            std::fprintf(stderr, "orvanta-service: already running on %s:%d\n", ServiceHost, port);
+            Say(address + " ではすでにサービスが動いています");
             return 0;
         }
-        std::fprintf(stderr, "orvanta-service: cannot listen on %s:%d (port in use?)\n", ServiceHost, port);
-        return 1;
+        Say(address + " で待ち受けられません (ほかのプログラムがポートを使っていませんか)");
+        return ExitLocalFailure;
     }
     std::atomic<bool> served{false};
+    std::atomic<int> stoppedBy{0};
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         // A signal during start-up comes before the server runs, when Stop() would not reach it.
         while (!served && !service.IsRunning())
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!served)
+        if (!served) {
+            stoppedBy = signal;
             service.Stop();
+        }
     });
-    std::fprintf(stderr, "orvanta-service: %zu stocks (%s%s), http://%s:%d\n", live.Current()->Stocks().size(),
-                 FolderNames(layers).c_str(), live.Current()->Real() ? ", real data" : "", ServiceHost, port);
+    Say(std::to_string(live.Current()->Stocks().size()) + " 銘柄 (" + FolderNames(layers) +
+        (live.Current()->Real() ? "、実データ" : "") + ")、http://" + address);
     // A one-shot command's new data is picked up within a second of its data-version bump.
     live.Watch(std::chrono::seconds(1));
     service.Serve();
@@ -117,37 +163,77 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     // the process, the signal stays pending and harmless when the stopper is already gone.
     kill(getpid(), SIGTERM);
     stopper.join();
-    std::fprintf(stderr, "orvanta-service: stopped\n");
-    return 0;
+    if (stoppedBy == 0) {
+        Say("接続を受け付けられなくなったため終了します");
+        return ExitLocalFailure;
+    }
+    Say("停止しました");
+    return 128 + stoppedBy;
+}
+
+int Import(const std::filesystem::path& from, const std::filesystem::path& target, bool replace)
+{
+    // Stopped between files, so every file is imported whole or not at all.
+    struct sigaction action{};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    TImportOptions options;
+    options.Replace = replace;
+    options.Interrupted = [] { return StopSignal != 0; };
+    const int refused = ImportPriceFolder(from, target, std::cout, options);
+    std::cout << TerminalText("取り込み先: " + target.string()) << '\n';
+    if (StopSignal != 0)
+        return 128 + StopSignal;
+    return refused == 0 ? 0 : ExitLocalFailure;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (IsFetchCommand(argc, argv))
+        return RunFetchCommand(argc, argv);
     int port = DefaultServicePort;
     std::filesystem::path dataDir;
     std::filesystem::path importFrom;
     std::filesystem::path listing;
     bool check = false;
     bool makeList = false;
+    bool replace = false;
     bool rawPrices = false;
     std::chrono::milliseconds latency{0};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--port" && hasValue && ReadPort(argv[i + 1], port)) {
-            ++i;
-        } else if (arg == "--data" && hasValue && argv[i + 1][0] != '\0') {
-            dataDir = argv[++i];
-        } else if (arg == "--latency" && hasValue && ReadLatency(argv[i + 1], latency)) {
-            ++i;
-        } else if (arg == "--import" && hasValue) {
-            importFrom = argv[++i];
-        } else if (arg == "--listing" && hasValue && argv[i + 1][0] != '\0') {
-            listing = argv[++i];
+        const bool valueOption = arg == "--port" || arg == "--data" || arg == "--latency" || arg == "--import" ||
+                                 arg == "--listing";
+        if (valueOption && i + 1 >= argc)
+            return BadCommandLine(arg + " の後に値がありません");
+        const char* value = valueOption ? argv[++i] : "";
+        if (arg == "--port") {
+            if (!ReadPort(value, port))
+                return BadCommandLine("--port の値 \"" + std::string(value) + "\" は 0〜65535 の数ではありません (0 は空いているポート)");
+        } else if (arg == "--data") {
+            if (value[0] == '\0')
+                return BadCommandLine("--data の値が空です");
+            dataDir = value;
+        } else if (arg == "--latency") {
+            if (!ReadLatency(value, latency))
+                return BadCommandLine("--latency の値 \"" + std::string(value) + "\" は 0〜60000 の数ではありません");
+        } else if (arg == "--import") {
+            if (value[0] == '\0')
+                return BadCommandLine("--import の値が空です");
+            importFrom = value;
+        } else if (arg == "--listing") {
+            if (value[0] == '\0')
+                return BadCommandLine("--listing の値が空です");
+            listing = value;
         } else if (arg == "--raw-prices") {
             rawPrices = true;
+        } else if (arg == "--replace") {
+            replace = true;
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "--make-list") {
@@ -156,10 +242,13 @@ int main(int argc, char** argv)
             std::fputs(Usage, stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "orvanta-service: bad argument \"%s\"\n%s", arg.c_str(), Usage);
-            return 2;
+            return BadCommandLine("\"" + arg + "\" は知らない引数です");
         }
     }
+    if ((check ? 1 : 0) + (makeList ? 1 : 0) + (importFrom.empty() ? 0 : 1) + (listing.empty() ? 0 : 1) > 1)
+        return BadCommandLine("--check、--import、--make-list、--listing は一度に一つだけ指定できます");
+    if (replace && importFrom.empty())
+        return BadCommandLine("--replace は --import と一緒に指定します");
 
     try {
         if (check)
@@ -175,15 +264,11 @@ int main(int argc, char** argv)
             MakeKabuList(WritableLayer(layers));
             return 0;
         }
-        if (!importFrom.empty()) {
-            const std::filesystem::path target = WritableLayer(layers);
-            const int refused = ImportPriceFolder(importFrom, target, std::cout);
-            std::cout << "imported into " << target.string() << '\n';
-            return refused == 0 ? 0 : 1;
-        }
+        if (!importFrom.empty())
+            return Import(importFrom, WritableLayer(layers), replace);
         return Serve(layers, port, latency, rawPrices);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
-        return 1;
+        Say(error.what());
+        return ExitLocalFailure;
     }
 }

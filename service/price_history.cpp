@@ -74,7 +74,7 @@ std::optional<std::int64_t> ReadWhole(std::string_view text)
 
 [[noreturn]] void Fail(int lineNumber, const std::string& message)
 {
-    throw TCsvError("line " + std::to_string(lineNumber) + ": " + message);
+    throw TCsvError(std::to_string(lineNumber) + " 行目: " + message);
 }
 
 // SplitMix64's finaliser: a day's random figures are a pure function of code and date.
@@ -129,11 +129,12 @@ constexpr TDate SyntheticOrigin{2000, 1, 4};
 
 } // namespace
 
-TPriceBars ParsePriceCsv(std::string_view text)
+TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest)
 {
     // Column of date, open, high, low, close, volume.
     std::array<std::size_t, 6> column{0, 1, 2, 3, 4, 5};
     TPriceBars bars;
+    std::vector<int> barLines;
     bool first = true;
     int lineNumber = 0;
     for (const std::string_view rawLine : TextLines(text)) {
@@ -149,7 +150,7 @@ TPriceBars ParsePriceCsv(std::string_view text)
                 const auto found = std::find_if(fields.begin(), fields.end(),
                                                 [&](std::string_view f) { return Lower(f) == names[i]; });
                 if (found == fields.end())
-                    Fail(lineNumber, "the header has no column \"" + std::string(names[i]) + "\"");
+                    Fail(lineNumber, "見出しに列 \"" + std::string(names[i]) + "\" がありません");
                 column[i] = static_cast<std::size_t>(found - fields.begin());
             }
             first = false;
@@ -158,36 +159,47 @@ TPriceBars ParsePriceCsv(std::string_view text)
         first = false;
 
         if (fields.size() <= *std::max_element(column.begin(), column.end()))
-            Fail(lineNumber, "too few fields");
+            Fail(lineNumber, "項目が足りません");
         if (Lower(fields[column[1]]) == "null" || Lower(fields[column[5]]) == "null")
             continue; // a day the source has no figures for
 
         TPriceBar bar;
         const std::optional<TDate> date = ParseDate(fields[column[0]]);
         if (!date)
-            Fail(lineNumber, "bad date \"" + std::string(fields[column[0]]) + "\"");
+            Fail(lineNumber, "日付が正しくありません \"" + std::string(fields[column[0]]) + "\"");
+        if (latest && *date > *latest)
+            Fail(lineNumber, FormatDate(*date) + " は今日 (" + FormatDate(*latest) + ") より後の日付です");
         bar.Date = *date;
         std::array<std::int64_t*, 5> figures{&bar.Open, &bar.High, &bar.Low, &bar.Close, &bar.Volume};
         for (std::size_t i = 0; i < figures.size(); ++i) {
             const std::optional<std::int64_t> value = ReadWhole(fields[column[i + 1]]);
             if (!value || *value > (figures[i] == &bar.Volume ? MaxVolume : MaxPrice))
-                Fail(lineNumber, "bad figure \"" + std::string(fields[column[i + 1]]) + "\"");
+                Fail(lineNumber, "数値が正しくありません \"" + std::string(fields[column[i + 1]]) + "\"");
             *figures[i] = *value;
         }
         if (bar.Volume > 0
             && (bar.Low <= 0 || bar.Low > std::min(bar.Open, bar.Close) || bar.High < std::max(bar.Open, bar.Close)))
-            Fail(lineNumber, "low and high do not enclose open and close");
+            Fail(lineNumber, "安値と高値が始値と終値を挟んでいません");
         bars.push_back(bar);
+        barLines.push_back(lineNumber);
     }
 
-    std::stable_sort(bars.begin(), bars.end(),
-                     [](const TPriceBar& a, const TPriceBar& b) { return a.Date < b.Date; });
-    for (std::size_t i = 1; i < bars.size(); ++i)
-        if (bars[i].Date == bars[i - 1].Date)
-            throw TCsvError("the date " + FormatDate(bars[i].Date) + " appears twice");
-    if (bars.empty())
-        throw TCsvError("no price rows");
-    return bars;
+    std::vector<std::size_t> order(bars.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return bars[a].Date < bars[b].Date; });
+    TPriceBars sorted;
+    sorted.reserve(bars.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && bars[order[i]].Date == bars[order[i - 1]].Date)
+            Fail(barLines[order[i]], FormatDate(bars[order[i]].Date) + " は "
+                                         + std::to_string(barLines[order[i - 1]]) + " 行目と同じ日です");
+        sorted.push_back(bars[order[i]]);
+    }
+    if (sorted.empty())
+        throw TCsvError("株価の行がありません");
+    return sorted;
 }
 
 std::string PriceCsvText(const TPriceBars& bars)

@@ -3,6 +3,7 @@
 #include "calendar.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,10 +37,11 @@ public:
 
 //! Daily bars from CSV text "Date,Open,High,Low,Close,Volume". A header line names the
 //! columns (any order, case-insensitive, extra columns ignored); without one the columns
-//! are in that order. Dates "yyyy-mm-dd" or "yyyy/mm/dd"; prices may carry decimals and are
-//! rounded to whole yen; rows with "null" prices are skipped. A day with volume 0 is kept
-//! as a day without trades. Throws TCsvError on anything else it cannot read.
-TPriceBars ParsePriceCsv(std::string_view text);
+//! are in that order. Dates "yyyy-mm-dd" or "yyyy/mm/dd", none after `latest` when given;
+//! prices may carry decimals and are rounded to whole yen; rows with "null" prices are
+//! skipped. A day with volume 0 is kept as a day without trades. Throws TCsvError, naming the
+//! line, on anything else it cannot read.
+TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest = std::nullopt);
 
 //! The bars as the service's own CSV, "Date,Open,High,Low,Close,Volume" with "yyyy-mm-dd".
 std::string PriceCsvText(const TPriceBars& bars);

@@ -1,5 +1,7 @@
 #include "app/application.h"
 
+#include "app/console_text.h"
+
 #include <QFont>
 #include <QIcon>
 #include <QMessageBox>
@@ -37,7 +39,8 @@ QString ApplicationTitle()
 
 void ShowStartupMessage(const QString& text, bool fatal)
 {
-    std::fprintf(stderr, "orvanta: %s\n", text.toLocal8Bit().constData());
+    // One line on stderr whatever the text holds (a path, a service's answer).
+    std::fprintf(stderr, "orvanta: %s\n", PrintableText(QString(text).replace(u'\n', u' ')).toLocal8Bit().constData());
     if (fatal)
         QMessageBox::critical(nullptr, ApplicationTitle(), text);
     else

@@ -26,7 +26,9 @@ TBatchConsole StandardErrorConsole();
 //! Runs the screening of `options` with `form`'s own run, the way 一覧検索 does, without
 //! showing the form, and writes the report into options.OutDir. Message boxes go to the
 //! console. Returns the exit status: 0 when the run ended normally (a stop at a code out of
-//! range included), 2 when a data error ended it or the report could not be written (the
-//! rows made so far are written), UsageStatus when the out folder cannot be made (nothing
-//! is run).
+//! range included, and a run where some stocks were read and others skipped), 2 when a data
+//! error ended it, when no stock's page could be read because every fetch brought nothing, or
+//! when the report could not be written (the rows made so far are written), UsageStatus when
+//! the out folder cannot be made or written (nothing is run), 128 + the signal's number when
+//! SIGINT or SIGTERM ended it (the rows so far are written, `ended` reads "interrupted").
 int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatchConsole& console);

@@ -1,9 +1,12 @@
 #include "app/command_line.h"
 
+#include "app/console_text.h"
+
 #include "data/fetch_ahead.h"
 #include "screener/kabu_list.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -14,7 +17,8 @@ const QString ProgramName = QStringLiteral("orvanta");
 // One line, as cron logs and scripts want it.
 TCommandLine::TEarlyExit Mistake(const QString& text)
 {
-    return {ProgramName + QStringLiteral(": ") + text + QStringLiteral(" (see orvanta --help)\n"), UsageStatus};
+    return {ProgramName + QStringLiteral(": ") + PrintableText(text) + QStringLiteral("（orvanta --help を参照）\n"),
+            UsageStatus};
 }
 
 QString SectorList()
@@ -25,13 +29,41 @@ QString SectorList()
     return sectors.join(QStringLiteral(", "));
 }
 
-bool IsSectorItem(const QString& text)
+// The selector's item that `text` names, compared after compatibility normalisation, so the
+// ordinary "・" and full-width katakana a person types find the selector's half-width forms.
+std::optional<QString> SectorItem(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
+    const QString typed = text.normalized(QString::NormalizationForm_KC);
     for (const std::string_view item : SectorSelectorItems)
-        if (std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())) == item)
-            return true;
-    return false;
+    {
+        const QString name = QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size()));
+        if (name.normalized(QString::NormalizationForm_KC) == typed)
+            return name;
+    }
+    return std::nullopt;
+}
+
+// Qt's parser words its errors in English; the program's messages are Japanese. An error
+// of a kind not known here keeps Qt's words.
+QString ParserErrorText(const QString& text)
+{
+    static const struct
+    {
+        const char* Pattern;
+        const char* Words;
+    } errors[] = {
+        {"^Unknown options?:? '?(.*?)'?\\.$", "不明なオプション \\1"},
+        {"^Missing value after '(.*)'\\.$", "\\1 の値がありません"},
+        {"^Unexpected value after '(.*)'\\.$", "\\1 は値を取りません"},
+    };
+    for (const auto& error : errors)
+    {
+        const QRegularExpression pattern(QString::fromUtf8(error.Pattern));
+        const QRegularExpressionMatch match = pattern.match(text);
+        if (match.hasMatch())
+            return QString::fromUtf8(error.Words).replace(QStringLiteral("\\1"), match.captured(1));
+    }
+    return QStringLiteral("コマンドラインの誤り: ") + text;
 }
 
 } // namespace
@@ -40,72 +72,70 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Quote board, candle chart, buy signals and sector screening for Japanese listed stocks.\n"
-                       "Works in the current folder when it holds dat/ or KabuList.dat, else in\n"
-                       "$XDG_DATA_HOME/orvanta.\n"
-                       "With --screen, screens a sector there without a window (no display needed) and writes\n"
-                       "result.csv, summary.json and report.html with charts/ into the --out folder; progress\n"
-                       "goes to stderr. Exit status: 0 the run ended normally, 2 a data error ended it (the\n"
-                       "rows made so far are written), 64 a bad command line.\n"
-                       "Sectors: ") +
+        QStringLiteral("日本の上場株の株価ボード、ローソク足チャート、買いシグナルと業種別の一覧検索。\n"
+                       "今のフォルダに dat/ か KabuList.dat があればそこで、なければ $XDG_DATA_HOME/orvanta で動きます。\n"
+                       "--screen を付けると、ウィンドウを開かずに（ディスプレイ不要）業種を一覧検索し、--out の\n"
+                       "フォルダに result.csv、summary.json、report.html と charts/ を書きます。経過は標準エラーへ。\n"
+                       "終了コード: 0 検索が普通に終わった、2 データエラーで止まった（それまでの行は書きます）・\n"
+                       "どのページも読めなかった・レポートを書けなかった、64 コマンドラインの誤りかレポートの\n"
+                       "フォルダに書けない、130/143 SIGINT/SIGTERM で中断した（それまでの行は書きます）。\n"
+                       "業種: ") +
         SectorList());
     // Our own help and version options: Qt's adds --help-all, whose Qt options this parser,
     // running before the application object, would not accept.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show the options and exit."));
+                                  QStringLiteral("オプションの説明を表示して終わります。"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and exit."));
+                                     QStringLiteral("バージョンを表示して終わります。"));
     const QCommandLineOption workDir(QStringLiteral("workdir"),
-                                     QStringLiteral("Work in <dir>: its KabuList.dat and its dat/ cache. A folder "
-                                                    "holding neither is prepared with both."),
+                                     QStringLiteral("<dir> の KabuList.dat と dat/ キャッシュで動きます。どちらも"
+                                                    "ないフォルダには両方を用意します。"),
                                      QStringLiteral("dir"));
     const QCommandLineOption service(QStringLiteral("service"),
-                                     QStringLiteral("The finance service's address, http://host[:port]; the "
-                                                    "program then never starts or stops a service itself. "
-                                                    "Default: $ORVANTA_SERVICE_URL, else http://127.0.0.1:18650."),
+                                     QStringLiteral("株価サービスのアドレス http://host[:port]。このときサービスを"
+                                                    "自分で起動・停止しません。既定: $ORVANTA_SERVICE_URL、なければ "
+                                                    "http://127.0.0.1:18650。"),
                                      QStringLiteral("url"));
     const QCommandLineOption screen(QStringLiteral("screen"),
-                                    QStringLiteral("Screen <sector> unattended, one of the sector selector's texts "
-                                                   "exactly as shown (全て for all)."),
+                                    QStringLiteral("<sector> をウィンドウなしで一覧検索します。業種の選択肢の名前"
+                                                   "（全角・半角の違いは問いません。全部は 全て）。"),
                                     QStringLiteral("sector"));
     const QCommandLineOption hitsOnly(QStringLiteral("hits-only"),
-                                      QStringLiteral("List only stocks with a buy signal on the newest week "
-                                                     "(条件一致のみ表示)."));
+                                      QStringLiteral("最新週に買いシグナルのある銘柄だけ（条件一致のみ表示）。"));
     const QCommandLineOption under100k(QStringLiteral("under-100k"),
-                                       QStringLiteral("List only stocks whose trading unit costs at most "
-                                                      "100,000 yen (10万円以内の低位株のみ)."));
+                                       QStringLiteral("売買単位の代金が 10 万円以内の銘柄だけ（10万円以内の低位株のみ）。"));
     const QCommandLineOption rsi30(QStringLiteral("rsi30"),
-                                   QStringLiteral("Also list stocks whose two RSI lines stood at 30 % or less "
-                                                  "(RSI 30%以下)."));
+                                   QStringLiteral("2 本の RSI がともに 30% 以下になった銘柄も載せます（RSI 30%以下）。"));
     const QCommandLineOption out(QStringLiteral("out"),
-                                 QStringLiteral("Write the report of --screen into <dir>, created if missing."),
+                                 QStringLiteral("--screen のレポートを <dir> に書きます（なければ作ります）。"),
                                  QStringLiteral("dir"));
     const QCommandLineOption connections(
         QStringLiteral("connections"),
-        QStringLiteral("Pages a screening run fetches ahead at once, 0 to 8 (0: none). Default: 4."),
+        QStringLiteral("一覧検索で先に取りに行くページの同時数、0～8（0: 先取りしない）。既定: 4。"),
         QStringLiteral("n"));
     parser.addOptions({help, version, workDir, service, connections, screen, hitsOnly, under100k, rsi30, out});
 
     TCommandLine commandLine;
     if (!parser.parse(arguments))
     {
-        commandLine.Exit = Mistake(parser.errorText());
+        commandLine.Exit = Mistake(ParserErrorText(parser.errorText()));
         return commandLine;
     }
     if (!parser.positionalArguments().isEmpty())
     {
         commandLine.Exit =
-            Mistake(QStringLiteral("unexpected argument \"") + parser.positionalArguments().constFirst() + u'"');
+            Mistake(QStringLiteral("余分な引数 \"") + parser.positionalArguments().constFirst() + u'"');
         return commandLine;
     }
     if (parser.isSet(help))
     {
         // The parser takes the program's name from an application object, which may not exist yet.
         const QString text = parser.helpText();
-        commandLine.Exit = {QStringLiteral("Usage: orvanta [options]\n"
-                                           "       orvanta [options] --screen SECTOR [--hits-only] [--under-100k] "
+        commandLine.Exit = {QStringLiteral("使い方: orvanta [options]\n"
+                                           "        orvanta [options] --screen SECTOR [--hits-only] [--under-100k] "
                                            "[--rsi30] --out DIR") +
-                                text.mid(text.indexOf(QLatin1Char('\n'))),
+                                text.mid(text.indexOf(QLatin1Char('\n'))).replace(QStringLiteral("\nOptions:\n"),
+                                                                                 QStringLiteral("\nオプション:\n")),
                             0};
         return commandLine;
     }
@@ -124,7 +154,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         const int value = parser.value(connections).toInt(&number);
         if (!number || value < 0 || value > MaxFetchAheadConnections)
         {
-            commandLine.Exit = Mistake(QStringLiteral("--connections takes 0 to %1").arg(MaxFetchAheadConnections));
+            commandLine.Exit = Mistake(QStringLiteral("--connections は 0～%1 です").arg(MaxFetchAheadConnections));
             return commandLine;
         }
         commandLine.Connections = value;
@@ -135,22 +165,23 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
             if (parser.isSet(*batchOnly))
             {
                 commandLine.Exit = Mistake(QStringLiteral("--") + batchOnly->names().constFirst() +
-                                           QStringLiteral(" is an option of --screen"));
+                                           QStringLiteral(" は --screen のオプションです"));
                 return commandLine;
             }
         return commandLine;
     }
     TBatchOptions batch;
-    batch.Sector = parser.value(screen);
-    if (!IsSectorItem(batch.Sector))
+    const std::optional<QString> sector = SectorItem(parser.value(screen));
+    if (!sector)
     {
-        commandLine.Exit = Mistake(QStringLiteral("unknown sector \"") + batch.Sector + u'"');
+        commandLine.Exit = Mistake(QStringLiteral("業種 \"") + parser.value(screen) + QStringLiteral("\" はありません"));
         return commandLine;
     }
+    batch.Sector = *sector;
     batch.OutDir = parser.value(out);
     if (batch.OutDir.isEmpty())
     {
-        commandLine.Exit = Mistake(QStringLiteral("--screen needs --out DIR"));
+        commandLine.Exit = Mistake(QStringLiteral("--screen には --out DIR が要ります"));
         return commandLine;
     }
     batch.HitsOnly = parser.isSet(hitsOnly);

@@ -1,12 +1,75 @@
 #include "app/application.h"
+#include "app/bundled_service.h"
 #include "app/batch_run.h"
 #include "app/command_line.h"
+#include "app/console_text.h"
 #include "app/main_form.h"
 #include "app/startup.h"
+#include "app/startup_data.h"
+#include "app/startup_status.h"
+#include "data/web_page.h"
 
 #include <QDir>
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
+
+namespace {
+
+// Qt ends the process with abort() when no window platform can start (no display); a user
+// who typed `orvanta` over ssh should read why instead, and a script get status 1.
+// Qt's notes on the way there (which plugins it tried) are held until the application exists.
+bool MakingApplication = false;
+QStringList HeldNotes;
+
+void NoDisplayMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtFatalMsg || !MakingApplication)
+    {
+        if (MakingApplication)
+            HeldNotes.append(message);
+        else
+            std::fputs((message + u'\n').toLocal8Bit().constData(), stderr);
+        return;
+    }
+    std::fputs("orvanta: デスクトップのセッション（ディスプレイ）が必要です。--screen "
+               "による一覧検索はディスプレイなしで動きます（orvanta --help）。\n",
+               stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+// "株価データを更新…" fetches into the data folder of the user's own service; the data of any
+// other service is that service's to update.
+void WireDataUpdate(TMainForm& form)
+{
+    const TServiceStatus& status = CurrentServiceStatus();
+    const QString program = TBundledService::FindProgram(TStartupEnvironment::FromProcess().ProgramFolder);
+    if (status.Known && status.Own && !status.DataFolder.empty() && !program.isEmpty())
+    {
+        TDataUpdateTarget target;
+        target.ServiceProgram = program;
+        target.DataFolder = QString::fromStdString(status.DataFolder.string());
+        target.ConfigFolder = ConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        const char* key = std::getenv("ORVANTA_JQUANTS_API_KEY");
+        target.KeyInEnvironment = key != nullptr && key[0] != '\0';
+        form.SetDataUpdateTarget(target, {});
+    }
+    else
+    {
+        form.SetDataUpdateTarget(std::nullopt, QStringLiteral("株価データは %1 のサービスのものです。そのサービスの側で更新してください。")
+                                                   .arg(QString::fromStdString(FinanceServiceAddress())));
+    }
+    // The service serves a fetch's data at once; the window takes the new list and drops the
+    // day's pages of the old data, and the caption stops saying "sample" after a first fetch.
+    form.OnDataUpdated = [&form](int) {
+        RefreshServiceData([](const QString& text) { ShowStartupMessage(text, false); });
+        form.setWindowTitle(MainWindowCaption(CurrentServiceStatus()));
+    };
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -23,14 +86,26 @@ int main(int argc, char** argv)
         // start-up enters.
         batch->OutDir = QDir::current().absoluteFilePath(batch->OutDir);
     }
+    else
+    {
+        qInstallMessageHandler(NoDisplayMessage);
+    }
 
+    MakingApplication = true;
     TOrvantaApplication application(argc, argv);
+    MakingApplication = false;
+    if (!batch)
+    {
+        qInstallMessageHandler(nullptr);
+        for (const QString& note : std::as_const(HeldNotes))
+            std::fputs((note + u'\n').toLocal8Bit().constData(), stderr);
+    }
     const TBatchConsole console = StandardErrorConsole();
     // Nobody is there to close a box after an unattended run: its messages go to stderr
     // only, one line each.
     const auto tell = [&](QString text, bool fatal) {
         if (batch)
-            console.Write(QStringLiteral("orvanta: ") + text.replace(u'\n', u' ') + u'\n');
+            console.Write(QStringLiteral("orvanta: ") + PrintableText(text.replace(u'\n', u' ')) + u'\n');
         else
             ShowStartupMessage(text, fatal);
     };
@@ -47,6 +122,7 @@ int main(int argc, char** argv)
     TMainForm form;
     if (batch)
         return RunScreeningBatch(form, *batch, console);
+    WireDataUpdate(form);
     form.show();
     return application.exec();
 }

@@ -1,8 +1,10 @@
 #include "app/main_form.h"
 
 #include "app/application.h"
+#include "app/startup_status.h"
 #include "app/stock_key.h"
 #include "common/exact_format.h"
+#include "chart/chart_canvas.h"
 #include "chart/chart_readout.h"
 #include "chart/price_chart.h"
 #include "chart/volume_chart.h"
@@ -521,6 +523,16 @@ void TMainForm::CreateKabuPanel()
                         Qt::AlignLeft | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
     LabelKaikaLong = MakeLabel(LinePanel, "LabelKaikaLong", QRect(80, 24, 73, 12), QStringLiteral("0円"),
                                Qt::AlignRight | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
+    // IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character. Both
+    // captions, weekly or daily, get one narrower stretch of the face that fits them all.
+    QFont legendFont = Label13->font();
+    int legendStretch = 100;
+    for (const QString& caption : {QStringLiteral("　７週平均"), QStringLiteral("１３週平均"),
+                                   QStringLiteral("　７日平均"), QStringLiteral("１３日平均")})
+        legendStretch = std::min(legendStretch, FittingStretch(legendFont, caption, Label13->width() - 1));
+    legendFont.setStretch(legendStretch);
+    Label13->setFont(legendFont);
+    Label14->setFont(legendFont);
 
     MessagePanel = MakePanel(KabuPanel, "MessagePanel", QRect(0, 356, 185, 91), Qt::black);
     MessageLabel = MakeLabel(MessagePanel, "MessageLabel", QRect(16, 16, 153, 65), QStringLiteral("買いです。"),
@@ -651,6 +663,10 @@ void TMainForm::CreateMenus()
     SaveChartImage1 = File1->addAction(QStringLiteral("チャートを画像で保存…"), this, &TMainForm::SaveChartImage1Click);
     SaveChartImage1->setObjectName(QStringLiteral("SaveChartImage1"));
     File1->addSeparator();
+    DataUpdate1 = File1->addAction(QStringLiteral("株価データを更新…"), this, &TMainForm::DataUpdate1Click);
+    DataUpdate1->setObjectName(QStringLiteral("DataUpdate1"));
+    File1->setToolTipsVisible(true);
+    File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("終了(&X)"), this, &TMainForm::Exit1Click);
     Exit1->setObjectName(QStringLiteral("Exit1"));
 
@@ -723,7 +739,7 @@ void TMainForm::FormShow()
     FormatSettings.LongDateFormat = QStringLiteral("yyyy/MM/dd");
     FormatSettings.ShortTimeFormat = QStringLiteral("hh:mm:ss");
     FormatSettings.LongTimeFormat = QStringLiteral("hh:mm:ss");
-    setWindowTitle(QStringLiteral("Orvanta(おるばんた) Ver1.6a"));
+    setWindowTitle(MainWindowCaption(CurrentServiceStatus()));
     TaytolPanel->show();
     TaytolPanel->raise();
     TaitolTimer->start();
@@ -916,6 +932,9 @@ void TMainForm::RunCommand(std::initializer_list<QWidget*> controls, const std::
             error = std::current_exception();
         }
     }
+    // A fetch into the service and a screening run never go at once.
+    if (DataUpdateRunning())
+        KabuSearchButton->setEnabled(false);
     if (error)
         AppException(error);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/data_update_dialog.h"
 #include "analysis/average_rsi.h"
 #include "analysis/buy_signals.h"
 #include "analysis/chart_length.h"
@@ -197,6 +198,7 @@ public:
     QMenu* File1 = nullptr;
     QAction* SaveResult1 = nullptr;     // the last run's report files
     QAction* SaveChartImage1 = nullptr; // the chart panel as a PNG image
+    QAction* DataUpdate1 = nullptr;     // fetches real prices into the bundled service
     QAction* Exit1 = nullptr;
     QMenu* Window1 = nullptr;
     QAction* KabukaChartWin = nullptr;
@@ -273,6 +275,12 @@ public:
     //! Shows the information box (caption "情報", one OK button) and waits for it.
     void ShowInformation(const QString& text);
 
+    //! Where "株価データを更新…" fetches to; without a target the item is disabled and its
+    //! tip says `note` (the data then belongs to a service the program does not run).
+    void SetDataUpdateTarget(std::optional<TDataUpdateTarget> target, const QString& note);
+    //! Called after every fetch from the window, once the child has ended.
+    std::function<void(int exitStatus)> OnDataUpdated;
+
 signals:
     //! During a run, after the quote pass of stock `index` of `count`: its code and name as
     //! the board shows them, or its code alone when there was no quote.
@@ -309,6 +317,8 @@ private:
     void ShowMessage(const TMessageBoxRequest& request);
     void SetVerdictColour(const QColor& colour);
     void UpdateReportActions();
+    void DataUpdate1Click();
+    bool DataUpdateRunning() const;
     QString AskForPath(const TFileDialogRequest& request);
     //! What ChartPanelImage draws, the surfaces' shown pictures shared.
     TChartScene ChartPanelScene() const;
@@ -316,6 +326,8 @@ private:
     QWidget* ClientArea = nullptr;
     bool Shown = false;
     bool ChartDrawn = false; // a chain has drawn the chart panel at least once
+    std::optional<TDataUpdateTarget> DataUpdateTarget;
+    TDataUpdateDialog* DataUpdateDialog = nullptr;
 };
 
 // Date and time formats the program writes dates with; set when the window is first shown.

@@ -36,7 +36,10 @@ TRunReport TMainForm::LastRunReport() const
 {
     TRunReport report;
     if (LastRun)
+    {
         report.Run = *LastRun;
+        report.Run.End = SettledEnd(report.Run);
+    }
     const QTreeWidgetItem* header = KabuCodeList->headerItem();
     for (int column = 0; column < ResultColumnCount; ++column)
         report.Captions[static_cast<std::size_t>(column)] = header->text(column).toStdString();
@@ -63,6 +66,9 @@ void TMainForm::UpdateReportActions()
     SaveResult1->setEnabled(!ScreeningRunning && LastRun.has_value());
     SearchSummary1->setEnabled(!ScreeningRunning && LastRun.has_value());
     SaveChartImage1->setEnabled(!ScreeningRunning && ChartDrawn);
+    DataUpdate1->setEnabled(!ScreeningRunning && DataUpdateTarget.has_value());
+    if (DataUpdateDialog)
+        DataUpdateDialog->SetScreeningRunning(ScreeningRunning);
 }
 
 QString TMainForm::AskForPath(const TFileDialogRequest& request)

@@ -1,6 +1,7 @@
 // The sector screening run and the commands on its result list.
 
 #include "app/main_form.h"
+#include "app/startup_status.h"
 
 #include "common/exact_format.h"
 #include "data/cache_file.h"
@@ -198,6 +199,7 @@ void TMainForm::KabuSearchButtonClick()
                    const int count = static_cast<int>(list.Entries.size());
                    // The run's record goes with its rows: kept until the next run clears them.
                    LastRun.emplace();
+                   LastRun->SampleData = CurrentServiceStatus().Sample;
                    LastRun->Sector = KabuSearchBox->currentText().toStdString();
                    LastRun->Date = DateText(TodayLocal());
                    LastRun->HitsOnly = HitPutCheck->isChecked();
@@ -247,24 +249,24 @@ void TMainForm::KabuSearchButtonClick()
                        const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(i - 1)];
                        frames.Coming();
                        LabelKabuReadBar->setText(QString::fromStdString(ProgressText(i, count)));
-                       const std::int32_t code = ParseCodeText(entry.CodeText);
+                       const TEntryCode code = EntryCode(entry.CodeText);
                        KabuReadBar->setValue(i);
-                       if (!IsScreenableCode(code))
+                       if (code.Code.empty())
                        {
                            end = TRunEnd::StoppedAtCode;
-                           LastRun->StopCode = code;
+                           LastRun->StopCode = code.Number;
                            break;
                        }
-                       const std::string key = ScreeningKey(code, entry.Suffix);
+                       const std::string key = ScreeningKey(code.Code, entry.Suffix);
                        QuoteMiss = TQuoteMiss::None;
                        QuotePageBytes = 0;
                        const bool quoted = GetKabuKa(key);
-                       const std::string keyCode = key.substr(0, key.size() - 2);
+                       const std::string& keyCode = code.Code;
                        emit ScreeningProgress(i, count, quoted ? LabelKabuNo->text() : QString::fromStdString(keyCode));
                        if (!quoted)
                        {
-                           LastRun->Skipped.push_back(
-                               {keyCode, std::string(MarketNameOf(entry.Suffix)), QuoteMiss, QuotePageBytes});
+                           LastRun->Skipped.push_back({keyCode, entry.MarketName, QuoteMiss, QuotePageBytes,
+                                                       Cp932ToUtf8(entry.SecondField)});
                            continue;
                        }
                        ++LastRun->Screened;
@@ -289,21 +291,30 @@ void TMainForm::KabuSearchButtonClick()
                            }
                        }
                        if (hitLevel == THitLevel::None)
+                       {
+                           ++LastRun->NotListed.NoPurchase;
                            continue;
+                       }
                        const TBoardTexts board = QuoteBoardTexts(KabuQuote);
                        if (UnderKabuCheck->isChecked())
                        {
                            const std::int64_t unitPrice =
                                static_cast<std::int64_t>(BoardNumber(board.Tani)) * BoardNumber(board.KabuKa);
                            if (unitPrice > 100000)
+                           {
+                               ++LastRun->NotListed.Over100k;
                                continue;
+                           }
                        }
                        if (HitPutCheck->isChecked() && signalResult == 0)
+                       {
+                           ++LastRun->NotListed.NoNewestSignal;
                            continue;
+                       }
 
                        TRowInputs inputs;
                        inputs.Board = board;
-                       inputs.Suffix = entry.Suffix;
+                       inputs.MarketName = entry.MarketName;
                        inputs.HitLevel = hitLevel;
                        inputs.SignalResult = signalResult;
                        inputs.BackTest = BuySignals;

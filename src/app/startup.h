@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/startup_settings.h"
+#include "app/startup_status.h"
 
 #include <QString>
 
@@ -29,7 +30,10 @@ struct TStartupEnvironment
 };
 
 //! The program's start: enters the working folder, sets the service address and, when no
-//! address was given and none answers, starts the bundled service, which it stops when destroyed.
+//! address was given and the user's own service does not answer on the default port, starts
+//! the bundled service (on another free port when the default one is taken), which it stops
+//! when destroyed. Then learns the service's status and brings the working folder in step
+//! with its data (TakeServiceData).
 class TStartup
 {
 public:
@@ -42,6 +46,8 @@ public:
     TStartup& operator=(const TStartup&) = delete;
 
     const std::filesystem::path& WorkFolder() const { return WorkFolder_; }
+    //! What the service said of itself at start: sample data or not, its data folder and version.
+    const TServiceStatus& ServiceStatus() const { return Status_; }
     //! The process id of the service this start started and will stop; 0 when none.
     qint64 StartedServiceId() const;
 
@@ -50,4 +56,5 @@ private:
 
     std::filesystem::path WorkFolder_;
     std::unique_ptr<TBundledService> Service_;
+    TServiceStatus Status_;
 };

@@ -39,16 +39,24 @@ struct TWorkFolder
 {
     std::filesystem::path Folder;
     bool Prepare = false; // give it dat/ and KabuList.dat where missing
+    QString Passed;       // why the start folder, though it held the program's files, was not used
 };
+
+//! Why `folder` may not be a working folder: it, or its dat/, does not belong to this user, or
+//! someone else may write to it (others, or a group other than the user's private one), or its
+//! dat/ is a link or no folder. Empty when it may. A folder that does not exist may.
+QString ForeignFolderReason(const std::filesystem::path& folder);
 
 //! --workdir (relative to the start folder), used as it is when it holds dat/ or KabuList.dat
 //! and prepared otherwise; else the start folder when it holds either; else the per-user
-//! folder, always prepared. Throws TStartupError when the per-user folder is needed but unknown.
+//! folder, always prepared. A start folder with a ForeignFolderReason is passed over (Passed
+//! says why). Throws TStartupError when the per-user folder is needed but unknown, and when
+//! --workdir names a folder with a ForeignFolderReason.
 TWorkFolder ChooseWorkFolder(const std::optional<QString>& option, const std::filesystem::path& startFolder,
                              const std::filesystem::path& perUserFolder);
 
-//! Creates `folder` and its dat/, and copies `listFile` in as KabuList.dat when there is none.
-//! Never replaces a file. False when a list was needed and `listFile` does not exist. Throws
+//! Creates `folder` and its dat/, and copies `listFile` in as KabuList.dat when there is none
+//! (its hash kept beside it, so a later list can replace it). Never replaces a file. False when a list was needed and `listFile` does not exist. Throws
 //! TStartupError when a folder or the copy cannot be made.
 bool PrepareWorkFolder(const std::filesystem::path& folder, const std::filesystem::path& listFile);
 

@@ -1,9 +1,24 @@
 #include "app/stock_key.h"
 
 #include "common/exact_format.h"
+#include "data/stock_code.h"
+
+namespace {
+
+// Whether the text is a code of today's form, in half-width characters: a full-width letter
+// becomes "?" here and fails as any other character does.
+bool IsLetterCodeText(const QString& text)
+{
+    return IsLetterCode(text.toLatin1().toStdString());
+}
+
+} // namespace
 
 TCodeCheck CheckKabuCode(const QString& text, bool allowFiveDigits)
 {
+    // Four characters, so it passes the length check of the period buttons too.
+    if (IsLetterCodeText(text))
+        return TCodeCheck::Ok;
     for (const QChar c : text)
         if (c.unicode() < u'0' || c.unicode() > u'9')
             return TCodeCheck::NotHalfWidthDigits;
@@ -23,6 +38,8 @@ std::string MarketSuffix(int index)
 
 std::string MakeKabuKey(const QString& checkedCode, int marketIndex)
 {
+    if (IsLetterCodeText(checkedCode))
+        return UpperCaseCode(checkedCode.toLatin1().toStdString()) + MarketSuffix(marketIndex);
     const auto digits = static_cast<int>(checkedCode.size());
     return FormatD(checkedCode.toInt(), 0, digits) + MarketSuffix(marketIndex);
 }

@@ -124,15 +124,39 @@ void LineSegment(QPainter& painter, int x1, int y1, int x2, int y2, const QColor
     painter.restore();
 }
 
-void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize, const QColor& colour)
+QFont ChartFont(int pixelSize, int stretch)
 {
     QFont font;
     font.setFamilies({ChartFontFamily(), QStringLiteral("IPAPGothic")});
     font.setPixelSize(pixelSize);
+    font.setStretch(stretch);
     // Crisp one-colour glyphs, as the chart's small captions have always been drawn.
     font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+int FittingStretch(const QFont& font, const QString& text, int room)
+{
+    constexpr int NarrowestStretch = 50;
+    const int natural = QFontMetrics(font).horizontalAdvance(text);
+    if (natural <= room)
+        return 100;
+    // Advances shrink about in proportion; glyph rounding can leave a pixel over, so step on.
+    QFont narrowed = font;
+    int stretch = std::max(NarrowestStretch, room * 100 / std::max(natural, 1));
+    for (; stretch > NarrowestStretch; --stretch)
+    {
+        narrowed.setStretch(stretch);
+        if (QFontMetrics(narrowed).horizontalAdvance(text) <= room)
+            break;
+    }
+    return stretch;
+}
+
+void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize, const QColor& colour, int stretch)
+{
     painter.save();
-    painter.setFont(font);
+    painter.setFont(ChartFont(pixelSize, stretch));
     painter.setPen(colour);
     painter.setBackgroundMode(Qt::TransparentMode);
     painter.drawText(x, y + painter.fontMetrics().ascent(), text);
@@ -143,16 +167,38 @@ void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step
                    int textPixels)
 {
     constexpr int MaxGridLines = 1000;
+    struct TGridLine
+    {
+        int Dy;
+        QString Label;
+    };
+    std::vector<TGridLine> gridLines;
     int lines = 0;
     for (std::int64_t v = FirstMultiple(scale.MinValue, step); v <= scale.MaxValue && lines < MaxGridLines;
          v += step, ++lines)
     {
         const int dy = ValueDy(scale, v);
-        if (scale.Top + dy > scale.Bottom)
-            continue;
-        StyledRectangle(painter, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1, ChartColour::Purple,
-                        DotPattern);
-        TextAt(painter, scale.Left - 40, scale.Top + dy - 4, QString::fromLatin1(FormatD(v, 5)) + unit, textPixels,
-               ChartColour::White);
+        if (scale.Top + dy <= scale.Bottom)
+            gridLines.push_back({dy, QString::fromLatin1(FormatD(v, 5)) + unit});
+    }
+    // IPA P Gothic is wider than the layout's face: "10000千株" would run into the plot.
+    const QFont font = ChartFont(textPixels);
+    const QFontMetrics metrics(font);
+    const QString* widest = nullptr;
+    int widestAdvance = -1;
+    for (const TGridLine& line : gridLines)
+        if (const int advance = metrics.horizontalAdvance(line.Label); advance > widestAdvance)
+        {
+            widest = &line.Label;
+            widestAdvance = advance;
+        }
+    constexpr int LabelOffset = 40;
+    const int stretch = widest ? FittingStretch(font, *widest, LabelOffset - 1) : 100;
+    for (const TGridLine& line : gridLines)
+    {
+        StyledRectangle(painter, scale.Left, scale.Top + line.Dy, scale.Right, scale.Top + line.Dy + 1,
+                        ChartColour::Purple, DotPattern);
+        TextAt(painter, scale.Left - LabelOffset, scale.Top + line.Dy - 4, line.Label, textPixels,
+               ChartColour::White, stretch);
     }
 }

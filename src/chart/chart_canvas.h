@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 
 #include <cstdint>
@@ -49,14 +50,24 @@ void EllipseOutline(QPainter& painter, int x1, int y1, int x2, int y2, const QCo
 //! Line from `from` to `to` without its end pixel; a line of no length paints nothing.
 void LineSegment(QPainter& painter, int x1, int y1, int x2, int y2, const QColor& colour);
 
-//! Text whose cell's top-left corner is (x, y), without background, in the window's face.
-void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize, const QColor& colour);
+//! Text whose cell's top-left corner is (x, y), without background, in the window's face;
+//! `stretch` narrows the face to that percentage of its width.
+void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize, const QColor& colour,
+            int stretch = 100);
+
+//! The widest stretch of `font`, in percent from 100 down to 50, at which `text` advances at
+//! most `room` pixels; 50 when even that is too wide.
+int FittingStretch(const QFont& font, const QString& text, int room);
 
 //! The chart face: the layout's "ＭＳ Ｐゴシック", falling back to IPA P Gothic.
 QString ChartFontFamily();
 
+//! The chart face at a pixel size and stretch, drawn without antialiasing.
+QFont ChartFont(int pixelSize, int stretch = 100);
+
 //! Dotted horizontal lines at the multiples of `step` within the pane's value range, each
 //! labelled "%5d" + `unit` to the left of the plot; at most 1,000 lines, so a hostile range
-//! cannot hang the window.
+//! cannot hang the window. The labels share one stretch, narrowed so the widest ends before
+//! the plot's left edge.
 void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step, const QString& unit,
                    int textPixels);

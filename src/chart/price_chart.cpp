@@ -36,13 +36,16 @@ void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale)
     };
     const TLevel levels[] = {
         {70, DotPattern, "30%"}, {50, DashDotDotPattern, "50%"}, {30, DotPattern, "70%"}};
+    // "30%" is 23 pixels wide in IPA P Gothic: narrowed, it ends before the frame.
+    constexpr int LabelOffset = 20;
+    const int stretch = FittingStretch(ChartFont(Text8Point), QStringLiteral("30%"), LabelOffset - 1);
     for (const TLevel& level : levels)
     {
         const int dy = UnitsDy(scale, level.Units);
         StyledRectangle(rsi, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1, ChartColour::Purple,
                         level.Pattern);
-        TextAt(rsi, scale.Left - 20, scale.Top + dy - 4, QString::fromLatin1(level.Label), Text8Point,
-               ChartColour::White);
+        TextAt(rsi, scale.Left - LabelOffset, scale.Top + dy - 4, QString::fromLatin1(level.Label), Text8Point,
+               ChartColour::White, stretch);
     }
 }
 

@@ -147,6 +147,7 @@ struct TFetchAhead::TImpl
     std::unordered_map<std::string, std::size_t> Index; // cache file -> page
     std::string ServiceAddress;
     std::size_t Connections = 1;
+    TTodayClock Today;
 
     std::mutex Mutex;
     std::condition_variable Changed;
@@ -155,6 +156,7 @@ struct TFetchAhead::TImpl
     std::size_t FirstOpen = 0;  // no Gated or Queued page before it
     std::atomic<bool> Stopping{false};
     std::atomic<bool> Ended{false};
+    std::atomic<bool> Idle{false}; // set by the worker, cleared when the chain moves on
 
     std::unique_ptr<CURLM, TMultiCleanup> Multi;
     std::thread Worker;
@@ -175,11 +177,12 @@ struct TFetchAhead::TImpl
     bool NothingLeft();
 };
 
-TFetchAhead::TFetchAhead(const std::vector<std::string>& kabuKeys, int connections)
+TFetchAhead::TFetchAhead(const std::vector<std::string>& kabuKeys, int connections, TTodayClock today)
     : Impl(std::make_unique<TImpl>())
 {
     TImpl& impl = *Impl;
     impl.ServiceAddress = FinanceServiceAddress();
+    impl.Today = today ? std::move(today) : TTodayClock(TodayLocal);
     impl.Connections = static_cast<std::size_t>(std::clamp(connections, 1, MaxFetchAheadConnections));
     std::unordered_set<std::string> seen;
     for (const std::string& key : kabuKeys)
@@ -242,6 +245,11 @@ bool TFetchAhead::Running() const
     return Impl->Worker.joinable() && !Impl->Ended;
 }
 
+bool TFetchAhead::Waiting() const
+{
+    return !Running() || Impl->Idle;
+}
+
 bool TFetchAhead::AwaitPage(const std::string& cacheFile, const TProcessEvents& processEvents,
                             const TCancelled& cancelled)
 {
@@ -255,6 +263,7 @@ bool TFetchAhead::AwaitPage(const std::string& cacheFile, const TProcessEvents& 
     if (page.Stock > impl.ChainStock)
     {
         impl.ChainStock = page.Stock;
+        impl.Idle = false;
         if (impl.Multi)
             curl_multi_wakeup(impl.Multi.get()); // the look-ahead reaches further now
     }
@@ -366,9 +375,12 @@ std::optional<std::size_t> TFetchAhead::TImpl::NextPage()
         if (Pages[i].State == TPageState::Queued)
         {
             Pages[i].State = TPageState::InFlight;
+            Idle = false;
             return i;
         }
     }
+    // With nothing under way, no gated page can open either: only the chain moves things on.
+    Idle = Active.empty();
     return std::nullopt;
 }
 
@@ -427,7 +439,7 @@ void TFetchAhead::TImpl::Start(std::size_t index)
     active->Transfer.Cancelled = &active->Stopped;
     // The address is made now, as the chain would make it now: a history page asked for
     // after midnight ends on the new day.
-    active->AskedOn = TodayLocal();
+    active->AskedOn = Today();
     const std::string url = page.History
                                 ? HistoryUrl(ServiceAddress, key, TChartPeriod::Weekly, active->AskedOn)
                                 : QuoteUrl(ServiceAddress, key);
@@ -527,7 +539,7 @@ bool TFetchAhead::TImpl::HandOver(TPlannedPage& page, std::unique_lock<std::mute
     const std::string body = std::move(page.Body);
     page.Body = std::string();
     page.State = TPageState::Read;
-    const bool sameDay = page.AskedOn == TodayLocal(); // else the chain asks for today's page
+    const bool sameDay = page.AskedOn == Today(); // else the chain asks for today's page
     lock.unlock();
     if (sameDay && StorePage(page.CacheFile, body))
         return true;

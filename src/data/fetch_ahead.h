@@ -1,8 +1,11 @@
 #pragma once
 
+#include "data/cache_file.h"
 #include "data/web_page.h"
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +26,9 @@ int FetchAheadConnections();
 //! Sets it; values outside 0 to MaxFetchAheadConnections are clamped.
 void SetFetchAheadConnections(int connections);
 
+//! Today's local date as the fetch-ahead reads it; tests put midnight where they want it.
+using TTodayClock = std::function<std::chrono::year_month_day()>;
+
 class TFetchAhead
 {
 public:
@@ -33,8 +39,9 @@ public:
     //! its quote page has been read as a quote, as the chain asks for it only then; after a
     //! quote page whose figures do not convert, which ends the run, nothing further is
     //! fetched. A request that cannot reach the service stops the fetch-ahead: the chain
-    //! then meets the failure itself, once per page, as without it.
-    TFetchAhead(const std::vector<std::string>& kabuKeys, int connections);
+    //! then meets the failure itself, once per page, as without it. `today` dates each
+    //! request and each hand-over; it is called from the worker thread too.
+    TFetchAhead(const std::vector<std::string>& kabuKeys, int connections, TTodayClock today = TodayLocal);
     //! Stop().
     ~TFetchAhead();
     TFetchAhead(const TFetchAhead&) = delete;
@@ -47,6 +54,10 @@ public:
 
     //! True until every page to fetch ahead is settled or Stop() was called.
     bool Running() const;
+
+    //! True while nothing is under way and nothing may start until the chain asks for a page
+    //! further on: every page within the look-ahead is settled. Also true once not Running().
+    bool Waiting() const;
 
     //! For the chain, right before it looks for `cacheFile` in today's cache. While the page
     //! is being fetched ahead, waits for it, calling `processEvents` as GetWebPage would

@@ -2,8 +2,10 @@
 
 #include "common/exact_format.h"
 #include "data/cache_file.h"
+#include "data/data_error.h"
 #include "data/numeric_text.h"
 #include "data/page_scan.h"
+#include "data/stock_code.h"
 
 namespace {
 
@@ -70,7 +72,99 @@ std::int32_t CellNumber(std::string_view text)
     return StrToInt32(ExtractNumeric(text));
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// A date cell is empty (the row is dropped later) or "yyyy/mm/dd" in digits. Anything else
+// would reach the report's date columns as it stands, a spreadsheet formula included, so it
+// is a page the program cannot read, as a figure that does not convert is.
+void CheckDateCell(std::string_view cell)
+{
+    if (cell.empty())
+        return;
+    bool date = cell.size() == 10 && cell[4] == '/' && cell[7] == '/';
+    for (std::size_t i = 0; date && i < cell.size(); ++i)
+        date = i == 4 || i == 7 || IsDigit(cell[i]);
+    if (!date)
+        throw TDataError("history date cell is no date: " + std::string(cell.substr(0, 40)));
+}
+
+char LowerChar(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// 0-based position of lower-case `marker` in `text` from `from`, ASCII letters compared
+// without case; npos when absent.
+std::size_t FindNoCase(std::string_view text, std::string_view marker, std::size_t from)
+{
+    for (std::size_t at = from; at + marker.size() <= text.size(); ++at)
+    {
+        std::size_t i = 0;
+        while (i < marker.size() && LowerChar(text[at + i]) == marker[i])
+            ++i;
+        if (i == marker.size())
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+// Whether a bracketed text names a stock code: four digits, five digits, or today's form.
+bool IsCodeForm(std::string_view text)
+{
+    if (IsLetterCode(text))
+        return true;
+    if (text.size() != 4 && text.size() != 5)
+        return false;
+    for (const char c : text)
+        if (!IsDigit(c))
+            return false;
+    return true;
+}
+
+constexpr std::string_view WideOpen = "\xa1\xca";  // （, EUC-JP
+constexpr std::string_view WideClose = "\xa1\xcb"; // ）, EUC-JP
+
 } // namespace
+
+bool HistoryPageNamesOtherStock(std::string_view fileBytes, std::string_view kabuKey)
+{
+    const std::string_view buffer = fileBytes.substr(0, HistoryPageBuffer);
+    const std::string_view text = buffer.substr(0, buffer.find('\0'));
+    const std::size_t tag = FindNoCase(text, "<title", 0);
+    const std::size_t open = tag == std::string_view::npos ? tag : text.find('>', tag);
+    const std::size_t close =
+        open == std::string_view::npos ? open : FindNoCase(text, "</title", open);
+    if (close == std::string_view::npos)
+        return false;
+    const std::string_view title = text.substr(open + 1, close - open - 1);
+
+    std::string_view code = kabuKey.substr(0, kabuKey.find('.'));
+    while (!code.empty() && code.back() == ' ')
+        code.remove_suffix(1);
+    // Walked character by character: an EUC-JP trail byte and the next lead byte can look
+    // like a bracket.
+    std::size_t bracket = std::string_view::npos; // just past the open bracket
+    for (std::size_t at = 0; at < title.size();)
+    {
+        const unsigned char c = static_cast<unsigned char>(title[at]);
+        const std::size_t length = c < 0x80 ? 1 : c == 0x8f ? 3 : 2;
+        const std::string_view character = title.substr(at, length);
+        if (character == "(" || character == WideOpen)
+            bracket = at + length;
+        else if (bracket != std::string_view::npos && (character == ")" || character == WideClose))
+        {
+            const std::string_view named = title.substr(bracket, at - bracket);
+            if (IsCodeForm(named) && !SameCode(named, code) && !SameCode(named, code.substr(0, 4)))
+                return true;
+            bracket = std::string_view::npos;
+        }
+        at += length;
+    }
+    return false;
+}
 
 std::string HistoryCacheFile(std::string_view kabuKey, TChartPeriod period)
 {
@@ -136,6 +230,7 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
         cursor.NextCell();
         THistoryRow row;
         row.DateText = cursor.Cell();
+        CheckDateCell(row.DateText);
         cursor.Pass(row.DateText);
 
         cursor.NextCell();
@@ -196,7 +291,7 @@ THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std:
     if (!present)
         return {};
     const std::string bytes = ReadCacheFile(cacheFile, HistoryPageBuffer);
-    if (bytes.empty())
+    if (bytes.empty() || HistoryPageNamesOtherStock(bytes, kabuKey))
         return {};
     return ParseHistoryPage(bytes, kabuKa, processEvents);
 }

@@ -48,13 +48,19 @@ std::string HistoryUrl(std::string_view serviceAddress, std::string_view kabuKey
 //! Reads the history table of a page given as the cache file's bytes (at most the buffer's
 //! 50,001 are looked at). No rows when the page has 14,000 bytes or fewer or carries the
 //! not-found notice. `kabuKa` (fixed-point current price) seeds the "-" cells of the first row.
-//! Throws TDataError when a cell does not convert. Calls `processEvents` before each row and
-//! once after the last.
+//! Throws TDataError when a cell does not convert or a date cell is neither empty nor
+//! "yyyy/mm/dd" in digits. Calls `processEvents` before each row and once after the last.
 THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
                               const TProcessEvents& processEvents);
 
+//! Whether the page's <title> names, in brackets ("（7203）" or "(7203)"), a stock code that is
+//! neither the key's code (the part before its ".") nor that code's first four characters,
+//! letters compared without regard to case. A title naming no code names no other stock.
+bool HistoryPageNamesOtherStock(std::string_view fileBytes, std::string_view kabuKey);
+
 //! The history rows of `kabuKey`: today's cache file, fetched through GetWebPage when missing
-//! or older than today. No rows when nothing could be fetched or the page holds none.
+//! or older than today. No rows when nothing could be fetched, the page holds none, or it is
+//! another stock's page (HistoryPageNamesOtherStock).
 //! Throws TDataError on a cache file that cannot be written or read, or a cell that does not
 //! convert. Event points: GetWebPage's (before connecting, after each chunk), once after the
 //! fetch step (also when the cache was fresh), then ParseHistoryPage's. `cancelled` gives up

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 //! A request that never reached the service is tried this many times in all.
 constexpr int ConnectAttempts = 3;
@@ -32,6 +33,7 @@ struct TTransfer
     // When set, the body goes here instead, and no file is made.
     std::string* Body = nullptr;
     std::int64_t Total = 0;
+    int Status = 0; // of the last status line received; a body is kept only after a 2xx
     std::exception_ptr Error;
     bool Connected = false;
     std::chrono::steady_clock::time_point LastByte;
@@ -39,6 +41,10 @@ struct TTransfer
     bool EventsInStalls = false;
     std::chrono::steady_clock::time_point LastEvents = std::chrono::steady_clock::now();
 };
+
+//! The status code of a response's status line ("HTTP/1.1 404 Not Found" gives 404; 0 when
+//! the code is not three digits), or nothing for a header line.
+std::optional<int> HttpStatusOfLine(std::string_view line);
 
 //! libcurl's global set-up, once per process; call before the first handle is made.
 void InitCurl();

@@ -6,6 +6,7 @@
 #include "data/euc_to_sjis.h"
 #include "data/numeric_text.h"
 #include "data/page_scan.h"
+#include "data/stock_code.h"
 
 #include <algorithm>
 
@@ -22,6 +23,8 @@ constexpr std::string_view NotFoundText = "\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\
 constexpr std::string_view NoTradeText =
     "\x8e\xe6\x88\xf8\x82\xcd\x90\xac\x97\xa7\x82\xb5"
     "\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1"; // 取引は成立していません
+constexpr std::string_view UnitLabel = "\xc7\xe4\xc7\xe3\xc3\xb1\xb0\xcc"; // 売買単位, EUC-JP
+constexpr std::int32_t MaxUnitShares = 100000;
 
 // The walk over the page's tags: a position (1-based, 0 counts as the first byte) and
 // lower-cased windows of at most 3,500 bytes from it. Whether a marker was found is not
@@ -145,6 +148,37 @@ std::int64_t VolumeFixed(std::string_view text)
     return shares * FixedPointOne;
 }
 
+// Shares per trading unit as the page states them: the first cell after the first "売買単位",
+// its text from the next ">" to the next "<". A page that states none, or a number that is no
+// unit (0, negative, more than 100,000, not a whole number), counts one share as before.
+std::int32_t UnitShares(std::string_view page)
+{
+    const std::size_t label = page.find(UnitLabel);
+    if (label == std::string_view::npos)
+        return 1;
+    const std::string_view after = page.substr(label + UnitLabel.size());
+    const std::string lowered = LowerAscii(after);
+    const std::size_t cell = lowered.find("<td");
+    if (cell == std::string::npos)
+        return 1;
+    const std::size_t open = lowered.find('>', cell);
+    if (open == std::string::npos)
+        return 1;
+    const std::size_t close = lowered.find('<', open + 1);
+    if (close == std::string::npos)
+        return 1;
+    std::int32_t shares = 0;
+    try
+    {
+        shares = StrToInt32(ExtractNumeric(after.substr(open + 1, close - open - 1)));
+    }
+    catch (const TDataError&)
+    {
+        return 1;
+    }
+    return shares >= 1 && shares <= MaxUnitShares ? shares : 1;
+}
+
 } // namespace
 
 std::string QuoteCacheFile(std::string_view kabuKey)
@@ -174,6 +208,8 @@ TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
         return read;
     }
     std::string text(fileBytes.substr(0, fileBytes.find('\0')));
+    // Read before the title area is converted to Shift_JIS: the label is EUC-JP.
+    const std::int32_t unitShares = UnitShares(text);
 
     // The name's stretch from the byte two after the marker's first (the second byte without one).
     const std::int64_t titleAt = FindOffset(text, TitleMarker);
@@ -194,9 +230,10 @@ TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
 
     // The list's rows take their code from the page, and a double-click opens that code: a
     // page naming another stock (or "<b>x", or "/../") must not be read as the one asked for.
-    // A five-digit key (67585) shows its first four digits.
+    // A five-digit key (67585) shows its first four digits. The walk lowers the letters of a
+    // code of today's form ("130a"); the code is the exchange's, in upper case.
     const TQuoteTexts texts = WalkQuotePage(text);
-    if (texts.Code != kabuKey.substr(0, 4))
+    if (!SameCode(texts.Code, kabuKey.substr(0, 4)))
     {
         if (processEvents)
             processEvents();
@@ -204,7 +241,7 @@ TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
         return read;
     }
     TKabuQuote quote;
-    quote.KabuNo = texts.Code;
+    quote.KabuNo = UpperCaseCode(texts.Code);
     quote.KabuName = texts.Name;
     quote.KabuKa = WholeFixed(texts.Price);
     quote.Zenjitsuhi = WholeFixed(texts.Change);
@@ -213,7 +250,7 @@ TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
     quote.HighPrice = WholeFixed(texts.High);
     quote.LowPrice = WholeFixed(texts.Low);
     quote.Dekidaka = VolumeFixed(texts.Volume);
-    quote.Tani = FixedPointOne;
+    quote.Tani = unitShares * FixedPointOne;
     quote.KabuTime = texts.Time;
     read.Quote = quote;
     return read;

@@ -14,7 +14,7 @@ constexpr std::int64_t FixedPointOne = 10000;
 
 struct TKabuQuote
 {
-    std::string KabuNo;              // stock code as printed in the page's title area, 4 bytes
+    std::string KabuNo;              // stock code of the page's title area, 4 bytes, letters upper-cased
     std::string KabuName;            // Shift_JIS; ASCII letters lower-cased
     std::int64_t KabuKa = 0;         // current price (kabuka), fixed-point whole yen; 0 when "-"
     std::int64_t Zenjitsuhi = 0;     // change from the previous close, fixed-point whole yen
@@ -23,7 +23,7 @@ struct TKabuQuote
     std::int64_t HighPrice = 0;
     std::int64_t LowPrice = 0;
     std::int64_t Dekidaka = 0; // traded volume, fixed-point whole shares
-    std::int64_t Tani = 0;     // shares per trading unit, always 1 once read
+    std::int64_t Tani = 0;     // shares per trading unit as the page states it (1 to 100,000), else 1
     std::string KabuTime; // "first word, blank, five bytes" as printed; empty when the price is "-"
 
     bool operator==(const TKabuQuote&) const = default;
@@ -56,7 +56,8 @@ std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey);
 
 //! Reads the quote page of `kabuKey`, given as the whole cache file's bytes. Empty when the
 //! page is no quote page (size outside 13,000-45,000 bytes, no footer marker, a not-found or
-//! no-trade notice) or names another stock: its code is not the key's first four digits.
+//! no-trade notice) or names another stock: its code is not the key's first four characters
+//! (letters compared without regard to case).
 //! Throws TDataError when a figure does not convert; a quote is returned only when every
 //! field converted. Calls `processEvents` once per byte position of the title-area
 //! conversion and once when a page check fails.

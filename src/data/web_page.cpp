@@ -36,6 +36,12 @@ std::chrono::milliseconds& IdleLimit()
     return limit;
 }
 
+std::chrono::milliseconds& Deadline()
+{
+    static std::chrono::milliseconds deadline{120000};
+    return deadline;
+}
+
 using TClock = std::chrono::steady_clock;
 
 std::atomic<std::int64_t> PagesFetched{0};
@@ -82,10 +88,22 @@ bool ProcessEvents(TTransfer& transfer)
     }
 }
 
-std::size_t ReadHeader(char*, std::size_t size, std::size_t count, void* user)
+bool IsSuccess(int status)
+{
+    return status >= 200 && status <= 299;
+}
+
+std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* user)
 {
     auto& transfer = *static_cast<TTransfer*>(user);
     transfer.LastByte = TClock::now();
+    // Each response starts with its status line; an interim 1xx one comes before the last.
+    if (const std::optional<int> status = HttpStatusOfLine(std::string_view(data, size * count)))
+        transfer.Status = *status;
+    // An answer that is not a success is no page at all (another program on the port, a
+    // proxy's error page): nothing is made for it, as for a service that cannot be reached.
+    if (!IsSuccess(transfer.Status))
+        return size * count;
     return OpenTempFile(transfer) ? size * count : 0;
 }
 
@@ -93,7 +111,7 @@ std::size_t WriteChunk(char* data, std::size_t size, std::size_t count, void* us
 {
     auto& transfer = *static_cast<TTransfer*>(user);
     const std::size_t bytes = size * count;
-    if (bytes == 0 || !OpenTempFile(transfer))
+    if (bytes == 0 || !IsSuccess(transfer.Status) || !OpenTempFile(transfer))
         return 0;
     if (transfer.Total + static_cast<std::int64_t>(bytes) > MaxPageBytes)
         return 0; // no page of the service is this large: the fetch fails
@@ -204,6 +222,7 @@ void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
     if (IsLoopbackUrl(url))
         curl_easy_setopt(handle, CURLOPT_PROXY, "");
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(Deadline().count()));
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxPageBytes));
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteChunk);
@@ -217,6 +236,23 @@ void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
+std::optional<int> HttpStatusOfLine(std::string_view line)
+{
+    if (!line.starts_with("HTTP/"))
+        return std::nullopt;
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos || line.size() < blank + 4)
+        return 0;
+    int status = 0;
+    for (std::size_t i = blank + 1; i < blank + 4; ++i)
+    {
+        if (line[i] < '0' || line[i] > '9')
+            return 0;
+        status = status * 10 + (line[i] - '0');
+    }
+    return status;
+}
+
 bool ConnectFailed(const TTransfer& transfer, CURLcode result)
 {
     return !transfer.Connected && !IsCancelled(transfer) &&
@@ -227,7 +263,8 @@ std::int32_t ReceivedBytes(const TTransfer& transfer, CURLcode result)
 {
     if (transfer.Error)
         std::rethrow_exception(transfer.Error);
-    if (result != CURLE_OK || transfer.Total == 0 || !(transfer.Temp || transfer.Body))
+    if (result != CURLE_OK || !IsSuccess(transfer.Status) || transfer.Total == 0 ||
+        !(transfer.Temp || transfer.Body))
         return 0;
     return static_cast<std::int32_t>(transfer.Total);
 }
@@ -271,6 +308,16 @@ std::chrono::milliseconds ReceiveTimeout()
 void SetReceiveTimeout(std::chrono::milliseconds timeout)
 {
     IdleLimit() = timeout;
+}
+
+std::chrono::milliseconds TransferDeadline()
+{
+    return Deadline();
+}
+
+void SetTransferDeadline(std::chrono::milliseconds deadline)
+{
+    Deadline() = deadline;
 }
 
 bool IsLoopbackUrl(const std::string& url)
@@ -357,9 +404,11 @@ TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cach
         ++PagesFromCache;
         return TPageSource::Cache;
     }
+    // Only a page that came counts as fetched: a run where nothing answered reads no page.
+    if (GetWebPage(url, cacheFile, processEvents, cancelled) == 0)
+        return TPageSource::NoAnswer;
     ++PagesFetched;
-    return GetWebPage(url, cacheFile, processEvents, cancelled) > 0 ? TPageSource::Fetched
-                                                                    : TPageSource::NoAnswer;
+    return TPageSource::Fetched;
 }
 
 TPageReads PageReads()

@@ -19,9 +19,9 @@ using TProcessEvents = std::function<void()>;
 //! asked to close the window. May be empty.
 using TCancelled = std::function<bool()>;
 
-//! The largest body kept: far above any real page (the scrapers read at most 50,001 bytes),
-//! so a service sending without end cannot fill the disk.
-constexpr std::int64_t MaxPageBytes = 8 * 1024 * 1024;
+//! The largest body kept (64 KiB): above any page the scrapers read (at most 50,001 bytes),
+//! so that a hostile service cannot fill the disk and the run's memory with a list's pages.
+constexpr std::int64_t MaxPageBytes = 64 * 1024;
 
 //! The finance service's address, "http://127.0.0.1:18650" unless a test set another.
 const std::string& FinanceServiceAddress();
@@ -31,15 +31,22 @@ void SetFinanceServiceAddress(std::string address);
 std::chrono::milliseconds ReceiveTimeout();
 void SetReceiveTimeout(std::chrono::milliseconds timeout);
 
+//! How long one request may take in all, however steadily bytes come (120 s); a peer sending
+//! a byte every few seconds would otherwise hold a page, and a batch run, for ever. Tests
+//! shorten it.
+std::chrono::milliseconds TransferDeadline();
+void SetTransferDeadline(std::chrono::milliseconds deadline);
+
 //! True when the host of `url` is a loopback address (127.0.0.0/8, ::1) or localhost. Such
 //! requests never go through a proxy; every other one takes libcurl's proxy variables
 //! (http_proxy, https_proxy, all_proxy, no_proxy).
 bool IsLoopbackUrl(const std::string& url);
 
-//! HTTP GET of `url`; the body, whatever the status (a 404 page too), replaces `cacheFile`.
+//! HTTP GET of `url`; the body of a success (status 2xx) replaces `cacheFile`.
 //! Returns the number of body bytes stored, or 0 when nothing complete arrived: no connection
-//! after 3 attempts of at most 35 s, a transfer that broke off or stalled, an empty body, a
-//! body over MaxPageBytes, or `cancelled` answering true.
+//! after 3 attempts of at most 35 s, an answer whose status is not 2xx (an error page is not
+//! today's page), a transfer that broke off, stalled or passed TransferDeadline, an empty
+//! body, a body over MaxPageBytes, or `cancelled` answering true.
 //! With 0 the cache file is exactly as it was before, so the next lookup tries again.
 //! Calls `processEvents` once before connecting and once after each received chunk.
 //! Throws TDataError when the service answered but the cache file cannot be written (for
@@ -65,8 +72,8 @@ TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cach
                        const TProcessEvents& processEvents, const TCancelled& cancelled = {},
                        TFetchAhead* ahead = nullptr);
 
-//! Page reads by TodaysPage since the program started: requests to the service (answered
-//! or not) and pages taken from today's cache.
+//! Page reads by TodaysPage since the program started: pages received from the service (a
+//! request that brought nothing is not counted) and pages taken from today's cache.
 struct TPageReads
 {
     std::int64_t Fetched = 0;

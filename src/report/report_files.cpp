@@ -1,5 +1,6 @@
 #include "report/report_files.h"
 
+#include "common/temp_file.h"
 #include "report/palette_png.h"
 
 #include <QBuffer>
@@ -11,8 +12,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -42,14 +50,81 @@ QString Escaped(const std::string& utf8)
     return Escaped(Text(utf8));
 }
 
-// The list's alignment: the stock left, the four ratios right, the rest centred.
+// The list's alignment: texts left, amounts, rates and ratios right so their digits line up,
+// marks and dates centred.
 QString CellClass(std::size_t column)
 {
-    if (column == 0)
+    switch (column)
+    {
+    case 0: // 銘柄
+    case 1: // 市場
         return QStringLiteral("l");
-    if (column >= 17)
+    case 9:  // 推奨
+    case 11: // 購入日付
+    case 13: // 売却日付
+    case 15: // 評価
+        return QStringLiteral("c");
+    default:
         return QStringLiteral("r");
-    return QStringLiteral("c");
+    }
+}
+
+// The list of chart files the program wrote into charts/, so a later report removes those
+// and nothing else that happens to be named like a chart.
+const QString ChartManifest = QStringLiteral(".orvanta-charts");
+constexpr qint64 MaxManifestBytes = 1 << 20;
+
+bool IsChartName(const QString& name)
+{
+    static const QRegularExpression ours(QStringLiteral("^[0-9]{4,}\\.png$"));
+    return ours.match(name).hasMatch();
+}
+
+// The names an earlier report listed, read without following a link; a manifest that is not
+// a plain file of ours names nothing.
+QStringList ManifestNames(const QString& charts)
+{
+    const QByteArray path = QFile::encodeName(charts + u'/' + ChartManifest);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    QStringList names;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
+        status.st_size <= MaxManifestBytes)
+    {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly))
+            for (const QByteArray& line : file.read(MaxManifestBytes).split('\n'))
+                if (IsChartName(QString::fromLatin1(line)))
+                    names.append(QString::fromLatin1(line));
+    }
+    ::close(fd);
+    return names;
+}
+
+// charts/ of the report folder, made when missing; a link or a folder of someone else is
+// refused, as pictures written there would land wherever it points.
+void PrepareChartFolder(const QString& charts)
+{
+    const QByteArray path = QFile::encodeName(charts);
+    struct stat status
+    {
+    };
+    if (::lstat(path.constData(), &status) != 0)
+    {
+        if (errno != ENOENT || ::mkdir(path.constData(), 0777) != 0)
+            throw TReportError("cannot create " + charts.toStdString() + ": " + std::strerror(errno));
+        return;
+    }
+    if (S_ISLNK(status.st_mode))
+        throw TReportError("refusing " + charts.toStdString() + ": it is a symbolic link");
+    if (!S_ISDIR(status.st_mode))
+        throw TReportError("refusing " + charts.toStdString() + ": it is not a folder");
+    if (status.st_uid != ::geteuid())
+        throw TReportError("refusing " + charts.toStdString() + ": it belongs to another user");
 }
 
 // The picture's size from its header, so the page lays out before the pictures load.
@@ -75,7 +150,10 @@ p.summary { white-space: pre-line; line-height: 1.5; }
 table { border-collapse: collapse; }
 th, td { border: 1px solid #999; padding: 1px 4px; white-space: nowrap; }
 th { background: #eee; font-weight: normal; }
-table.result { font-size: 8.5pt; }
+table.result { font-size: 8pt; }
+table.result th { white-space: normal; }
+div.wide { max-width: 100%; overflow-x: auto; }
+p.note { font-weight: bold; }
 td.l { text-align: left; } td.c { text-align: center; } td.r { text-align: right; }
 td.n { text-align: right; color: #555; }
 thead { display: table-header-group; }
@@ -88,6 +166,7 @@ figure img { display: block; max-width: 100%; height: auto; }
 @media print {
   body { margin: 0; font-size: 9pt; }
   table.result { font-size: 6.5pt; }
+  div.wide { overflow: visible; }
   figure { width: 49%; }
   h2 { break-after: avoid; page-break-after: avoid; }
 }
@@ -103,7 +182,11 @@ QByteArray ResultCsv(const TResultRow& captions, const std::vector<TResultRow>& 
         {
             if (column > 0)
                 csv += ',';
-            const std::string& cell = cells[column];
+            std::string cell = cells[column];
+            // A spreadsheet runs a cell starting so as a formula; none of the program's own
+            // figures does.
+            if (!cell.empty() && std::string_view("=+@\t\r").find(cell.front()) != std::string_view::npos)
+                cell.insert(cell.begin(), '\'');
             if (cell.find_first_of(",\"\r\n") == std::string::npos)
             {
                 csv += QByteArray::fromStdString(cell);
@@ -134,13 +217,14 @@ QByteArray SummaryJson(const TRunReport& report)
     for (const TSkippedStock& stock : run.Skipped)
     {
         QJsonObject entry{{QStringLiteral("code"), Text(stock.Code)},
+                          {QStringLiteral("name"), Text(stock.Name)},
                           {QStringLiteral("market"), Text(stock.Market)},
                           {QStringLiteral("reason"), Text(SkipReasonToken(stock.Reason))}};
         if (stock.Reason != TQuoteMiss::NoAnswer)
             entry.insert(QStringLiteral("page_bytes"), static_cast<qint64>(stock.PageBytes));
         skipped.append(entry);
     }
-    const QJsonObject summary{
+    QJsonObject summary{
         {QStringLiteral("sector"), Text(run.Sector)},
         {QStringLiteral("date"), Text(run.Date)},
         {QStringLiteral("conditions"), QJsonObject{{QStringLiteral("hits_only"), run.HitsOnly},
@@ -154,12 +238,18 @@ QByteArray SummaryJson(const TRunReport& report)
                                                  {QStringLiteral("held"), outcomes.Held}}},
         {QStringLiteral("closed_win_rate"), DecimalValue(outcomes.ClosedWinRate)},
         {QStringLiteral("mean_rate_closed"), DecimalValue(outcomes.MeanRateClosed)},
+        {QStringLiteral("mean_return_closed"), DecimalValue(outcomes.MeanReturnClosed)},
+        {QStringLiteral("not_listed"), QJsonObject{{QStringLiteral("no_purchase"), run.NotListed.NoPurchase},
+                                                   {QStringLiteral("over_100k"), run.NotListed.Over100k},
+                                                   {QStringLiteral("no_newest_signal"), run.NotListed.NoNewestSignal}}},
         {QStringLiteral("profit_closed"), static_cast<qint64>(outcomes.ProfitClosed)},
         {QStringLiteral("skipped"), skipped},
         {QStringLiteral("pages"), QJsonObject{{QStringLiteral("fetched"), static_cast<qint64>(run.Pages.Fetched)},
                                               {QStringLiteral("from_cache"), static_cast<qint64>(run.Pages.FromCache)}}},
         {QStringLiteral("ended"), Text(EndedText(run))},
     };
+    if (run.SampleData)
+        summary.insert(QStringLiteral("sample_data"), true);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
 }
 
@@ -172,10 +262,12 @@ QByteArray ReportHtml(const TRunReport& report)
     html += QStringLiteral("</title>\n<style>") + QString::fromUtf8(PageStyle) + QStringLiteral("</style>\n</head>\n<body>\n");
     html += QStringLiteral("<h1>株価一覧 検索結果: ") + Escaped(run.Sector) + QStringLiteral("（") + Escaped(run.Date) +
             QStringLiteral("）</h1>\n");
+    if (run.SampleData)
+        html += QStringLiteral("<p class=\"note\">サンプルデータ（架空の株価）による検索です。実際の株価ではありません。</p>\n");
     html += QStringLiteral("<p class=\"summary\">") + Escaped(SummaryText(run, report.Rows, 0)) + QStringLiteral("</p>\n");
 
     html += QStringLiteral("<h2>検索結果（%1 銘柄）</h2>\n").arg(report.Rows.size());
-    html += QStringLiteral("<table class=\"result\">\n<thead><tr><th>#</th>");
+    html += QStringLiteral("<div class=\"wide\">\n<table class=\"result\">\n<thead><tr><th>#</th>");
     for (const std::string& caption : report.Captions)
         html += QStringLiteral("<th>") + Escaped(caption) + QStringLiteral("</th>");
     html += QStringLiteral("</tr></thead>\n<tbody>\n");
@@ -190,7 +282,7 @@ QByteArray ReportHtml(const TRunReport& report)
                     Escaped(report.Rows[row][column]) + QStringLiteral("</td>");
         html += QStringLiteral("</tr>\n");
     }
-    html += QStringLiteral("</tbody>\n</table>\n");
+    html += QStringLiteral("</tbody>\n</table>\n</div>\n");
 
     html += QStringLiteral("<h2>週足チャート</h2>\n<div class=\"charts\">\n");
     for (std::size_t row = 0; row < report.Rows.size(); ++row)
@@ -210,9 +302,11 @@ QByteArray ReportHtml(const TRunReport& report)
     html += QStringLiteral("<h2>株価を読めなかった銘柄（%1 銘柄）</h2>\n").arg(run.Skipped.size());
     if (!run.Skipped.empty())
     {
-        html += QStringLiteral("<table>\n<thead><tr><th>コード</th><th>市場</th><th>理由</th></tr></thead>\n<tbody>\n");
+        html += QStringLiteral(
+            "<table>\n<thead><tr><th>コード</th><th>銘柄名</th><th>市場</th><th>理由</th></tr></thead>\n<tbody>\n");
         for (const TSkippedStock& stock : run.Skipped)
-            html += QStringLiteral("<tr><td>") + Escaped(stock.Code) + QStringLiteral("</td><td>") + Escaped(stock.Market) +
+            html += QStringLiteral("<tr><td>") + Escaped(stock.Code) + QStringLiteral("</td><td>") + Escaped(stock.Name) +
+                    QStringLiteral("</td><td>") + Escaped(stock.Market) +
                     QStringLiteral("</td><td>") + Escaped(SkipReasonText(stock)) + QStringLiteral("</td></tr>\n");
         html += QStringLiteral("</tbody>\n</table>\n");
     }
@@ -245,31 +339,46 @@ QByteArray PngBytes(const QImage& image)
 
 void WriteFileWhole(const QString& fileName, const QByteArray& bytes)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw TReportError("cannot write " + fileName.toStdString() + ": " + file.errorString().toStdString());
+    // A temporary file beside it, renamed over it: a link planted under the name is replaced,
+    // never written through (QSaveFile would write to the link's target).
+    try
+    {
+        TTempFile file{std::filesystem::path(QFile::encodeName(fileName).toStdString())};
+        file.Write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        file.Commit();
+    }
+    catch (const std::system_error& error)
+    {
+        throw TReportError(std::string("cannot write ") + error.what());
+    }
 }
 
 void WriteRunReport(const TRunReport& report, const QString& folder)
 {
     const QDir dir(folder);
-    if (!dir.mkpath(QStringLiteral("charts")))
-        throw TReportError("cannot create " + dir.filePath(QStringLiteral("charts")).toStdString());
+    if (!dir.mkpath(QStringLiteral(".")))
+        throw TReportError("cannot create " + folder.toStdString());
+    const QString charts = dir.filePath(QStringLiteral("charts"));
+    PrepareChartFolder(charts);
 
-    // The page of an earlier, longer report in the same folder would leave its charts behind.
+    // The page of an earlier, longer report in the same folder would leave its charts
+    // behind; only the files that report wrote are removed, by its manifest.
+    const QStringList earlier = ManifestNames(charts);
     QSet<QString> written;
+    QByteArray manifest;
     for (std::size_t row = 0; row < report.Rows.size(); ++row)
     {
         if (row >= report.Charts.size() || report.Charts[row].isEmpty())
             continue;
         WriteFileWhole(dir.filePath(ChartFileName(row)), report.Charts[row]);
-        written.insert(ChartFileName(row));
+        const QString name = ChartFileName(row).mid(7); // after "charts/"
+        written.insert(name);
+        manifest += name.toLatin1() + '\n';
     }
-    const QRegularExpression ours(QStringLiteral("^[0-9]{4,}\\.png$"));
-    const QDir charts(dir.filePath(QStringLiteral("charts")));
-    for (const QString& name : charts.entryList(QDir::Files))
-        if (ours.match(name).hasMatch() && !written.contains(QStringLiteral("charts/") + name))
-            QFile::remove(charts.filePath(name));
+    WriteFileWhole(charts + u'/' + ChartManifest, manifest);
+    for (const QString& name : earlier)
+        if (!written.contains(name))
+            ::unlink(QFile::encodeName(charts + u'/' + name).constData());
 
     WriteFileWhole(dir.filePath(QStringLiteral("result.csv")), ResultCsv(report.Captions, report.Rows));
     WriteFileWhole(dir.filePath(QStringLiteral("summary.json")), SummaryJson(report));

@@ -31,7 +31,9 @@ public:
 };
 
 //! The rows as CSV: UTF-8 with a byte-order mark, CR LF line ends, the captions first; a cell
-//! holding a comma, a quote or a line break is quoted, its quotes doubled (RFC 4180).
+//! starting with '=', '+', '@', a tab or a CR gets a leading apostrophe (a spreadsheet would run
+//! it as a formula); a cell holding a comma, a quote or a line break is quoted, its quotes
+//! doubled (RFC 4180).
 QByteArray ResultCsv(const TResultRow& captions, const std::vector<TResultRow>& rows);
 
 //! The run's summary as indented UTF-8 JSON. Throws TDataError when a row's figure does
@@ -48,10 +50,13 @@ QString ChartFileName(std::size_t row);
 //! `image` as PNG bytes.
 QByteArray PngBytes(const QImage& image);
 
-//! Replaces `fileName` with `bytes` whole, or leaves it as it was; throws TReportError.
+//! Replaces `fileName` with `bytes` whole, or leaves it as it was, through a temporary file
+//! renamed over it: a link under that name is replaced, never written through. Throws
+//! TReportError.
 void WriteFileWhole(const QString& fileName, const QByteArray& bytes);
 
 //! Writes the three files and the charts into `folder`, created if missing. Each file is
-//! replaced whole or not at all; charts of an earlier, longer report are removed.
-//! Throws TReportError when a file cannot be written.
+//! replaced whole or not at all. charts/ must be a folder of the user's, not a link; the
+//! charts an earlier report wrote there (listed in its manifest) and this one does not are
+//! removed, no other file. Throws TReportError when a file cannot be written.
 void WriteRunReport(const TRunReport& report, const QString& folder);

@@ -5,6 +5,8 @@
 namespace {
 
 // Columns of a result row, counted from 0 as in the list.
+constexpr std::size_t BuyPriceColumn = 10;   // 購入値
+constexpr std::size_t SalePriceColumn = 12;  // 売却値
 constexpr std::size_t RateColumn = 14;       // 上昇率
 constexpr std::size_t EvaluationColumn = 15; // 評価
 constexpr std::size_t ProfitColumn = 16;     // 1株あたり益
@@ -84,10 +86,31 @@ std::string EndedWords(const TRunRecord& run)
         return "コード " + FormatD(run.StopCode) + " で検索を終えました。";
     case TRunEnd::WindowClosed:
         return "ウィンドウが閉じられたため検索を中断しました。";
+    case TRunEnd::NoPageRead:
+        return "どの銘柄のページも読めませんでした。サービスが応答していません。";
+    case TRunEnd::Interrupted:
+        return "シグナルを受けて検索を中断しました。";
     case TRunEnd::DataError:
         break;
     }
     return "データエラーで検索が止まりました: " + run.ErrorText;
+}
+
+// Each trade's return carries this many decimals before the mean is rounded to 4 (of a
+// percent): the figure is off only when the exact mean lies within n * 1e-14 of a half.
+constexpr int ReturnDecimals = 16;
+
+std::string SignedPercent(const TDecimal& value)
+{
+    return (value.Scaled > 0 ? "+" : "") + FormatF(value, 0, value.Scale) + "%";
+}
+
+std::string NotListedText(const TNotListed& notListed)
+{
+    const int total = notListed.NoPurchase + notListed.Over100k + notListed.NoNewestSignal;
+    return "株価を読んで該当しなかった銘柄: " + FormatD(total) + " 銘柄（買いシグナルによる購入なし " +
+           FormatD(notListed.NoPurchase) + "、10万円超 " + FormatD(notListed.Over100k) + "、最新週にシグナルなし " +
+           FormatD(notListed.NoNewestSignal) + "）\n";
 }
 
 } // namespace
@@ -96,6 +119,8 @@ TOutcomes SummariseOutcomes(const std::vector<TResultRow>& rows)
 {
     TOutcomes outcomes;
     std::int64_t rateSum = 0;
+    __int128 returnSum = 0; // percent, ReturnDecimals decimals
+    int returns = 0;
     for (const TResultRow& row : rows)
     {
         const std::string& evaluation = row[EvaluationColumn];
@@ -112,6 +137,26 @@ TOutcomes SummariseOutcomes(const std::vector<TResultRow>& rows)
             continue;
         rateSum += BoardNumber(row[RateColumn]);
         outcomes.ProfitClosed += BoardNumber(row[ProfitColumn]);
+        // From the prices, not the rate column, whose whole percent is truncated.
+        const std::int64_t bought = BoardNumber(row[BuyPriceColumn]);
+        const std::int64_t sold = BoardNumber(row[SalePriceColumn]);
+        if (bought > 0)
+        {
+            returnSum += static_cast<__int128>(sold - bought) * 100 * Pow10(ReturnDecimals) / bought;
+            ++returns;
+        }
+    }
+    if (returns > 0)
+    {
+        // Each figure rounded from the sum, halves away from zero: never rounded twice.
+        const auto mean = [&](int decimals) {
+            const __int128 unit = static_cast<__int128>(Pow10(ReturnDecimals - decimals)) * returns;
+            const __int128 magnitude = returnSum < 0 ? -returnSum : returnSum;
+            const __int128 rounded = (magnitude + unit / 2) / unit;
+            return TDecimal{static_cast<std::int64_t>(returnSum < 0 ? -rounded : rounded), decimals};
+        };
+        outcomes.MeanReturnClosed = mean(4);
+        outcomes.MeanReturnShown = mean(2);
     }
     const int closed = outcomes.Target + outcomes.Stop;
     if (closed > 0)
@@ -132,10 +177,26 @@ std::string EndedText(const TRunRecord& run)
         return "stopped at code " + FormatD(run.StopCode);
     case TRunEnd::WindowClosed:
         return "stopped when the window was closed";
+    case TRunEnd::NoPageRead:
+        return "no page could be read";
+    case TRunEnd::Interrupted:
+        return "interrupted";
     case TRunEnd::DataError:
         break;
     }
     return "data error: " + run.ErrorText;
+}
+
+TRunEnd SettledEnd(const TRunRecord& run)
+{
+    if (run.End != TRunEnd::Completed && run.End != TRunEnd::StoppedAtCode)
+        return run.End;
+    if (run.Screened > 0 || run.Skipped.empty())
+        return run.End;
+    for (const TSkippedStock& stock : run.Skipped)
+        if (stock.Reason != TQuoteMiss::NoAnswer)
+            return run.End;
+    return TRunEnd::NoPageRead;
 }
 
 std::string SkipReasonToken(TQuoteMiss reason)
@@ -165,19 +226,25 @@ std::string SummaryText(const TRunRecord& run, const std::vector<TResultRow>& ro
         text += "売却済み " + FormatD(closed) + " 件（目標到達 " + FormatD(outcomes.Target) + " 件、損切り " +
                 FormatD(outcomes.Stop) + " 件）、勝率 " +
                 // the 4-decimal ratio read at scale 2 is the percentage
-                FormatF(TDecimal{outcomes.ClosedWinRate->Scaled, 2}, 0, 2) + "%、平均上昇率 " +
-                FormatF(*outcomes.MeanRateClosed, 0, 2) + "%、1株あたり益の合計 " + Yen(outcomes.ProfitClosed) +
-                "。";
+                FormatF(TDecimal{outcomes.ClosedWinRate->Scaled, 2}, 0, 2) + "%、" +
+                (outcomes.MeanReturnClosed
+                     ? "平均損益率 " + SignedPercent(*outcomes.MeanReturnShown) + "、"
+                     : std::string()) +
+                "1株あたり益の合計 " + Yen(outcomes.ProfitClosed) + "。";
     text += "継続保有 " + FormatD(outcomes.Held) + " 件。\n";
+    text += NotListedText(run.NotListed);
     text += "株価を読めなかった銘柄: " + FormatD(static_cast<std::int64_t>(run.Skipped.size())) + " 銘柄\n";
     for (std::size_t i = 0; i < run.Skipped.size() && i < maxSkipped; ++i)
     {
         const TSkippedStock& stock = run.Skipped[i];
-        text += "　" + stock.Code + " " + stock.Market + ": " + SkipReasonText(stock) + "\n";
+        text += "　" + stock.Code + (stock.Name.empty() ? "" : " " + stock.Name) + " " + stock.Market + ": " +
+                SkipReasonText(stock) + "\n";
     }
     if (run.Skipped.size() > maxSkipped && maxSkipped > 0)
         text += "　ほか " + FormatD(static_cast<std::int64_t>(run.Skipped.size() - maxSkipped)) + " 銘柄\n";
     text += "ページ: 取得 " + FormatD(run.Pages.Fetched) + "、当日のキャッシュ " + FormatD(run.Pages.FromCache) + "\n";
+    if (run.SampleData)
+        text += "サンプルデータ（架空の株価）による検索です。\n";
     text += EndedWords(run);
     return text;
 }

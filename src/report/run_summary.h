@@ -20,6 +20,7 @@ struct TSkippedStock
     std::string Market; // the market name of the result list ("東証"); empty for none
     TQuoteMiss Reason = TQuoteMiss::NoAnswer;
     std::uintmax_t PageBytes = 0; // the page's size where one was read
+    std::string Name;             // the list file's second field (the name), as text; may be empty
 };
 
 enum class TRunEnd
@@ -28,6 +29,16 @@ enum class TRunEnd
     StoppedAtCode, // a code outside the screened range ended the loop
     WindowClosed,  // the user closed the window
     DataError,     // an error ended the command
+    NoPageRead,    // every stock was skipped because no fetch brought a page
+    Interrupted,   // a batch run ended by SIGINT or SIGTERM
+};
+
+// Stocks whose quote was read but that were not listed, by the first rule that dropped them.
+struct TNotListed
+{
+    int NoPurchase = 0;   // no purchase in the chart's window (and no RSI hit)
+    int Over100k = 0;     // the trading unit costs more than 100,000 yen
+    int NoNewestSignal = 0; // no buy signal in the newest period
 };
 
 struct TRunRecord
@@ -40,11 +51,17 @@ struct TRunRecord
     int Entries = 0;  // list entries read for the sector
     int Screened = 0; // entries whose quote was read
     std::vector<TSkippedStock> Skipped;
+    TNotListed NotListed;
     TPageReads Pages; // page reads of this run
     TRunEnd End = TRunEnd::Completed;
     std::int32_t StopCode = 0; // the code that ended the loop, for StoppedAtCode
     std::string ErrorText;     // for DataError
+    bool SampleData = false;   // the service served the synthetic sample market
 };
+
+//! NoPageRead in place of a normal end when entries were skipped and none was read because
+//! every fetch brought nothing; any other record as it is.
+TRunEnd SettledEnd(const TRunRecord& run);
 
 // The back-test outcomes of the listed rows, read from their cells.
 struct TOutcomes
@@ -54,6 +71,8 @@ struct TOutcomes
     int Held = 0;   // still held: profit "継続保有"
     std::optional<TDecimal> ClosedWinRate;  // Target / (Target + Stop), 4 decimals
     std::optional<TDecimal> MeanRateClosed; // mean rise rate of closed trades, percent, 2 decimals
+    std::optional<TDecimal> MeanReturnClosed; // mean of (sale - purchase) / purchase, percent, 4 decimals
+    std::optional<TDecimal> MeanReturnShown;  // the same at 2 decimals, as the summary says it
     std::int64_t ProfitClosed = 0;          // sum of the closed trades' profit per share, yen
 };
 
@@ -61,8 +80,8 @@ struct TOutcomes
 //! profits are read as the board figures are; throws TDataError when one does not convert.
 TOutcomes SummariseOutcomes(const std::vector<TResultRow>& rows);
 
-//! "completed", "stopped at code N", "stopped when the window was closed" or
-//! "data error: " and the error's text.
+//! "completed", "stopped at code N", "stopped when the window was closed", "no page could
+//! be read", "interrupted" or "data error: " and the error's text.
 std::string EndedText(const TRunRecord& run);
 
 //! A fixed English token for the reason: "no answer", "empty page", "page size", ...

@@ -12,6 +12,7 @@ struct TKabuListEntry
     std::string CodeText;    // field 1 exactly as read, blanks included
     std::string Suffix;      // ".t", ".o", ".q", ".s", ".f", ".m", ".n", ".h"; empty for an empty entry
     std::string SecondField; // field 2 exactly as read, never interpreted
+    std::string MarketName;  // UTF-8, what column 2 of a result row shows: "東証" for "東証１部"
     bool Empty = false;
 };
 
@@ -45,5 +46,6 @@ TKabuList ParseKabuList(std::string_view bytes, std::string_view sector);
 //! Reads "KabuList.dat" in the current folder. Throws std::runtime_error when it cannot be read.
 TKabuList ReadKabuList(std::string_view sector, const std::string& fileName = "KabuList.dat");
 
-//! Market suffix of a market field, or an empty text when the market is not in the table.
+//! Market suffix of a market field (an old name or one of today's), or an empty text when the
+//! market is not in the table.
 std::string_view MarketSuffixOf(std::string_view market);

@@ -3,25 +3,33 @@
 #include "common/exact_format.h"
 #include "data/data_error.h"
 #include "data/numeric_text.h"
+#include "data/stock_code.h"
 
 namespace {
 
-struct MarketName
+struct MarketKey
 {
-    std::string_view Suffix;
-    std::string_view Name;
+    std::string_view Name;      // column 2's text, UTF-8
     std::string_view KeySuffix; // the suffix a row of this market is opened with
 };
 
-constexpr MarketName MarketNames[] = {
-    {".t", "\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                     // 東証
-    {".o", "\xe5\xa4\xa7\xe9\x98\xaa", ".o"},                                     // 大阪
-    {".q", "JASDAQ", ".q"},                                                       // JASDAQ
-    {".s", "\xe6\x9c\xad\xe8\xa8\xbc", ".s"},                                     // 札証
-    {".f", "\xe7\xa6\x8f\xe8\xa8\xbc", "  "},                                     // 福証
-    {".m", "\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", "  "},             // マザーズ
-    {".n", "\xe5\x90\x8d\xe8\xa8\xbc", ".n"},                                     // 名証
-    {".h", "\xe3\x83\x98\xe3\x83\xa9\xe3\x82\xaf\xe3\x83\xac\xe3\x82\xb9", "  "}, // ヘラクレス
+constexpr MarketKey MarketKeys[] = {
+    {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                                  // 東証
+    {"\xe5\xa4\xa7\xe9\x98\xaa", ".o"},                                                  // 大阪
+    {"JASDAQ", ".q"},                                                                    // JASDAQ
+    {"\xe6\x9c\xad\xe8\xa8\xbc", ".s"},                                                  // 札証
+    {"\xe7\xa6\x8f\xe8\xa8\xbc", "  "},                                                  // 福証
+    {"\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", "  "},                          // マザーズ
+    {"\xe5\x90\x8d\xe8\xa8\xbc", ".n"},                                                  // 名証
+    {"\xe3\x83\x98\xe3\x83\xa9\xe3\x82\xaf\xe3\x83\xac\xe3\x82\xb9", "  "},              // ヘラクレス
+    {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},                          // プライム
+    {"\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89", ".t"},  // スタンダード
+    {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},                          // グロース
+    {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2", ".n"},  // 名証プレミア
+    {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"},              // 名証メイン
+    {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88", ".n"},  // 名証ネクスト
+    {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9", ".s"}, // 札証アンビシャス
+    {"\xe7\xa6\x8f\xe8\xa8\xbc" "Q-Board", "  "},                                        // 福証Q-Board
 };
 
 const std::string Yen = "\xe5\x86\x86";                     // 円
@@ -68,23 +76,36 @@ std::int32_t ParseCodeText(std::string_view text)
     return StrToInt32(text.substr(i));
 }
 
+TEntryCode EntryCode(std::string_view codeText)
+{
+    std::size_t i = 0;
+    while (i < codeText.size() && codeText[i] == ' ')
+        ++i;
+    if (IsLetterCode(codeText.substr(i)))
+        return {UpperCaseCode(codeText.substr(i)), 0};
+    const std::int32_t number = ParseCodeText(codeText);
+    if (!IsScreenableCode(number))
+        return {std::string(), number};
+    return {FormatD(number, 0, number == 67585 ? 5 : 4), number};
+}
+
 std::vector<std::string> ScreeningKeys(const std::vector<TKabuListEntry>& entries)
 {
     std::vector<std::string> keys;
     for (const TKabuListEntry& entry : entries)
     {
-        std::int32_t code = 0;
+        TEntryCode code;
         try
         {
-            code = ParseCodeText(entry.CodeText);
+            code = EntryCode(entry.CodeText);
         }
         catch (const TDataError&)
         {
             break; // the run ends here with the data-error message
         }
-        if (!IsScreenableCode(code))
+        if (code.Code.empty())
             break;
-        keys.push_back(ScreeningKey(code, entry.Suffix));
+        keys.push_back(ScreeningKey(code.Code, entry.Suffix));
     }
     return keys;
 }
@@ -94,9 +115,9 @@ bool IsScreenableCode(std::int32_t code)
     return (code >= 1000 && code <= 9999) || code == 67585;
 }
 
-std::string ScreeningKey(std::int32_t code, std::string_view suffix)
+std::string ScreeningKey(std::string_view code, std::string_view suffix)
 {
-    std::string key = FormatD(code, 0, code == 67585 ? 5 : 4);
+    std::string key(code);
     if (suffix == ".f" || suffix == ".m" || suffix == ".h")
         key += "  ";
     else
@@ -110,17 +131,9 @@ std::string ProgressText(int index, int count)
     return FormatD(percent, 3, 0) + "% [" + FormatD(index, 4, 0) + "/" + FormatD(count, 4, 0) + "]";
 }
 
-std::string_view MarketNameOf(std::string_view suffix)
-{
-    for (const MarketName& market : MarketNames)
-        if (market.Suffix == suffix)
-            return market.Name;
-    return {};
-}
-
 std::optional<std::string_view> KeySuffixOfMarketName(std::string_view name)
 {
-    for (const MarketName& market : MarketNames)
+    for (const MarketKey& market : MarketKeys)
         if (market.Name == name)
             return market.KeySuffix;
     return std::nullopt;
@@ -138,7 +151,7 @@ TResultRow BuildResultRow(const TRowInputs& in)
 
     TResultRow row;
     row[0] = in.Board.KabuNo;
-    row[1] = MarketNameOf(in.Suffix);
+    row[1] = in.MarketName;
     row[2] = in.Board.KabuKa + Yen;
     row[3] = in.Board.Change;
     row[4] = in.Board.Open;
@@ -146,6 +159,7 @@ TResultRow BuildResultRow(const TRowInputs& in)
     row[6] = in.Board.Low;
     row[7] = in.Board.Volume;
     row[8] = FormatD(unitShares, 3, 0) + Shares;
+    // Column 17 is the profit of one share, as its caption says: the unit stays out of it.
     if (in.HitLevel == THitLevel::Rsi)
         row[9] = "RSI";
     else if (in.SignalResult != 0 && test.SignalKind == 1)
@@ -164,7 +178,7 @@ TResultRow BuildResultRow(const TRowInputs& in)
         row[13] = test.SellDate;
         row[14] = Percent(rate);
         row[15] = rate >= 110 ? Excellent : rate >= 108 ? Good : rate >= 105 ? Fair : Poor;
-        row[16] = FormatD(Checked32(static_cast<std::int64_t>(unitShares) * (test.HighAfterBuy - test.BuyPrice)), 6, 0) + Yen;
+        row[16] = FormatD(Checked32(static_cast<std::int64_t>(test.HighAfterBuy) - test.BuyPrice), 6, 0) + Yen;
     }
     else if (test.HighWatch != 0 && test.LowWatch == 0)
     {
@@ -172,7 +186,7 @@ TResultRow BuildResultRow(const TRowInputs& in)
         row[13] = test.SellDate;
         row[14] = Percent(RiseRate(test.LowAfterBuy, test.BuyPrice));
         row[15] = Stopped;
-        row[16] = FormatD(Checked32(static_cast<std::int64_t>(unitShares) * (test.LowAfterBuy - test.BuyPrice)), 6, 0) + Yen;
+        row[16] = FormatD(Checked32(static_cast<std::int64_t>(test.LowAfterBuy) - test.BuyPrice), 6, 0) + Yen;
     }
     else
     {

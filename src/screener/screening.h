@@ -20,23 +20,32 @@ using TResultRow = std::array<std::string, ResultColumnCount>;
 //! nothing may follow the digits. Throws TDataError otherwise (an empty entry has no text).
 std::int32_t ParseCodeText(std::string_view text);
 
-//! Codes the run screens: 1000 to 9999, and 67585.
+//! Numeric codes the run screens: 1000 to 9999, and 67585.
 bool IsScreenableCode(std::int32_t code);
 
-//! The stock key of a list entry: four digits (five for 67585) and the suffix, where the
-//! suffix-less markets (".f", ".m", ".h") get the two blanks of a key without a market.
-std::string ScreeningKey(std::int32_t code, std::string_view suffix);
+//! What a run makes of a list entry's code text.
+struct TEntryCode
+{
+    std::string Code;        // as the key carries it: "1301", "67585", "130A"; empty: the run stops
+    std::int32_t Number = 0; // a numeric code's value, also where the run stops; 0 for letters
+};
+
+//! A code of today's form with letters (after leading blanks; letters taken in upper case)
+//! is screened as it is; any other text is ParseCodeText's number, screened when
+//! IsScreenableCode holds. Throws TDataError for a text of neither form ("13OA", "").
+TEntryCode EntryCode(std::string_view codeText);
+
+//! The stock key of a screened code: the code and the suffix, where the suffix-less markets
+//! (".f", ".m", ".h") get the two blanks of a key without a market.
+std::string ScreeningKey(std::string_view code, std::string_view suffix);
 
 //! The keys of the entries a run reaches, in list order: up to, not including, the first
-//! entry the run stops at (an empty entry, a code text that is not a number, a code it does
-//! not screen).
+//! entry the run stops at (an empty entry, a code text of neither form, a numeric code it
+//! does not screen).
 std::vector<std::string> ScreeningKeys(const std::vector<TKabuListEntry>& entries);
 
 //! "%3.0f%% [%4.0d/%4.0d]" of i * 100 / count, i and count.
 std::string ProgressText(int index, int count);
-
-//! Market name shown in column 2 for a list suffix; empty for any other suffix.
-std::string_view MarketNameOf(std::string_view suffix);
 
 //! Key suffix of a column-2 market name when a row is opened; nullopt for an unknown name.
 std::optional<std::string_view> KeySuffixOfMarketName(std::string_view name);
@@ -65,7 +74,7 @@ struct TBoardTexts
 struct TRowInputs
 {
     TBoardTexts Board;
-    std::string Suffix;        // the list entry's market suffix
+    std::string MarketName;    // the list entry's market as column 2 shows it
     THitLevel HitLevel = THitLevel::None;
     std::int32_t SignalResult = 0; // FindBuySignals' result
     TBuySignalResult BackTest;

@@ -44,15 +44,22 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
     const Row rows[] = {
         {"--help", {"--help"}, 0, "--service <url>"},
         {"-h", {"-h", "--workdir", "x"}, 0, "--workdir <dir>"},
-        {"help names the program", {"--help"}, 0, "Usage: orvanta [options]"},
+        {"help names the program", {"--help"}, 0, "使い方: orvanta [options]"},
         {"--version", {"--version"}, 0, "orvanta 1.6a\n"},
         {"-v", {"-v"}, 0, "orvanta 1.6a\n"},
-        {"an unknown option", {"--screen-all"}, UsageStatus, "screen-all"},
+        {"an unknown option", {"--screen-all"}, UsageStatus, "orvanta: 不明なオプション screen-all（orvanta --help を参照）\n"},
         {"a Qt option is not ours", {"-platform", "xcb"}, UsageStatus, "orvanta: "},
-        {"a value missing", {"--workdir"}, UsageStatus, "workdir"},
+        {"a value missing", {"--workdir"}, UsageStatus, "--workdir の値がありません"},
+        {"a value where none is taken", {"--rsi30=yes"}, UsageStatus, "--rsi30 は値を取りません"},
+        {"help in Japanese", {"--help"}, 0, "\nオプション:\n"},
         {"an argument", {"7203"}, UsageStatus, "\"7203\""},
-        {"more connections than allowed", {"--connections", "9"}, UsageStatus, "--connections takes 0 to 8"},
-        {"connections not a number", {"--connections", "four"}, UsageStatus, "--connections takes 0 to 8"},
+        {"more connections than allowed", {"--connections", "9"}, UsageStatus, "--connections は 0～8 です"},
+        {"connections not a number", {"--connections", "four"}, UsageStatus, "--connections は 0～8 です"},
+        {"controls in an argument are shown, not obeyed", {"x\x1b]0;pwned\x07\n"}, UsageStatus,
+         "\"x\\x1b]0;pwned\\x07\\x0a\""},
+        {"C1 controls and DEL too, Japanese kept", {"--screen", "機械\xc2\x9b" "2J\x7f\xc2\x85", "--out", "o"},
+         UsageStatus, "業種 \"機械\\x9b2J\\x7f\\x85\" はありません"},
+        {"fewer connections than none", {"--connections", "-1"}, UsageStatus, "--connections"},
     };
     for (const Row& row : rows)
     {
@@ -79,6 +86,26 @@ TEST(ParseCommandLine, TheConditionsOfAnUnattendedRun)
     const TCommandLine plain = Parse({"--screen", "投信", "--out=x"});
     ASSERT_TRUE(plain.Batch.has_value());
     EXPECT_FALSE(plain.Batch->HitsOnly || plain.Batch->Under100k || plain.Batch->Rsi30);
+
+    // Sector names as a person types them select the selector's own spelling.
+    const struct
+    {
+        const char* Typed;
+        const char* Item;
+    } spellings[] = {
+        {"水産・農林業", "水産･農林業"},   // the ordinary middle dot for the half-width one
+        {"ガラス土石製品", "ｶﾞﾗｽ土石製品"}, // full-width katakana for half-width
+        {"ｶﾞﾗｽ土石製品", "ｶﾞﾗｽ土石製品"},
+        {"電気・ガス業", "電気･ガス業"},
+    };
+    for (const auto& spelling : spellings)
+    {
+        SCOPED_TRACE(spelling.Typed);
+        const TCommandLine typed = Parse({"--screen", spelling.Typed, "--out", "x"});
+        ASSERT_TRUE(typed.Batch.has_value());
+        EXPECT_EQ(typed.Batch->Sector, QString::fromUtf8(spelling.Item));
+    }
+    EXPECT_FALSE(Parse({"--screen", "水産農林業", "--out", "x"}).Batch.has_value()) << "a name missing a character";
 }
 
 } // namespace

@@ -47,7 +47,7 @@ protected:
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
-            if (request.get_param_value("qt") != "7751.t")
+            if (request.get_param_value("qt") != PageKey)
             {
                 TQuotePageFields missing;
                 missing.TitleNoticeEuc = NotFoundEuc;
@@ -133,6 +133,7 @@ protected:
     std::atomic<bool> TrickleBroken{false};
     std::atomic<bool> SilenceOver{false};
     std::string QuoteVolume = "1,234,500";
+    std::string PageKey = "7751.t"; // the key the service knows
     std::string PageCode = "7751";
     std::int64_t VolumeBase = 12000;
 };
@@ -187,6 +188,28 @@ TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
     form.KabuNoButton->click();
     EXPECT_EQ(Server.Log().size(), before);
     EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
+}
+
+// A code of today's form typed in lower case: asked for, cached and shown in upper case,
+// though the walk over the page reads the code in lower case.
+TEST_F(LookupTest, ALetterCodeIsAskedForCachedAndShownInUpperCase)
+{
+    PageKey = "130A.t";
+    PageCode = "130A";
+    TMainForm form;
+    form.show();
+    QTest::keyClicks(form.KabuNoEdit, QStringLiteral("130a"));
+    QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+
+    ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
+    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("130A キヤノン"));
+    EXPECT_EQ(form.ChartCode, "130A.t");
+    EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
+    QTest::mouseClick(form.ChartLengDay, Qt::LeftButton);
+    EXPECT_EQ(FilledBarCount(form.ChartBars), 20);
+    EXPECT_EQ(DatFiles(), (std::vector<std::string>{"k130A.t.00", "k130A.t.01", "k130A.t.02"}));
+    ASSERT_EQ(Server.Log().size(), 3u);
+    EXPECT_NE(Server.Log()[0].Target.find("qt=130A.t&"), std::string::npos) << Server.Log()[0].Target;
 }
 
 TEST_F(LookupTest, UnknownStockSaysNoDataAndKeepsTheBoard)

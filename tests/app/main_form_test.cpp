@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/main_form.h"
+#include "app/startup_status.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -199,6 +200,34 @@ TEST(MainForm, StartsInTheChartViewWithTheTitlePanelInFront)
     EXPECT_EQ(form.TaitolTimer->interval(), 10000);
 }
 
+TEST(MainForm, TheCaptionSaysWhenTheServiceServesSampleData)
+{
+    struct Row
+    {
+        const char* name;
+        bool known;
+        bool sample;
+        QString caption;
+    };
+    const Row rows[] = {
+        {"sample market", true, true, QStringLiteral("Orvanta(おるばんた) Ver1.6a（サンプルデータ）")},
+        {"real data", true, false, QStringLiteral("Orvanta(おるばんた) Ver1.6a")},
+        {"a service that does not say", false, true, QStringLiteral("Orvanta(おるばんた) Ver1.6a")},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        TServiceStatus status;
+        status.Known = row.known;
+        status.Sample = row.sample;
+        SetCurrentServiceStatus(status);
+        TMainForm form;
+        form.show();
+        EXPECT_EQ(form.windowTitle(), row.caption);
+    }
+    SetCurrentServiceStatus({});
+}
+
 TEST(MainForm, LayoutPlacesTheControlsWhereTheyBelong)
 {
     TMainForm form;
@@ -371,6 +400,12 @@ TEST(MainForm, CodeCheckAnswersWithTheInformationBox)
         {"letter inside", QStringLiteral("12a4"), false, digits},
         {"five characters with a letter", QStringLiteral("1234a"), false, digits},
         {"five digits on the period button", QStringLiteral("12345"), true, four},
+        {"letter O, never used", QStringLiteral("13OA"), false, digits},
+        {"letter E, never used", QStringLiteral("1E00"), false, digits},
+        {"full-width letter", QStringLiteral("130Ａ"), false, digits},
+        {"letter in the third place", QStringLiteral("13A0"), true, digits},
+        {"five characters of today's form", QStringLiteral("130A1"), false, digits},
+        {"three characters with a letter", QStringLiteral("13A"), false, digits},
     };
     for (const Row& row : rows)
     {
@@ -431,6 +466,30 @@ TEST(MainForm, LookupRunsTheChainInOrderWithTheControlsLocked)
     form.Calls.clear();
     form.ChartLengDay->click();
     EXPECT_TRUE(form.Calls.empty());
+}
+
+// Codes of today's form carry letters in the 2nd and 4th place; a letter typed in lower case
+// is taken in upper case, for "表示" and for the period buttons.
+TEST(MainForm, LetterCodesPassTheCheckInUpperCase)
+{
+    MessageCapture capture;
+    RecordingForm form;
+    form.show();
+    QTest::keyClicks(form.KabuNoEdit, QStringLiteral("130a"));
+    QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+    ASSERT_TRUE(capture.Shown.empty());
+    ASSERT_GE(form.Calls.size(), 2u);
+    EXPECT_EQ(form.Calls[0], "GetKabuKa 130A.t");
+    EXPECT_EQ(form.Calls[1], "GetChartData 130A.t");
+
+    form.Calls.clear();
+    form.KabuNoEdit->clear();
+    QTest::keyClicks(form.KabuNoEdit, QStringLiteral("9a7A"));
+    form.ShijouBox->setCurrentIndex(3);
+    QTest::mouseClick(form.ChartLengDay, Qt::LeftButton);
+    ASSERT_TRUE(capture.Shown.empty());
+    ASSERT_FALSE(form.Calls.empty());
+    EXPECT_EQ(form.Calls[0], "GetChartData 9A7A.n");
 }
 
 TEST(MainForm, NoQuoteSaysSoAndKeepsTheChart)
@@ -521,6 +580,27 @@ TEST(MainForm, ExceptionsOutsideACommandReachTheDataErrorBox)
     EXPECT_TRUE(ProcessUntil([&] { return !capture.Shown.empty(); }));
     ASSERT_EQ(capture.Shown.size(), 1u);
     EXPECT_EQ(capture.Shown[0].Text, DataErrorText);
+}
+
+// IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character to its
+// 52-pixel label. The captions keep their places and end inside them.
+TEST(MainForm, LegendCaptionsFitTheirLabels)
+{
+    TMainForm form;
+    form.show();
+    for (QLabel* label : {form.Label13, form.Label14})
+    {
+        SCOPED_TRACE(label->text().toStdString());
+        const QImage image = label->grab().toImage();
+        int rightmostInk = -1;
+        for (int x = 0; x < image.width(); ++x)
+            for (int y = 0; y < image.height(); ++y)
+                if (QColor(image.pixel(x, y)) != QColor(51, 51, 51))
+                    rightmostInk = x;
+        EXPECT_EQ(image.width(), 52);
+        EXPECT_LT(rightmostInk, 51) << "the caption is cut at the label's edge";
+        EXPECT_GE(rightmostInk, 44) << "the caption shrank more than it had to";
+    }
 }
 
 TEST(MainForm, ScreenshotShowsTheLayoutColours)

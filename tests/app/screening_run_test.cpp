@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -287,6 +288,15 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
         });
         return true;
     };
+    const auto letGo = [&] {
+        {
+            const std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+    };
+    // The held-back handlers must be gone before the mutex they wait on.
+    const auto stop = Server.StopBeforeLeaving(letGo);
     TMainForm form;
     form.show();
     form.KabukaSearchWin->trigger();
@@ -311,11 +321,7 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
                                          return entry.path().filename().string().find(".part-") != std::string::npos;
                                      });
     const int threadsAfter = FetchAheadThreads();
-    {
-        const std::lock_guard lock(mutex);
-        release = true;
-    }
-    released.notify_all();
+    letGo();
 
     EXPECT_EQ(form.Tag, ClosingTag);
     EXPECT_FALSE(partial);
@@ -325,6 +331,139 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
     EXPECT_EQ(outwaited, 0) << "the run did not wait for the service";
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1) << "6301 only";
     EXPECT_TRUE(form.KabuSearchButton->isEnabled());
+}
+
+} // namespace
+
+namespace {
+
+// A list of today's market: segment names beside an old one, letter codes between numeric
+// ones, a numeric stop code and a stock after it. The quote pages state their trading unit.
+class ScreeningTodaysMarketTest : public TFormServiceTest
+{
+protected:
+    void SetUp() override
+    {
+        TFormServiceTest::SetUp();
+        const std::string prime = "\x83\x76\x83\x89\x83\x43\x83\x80";                // プライム
+        const std::string meishoMain = "\x96\xbc\x8f\xd8\x83\x81\x83\x43\x83\x93";   // 名証メイン
+        const std::string fukushoQ = "\x95\x9f\x8f\xd8" "Q-Board";                   // 福証Q-Board
+        WriteFileBytes("KabuList.dat", "6301,a," + Tosho1 + "," + Machinery + "\r\n130A,b," + prime + "," + Machinery +
+                                           "\r\n9a7a,c," + meishoMain + "," + Machinery + "\r\n1309,d," + fukushoQ +
+                                           "," + Machinery + "\r\n99999,e," + prime + "," + Machinery + "\r\n6303,f," +
+                                           prime + "," + Machinery + "\r\n");
+    }
+    void TearDown() override
+    {
+        // A handler still holding 6301's page lets go before the fixture's members go.
+        {
+            const std::lock_guard lock(Mutex);
+            QuotesAsked = 3;
+        }
+        Asked.notify_all();
+        TFormServiceTest::TearDown();
+    }
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+            const std::string key = request.get_param_value("qt");
+            TQuotePageFields fields;
+            fields.Code = key.substr(0, 4);
+            if (key == "6301.t")
+            {
+                // Held until the pages of the letter codes were asked for: only the
+                // fetch-ahead can ask for them while the chain waits for this one.
+                std::unique_lock lock(Mutex);
+                AheadOfTheChain = Asked.wait_for(lock, std::chrono::seconds(10), [this] { return QuotesAsked >= 3; });
+            }
+            else if (key == "130A.t")
+                fields.Unit = "100" + SharesEuc; // 123,400 yen a unit
+            else if (key == "9A7A.n")
+            {
+                fields.Unit = "100" + SharesEuc; // 90,000 yen a unit
+                fields.Price = "900";
+            }
+            else if (key != "1309")
+                fields.TitleNoticeEuc = NotFoundEuc;
+            if (key == "130A.t" || key == "9A7A.n" || key == "1309")
+            {
+                const std::lock_guard lock(Mutex);
+                ++QuotesAsked;
+                Asked.notify_all();
+            }
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        routes.Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(HistoryPage(VShapedWeeks(30), 20000), "text/html; charset=EUC-JP");
+        });
+    }
+
+    //! The rows' cells of column `column`, in list order.
+    static QStringList Column(const TMainForm& form, int column)
+    {
+        QStringList cells;
+        for (int i = 0; i < form.KabuCodeList->topLevelItemCount(); ++i)
+            cells << form.KabuCodeList->topLevelItem(i)->text(column);
+        return cells;
+    }
+
+    std::mutex Mutex;
+    std::condition_variable Asked;
+    int QuotesAsked = 0;
+    bool AheadOfTheChain = false;
+};
+
+TEST_F(ScreeningTodaysMarketTest, LetterCodesAreFetchedAheadListedAndTheRunStillStopsAtANumericStop)
+{
+    TMainForm form;
+    form.show();
+    form.KabukaSearchWin->trigger();
+    form.KabuSearchBox->setCurrentIndex(15); // 機械
+    QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
+
+    ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
+    EXPECT_TRUE(AheadOfTheChain) << "the fetch-ahead went on past the letter codes";
+    for (const auto& request : Server.Log())
+        EXPECT_EQ(request.Target.find("qt=6303"), std::string::npos) << "asked beyond the stop: " << request.Target;
+    EXPECT_EQ(form.LabelKabuReadBar->text(), QStringLiteral(" 83% [   5/   6]"));
+    // Every row still holds its purchase of 1095 yen on 2026/06/22; the rate uses the price.
+    EXPECT_EQ(Column(form, 0), (QStringList{QStringLiteral("6301 キヤノン"), QStringLiteral("130A キヤノン"),
+                                            QStringLiteral("9A7A キヤノン"), QStringLiteral("1309 キヤノン")}));
+    EXPECT_EQ(Column(form, 1), (QStringList{QStringLiteral("東証"), QStringLiteral("プライム"), QStringLiteral("名証メイン"),
+                                            QStringLiteral("福証Q-Board")}));
+    EXPECT_EQ(Column(form, 8), (QStringList{QStringLiteral("  1株"), QStringLiteral("100株"), QStringLiteral("100株"),
+                                            QStringLiteral("  1株")}));
+    EXPECT_EQ(Column(form, 14), (QStringList{QStringLiteral("112%"), QStringLiteral("112%"), QStringLiteral(" 82%"),
+                                             QStringLiteral("112%")}))
+        << "1,234 x 100 / 1095 and 900 x 100 / 1095, truncated";
+    for (const char* file : {"k130A.t.00", "k130A.t.02", "k9A7A.n.00", "k9A7A.n.02", "k1309  .00", "k1309  .02"})
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::path("dat") / file)) << file;
+
+    // Column 1 sorts as text: 1309 < 130A < 6301 < 9A7A, the exchange's own order.
+    QHeaderView* header = form.KabuCodeList->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, header->height() / 2));
+    EXPECT_EQ(Column(form, 0), (QStringList{QStringLiteral("1309 キヤノン"), QStringLiteral("130A キヤノン"),
+                                            QStringLiteral("6301 キヤノン"), QStringLiteral("9A7A キヤノン")}));
+
+    // A unit of 100 shares at 1,234 yen costs 123,400 yen: over the limit; at 900 it is not.
+    form.UnderKabuCheck->setChecked(true);
+    QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
+    EXPECT_EQ(Column(form, 0), (QStringList{QStringLiteral("6301 キヤノン"), QStringLiteral("9A7A キヤノン"),
+                                            QStringLiteral("1309 キヤノン")}));
+
+    // Opening rows of today's markets: the suffix comes from column 2's text.
+    const std::size_t before = Server.Log().size();
+    for (int row : {2, 1})
+    {
+        SCOPED_TRACE(row);
+        form.KabukaSearchWin->trigger();
+        const QPoint centre = form.KabuCodeList->visualItemRect(form.KabuCodeList->topLevelItem(row)).center();
+        QTest::mouseClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+        QTest::mouseDClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+        EXPECT_EQ(form.ChartCode, row == 2 ? "1309  " : "9A7A.n");
+    }
+    EXPECT_EQ(Server.Log().size(), before) << "both stocks' pages are in today's cache";
+    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("9A7A キヤノン"));
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 TEST(ChooseServiceAddress, OptionThenVariableThenTheDefault)
@@ -95,6 +97,77 @@ TEST_F(WorkFolder, AFolderWithTheProgramsFilesIsUsedAsItIs)
 
     EXPECT_THROW(ChooseWorkFolder(std::nullopt, plain, {}), TStartupError);
     EXPECT_EQ(ChooseWorkFolder(std::nullopt, withDat, {}).Folder, withDat) << "no home needed then";
+}
+
+TEST_F(WorkFolder, AFolderSomeoneElseCanWriteIsNeitherAdoptedNorTaken)
+{
+    const std::filesystem::path perUser = Root / "xdg" / "orvanta";
+    using std::filesystem::perms;
+    struct Row
+    {
+        const char* name;
+        perms folderAdds;
+        perms datAdds;
+        uid_t folderOwner; // -1: ours
+        uid_t datOwner;
+        gid_t folderGroup; // -1: as made, the user's private group
+        bool datIsLink;
+        bool adopted;
+    };
+    constexpr uid_t Ours = static_cast<uid_t>(-1);
+    constexpr uid_t Nobody = 65534;
+    constexpr gid_t Shared = 100; // "users" on Debian
+    const Row rows[] = {
+        {"ours alone", perms::none, perms::none, Ours, Ours, Ours, false, true},
+        {"group may write, the user's private group", perms::group_write, perms::none, Ours, Ours, Ours, false, true},
+        {"group may write, a shared group", perms::group_write, perms::none, Ours, Ours, Shared, false, false},
+        {"others may write", perms::others_write, perms::none, Ours, Ours, Ours, false, false},
+        {"sticky and shared, as /tmp", perms::all | perms::sticky_bit, perms::none, Ours, Ours, Ours, false, false},
+        {"dat/ others may write", perms::none, perms::others_write, Ours, Ours, Ours, false, false},
+        {"dat/ a link to a folder", perms::none, perms::none, Ours, Ours, Ours, true, false},
+        {"another user's folder", perms::none, perms::none, Nobody, Ours, Ours, false, false},
+        {"another user's dat/", perms::none, perms::none, Ours, Nobody, Ours, false, false},
+    };
+    int index = 0;
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        if ((row.folderOwner != Ours || row.datOwner != Ours || row.folderGroup != Ours) && ::geteuid() != 0)
+            continue; // giving a folder away needs root
+        const std::filesystem::path folder = Root / ("start" + std::to_string(index++));
+        std::filesystem::create_directories(folder);
+        if (row.datIsLink)
+        {
+            std::filesystem::create_directories(Root / "elsewhere");
+            std::filesystem::create_directory_symlink(Root / "elsewhere", folder / "dat");
+        }
+        else
+            std::filesystem::create_directories(folder / "dat");
+        std::filesystem::permissions(folder, perms::owner_all | perms::group_read | perms::group_exec | row.folderAdds);
+        if (!row.datIsLink)
+            std::filesystem::permissions(folder / "dat", perms::owner_all | row.datAdds);
+        if (row.folderOwner != Ours || row.folderGroup != Ours)
+        {
+            ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, row.folderGroup), 0);
+        }
+        if (row.datOwner != Ours)
+        {
+            ASSERT_EQ(::chown((folder / "dat").c_str(), row.datOwner, row.datOwner), 0);
+        }
+
+        const TWorkFolder work = ChooseWorkFolder(std::nullopt, folder, perUser);
+        EXPECT_EQ(work.Folder, row.adopted ? folder : perUser);
+        EXPECT_EQ(work.Passed.isEmpty(), row.adopted) << work.Passed.toStdString();
+        if (row.adopted)
+        {
+            EXPECT_NO_THROW(ChooseWorkFolder(QString::fromStdString(folder.string()), Root, perUser));
+        }
+        else
+        {
+            EXPECT_TRUE(work.Passed.contains(QString::fromStdString(perUser.string()))) << "says where it went";
+            EXPECT_THROW(ChooseWorkFolder(QString::fromStdString(folder.string()), Root, perUser), TStartupError);
+        }
+    }
 }
 
 TEST_F(WorkFolder, PreparingAddsWhatIsMissingAndReplacesNothing)

@@ -267,6 +267,40 @@ TEST(DrawChartData, RsiFrameAndLevels)
     EXPECT_TRUE(AnyPixel(r.Rsi, 20, 32, 40, 46, White)); // "70%"
 }
 
+// IPA P Gothic draws "10000円" 43 pixels wide and "30%" 22: at their places, 40 and 20 pixels
+// left of the plot, they ran into its frame. Narrowed, they end before it and stay legible.
+TEST(DrawChartData, LabelsLeftOfThePlotEndBeforeIt)
+{
+    struct Row
+    {
+        const char* name;
+        int low;
+        int high;
+    };
+    const Row rows[] = {
+        {"three-digit prices", 100, 300},
+        {"five-digit prices", 10000, 12000},
+        {"six-digit prices", 100000, 130000},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        TChartBars bars = FlatBars(10, row.low, row.high);
+        for (TChartRec& bar : bars)
+        {
+            bar.LowPrice = row.low;
+            bar.HighPrice = row.high;
+        }
+        const TRendered r = Render(bars, TChartLength::Weekly);
+        const int priceLabels = RightmostColumn(r.Chart, 0, 0, 60, 206, White);
+        EXPECT_LT(priceLabels, 39);
+        EXPECT_GE(priceLabels, 25) << "a label shrunk out of reading";
+        const int rsiLabels = RightmostColumn(r.Rsi, 15, 0, 60, 121, White);
+        EXPECT_LT(rsiLabels, 39);
+        EXPECT_GE(rsiLabels, 33);
+    }
+}
+
 TEST(DrawAverageRsiLines, LinesOverTheCandles)
 {
     // Closes of 1050 average 1050 (row 155) with RSI 50 (row 60).

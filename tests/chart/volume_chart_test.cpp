@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <initializer_list>
 #include <utility>
 
@@ -144,6 +145,33 @@ TEST(DrawDekidakaData, ARangeOfOneThousandFillsThePane)
     EXPECT_EQ(PixelAt(v.Image, 400, 63), Purple) << "the grid line of 1 thousand, below the bar";
     EXPECT_EQ(PixelAt(v.Image, 400, 19), Black);
     EXPECT_FALSE(AnyPixel(v.Image, 40, 21, 331, 62, Blue)) << "the smaller bar has no height";
+}
+
+// "10000千株" in IPA P Gothic at 7 points is 45 pixels wide; written 40 pixels left of the plot
+// it ran into the bars. Narrowed, the labels end before the frame and stay legible.
+TEST(DrawDekidakaData, GridLabelsEndBeforeThePlot)
+{
+    struct Row
+    {
+        const char* name;
+        std::int64_t largest; // shares
+        int inkFrom;          // the rightmost label ink reaches at least this column
+    };
+    const Row rows[] = {
+        {"three digits", 900000, 20},
+        {"five digits: 10000千株", 10000000, 30},
+        {"six digits", 250000000, 30},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        TChartBars bars = FlatBars(3);
+        bars[2].Dekidaka = row.largest;
+        const TVolumeImage v = RenderVolume(bars);
+        const int labels = RightmostColumn(v.Image, 0, 14, 633, 73, White);
+        EXPECT_LT(labels, 39);
+        EXPECT_GE(labels, row.inkFrom);
+    }
 }
 
 TEST(DrawDekidakaData, FlatVolumesLieOnTop)

@@ -78,6 +78,12 @@ private:
 class FetchAheadTest : public TLoopbackServiceTest
 {
 protected:
+    void TearDown() override
+    {
+        SetTransferDeadline(120s);
+        TLoopbackServiceTest::TearDown();
+    }
+
     void AddRoutes(httplib::Server& routes) override
     {
         routes.set_keep_alive_max_count(1000);
@@ -199,27 +205,60 @@ TEST_F(FetchAheadTest, NothingIsFetchedPastAQuoteThatEndsTheRunAndNothingUnasked
 
 TEST_F(FetchAheadTest, AFailedFetchLeavesThePageAndItsHistoryToTheChain)
 {
-    // The first answer for 1301 breaks off in the middle of the page.
-    std::atomic<int> asked{0};
+    // The first answer for each stock fails; the chain's own request then gets the page.
+    std::mutex mutex;
+    std::set<std::string> answered;
     QuoteHandler = [&](const std::string& code, httplib::Response& response) {
-        if (code != "1301" || asked++ > 0)
-            return false;
-        response.set_content_provider(20000, "text/html", [](std::size_t, std::size_t, httplib::DataSink& sink) {
-            sink.write("<html>", 6);
-            return false;
-        });
+        {
+            const std::lock_guard lock(mutex);
+            if (!answered.insert(code).second)
+                return false;
+        }
+        if (code == "1301")
+        {
+            response.set_content_provider(20000, "text/html", [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                sink.write("<html>", 6);
+                return false; // breaks off in the middle of the page
+            });
+            return true;
+        }
+        if (code == "1304")
+        {
+            // The whole page, a chunk every 100 ms: 2 s in all, past the transfer's deadline.
+            response.set_chunked_content_provider("text/html", [code](std::size_t offset, httplib::DataSink& sink) {
+                const std::string page = QuoteFor(code);
+                if (offset >= page.size())
+                {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(100ms);
+                return sink.write(page.data() + offset, std::min<std::size_t>(800, page.size() - offset));
+            });
+            return true;
+        }
+        // A whole quote page, but as an error: held and handed over, it would be read as a quote.
+        response.status = 500;
+        response.set_content(QuoteFor(code), "text/html");
         return true;
     };
-    TFetchAhead ahead({"1301.t"}, 2);
-    WaitFor([&] { return !ahead.Running(); });
-    ASSERT_EQ(Requests(QuotePath("1301.t")), 1);
-    EXPECT_TRUE(DatFiles().empty());
+    const auto stop = Server.StopBeforeLeaving();
+    SetTransferDeadline(1s);
+    for (const std::string key : {"1301.t", "1303.t", "1304.t"})
+    {
+        SCOPED_TRACE(key);
+        TFetchAhead ahead({key}, 2);
+        WaitFor([&] { return !ahead.Running(); });
+        ASSERT_EQ(Requests(QuotePath(key)), 1);
+        EXPECT_EQ(Requests(HistoryPath(key)), 0) << "no quote was read ahead";
+        EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile(key)));
 
-    const std::optional<TKabuQuote> quote = ReadStock("1301.t", &ahead);
-    ASSERT_TRUE(quote);
-    EXPECT_EQ(quote->KabuNo, "1301");
-    EXPECT_EQ(Requests(QuotePath("1301.t")), 2) << "the chain fetched it itself";
-    EXPECT_EQ(Requests(HistoryPath("1301.t")), 1) << "by the chain, once it had the quote";
+        const std::optional<TKabuQuote> quote = ReadStock(key, &ahead);
+        ASSERT_TRUE(quote);
+        EXPECT_EQ(quote->KabuNo, key.substr(0, 4));
+        EXPECT_EQ(Requests(QuotePath(key)), 2) << "the chain fetched it itself";
+        EXPECT_EQ(Requests(HistoryPath(key)), 1) << "by the chain, once it had the quote";
+    }
 }
 
 TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoFile)
@@ -236,6 +275,7 @@ TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoFile)
         });
         return true;
     };
+    const auto stop = Server.StopBeforeLeaving([&] { gate.Open(); });
     TFetchAhead ahead({"1301.t", "1303.t", "1304.t"}, 2);
     WaitFor([&] { return waiting == 2; });
     ASSERT_EQ(waiting, 2) << "two transfers under way";
@@ -255,10 +295,25 @@ TEST_F(FetchAheadTest, StopGivesUpTransfersUnderWayAndLeavesNoFile)
 
 TEST_F(FetchAheadTest, TheChainWaitsForAPageUnderWayHandlingEventsAndCanGiveUp)
 {
-    // The page comes in two parts; the second only once the waiting chain handled its events.
+    // 1301's page comes in two parts, the second only once the waiting chain handled its
+    // events; 1303's never comes whole.
     TGate gate;
+    TGate never;
+    std::atomic<bool> sent{false};
+    std::atomic<bool> settled{false};
     QuoteHandler = [&](const std::string& code, httplib::Response& response) {
         const std::string page = QuoteFor(code);
+        if (code == "1303")
+        {
+            response.set_content_provider(20000, "text/html", [&](std::size_t, std::size_t, httplib::DataSink& sink) {
+                sink.write("<html>", 6);
+                sent = true;
+                never.Wait();
+                settled = true;
+                return false;
+            });
+            return true;
+        }
         response.set_chunked_content_provider("text/html", [&gate, page](std::size_t offset, httplib::DataSink& sink) {
             if (offset == 0)
             {
@@ -273,6 +328,11 @@ TEST_F(FetchAheadTest, TheChainWaitsForAPageUnderWayHandlingEventsAndCanGiveUp)
         });
         return true;
     };
+    // Handlers still waiting when the test ends would wait on gates that are gone.
+    const auto stop = Server.StopBeforeLeaving([&] {
+        gate.Open();
+        never.Open();
+    });
     {
         TFetchAhead ahead({"1301.t"}, 1);
         WaitFor([&] { return Requests(QuotePath("1301.t")) == 1; });
@@ -284,28 +344,62 @@ TEST_F(FetchAheadTest, TheChainWaitsForAPageUnderWayHandlingEventsAndCanGiveUp)
         EXPECT_EQ(Requests(QuotePath("1301.t")), 1) << "no second request";
     }
 
-    // The window is closed while the chain waits: it gives up, and its own fetch asks nothing.
-    TGate never;
-    std::atomic<bool> sent{false};
-    QuoteHandler = [&](const std::string&, httplib::Response& response) {
-        response.set_content_provider(20000, "text/html", [&](std::size_t, std::size_t, httplib::DataSink& sink) {
-            sink.write("<html>", 6);
-            sent = true;
-            never.Wait();
-            return false;
-        });
-        return true;
-    };
+    // The window is closed while the chain waits: it gives up at once, while the page is still
+    // under way, and its own fetch asks nothing.
     TFetchAhead ahead({"1303.t"}, 1);
     WaitFor([&] { return sent.load(); });
     bool closing = false;
     const std::optional<TKabuQuote> none =
         LoadKabuQuote("1303.t", [&] { closing = true; }, [&] { return closing; }, &ahead);
+    EXPECT_FALSE(settled) << "the chain waited for the transfer to end";
+    EXPECT_TRUE(ahead.Running());
     EXPECT_FALSE(none);
     EXPECT_EQ(Requests(QuotePath("1303.t")), 1);
     ahead.Stop();
-    never.Open();
     EXPECT_FALSE(std::filesystem::exists(QuoteCacheFile("1303.t")));
+}
+
+// The chain at stock 0 lets stocks 1 to 32 be fetched ahead, each a quote and a history page;
+// as it moves on, so does the bound.
+TEST_F(FetchAheadTest, FetchesNoFurtherThanThirtyTwoStocksAheadOfTheChain)
+{
+    std::vector<std::string> keys;
+    for (int code = 1310; code < 1350; ++code)
+        keys.push_back(std::to_string(code) + ".t");
+    TFetchAhead ahead(keys, 8);
+    WaitFor([&] { return ahead.Waiting(); });
+    ASSERT_TRUE(ahead.Waiting());
+    EXPECT_EQ(Server.Log().size(), 66u);
+    EXPECT_EQ(Requests(QuotePath("1342.t")), 1);
+    EXPECT_EQ(Requests(HistoryPath("1342.t")), 1);
+    EXPECT_EQ(Requests(QuotePath("1343.t")), 0);
+
+    EXPECT_TRUE(ahead.AwaitPage(QuoteCacheFile("1315.t"), {}, {}));
+    WaitFor([&] { return ahead.Waiting(); });
+    EXPECT_EQ(Server.Log().size(), 76u);
+    EXPECT_EQ(Requests(QuotePath("1347.t")), 1);
+    EXPECT_EQ(Requests(QuotePath("1348.t")), 0);
+    EXPECT_TRUE(ahead.Running());
+}
+
+// A page asked for before midnight is not today's page after it: the chain asks again, as it
+// would for yesterday's file.
+TEST_F(FetchAheadTest, APageFetchedBeforeMidnightIsNotHandedOverAfterIt)
+{
+    std::atomic<int> daysLater{0};
+    TFetchAhead ahead({"1301.t"}, 1, [&] {
+        return std::chrono::year_month_day{std::chrono::sys_days{TodayLocal()} + std::chrono::days{daysLater}};
+    });
+    WaitFor([&] { return !ahead.Running(); });
+    ASSERT_EQ(Requests(QuotePath("1301.t")), 1);
+    ASSERT_EQ(Requests(HistoryPath("1301.t")), 1);
+    daysLater = 1;
+
+    EXPECT_FALSE(ahead.AwaitPage(QuoteCacheFile("1301.t"), {}, {}));
+    EXPECT_TRUE(DatFiles().empty());
+    ASSERT_TRUE(ReadStock("1301.t", &ahead));
+    EXPECT_EQ(Requests(QuotePath("1301.t")), 2);
+    EXPECT_EQ(Requests(HistoryPath("1301.t")), 2);
 }
 
 TEST_F(FetchAheadTest, KeepsToItsConnectionsAndUsesThemAgain)
@@ -324,6 +418,7 @@ TEST_F(FetchAheadTest, KeepsToItsConnectionsAndUsesThemAgain)
         --underWay;
         return true;
     };
+    const auto stop = Server.StopBeforeLeaving();
     std::vector<std::string> keys;
     for (int code = 1310; code < 1330; ++code)
         keys.push_back(std::to_string(code) + ".t");

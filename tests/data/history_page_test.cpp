@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 void PrintTo(const THistoryRow& row, std::ostream* out)
 {
     *out << "{\"" << row.DateText << "\" O" << row.OpenPrice << " H" << row.HighPrice << " L"
@@ -142,6 +144,46 @@ TEST(ParseHistoryPage, CellsThatDoNotConvertThrow)
     EXPECT_THROW(ParseHistoryPage(HistoryPage(cells), Price1500, {}), TDataError);
 }
 
+// Date cells were taken as they stood, so a page could put "=HYPERLINK(...)" into the report's
+// buy and sell dates, where a spreadsheet ran it. A date cell is empty or a date in digits.
+TEST(ParseHistoryPage, ADateCellThatIsNoDateThrows)
+{
+    const auto page = [](const std::string& date, bool split = false) {
+        THistoryCells row = Cells(date, "1,500", "1,490", "1,510", "1,480", "7,000");
+        row.Split = split;
+        return HistoryPage({Cells("2007/01/16", "1,500", "1,490", "1,510", "1,480", "7,000"), row});
+    };
+    EXPECT_EQ(ParseHistoryPage(page("2007/01/09"), Price1500, {}).size(), 2u);
+    EXPECT_EQ(ParseHistoryPage(page(""), Price1500, {}).size(), 2u) << "an empty date drops the row later";
+    for (const char* date : {"=HYPERLINK(\"http://127.0.0.1/\")", "@SUM(1)", "+2007/01/0", "2007-01-09", "2007/1/9",
+                             "2007/01/09 ", " 2007/01/9", "2007/01/0a", "20070/1/09", "&nbsp;", "-"})
+    {
+        SCOPED_TRACE(date);
+        EXPECT_THROW(ParseHistoryPage(page(date), Price1500, {}), TDataError);
+        EXPECT_THROW(ParseHistoryPage(page(date, true), Price1500, {}), TDataError) << "on a split row too";
+    }
+}
+
+// Only a "</table>" starting 1 to 129 bytes from the cursor ends the rows; a hidden row put
+// just before it shows whether the end test let the loop go on.
+TEST(ParseHistoryPage, TheTableEndsAtMostOneHundredTwentyNineBytesAhead)
+{
+    const std::string hidden = "<!-- <tr><td>2006/12/25</td><td>900</td><td>900</td><td>900</td><td>900</td><td>1</td></tr> -->";
+    const std::vector<THistoryCells> cells = {Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")};
+    // After the last row the cursor stands on its closing "</td></tr>\n", 11 bytes.
+    for (const std::size_t offset : {129u, 130u})
+    {
+        SCOPED_TRACE(offset);
+        const std::string filler = hidden + std::string(offset - 1 - 11 - hidden.size(), ' ');
+        const THistoryRows rows = ParseHistoryPage(HistoryPage(cells, 16000, false, "", filler), Price1500, {});
+        ASSERT_EQ(rows.size(), offset == 129 ? 1u : 2u);
+        if (offset == 130)
+        {
+            EXPECT_EQ(rows[1], Row("2006/12/25", 900, 900, 900, 900, 1));
+        }
+    }
+}
+
 // A week of about 430 million shares a day passes 2^31; the 32-bit conversion raised the
 // data error, which ended every screening run at such a stock.
 TEST(ParseHistoryPage, VolumesPassThirtyTwoBits)
@@ -168,15 +210,57 @@ TEST(ParseHistoryPage, TagsInCapitalsAreFound)
     EXPECT_EQ(dated, expected);
 }
 
+// History pages were never checked against the code asked for, so a stock could be back-tested
+// on another stock's prices. A title naming another code makes the page no data.
+TEST(HistoryPageNamesOtherStock, TheTitlesCodeMustBeTheKeys)
+{
+    const std::string open = "\xa1\xca", close = "\xa1\xcb"; // （ ）, EUC-JP
+    const std::string name = "\xa5\xad\xa5\xe4\xa5\xce\xa5\xf3";  // キヤノン
+    const struct
+    {
+        const char* Name;
+        std::string Title;
+        const char* Key;
+        bool Other;
+    } rows[] = {
+        {"the key's code in full-width brackets", name + open + "7751" + close + "weekly", "7751.t", false},
+        {"another code in full-width brackets", name + open + "7203" + close + "weekly", "7751.t", true},
+        {"another code in ASCII brackets", name + "(7203)", "7751.t", true},
+        {"a key without a market", name + "(7203)", "7751  ", true},
+        {"the key's code, a key without a market", name + "(7751)", "7751  ", false},
+        {"a five-digit key's code", name + "(67585)", "67585.t", false},
+        {"a five-digit key's first four", name + "(6758)", "67585.t", false},
+        {"a letter code in lower case", name + "(130a)", "130A.t", false},
+        {"another letter code", name + "(130C)", "130A.t", true},
+        {"mixed brackets", name + open + "7203)", "7751.t", true},
+        {"no code in the brackets", name + open + "REIT" + close, "7751.t", false},
+        {"a bracketed word, then the code", name + "(HD)" + open + "7751" + close, "7751.t", false},
+        {"no bracket", name + " 7203", "7751.t", false},
+        {"no title", "", "7751.t", false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const std::string page = HistoryPage({Cells("2007/01/09", "1", "1", "1", "1", "1")}, 16000, false, row.Title);
+        EXPECT_EQ(HistoryPageNamesOtherStock(page, row.Key), row.Other);
+    }
+    const std::string capitals = "<HTML><HEAD><TITLE>" + name + "(7203)</TITLE></HEAD>";
+    EXPECT_TRUE(HistoryPageNamesOtherStock(capitals, "7751.t"));
+    EXPECT_FALSE(HistoryPageNamesOtherStock("<title>x(7203)", "7751.t")) << "an unclosed title names nothing";
+}
+
 class LoadHistoryRowsTest : public TLoopbackServiceTest
 {
 protected:
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
+            response.status = Status;
             response.set_content(Page, "text/html");
         });
     }
+
+    std::atomic<int> Status{200};
 
     std::string Page =
         HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
@@ -208,12 +292,25 @@ TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)
 
 TEST_F(LoadHistoryRowsTest, FailedFetchOnALaterDayGivesNoRowsAndKeepsTheFile)
 {
-    WriteFileBytes("dat/k1301.t.02", Page);
+    const std::string yesterdays = HistoryPage({Cells("2007/01/05", "1,400", "1,390", "1,410", "1,380", "6,000")});
+    WriteFileBytes("dat/k1301.t.02", yesterdays);
     MakeYesterdays("dat/k1301.t.02");
-    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
-
+    Status = 500; // with a whole history page as its body
     EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
-    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), Page);
+    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), yesterdays);
+
+    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
+    EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
+    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), yesterdays);
+    EXPECT_FALSE(IsCacheFresh("dat/k1301.t.02"));
+}
+
+TEST_F(LoadHistoryRowsTest, AnotherStocksPageGivesNoRows)
+{
+    Page = HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")}, 16000, false,
+                       "\xa5\xad\xa5\xe4\xa5\xce\xa5\xf3\xa1\xca" "7203" "\xa1\xcb"); // キヤノン（7203）
+    EXPECT_TRUE(LoadHistoryRows("7751.t", TChartPeriod::Weekly, Price1500, {}).empty());
+    EXPECT_EQ(LoadHistoryRows("7203.t", TChartPeriod::Weekly, Price1500, {}).size(), 1u);
 }
 
 TEST_F(LoadHistoryRowsTest, UnreadableCacheFileThrows)

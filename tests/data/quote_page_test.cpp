@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace {
 
 constexpr std::int64_t One = FixedPointOne;
@@ -98,6 +100,72 @@ TEST(ParseQuotePage, AFiveDigitCodeShowsItsFirstFourDigits)
             ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = code; })), "67585.t", {});
         ASSERT_TRUE(quote.has_value());
         EXPECT_EQ(quote->KabuNo, "6758");
+    }
+}
+
+// A code of today's form reads "130a" through the lowered walk; the quote carries it in upper
+// case, and a page of another letter code is still another stock's.
+TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
+{
+    const struct
+    {
+        const char* PageCode;
+        const char* Key;
+        std::optional<std::string> KabuNo;
+    } rows[] = {
+        {"130A", "130A.t", "130A"},
+        {"9a7a", "9A7A.n", "9A7A"},
+        {"130A", "130A  ", "130A"},
+        {"130C", "130A.t", std::nullopt},
+        {"1300", "130A.t", std::nullopt},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.PageCode) + " for " + row.Key);
+        const TQuoteRead read =
+            ReadQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = row.PageCode; })), row.Key, {});
+        ASSERT_EQ(read.Quote.has_value(), row.KabuNo.has_value());
+        if (read.Quote)
+        {
+            EXPECT_EQ(read.Quote->KabuNo, *row.KabuNo);
+            EXPECT_EQ(KabuBoardTexts(*read.Quote).LabelKabuNo, *row.KabuNo + " " + KiyanonSjis);
+        }
+        else
+            EXPECT_EQ(read.Miss, TQuoteMiss::OtherStock);
+    }
+}
+
+// Every stock was taken to trade in single shares, so the 100,000-yen condition passed stocks
+// whose unit of 100 shares cost millions of yen. The unit is read from the page now.
+TEST(ParseQuotePage, TheTradingUnitIsTheNumberThePageStates)
+{
+    const std::string shares = SharesEuc;
+    const struct
+    {
+        const char* Name;
+        std::string Unit;
+        std::int64_t Tani;
+        const char* Label;
+    } rows[] = {
+        {"no label on the page", "", 1, "         1"},
+        {"100 shares", "100" + shares, 100, "       100"},
+        {"thousands separator", "1,000" + shares, 1000, "     1,000"},
+        {"the largest unit", "100000", 100000, "   100,000"},
+        {"the text ends at the next tag", "<b>10" + shares + "</b>", 1, "         1"},
+        {"beyond the largest unit", "100001", 1, "         1"},
+        {"no digit", "-", 1, "         1"},
+        {"zero", "0" + shares, 1, "         1"},
+        {"negative", "-100", 1, "         1"},
+        {"not a whole number", "1.5", 1, "         1"},
+        {"beyond 32 bits", "99999999999", 1, "         1"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        const auto quote = ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Unit = row.Unit; })), "7751.t", {});
+        ASSERT_TRUE(quote.has_value());
+        EXPECT_EQ(quote->Tani, row.Tani * One);
+        EXPECT_EQ(KabuBoardTexts(*quote).LabelTani, row.Label);
     }
 }
 
@@ -244,11 +312,13 @@ protected:
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
+            response.status = Status;
             response.set_content(Page, "text/html");
         });
     }
 
     std::string Page = QuotePage({});
+    std::atomic<int> Status{200};
 };
 
 TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
@@ -291,6 +361,8 @@ TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
         {"an empty answer", "", TQuoteMiss::NoAnswer, 0},
         {"a short page", QuotePage({}, 12999), TQuoteMiss::PageSize, 12999},
         {"a long page", QuotePage({}, 45001), TQuoteMiss::PageSize, 45001},
+        {"a page as large as may be stored", QuotePage({}, 65536), TQuoteMiss::PageSize, 65536},
+        {"a page too large to store", QuotePage({}, 65537), TQuoteMiss::NoAnswer, 0},
         {"the not-found page", QuotePage(With([](TQuotePageFields& f) { f.TitleNoticeEuc = NotFoundEuc; })),
          TQuoteMiss::NotFound, 16000},
     };
@@ -311,7 +383,24 @@ TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
 
     SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
     EXPECT_EQ(ReadKabuQuote("1301.t", {}).Miss, TQuoteMiss::NoAnswer);
-    EXPECT_EQ(PageReads().Fetched - start.Fetched, 6) << "every request counts, answered or not";
+    EXPECT_EQ(PageReads().Fetched - start.Fetched, 4) << "pages received: not the empty answer, not the closed port";
+}
+
+// A 404 or 500 page was cached as today's, so the stock read "no data" for the rest of the
+// day and no later lookup asked again, even after the right service was back.
+TEST_F(LoadKabuQuoteTest, AnErrorStatusIsNoAnswerAndTheRightAnswerIsFetchedLaterThatDay)
+{
+    for (const int status : {404, 500})
+    {
+        SCOPED_TRACE(status);
+        Status = status; // with a whole quote page as its body
+        EXPECT_EQ(ReadKabuQuote("7751.t", {}).Miss, TQuoteMiss::NoAnswer);
+        EXPECT_FALSE(std::filesystem::exists("dat/k7751.t.00"));
+    }
+    Status = 200;
+    EXPECT_EQ(LoadKabuQuote("7751.t", {}), DefaultQuote());
+    EXPECT_TRUE(IsCacheFresh("dat/k7751.t.00"));
+    EXPECT_EQ(Server.Log().size(), 3u);
 }
 
 TEST_F(LoadKabuQuoteTest, KeyWithBlankSuffixIsTrimmedInTheAddressOnly)

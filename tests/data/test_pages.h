@@ -53,7 +53,11 @@ struct TQuotePageFields
     std::string TitleNoticeEuc; // text in the title area, converted with the name
     bool Capitals = false;      // tags in capital letters
     bool Footer = true;
+    std::string Unit; // the cell after the trading-unit label ("100株" in EUC-JP); no label when empty
 };
+
+inline const std::string UnitLabelEuc = "\xc7\xe4\xc7\xe3\xc3\xb1\xb0\xcc"; // 売買単位
+inline const std::string SharesEuc = "\xb3\xf4";                                 // 株
 
 inline std::string QuotePage(const TQuotePageFields& fields, std::size_t size = 16000)
 {
@@ -87,9 +91,14 @@ inline std::string QuotePage(const TQuotePageFields& fields, std::size_t size = 
     figures = ReplaceAll(figures, "{LOW}", fields.Low);
     figures = ReplaceAll(figures, "{VOLUME}", fields.Volume);
 
+    const std::string profile =
+        fields.Unit.empty()
+            ? std::string()
+            : "<table class=\"profile\"><tr><th>" + UnitLabelEuc + "</th><td class=\"value\">" + fields.Unit +
+                  "</td></tr></table>\n";
     const std::string head =
         "<html><head><title>quote</title></head><body>\n<!-- pagetitle&nabi -->\n" + title +
-        fields.TitleNoticeEuc + "\n<!-- main contents -->\n" + figures;
+        fields.TitleNoticeEuc + "\n<!-- main contents -->\n" + figures + profile;
     const std::string tail =
         std::string(fields.Footer ? "<!-- Start FooterWord -->" : "<!-- Start Footer -->") +
         "\n</body></html>\n";
@@ -102,8 +111,11 @@ struct THistoryCells
     bool Split = false; // the close cell holds the split notice and the row ends there
 };
 
+//! `title` goes into the page's <title> when not empty; `beforeTableEnd` stands between the
+//! last row and "</table>".
 inline std::string HistoryPage(const std::vector<THistoryCells>& rows, std::size_t size = 16000,
-                               bool capitals = false)
+                               bool capitals = false, const std::string& title = "",
+                               const std::string& beforeTableEnd = "")
 {
     std::string tables =
         "<table class=\"nav\"><tr><td>menu</td></tr></table>\n"
@@ -139,6 +151,7 @@ inline std::string HistoryPage(const std::vector<THistoryCells>& rows, std::size
         text = ReplaceAll(text, "{L}", cells.Low);
         tables += ReplaceAll(text, "{V}", cells.Volume);
     }
-    tables += "</table>\n";
-    return PadTo("<html><body>\n<!-- main contents -->\n" + tables, "</body></html>\n", size);
+    tables += beforeTableEnd + "</table>\n";
+    const std::string head = title.empty() ? "<html>" : "<html><head><title>" + title + "</title></head>";
+    return PadTo(head + "<body>\n<!-- main contents -->\n" + tables, "</body></html>\n", size);
 }

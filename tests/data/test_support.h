@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -120,13 +121,43 @@ public:
         });
     }
 
-    ~TLoopbackServer()
+    ~TLoopbackServer() { Stop(); }
+
+    //! Stops listening and returns once every handler has returned. A second call does nothing.
+    void Stop()
     {
         CloseKeptConnection(); // else stopping waits for the idle connection to time out
         Server.stop();
         if (Thread.joinable())
             Thread.join();
     }
+
+    // Stops the server on the way out of a scope, after `release` let go of whatever its
+    // handlers wait on (a gate, a flag).
+    class [[nodiscard]] TStopFirst
+    {
+    public:
+        TStopFirst(TLoopbackServer& server, std::function<void()> release)
+            : Server(server), Release(std::move(release))
+        {
+        }
+        ~TStopFirst()
+        {
+            if (Release)
+                Release();
+            Server.Stop();
+        }
+        TStopFirst(const TStopFirst&) = delete;
+        TStopFirst& operator=(const TStopFirst&) = delete;
+
+    private:
+        TLoopbackServer& Server;
+        std::function<void()> Release;
+    };
+
+    //! Declared after the objects a test's handlers use, stops the server before they go: a
+    //! handler still running then would wait on a gate or count into a variable that is gone.
+    TStopFirst StopBeforeLeaving(std::function<void()> release = {}) { return {*this, std::move(release)}; }
 
     httplib::Server& Routes() { return Server; }
 
@@ -171,6 +202,8 @@ protected:
 
     void TearDown() override
     {
+        // The routes may use members of the fixture, which go before Server does.
+        Server.Stop();
         SetFinanceServiceAddress("http://127.0.0.1:18650");
         TWorkFolderTest::TearDown();
     }

@@ -1,5 +1,6 @@
 #include "data/web_page.h"
 
+#include "data/cache_file.h"
 #include "data/data_error.h"
 #include "test_support.h"
 
@@ -23,6 +24,7 @@ protected:
     void TearDown() override
     {
         SetReceiveTimeout(35000ms);
+        SetTransferDeadline(120s);
         TWorkFolderTest::TearDown();
     }
 
@@ -88,6 +90,7 @@ TEST_F(GetWebPageTest, ManySmallChunksLandByteForByte)
         });
     });
     const std::string address = Server.Start();
+    const auto stop = Server.StopBeforeLeaving();
 
     EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", CountEvents), 20000);
     EXPECT_EQ(ReadFileBytes("dat/page.00"), body);
@@ -143,17 +146,46 @@ TEST_F(GetWebPageTest, RequestCarriesTheAgentBytesAndNoCacheHeaders)
     }
 }
 
-TEST_F(GetWebPageTest, NotFoundPageIsStoredAndCounted)
+// Whatever answered was stored as today's page: a 404 or 500 page, or another program on the
+// service's port, then read "no data" for every stock until midnight without asking again.
+TEST_F(GetWebPageTest, OnlyASuccessIsStoredAndAnErrorPageLeavesTheOldFile)
 {
-    const std::string body = "<html>not here</html>";
+    const std::string page = "<html>today's page</html>";
+    std::atomic<int> status{200};
     Server.Routes().Get("/page", [&](const httplib::Request&, httplib::Response& response) {
-        response.status = 404;
-        response.set_content(body, "text/html");
+        response.status = status;
+        if (status == 301)
+            response.set_header("Location", "/elsewhere");
+        response.set_content(status == 503 ? std::string() : page, "text/html");
     });
     const std::string address = Server.Start();
+    const auto stop = Server.StopBeforeLeaving();
 
-    EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", {}), static_cast<int>(body.size()));
-    EXPECT_EQ(ReadFileBytes("dat/page.00"), body);
+    const struct
+    {
+        const char* Name;
+        int Status;
+        std::int32_t Expected;
+    } rows[] = {
+        {"not found, with an HTML page", 404, 0},
+        {"server error, with an HTML page", 500, 0},
+        {"unavailable, without a body", 503, 0},
+        {"a redirect is not followed and not stored", 301, 0},
+        {"a success other than 200", 203, static_cast<std::int32_t>(page.size())},
+        {"the right answer later the same day", 200, static_cast<std::int32_t>(page.size())},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        status = row.Status;
+        WriteFileBytes("dat/page.00", "yesterday's page");
+        MakeYesterdays("dat/page.00");
+
+        EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", {}), row.Expected);
+        EXPECT_EQ(ReadFileBytes("dat/page.00"), row.Expected > 0 ? page : "yesterday's page");
+        EXPECT_EQ(IsCacheFresh("dat/page.00"), row.Expected > 0);
+        EXPECT_EQ(DatFiles(), std::vector<std::string>{"page.00"});
+    }
 }
 
 // Each case must leave an existing cache file exactly as it was: writing the cache file
@@ -161,6 +193,7 @@ TEST_F(GetWebPageTest, NotFoundPageIsStoredAndCounted)
 TEST_F(GetWebPageTest, NothingCompleteLeavesTheOldFileUntouched)
 {
     SetReceiveTimeout(300ms);
+    SetTransferDeadline(1s);
     Server.Routes().Get("/dropped", [](const httplib::Request&, httplib::Response& response) {
         response.set_content_provider(
             20000, "text/html", [](std::size_t, std::size_t, httplib::DataSink& sink) {
@@ -170,6 +203,17 @@ TEST_F(GetWebPageTest, NothingCompleteLeavesTheOldFileUntouched)
     });
     Server.Routes().Get("/empty", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("", "text/html");
+    });
+    Server.Routes().Get("/trickle", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/html", [](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= 40) // 4 s in all, each byte well within the receive time-out
+            {
+                sink.done();
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
+            return sink.write("x", 1);
+        });
     });
     Server.Routes().Get("/stalled", [](const httplib::Request&, httplib::Response& response) {
         response.set_content_provider(
@@ -192,6 +236,7 @@ TEST_F(GetWebPageTest, NothingCompleteLeavesTheOldFileUntouched)
         {"connection dropped mid-body", address + "/dropped"},
         {"empty body", address + "/empty"},
         {"no byte for longer than the receive time-out", address + "/stalled"},
+        {"a byte now and then past the transfer's deadline", address + "/trickle"},
         {"closed port", unreachable + "/page"},
     };
     for (const auto& row : rows)
@@ -226,6 +271,7 @@ TEST_F(GetWebPageTest, MissingCacheFolderIsTheDataErrorOnceTheServiceAnswers)
 
     EXPECT_THROW(GetWebPage(address + "/page", "dat/page.00", {}), TDataError);
     EXPECT_THROW(GetWebPage(address + "/empty", "dat/page.00", {}), TDataError);
+    EXPECT_EQ(GetWebPage(address + "/missing", "dat/page.00", {}), 0) << "an error page is no answer";
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort());
     EXPECT_EQ(GetWebPage(unreachable + "/page", "dat/page.00", {}), 0);
     EXPECT_FALSE(std::filesystem::exists("dat"));
@@ -270,8 +316,9 @@ TEST_F(GetWebPageTest, TheTemporaryFileNeverFollowsALink)
     }
 }
 
-// A body was kept up to 2 GiB, so a service sending without end filled dat/.
-TEST_F(GetWebPageTest, APageOverTheLimitIsAFailedFetch)
+// A body was kept up to 2 GiB, so a service sending without end filled dat/; later up to
+// 8 MiB, about 40 GB for a list of 5,000 stocks, though no scraper reads past 50,001 bytes.
+TEST_F(GetWebPageTest, APageOverSixtyFourKibibytesIsAFailedFetch)
 {
     const auto chunked = [](std::size_t size) {
         return [size](const httplib::Request&, httplib::Response& response) {
@@ -286,11 +333,11 @@ TEST_F(GetWebPageTest, APageOverTheLimitIsAFailedFetch)
             });
         };
     };
-    const auto limit = static_cast<std::size_t>(MaxPageBytes);
+    const std::size_t limit = 65536;
     Server.Routes().Get("/limit", chunked(limit));
     Server.Routes().Get("/over", chunked(limit + 1));
-    Server.Routes().Get("/declared", [limit](const httplib::Request&, httplib::Response& response) {
-        response.set_content(std::string(limit + 1, 'x'), "text/html");
+    Server.Routes().Get("/declared", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(65537, 'x'), "text/html");
     });
     const std::string address = Server.Start();
 
@@ -321,16 +368,14 @@ TEST_F(GetWebPageTest, APageOverTheLimitIsAFailedFetch)
 // only a transfer without any byte for 35 s was given up.
 TEST_F(GetWebPageTest, ACancelledTransferEndsAtOnceAndLeavesNothing)
 {
-    std::atomic<int> sent{0};
-    Server.Routes().Get("/trickle", [&sent](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/html", [&sent](std::size_t offset, httplib::DataSink& sink) {
+    Server.Routes().Get("/trickle", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/html", [](std::size_t offset, httplib::DataSink& sink) {
             if (offset >= 100) // 20 s in all, unless the client goes away
             {
                 sink.done();
                 return true;
             }
             std::this_thread::sleep_for(200ms);
-            ++sent;
             return sink.write("x", 1);
         });
     });
@@ -367,12 +412,17 @@ TEST(IsLoopbackUrl, LoopbackAddressesAndLocalhost)
         {"http://[::1]:18650/", true},
         {"http://[0:0:0:0:0:0:0:1]/", true},
         {"http://[::ffff:127.0.0.1]/", true},
+        {"http://[::ffff:127.0.0.1]", true},
+        {"http://[::ffff:7f00:1]:18650/", true}, // the same address, written in hexadecimal
         {"127.0.0.1:18650/MnStock", true}, // no scheme: the transfer guesses http
         {"http://128.0.0.1/", false},
         {"http://126.255.255.255/", false},
         {"http://127.0.0.1.example.com/", false},
         {"http://localhost.example/", false},
         {"http://[::2]/", false},
+        {"http://[::ffff:10.0.0.1]/", false}, // mapped, but not onto 127.0.0.0/8
+        {"http://[::ffff:128.0.0.1]/", false},
+        {"http://[::127.0.0.1]/", false}, // the old IPv4-compatible form is not loopback
         {"http://quotes.example.com/", false},
         {"no address at all", false},
     };

@@ -2,7 +2,10 @@
 # The install tree and the Debian package, checked the way a distribution would.
 #   install_test.sh install BUILD PREFIX   cmake --install into PREFIX (a fresh one)
 #   install_test.sh validate PREFIX        the installed files, validated; the man pages cover every option
-#   install_test.sh package BUILD OUT      cpack -G DEB into OUT; its Depends and contents
+#   install_test.sh package BUILD OUT [hardened]
+#                                          cpack -G DEB into OUT; its Depends and contents, lintian
+#                                          without errors; hardened: the executables were built
+#                                          with the distribution's hardening flags
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -16,7 +19,8 @@ validate() {
     local prefix=$1 id=org.example.orvanta
     for file in bin/orvanta bin/orvanta-service share/orvanta/stocks.csv share/orvanta/KabuList.dat \
         share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
-        share/icons/hicolor/scalable/apps/$id.svg share/man/man1/orvanta.1.gz share/man/man1/orvanta-service.1.gz; do
+        share/icons/hicolor/scalable/apps/$id.svg share/man/man1/orvanta.1.gz share/man/man1/orvanta-service.1.gz \
+        share/doc/orvanta/copyright share/doc/orvanta/changelog.gz; do
         [ -e "$prefix/$file" ] || fail "$file is not installed"
     done
 
@@ -28,12 +32,15 @@ validate() {
     done
     appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 
-    # Every option the programs know is in their man page, and the versions agree.
-    local program page option
+    # Every option the programs know heads a paragraph of its own in their man page (a missing
+    # .TP runs one option's text into the one before), and the versions agree.
+    local program page tags option
     for program in orvanta orvanta-service; do
         page=$(zcat "$prefix/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
-        for option in $("$prefix/bin/$program" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u); do
+        tags=$(awk 'previous == ".TP" { print } { previous = $0 }' <<<"$page")
+        for option in $("$prefix/bin/$program" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z0-9-]*' | tr -d ' ,' | sort -u); do
             grep -qe "$option" <<<"$page" || fail "$program(1) does not describe $option"
+            grep -qE -- "(^|[ \"])$option(\$|[ \"])" <<<"$tags" || fail "$program(1) gives $option no paragraph of its own (.TP)"
         done
     done
     local version
@@ -61,7 +68,7 @@ validate() {
 }
 
 package() {
-    local build=$1 out=$2
+    local build=$1 out=$2 hardened=${3:-}
     rm -rf "$out"
     cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out.log" 2>&1 || { cat "$out.log"; fail "cpack"; }
     local deb
@@ -75,14 +82,36 @@ package() {
     local contents
     contents=$(dpkg-deb -c "$deb")
     for file in ./usr/bin/orvanta ./usr/bin/orvanta-service ./usr/share/orvanta/KabuList.dat \
-        ./usr/share/applications/org.example.orvanta.desktop; do
+        ./usr/share/applications/org.example.orvanta.desktop ./usr/share/doc/orvanta/copyright \
+        ./usr/share/doc/orvanta/changelog.gz; do
         grep -q " $file\$" <<<"$contents" || fail "the package lacks $file"
     done
+
+    # What a distribution's archive would refuse. The report stays in the log either way.
+    lintian --fail-on error --tag-display-limit 0 "$deb" >"$out/lintian.log" 2>&1 ||
+        { cat "$out/lintian.log"; fail "lintian reports errors"; }
+    cat "$out/lintian.log"
+
+    if [ "$hardened" = hardened ]; then
+        dpkg-deb -x "$deb" "$out/root"
+        local program
+        for program in orvanta orvanta-service; do
+            local binary=$out/root/usr/bin/$program segments dynamic symbols
+            segments=$(readelf -lW "$binary")
+            dynamic=$(readelf -dW "$binary")
+            symbols=$(readelf -W --dyn-syms "$binary")
+            grep -q GNU_RELRO <<<"$segments" || fail "$program is not linked with -z relro"
+            grep -qE 'BIND_NOW|FLAGS_1.* NOW' <<<"$dynamic" || fail "$program is not linked with -z now"
+            grep -q ' __stack_chk_fail' <<<"$symbols" || fail "$program is not built with -fstack-protector-strong"
+            grep -qE ' __[a-z0-9_]+_chk(@| |$)' <<<"$symbols" ||
+                fail "$program calls no fortified functions: built without -D_FORTIFY_SOURCE=2"
+        done
+    fi
 }
 
 case ${1:-} in
 install) install_tree "$2" "$3" ;;
 validate) validate "$2" ;;
-package) package "$2" "$3" ;;
+package) package "$2" "$3" "${4:-}" ;;
 *) fail "usage: $0 install|validate|package ..." ;;
 esac

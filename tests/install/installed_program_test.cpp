@@ -8,6 +8,7 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <csignal>
 #include <sys/file.h>
@@ -15,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -411,6 +413,9 @@ TEST_F(InstalledProgram, RunsItsOwnServiceAndKeepsItsFilesInTheXdgDataFolder)
     const qint64 service = ServiceChildOf(Program.processId());
     ASSERT_NE(service, 0) << "the program started no service";
     EXPECT_TRUE(ServiceAnswers());
+    const std::optional<QByteArray> caption = Xdotool({QStringLiteral("getwindowname"), window});
+    EXPECT_EQ(QString::fromUtf8(caption.value_or(QByteArray()).trimmed()),
+              QStringLiteral("Orvanta(おるばんた) Ver1.6a（サンプルデータ）"));
 
     LookUp7203(window);
 
@@ -427,6 +432,41 @@ TEST_F(InstalledProgram, RunsItsOwnServiceAndKeepsItsFilesInTheXdgDataFolder)
     EXPECT_NE(logText.find("qt=7203.t"), std::string::npos) << logText;
     EXPECT_NE(logText.find((Prefix / "share" / "orvanta").string()), std::string::npos)
         << "the installed sample market is served: " << logText;
+}
+
+TEST_F(InstalledProgram, RunsItsOwnServiceBesideAForeignProgramOnTheDefaultPort)
+{
+    // Another program on the port, answering everything as the old check expected a service to.
+    httplib::Server foreign;
+    std::atomic<int> pagesAsked{0};
+    foreign.Get(R"(/.*)", [&](const httplib::Request& request, httplib::Response& response) {
+        pagesAsked += request.path.rfind("/MnStock", 0) == 0 ? 1 : 0;
+        response.set_header("Server", "orvanta-service");
+        response.set_content("<html>something else</html>", "text/html");
+    });
+    // The last test's connections may still be in TIME_WAIT on the port.
+    foreign.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    ASSERT_TRUE(WaitFor([&] { return foreign.bind_to_port("127.0.0.1", DefaultPort); }, 30s));
+    std::thread serving([&] { foreign.listen_after_bind(); });
+    // Nothing may leave this test before the server is stopped: its handler uses our locals.
+    const bool running = WaitFor([&] { return foreign.is_running(); }, 10s);
+    EXPECT_FALSE(ServiceAnswers()) << "orvanta-service --check took it for a service";
+
+    const QString window = running ? StartProgram() : QString();
+    if (!window.isEmpty())
+    {
+        EXPECT_NE(ServiceChildOf(Program.processId()), 0) << "the program started no service of its own";
+        LookUp7203(window);
+        EXPECT_TRUE(QuitProgram());
+    }
+    foreign.stop();
+    serving.join();
+    ASSERT_TRUE(running);
+    ASSERT_FALSE(window.isEmpty()) << "no window";
+    EXPECT_EQ(pagesAsked.load(), 0) << "pages were asked of the foreign program";
 }
 
 TEST_F(InstalledProgram, LeavesAServiceThatWasRunningRunning)

@@ -6,7 +6,8 @@
 
 namespace {
 
-const std::string Yen = "\xe5\x86\x86"; // 円
+const std::string Yen = "\xe5\x86\x86";      // 円
+const std::string Tosho = "\xe6\x9d\xb1\xe8\xa8\xbc"; // 東証
 
 TBoardTexts Board(const std::string& price)
 {
@@ -17,7 +18,7 @@ TRowInputs Bought(std::int32_t buyPrice)
 {
     TRowInputs in;
     in.Board = Board("  1,050");
-    in.Suffix = ".t";
+    in.MarketName = Tosho;
     in.HitLevel = THitLevel::Purchase;
     in.BackTest.BuyDate = "2026/10/05";
     in.BackTest.BuyPrice = buyPrice;
@@ -86,7 +87,7 @@ TEST(ScreeningRow, BoardTextsAndTheOtherColumns)
 {
     TRowInputs in = Bought(1001);
     in.SignalResult = 1001;
-    in.Suffix = ".m";
+    in.MarketName = "\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba"; // マザーズ
     in.BackTest.RatioBefore2 = 0.91;
     in.BackTest.RatioBefore1 = 0.95;
     in.BackTest.RatioAtSignal = 1.0;
@@ -118,12 +119,33 @@ TEST(ScreeningRow, RsiListingWithoutPurchaseNeverDividesByZero)
 {
     TRowInputs in;
     in.Board = Board("    500");
-    in.Suffix = ".t";
+    in.MarketName = Tosho;
     in.HitLevel = THitLevel::Rsi;
     const TResultRow cells = BuildResultRow(in);
     EXPECT_EQ(cells[10], "      0" + Yen);
     EXPECT_EQ(cells[14], "  0%");
     EXPECT_EQ(cells[16], "\xe7\xb6\x99\xe7\xb6\x9a\xe4\xbf\x9d\xe6\x9c\x89");
+}
+
+// The unit enters column 9 and the 100,000-yen test; column 17 is the profit of one share,
+// as its caption says, whatever the unit.
+TEST(ScreeningRow, TheUnitShowsInColumnNineAndTheProfitStaysPerShare)
+{
+    TRowInputs target = Bought(1000);
+    target.Board.Tani = "       100";
+    target.BackTest.HighWatch = 0;
+    target.BackTest.HighAfterBuy = 1100;
+    TResultRow cells = BuildResultRow(target);
+    EXPECT_EQ(cells[8], "100\xe6\xa0\xaa");
+    EXPECT_EQ(cells[16], "   100" + Yen);
+
+    TRowInputs stop = Bought(1000);
+    stop.Board.Tani = "     1,000";
+    stop.BackTest.LowWatch = 0;
+    stop.BackTest.LowAfterBuy = 899;
+    cells = BuildResultRow(stop);
+    EXPECT_EQ(cells[8], "1000\xe6\xa0\xaa");
+    EXPECT_EQ(cells[16], "  -101" + Yen);
 }
 
 TEST(ScreeningRow, AFigureThatDoesNotConvertThrows)
@@ -148,21 +170,78 @@ TEST(Screening, CodesKeysAndProgress)
     EXPECT_FALSE(IsScreenableCode(999));
     EXPECT_FALSE(IsScreenableCode(99999));
 
-    EXPECT_EQ(ScreeningKey(1301, ".t"), "1301.t");
-    EXPECT_EQ(ScreeningKey(2121, ".q"), "2121.q");
-    EXPECT_EQ(ScreeningKey(4385, ".m"), "4385  ");
-    EXPECT_EQ(ScreeningKey(8354, ".f"), "8354  ");
-    EXPECT_EQ(ScreeningKey(2437, ".h"), "2437  ");
-    EXPECT_EQ(ScreeningKey(67585, ".t"), "67585.t");
+    EXPECT_EQ(ScreeningKey("1301", ".t"), "1301.t");
+    EXPECT_EQ(ScreeningKey("2121", ".q"), "2121.q");
+    EXPECT_EQ(ScreeningKey("4385", ".m"), "4385  ");
+    EXPECT_EQ(ScreeningKey("8354", ".f"), "8354  ");
+    EXPECT_EQ(ScreeningKey("2437", ".h"), "2437  ");
+    EXPECT_EQ(ScreeningKey("67585", ".t"), "67585.t");
+    EXPECT_EQ(ScreeningKey("130A", ".t"), "130A.t");
 
     EXPECT_EQ(ProgressText(10, 10), "100% [  10/  10]");
     EXPECT_EQ(ProgressText(1, 3), " 33% [   1/   3]");
     EXPECT_EQ(ProgressText(1, 8), " 13% [   1/   8]") << "12.5 rounds half away from zero";
     EXPECT_EQ(ProgressText(2, 3), " 67% [   2/   3]");
 
-    EXPECT_EQ(KeySuffixOfMarketName("JASDAQ"), ".q");
-    EXPECT_EQ(KeySuffixOfMarketName("\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba"), "  ");
-    EXPECT_EQ(KeySuffixOfMarketName(""), std::nullopt);
+}
+
+// A code of today's form is screened as it is; numeric codes keep their conversion and their
+// stop, and a text of neither form is still the conversion error.
+TEST(Screening, EntryCodesOfBothForms)
+{
+    struct Row
+    {
+        const char* text;
+        std::string code; // empty: the run stops here
+        std::int32_t number;
+    };
+    const Row rows[] = {
+        {"1301", "1301", 1301},  {"  1301", "1301", 1301}, {"+1301", "1301", 1301},  {"67585", "67585", 67585},
+        {"0999", "", 999},       {"99999", "", 99999},     {"-1301", "", -1301},     {"130A", "130A", 0},
+        {" 130a", "130A", 0},    {"9A7A", "9A7A", 0},      {"1Y0X", "1Y0X", 0},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.text);
+        const TEntryCode code = EntryCode(row.text);
+        EXPECT_EQ(code.Code, row.code);
+        EXPECT_EQ(code.Number, row.number);
+    }
+    for (const char* text : {"13OA", "1E00", "13A0", "A301", "130A ", "130AB", "", "130\x82\x60" /* full-width A */})
+    {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(EntryCode(text), TDataError);
+    }
+}
+
+TEST(Screening, EveryMarketNameOfColumnTwoOpensWithItsSuffix)
+{
+    struct Row
+    {
+        const char* name;
+        std::optional<std::string_view> suffix;
+    };
+    const Row rows[] = {
+        {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                                  // 東証
+        {"JASDAQ", ".q"},
+        {"\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", "  "},                          // マザーズ
+        {"\xe7\xa6\x8f\xe8\xa8\xbc", "  "},                                                  // 福証
+        {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},                          // プライム
+        {"\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89", ".t"},  // スタンダード
+        {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},                          // グロース
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2", ".n"},  // 名証プレミア
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"},              // 名証メイン
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88", ".n"},  // 名証ネクスト
+        {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9", ".s"}, // 札証アンビシャス
+        {"\xe7\xa6\x8f\xe8\xa8\xbc" "Q-Board", "  "},                                        // 福証Q-Board
+        {"\xe7\xa6\x8f\xe8\xa8\xbc" "Q-board", std::nullopt},                               // byte for byte
+        {"", std::nullopt},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(KeySuffixOfMarketName(row.name), row.suffix);
+    }
 }
 
 TEST(Screening, KeysOfTheEntriesARunReaches)
@@ -186,6 +265,11 @@ TEST(Screening, KeysOfTheEntriesARunReaches)
         {"up to a code out of range", {entry("1301", ".t"), entry("99999", ".t"), entry("1302", ".t")}, {"1301.t"}},
         {"up to an empty entry", {entry("1301", ".t"), entry("", ""), entry("1302", ".t")}, {"1301.t"}},
         {"up to a code that is no number", {entry("13a1", ".t"), entry("1302", ".t")}, {}},
+        {"past letter codes, up to the numeric stop",
+         {entry("1301", ".t"), entry("130A", ".t"), entry("9a7a", ".f"), entry("1310", ".n"), entry("99999", ".t"),
+          entry("1320", ".t")},
+         {"1301.t", "130A.t", "9A7A  ", "1310.n"}},
+        {"up to a code of neither form", {entry("130A", ".t"), entry("13OA", ".t"), entry("1302", ".t")}, {"130A.t"}},
         {"a key listed twice stays twice", {entry("1301", ".t"), entry("1301", ".t")}, {"1301.t", "1301.t"}},
     };
     for (const Row& row : rows)

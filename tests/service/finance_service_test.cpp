@@ -2,6 +2,7 @@
 
 #include "page_writer.h"
 #include "price_import.h"
+#include "request_gate.h"
 #include "service_test_support.h"
 #include "text_convert.h"
 
@@ -417,4 +418,157 @@ TEST(FinanceService, IdleConnectionsNeitherStarveARequestNorStayLong)
     const std::string reply = kept.Receive(3000, closed);
     EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u);
     EXPECT_TRUE(closed) << "an idle kept-alive connection stayed open over 3 s";
+}
+
+// A request with thousands of byte ranges got a multipart answer repeating the page thousands
+// of times (43 MB for one request); a malformed range got 416. Pages are always sent whole.
+TEST(FinanceService, SendsEveryPageWholeWhateverRangeIsAsked)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    const std::string path = QuotePath("7203.t");
+    const TPage whole = Fetch(running.Port, path);
+    ASSERT_EQ(whole.Status, 200);
+    std::string thousands = "bytes=";
+    for (int i = 0; i < 1500; ++i)
+        thousands += std::to_string(i % 10) + "-" + std::to_string(i % 10 + 1) + ",";
+    thousands.pop_back();
+    struct Row
+    {
+        const char* name;
+        std::string field;
+        std::string value;
+    };
+    const Row rows[] = {
+        {"1,500 ranges", "Range", thousands},
+        {"one range", "Range", "bytes=0-99"},
+        {"a suffix range", "Range", "bytes=-10"},
+        {"a malformed range", "Range", "bytes=zz"},
+        {"the field in lower case", "range", "bytes=0-0,5-5"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TRawConnection connection(running.Port);
+        ASSERT_TRUE(connection.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + row.field + ": " + row.value
+                                    + "\r\nConnection: close\r\n\r\n"));
+        bool closed = false;
+        const std::string reply = connection.Receive(5000, closed);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << reply.substr(0, 200);
+        const std::size_t body = reply.find("\r\n\r\n");
+        ASSERT_NE(body, std::string::npos);
+        EXPECT_TRUE(reply.substr(body + 4) == whole.Body) << "an answer of " << reply.size() << " bytes";
+    }
+}
+
+// Heads had no limit but 8 KB a line: any number of lines was read into memory and answered.
+TEST(FinanceService, RefusesOversizedHeads)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    const auto fields = [](int count, std::size_t length) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += "X-Field-" + std::to_string(i) + ": " + std::string(length, 'a') + "\r\n";
+        return text;
+    };
+    struct Row
+    {
+        const char* name;
+        std::string target;
+        std::string fields;
+        std::string status;
+    };
+    const std::string page = QuotePath("7203.t");
+    const Row rows[] = {
+        {"100 fields", page, fields(99, 10), "200"}, // and Host
+        {"101 fields", page, fields(100, 10), "431"},
+        {"a head of just under 16 KB", page, fields(2, 7000) + fields(1, 16384 - 14200), "200"},
+        {"a head of 18 KB", page, fields(3, 6000), "431"},
+        {"a 9 KB field, as the library refuses it", page, fields(1, 9000), "400"},
+        {"a 10 KB request line", QuotePath(std::string(10240, '7')), "", "414"},
+        {"a 17 KB request line", QuotePath(std::string(17408, '7')), "", "414"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string head = "GET " + row.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + row.fields + "\r\n";
+        if (row.status == "200") {
+            ASSERT_LE(head.size(), MaxRequestHead);
+        }
+        TRawConnection connection(running.Port);
+        ASSERT_TRUE(connection.Send(head));
+        bool closed = false;
+        const std::string reply = connection.Receive(3000, closed);
+        EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 " + row.status) << reply.substr(0, 100);
+    }
+    EXPECT_EQ(Fetch(running.Port, page).Status, 200);
+}
+
+// A 400 MB header flood was read into memory whole before it was answered.
+TEST(ServiceProgram, AnswersAHeaderFloodWithoutHoldingIt)
+{
+    const std::filesystem::path folder = FreshFolder("flood");
+    const int port = FreeLoopbackPort();
+    TServiceProcess service({"--port", std::to_string(port), "--data", SampleDataFolder().string()}, folder);
+    for (int i = 0; i < 500 && !ServiceAnswers(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(ServiceAnswers(port)) << service.Err();
+    const long before = service.PeakMemoryKb();
+
+    TRawConnection connection(port);
+    ASSERT_TRUE(connection.Send("GET " + QuotePath("7203.t") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    std::string chunk;
+    for (int i = 0; i < 500; ++i)
+        chunk += "X-Flood: " + std::string(120, 'f') + "\r\n";
+    constexpr std::size_t FloodBytes = 64u << 20;
+    std::size_t sent = 0;
+    while (sent < FloodBytes && connection.Send(chunk))
+        sent += chunk.size();
+    connection.Send("\r\n");
+    bool closed = false;
+    const std::string reply = connection.Receive(5000, closed);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 431 ", 0), 0u) << reply.substr(0, 100);
+
+    EXPECT_TRUE(ServiceAnswers(port));
+    const long grown = service.PeakMemoryKb() - before;
+    EXPECT_LT(grown, 8 * 1024) << "KiB more at the peak after a flood of " << sent << " bytes";
+    ::kill(service.Pid, SIGTERM);
+    EXPECT_EQ(service.Wait(), 143);
+}
+
+// 300 connections that never finished their heads held every worker for 5 s each, so a normal
+// request waited about 30 s; a client sending a byte now and then held its worker for ever.
+TEST(FinanceService, SlowClientsNeitherStarveARequestNorStayLong)
+{
+    TRunningService running(SampleMarket(), [] { return Today; });
+    const std::string partial = "GET " + QuotePath("7203.t") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    {
+        std::vector<std::unique_ptr<TRawConnection>> slow;
+        for (int i = 0; i < 300; ++i) {
+            slow.push_back(std::make_unique<TRawConnection>(running.Port));
+            ASSERT_TRUE(slow.back()->Connected);
+            slow.back()->Send(partial);
+        }
+        // The program's own connections: its chain and eight fetched ahead, all at once.
+        std::atomic<int> answered{0};
+        std::vector<std::thread> clients;
+        for (const char* key : {"6758.t", "7203.t", "9984", "8306.t", "4385", "9843.s", "1301.t", "1332.t", "1333.t"})
+            clients.emplace_back([&, key] {
+                httplib::Client client(ServiceHost, running.Port);
+                client.set_connection_timeout(5, 0);
+                client.set_read_timeout(5, 0);
+                const httplib::Result answer = client.Get(QuotePath(key));
+                answered += answer && answer->status == 200 ? 1 : 0;
+            });
+        for (std::thread& client : clients)
+            client.join();
+        EXPECT_EQ(answered.load(), 9) << "requests without an answer within 5 s";
+    }
+
+    TRawConnection dribbling(running.Port);
+    ASSERT_TRUE(dribbling.Send(partial));
+    bool closed = false;
+    for (int i = 0; i < 60 && !closed; ++i) { // at most 12 s, for a deadline of 5
+        dribbling.Send("X");
+        dribbling.Receive(200, closed);
+    }
+    EXPECT_TRUE(closed) << "a head sent a byte at a time stayed open over 12 s";
 }

@@ -58,6 +58,7 @@ TEST(ParsePriceCsv, RefusesWhatItCannotServe)
         {"header without volume", "Date,Open,High,Low,Close\n2026-12-01,1,1,1,1\n"},
         {"low above the open", "2026-12-01,100,110,101,105,10\n"},
         {"high below the close", "2026-12-01,100,104,95,105,10\n"},
+        {"a low of 0 on a day with trades", "2026-12-01,100,110,0,105,10\n"},
         {"negative figure", "2026-12-01,-5,1,1,1,10\n"},
         {"price beyond 32 bits", "2026-12-01,3000000000,3000000000,3000000000,3000000000,1\n"},
         {"volume beyond the quote's 64-bit fixed point", "2026-12-01,1,1,1,1,922337203685478\n"},

@@ -34,7 +34,7 @@ TKabuQuote ExpectedQuote(const TStock& stock, const TQuoteFigures& figures)
     quote.HighPrice = figures.High * FixedPointOne;
     quote.LowPrice = figures.Low * FixedPointOne;
     quote.Dekidaka = figures.Volume * FixedPointOne;
-    quote.Tani = FixedPointOne;
+    quote.Tani = 100 * FixedPointOne; // every quote page states 100株
     quote.KabuTime = figures.Traded ? QuoteTimeText(figures) : "";
     return quote;
 }

@@ -16,10 +16,10 @@
 extern char** environ;
 
 //! orvanta-service run as a user runs it, on a free port of 127.0.0.1, stopped with SIGTERM.
-class TServiceProcess
+class TServingProcess
 {
 public:
-    explicit TServiceProcess(std::vector<std::string> args) : Port(FreeLoopbackPort())
+    explicit TServingProcess(std::vector<std::string> args) : Port(FreeLoopbackPort())
     {
         args.insert(args.begin(), {ORVANTA_SERVICE_BINARY, "--port", std::to_string(Port)});
         std::vector<char*> argv;
@@ -33,9 +33,9 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
-    ~TServiceProcess() { Stop(); }
-    TServiceProcess(const TServiceProcess&) = delete;
-    TServiceProcess& operator=(const TServiceProcess&) = delete;
+    ~TServingProcess() { Stop(); }
+    TServingProcess(const TServingProcess&) = delete;
+    TServingProcess& operator=(const TServingProcess&) = delete;
 
     //! The exit status after SIGTERM, or -1.
     int Stop()

@@ -13,7 +13,7 @@
 
 namespace {
 
-nlohmann::json Status(const TServiceProcess& service)
+nlohmann::json Status(const TServingProcess& service)
 {
     const auto [status, body] = service.Get("/orvanta/status");
     EXPECT_EQ(status, 200);
@@ -29,7 +29,7 @@ TEST(ServiceStatus, NamesTheProgramItsUserAndWhatItServes)
     std::filesystem::create_directories(data);
     std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
 
-    TServiceProcess service({"--data", data.string()});
+    TServingProcess service({"--data", data.string()});
     ASSERT_TRUE(service.Answers());
     const nlohmann::json sample = Status(service);
     EXPECT_EQ(sample.at("program"), "orvanta-service");
@@ -50,7 +50,7 @@ TEST(ServiceStatus, NamesTheProgramItsUserAndWhatItServes)
     BumpDataVersion(data);
     EXPECT_NE(Status(service).at("data_version"), first) << "every bump gives a new token";
 
-    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_EQ(service.Stop(), 143) << "SIGTERM ends the service with the status of the signal";
 }
 
 TEST(DataVersion, AnythingButATokenReadsAsNone)
@@ -79,7 +79,7 @@ TEST(DataVersion, AnythingButATokenReadsAsNone)
     EXPECT_THROW(BumpDataVersion(data / "missing"), std::system_error);
 }
 
-bool NotFound(const TServiceProcess& service, const std::string& code)
+bool NotFound(const TServingProcess& service, const std::string& code)
 {
     constexpr std::string_view NotFoundEuc =
         "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
@@ -111,7 +111,7 @@ TEST(ServiceProgram, PicksUpAnImportAndAListingWithoutARestart)
     const std::filesystem::path data = root / "data";
     std::filesystem::create_directories(data);
     std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
-    TServiceProcess service({"--data", data.string()});
+    TServingProcess service({"--data", data.string()});
     ASSERT_TRUE(service.Answers());
     const auto closeOf1301 = [&] { return service.Get("/MnStock?qt=1301.t&sv=MN&pg=mn_schart.html").second; };
     EXPECT_FALSE(NotFound(service, "1301")) << "the sample stock has its made-up history";

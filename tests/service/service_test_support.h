@@ -1,10 +1,21 @@
 #pragma once
 
+#include "loopback_port.h"
+
 #include "finance_service.h"
 #include "market.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -90,3 +101,107 @@ private:
     std::mutex LogMutex;
     std::vector<std::string> LogLines;
 };
+
+
+//! The exit status of a child as a shell gives it: 128 + the signal that ended it.
+inline int ExitStatusOf(int waitStatus)
+{
+    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+//! orvanta-service started with `args` (and `env` entries "NAME=value" added), its output
+//! going to files of `folder`. Killed when it goes, if it still runs.
+class TServiceProcess
+{
+public:
+    TServiceProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
+                    const std::vector<std::string>& env = {})
+        : OutFile(folder / "stdout.txt")
+        , ErrFile(folder / "stderr.txt")
+    {
+        // Everything is made before fork(): the child of a threaded process only opens and execs.
+        std::vector<char*> argv{const_cast<char*>(ORVANTA_SERVICE_BINARY)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string_view name = std::string_view(*entry).substr(0, std::string_view(*entry).find('='));
+            const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& added) {
+                return added.rfind(std::string(name) + "=", 0) == 0;
+            });
+            if (!replaced)
+                envp.push_back(*entry);
+        }
+        for (const std::string& entry : env)
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        envp.push_back(nullptr);
+        Pid = ::fork();
+        if (Pid == 0) {
+            const int out = ::open(OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int err = ::open(ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+    }
+    ~TServiceProcess()
+    {
+        if (Status < 0) {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    TServiceProcess(const TServiceProcess&) = delete;
+    TServiceProcess& operator=(const TServiceProcess&) = delete;
+
+    //! The exit status once it ends, or -1 after `seconds` (and then it is killed).
+    int Wait(int seconds = 60)
+    {
+        for (int i = 0; i < seconds * 100 && Status < 0; ++i) {
+            int waitStatus = 0;
+            if (::waitpid(Pid, &waitStatus, WNOHANG) == Pid)
+                Status = ExitStatusOf(waitStatus);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return Status;
+    }
+
+    //! Its peak resident memory in KiB, from /proc; 0 when gone.
+    long PeakMemoryKb() const
+    {
+        std::ifstream status("/proc/" + std::to_string(Pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stol(line.substr(6));
+        return 0;
+    }
+
+    std::string Out() const { return ReadBytes(OutFile); }
+    std::string Err() const { return ReadBytes(ErrFile); }
+
+    pid_t Pid = -1;
+    int Status = -1;
+
+private:
+    std::filesystem::path OutFile;
+    std::filesystem::path ErrFile;
+};
+
+//! orvanta-service run to its end: exit status, stdout and stderr.
+struct TProgramRun
+{
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+inline TProgramRun RunServiceProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+{
+    const std::filesystem::path folder = FreshFolder("program_run");
+    TServiceProcess process(args, folder, env);
+    const int status = process.Wait();
+    return {status, process.Out(), process.Err()};
+}

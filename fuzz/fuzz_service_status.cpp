@@ -1,0 +1,16 @@
+// The service's status answer read on any bytes, and the same bytes as a service address.
+#include "app/startup_status.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    ParseServiceStatus(text);
+    LoopbackPort(text);
+    LoopbackPort("http://127.0.0.1" + text);
+    return 0;
+}

@@ -1,0 +1,712 @@
+#include "sources/fetch_command.h"
+
+#include "data_layers.h"
+#include "sources/bar_store.h"
+#include "sources/jquants_client.h"
+#include "sources/rate_limit.h"
+
+#include "common/data_folders.h"
+
+#if __has_include("market/master_rules.h")
+#include "market/master_rules.h"
+#define ORVANTA_MASTER_RULES 1
+#endif
+#if __has_include("market/data_version.h")
+#include "market/data_version.h"
+#define ORVANTA_DATA_VERSION 1
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int ExitFetched = 0;
+constexpr int ExitLocal = 1;
+constexpr int ExitSource = 2;
+constexpr int ExitUsage = 64;
+
+constexpr const char* DefaultSource = "https://api.jquants.com/v2";
+constexpr const char* KeyVariable = "ORVANTA_JQUANTS_API_KEY";
+constexpr int FirstFetchDays = 400; // back from the newest day: the weekly chart needs 330
+constexpr int EmptyDayRecheckDays = 7; // today's bars come only with the evening update
+constexpr int RetriesAfter429 = 3;
+constexpr int CompactAbove = 64;
+
+constexpr const char* FetchUsage =
+    "usage: orvanta-service [--data DIR] --fetch [--plan free|light|standard|premium]\n"
+    "         [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--codes CODE,...] [--rate N]\n"
+    "         [--source URL] [--progress-fd N] [--dry-run]\n"
+    "Fetches the daily bars of the whole market from the J-Quants API into the data folder,\n"
+    "day by day; a later run fetches only what is new. The API key comes from the variable\n"
+    "ORVANTA_JQUANTS_API_KEY, else from $XDG_CONFIG_HOME/orvanta/jquants-api-key (mode 0600).\n"
+    "  --plan P         the J-Quants plan: its rate and newest day (free: 5 a minute, 12 weeks back)\n"
+    "  --from, --to     the days to fetch (default: 400 days back to the plan's newest day)\n"
+    "  --codes C,...    fetch these stocks by code over the whole range instead\n"
+    "  --rate N         at most N requests a minute instead of the plan's\n"
+    "  --source URL     the API's base address (default https://api.jquants.com/v2)\n"
+    "  --progress-fd N  also write one line per request to descriptor N\n"
+    "  --dry-run        print what is held and what a fetch would ask, as JSON; fetch nothing\n";
+
+volatile std::sig_atomic_t StopSignal = 0;
+
+extern "C" void OnStopSignal(int signal)
+{
+    StopSignal = signal;
+}
+
+struct TPlan
+{
+    const char* Name;
+    int Rate;
+    int HeldBackDays;
+};
+
+constexpr TPlan Plans[] = {{"free", 5, 84}, {"light", 60, 0}, {"standard", 120, 0}, {"premium", 500, 0}};
+
+struct TUsageError : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+struct THelpAsked
+{
+};
+
+struct TFetchOptions
+{
+    std::filesystem::path DataFolder;
+    const TPlan* Plan = &Plans[0];
+    std::optional<TDate> From;
+    std::optional<TDate> To;
+    std::vector<std::string> Codes;
+    int Rate = 0;
+    std::string Source = DefaultSource;
+    int ProgressFd = -1;
+    bool DryRun = false;
+};
+
+std::optional<long> ReadNumber(const std::string& text, long low, long high)
+{
+    long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::string DashedDate(TDate date)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.Year, date.Month, date.Day);
+    return text;
+}
+
+std::optional<TDate> ReadDate(const std::string& text)
+{
+    return text.size() == 10 && text[4] == '-' ? ParseDate(text) : std::nullopt;
+}
+
+// "7203" and "130A" are asked as "72030" and "130A0"; five characters as they are.
+std::vector<std::string> ReadCodes(const std::string& text)
+{
+    std::vector<std::string> codes;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        std::string code = text.substr(start, end - start);
+        std::transform(code.begin(), code.end(), code.begin(),
+                       [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+        if (code.size() == 4)
+            code += '0';
+        if (!IsSourceCode(code))
+            throw TUsageError("\"" + text.substr(start, end - start) + "\" is no stock code (7203, 130A or 25935)");
+        if (std::find(codes.begin(), codes.end(), code) == codes.end())
+            codes.push_back(code);
+        start = end + 1;
+    }
+    return codes;
+}
+
+TFetchOptions ParseOptions(int argc, char** argv)
+{
+    TFetchOptions options;
+    bool hasData = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                throw TUsageError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--fetch") {
+        } else if (arg == "--help" || arg == "-h") {
+            throw THelpAsked{};
+        } else if (arg == "--dry-run") {
+            options.DryRun = true;
+        } else if (arg == "--data") {
+            options.DataFolder = value();
+            hasData = true;
+        } else if (arg == "--plan") {
+            const std::string name = value();
+            const auto plan = std::find_if(std::begin(Plans), std::end(Plans), [&](const TPlan& p) { return name == p.Name; });
+            if (plan == std::end(Plans))
+                throw TUsageError("--plan is one of free, light, standard, premium");
+            options.Plan = plan;
+        } else if (arg == "--from" || arg == "--to") {
+            const std::string text = value();
+            const std::optional<TDate> date = ReadDate(text);
+            if (!date)
+                throw TUsageError(arg + " takes a day as YYYY-MM-DD, not \"" + text + "\"");
+            (arg == "--from" ? options.From : options.To) = date;
+        } else if (arg == "--codes") {
+            options.Codes = ReadCodes(value());
+        } else if (arg == "--rate") {
+            const std::optional<long> rate = ReadNumber(value(), 1, 10000);
+            if (!rate)
+                throw TUsageError("--rate takes a number of requests a minute, 1 to 10000");
+            options.Rate = static_cast<int>(*rate);
+        } else if (arg == "--source") {
+            options.Source = value();
+            if (!options.Source.starts_with("https://") && !options.Source.starts_with("http://"))
+                throw TUsageError("--source takes an http or https address");
+        } else if (arg == "--progress-fd") {
+            const std::optional<long> fd = ReadNumber(value(), 0, 1 << 20);
+            if (!fd || ::fcntl(static_cast<int>(*fd), F_GETFD) < 0)
+                throw TUsageError("--progress-fd takes an open file descriptor");
+            options.ProgressFd = static_cast<int>(*fd);
+        } else {
+            throw TUsageError("bad argument \"" + arg + "\"");
+        }
+    }
+    if (options.From && options.To && *options.To < *options.From)
+        throw TUsageError("--from is after --to");
+    if (!hasData) {
+        const TDataLayers layers = DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder());
+        options.DataFolder = options.DryRun ? layers.back() : WritableLayer(layers);
+    }
+    return options;
+}
+
+std::filesystem::path KeyFilePath()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return std::filesystem::path(config) / "orvanta" / "jquants-api-key";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : "") / ".config" / "orvanta" / "jquants-api-key";
+}
+
+// The key, or a reason for exit 64. The reason names where the key was looked for, never the key.
+std::string ReadKey(std::string& problem)
+{
+    std::string key;
+    if (const char* fromEnvironment = std::getenv(KeyVariable); fromEnvironment && fromEnvironment[0] != '\0') {
+        key = fromEnvironment;
+    } else {
+        const std::filesystem::path file = KeyFilePath();
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            problem = std::string("no API key: set ") + KeyVariable + " or write the key into " + file.string() +
+                      " (mode 0600); a free J-Quants account gives one";
+            return {};
+        }
+        struct stat info{};
+        if (::fstat(fd, &info) != 0 || (info.st_mode & 077) != 0) {
+            ::close(fd);
+            problem = "the key file " + file.string() + " can be read by other users: run chmod 600 " + file.string();
+            return {};
+        }
+        char buffer[1024];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        ::close(fd);
+        if (got > 0)
+            key.assign(buffer, static_cast<size_t>(got));
+        const size_t end = key.find_first_of("\r\n");
+        key = key.substr(0, end);
+    }
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
+        key.pop_back();
+    key.erase(0, key.find_first_not_of(" \t"));
+    const bool printable =
+        std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+    if (key.empty() || !printable) {
+        problem = key.empty() ? "the API key is empty: copy it from the J-Quants dashboard"
+                              : "the API key holds characters no key has: copy it again from the J-Quants dashboard";
+        return {};
+    }
+    return key;
+}
+
+// The source's minute; tests shorten it (ORVANTA_FETCH_MINUTE_MS) to check the rate in seconds.
+std::chrono::milliseconds SourceMinute()
+{
+    const char* text = std::getenv("ORVANTA_FETCH_MINUTE_MS");
+    if (text) {
+        if (const std::optional<long> ms = ReadNumber(text, 100, 60000))
+            return std::chrono::milliseconds(*ms);
+    }
+    return std::chrono::minutes(1);
+}
+
+bool IsWeekday(TDate date)
+{
+    return Weekday(date) < 5;
+}
+
+// What the command asks of the source and what it has brought so far.
+class TFetchRun
+{
+public:
+    TFetchRun(const TFetchOptions& options, TBarStore& store, TDate today)
+        : Options(options), Store(store), Today(today), Limiter(Rate(), SourceMinute(), Clock),
+          Minute(SourceMinute()), Terminal(::isatty(STDERR_FILENO) == 1)
+    {
+    }
+
+    int Rate() const { return Options.Rate > 0 ? Options.Rate : Options.Plan->Rate; }
+
+    int Run(const std::string& key, TDate from, TDate to, const std::vector<TDate>& days, std::optional<TDate> heldLast);
+
+private:
+    struct TOutcome
+    {
+        bool Go = true;
+        int Exit = ExitFetched;
+    };
+
+    TApiAnswer Ask(const std::string& path, const TApiQuery& query);
+    TOutcome FetchMaster();
+    TOutcome FetchPages(TBarRequest::TKind kind, const std::string& key, const TApiQuery& query, int firstPage,
+                        std::string nextPage);
+    TOutcome SourceFailed(const TApiAnswer& answer, const std::string& what);
+    TOutcome Stopped();
+    void Progress(long status);
+    void Finish(int exit);
+
+    const TFetchOptions& Options;
+    TBarStore& Store;
+    TDate Today;
+    TSteadyClock Clock;
+    TRateLimiter Limiter;
+    std::chrono::milliseconds Minute;
+    std::unique_ptr<TJQuantsClient> Client;
+    std::string Key;
+    bool Terminal;
+
+    long Requests = 0;
+    long Rows = 0;
+    long Refused = 0;
+    long MasterRequests = 0;
+    long QueryRows = 0; // rows of the query under way, over its pages of this run
+    long UnitsDone = 0;  // days (or codes) finished
+    long UnitsTotal = 0;
+    double PagesPerUnit = 1;
+    long NextTenth = 1;
+    bool KeyAccepted = false;
+    std::optional<TDate> LastServed;
+    std::set<std::string> Stocks;
+};
+
+TApiAnswer TFetchRun::Ask(const std::string& path, const TApiQuery& query)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (!Limiter.Take(&StopSignal))
+            return TApiAnswer{0, {}, {}, true};
+        TApiAnswer answer = Client->Get(path, query);
+        ++Requests;
+        if (!answer.Stopped)
+            Progress(answer.Status);
+        if (answer.Status != 429 || attempt == RetriesAfter429)
+            return answer;
+        // No Retry-After comes with it; a little over the source's minute clears its window.
+        if (!Clock.SleepUntil(Clock.Now() + Minute * 65 / 60, &StopSignal))
+            return TApiAnswer{0, {}, {}, true};
+    }
+}
+
+TFetchRun::TOutcome TFetchRun::Stopped()
+{
+    std::fprintf(stderr, "%sorvanta-service: interrupted; everything fetched so far is kept, run again to go on\n",
+                 Terminal ? "\n" : "");
+    return {false, 128 + static_cast<int>(StopSignal)};
+}
+
+TFetchRun::TOutcome TFetchRun::SourceFailed(const TApiAnswer& answer, const std::string& what)
+{
+    if (answer.Stopped || StopSignal)
+        return Stopped();
+    std::string message = ErrorMessageOf(answer.Body);
+    // A source that echoes the request must not put the key on the screen.
+    for (size_t at = message.find(Key); !Key.empty() && at != std::string::npos; at = message.find(Key))
+        message.replace(at, Key.size(), "(the key)");
+    const std::string said = message.empty() ? "" : " (\"" + message + "\")";
+    std::string text;
+    if (answer.Status == 0)
+        text = "no answer from " + Options.Source + " for " + what + ": " + answer.Error +
+               "; check the network or the proxy settings and run again";
+    else if (answer.Status == 403 && !KeyAccepted)
+        text = "the source refused the API key (403)" + said +
+               ": it is wrong or expired; copy it again from the J-Quants dashboard";
+    else if (answer.Status == 403)
+        text = "the source refused " + what + " (403)" + said + ": it lies outside your plan; check --plan and --from";
+    else if (answer.Status == 429)
+        text = "the source still refused " + what + " after " + std::to_string(RetriesAfter429) +
+               " waits (429, too many requests); wait five minutes and run again, or lower --rate";
+    else if (answer.Status >= 500)
+        text = "the source failed on " + what + " (HTTP " + std::to_string(answer.Status) + ")" + said +
+               "; run again later";
+    else if (answer.Status == 200)
+        text = "the source's answer for " + what + " is not its published JSON; nothing of it was stored";
+    else
+        text = "the source refused " + what + " (HTTP " + std::to_string(answer.Status) + ")" + said;
+    std::fprintf(stderr, "%sorvanta-service: %s; everything fetched before is kept\n", Terminal ? "\n" : "",
+                 text.c_str());
+    return {false, ExitSource};
+}
+
+void TFetchRun::Progress(long status)
+{
+    const long unitsLeft = std::max(0L, UnitsTotal - UnitsDone);
+    const long left = static_cast<long>(static_cast<double>(unitsLeft) * PagesPerUnit + 0.5);
+    const long long eta = std::chrono::duration_cast<std::chrono::seconds>(Limiter.TimeFor(left)).count();
+    if (Options.ProgressFd >= 0) {
+        char line[256];
+        const int length = std::snprintf(line, sizeof line, "request=%ld left=%ld days=%ld/%ld rows=%ld eta=%lld http=%ld\n",
+                                         Requests, left, UnitsDone, UnitsTotal, Rows, eta, status);
+        // A reader that went away costs it its lines, not the fetch.
+        if (length > 0 && ::write(Options.ProgressFd, line, static_cast<size_t>(length)) < 0) {
+        }
+    }
+    if (Terminal) {
+        std::fprintf(stderr, "\rorvanta-service: %ld/%ld days, %ld requests, %ld left, about %llds left   ", UnitsDone,
+                     UnitsTotal, Requests, left, eta);
+        std::fflush(stderr);
+    } else if (UnitsTotal > 0 && UnitsDone * 10 >= NextTenth * UnitsTotal) {
+        while (UnitsDone * 10 >= NextTenth * UnitsTotal && NextTenth <= 10)
+            ++NextTenth;
+        std::fprintf(stderr, "orvanta-service: %ld/%ld days, %ld requests, %ld left, about %llds left\n", UnitsDone,
+                     UnitsTotal, Requests, left, eta);
+    }
+}
+
+TFetchRun::TOutcome TFetchRun::FetchMaster()
+{
+    std::vector<TMasterRow> rows;
+    std::string nextPage;
+    do {
+        TApiQuery query;
+        if (!nextPage.empty())
+            query.emplace_back("pagination_key", nextPage);
+        const TApiAnswer answer = Ask("/equities/master", query);
+        if (answer.Status != 200)
+            return SourceFailed(answer, "the stock master");
+        std::optional<TMasterPage> page = ParseMasterPage(answer.Body);
+        if (!page)
+            return SourceFailed(answer, "the stock master");
+        KeyAccepted = true;
+        rows.insert(rows.end(), std::make_move_iterator(page->Rows.begin()), std::make_move_iterator(page->Rows.end()));
+        nextPage = page->NextPage;
+    } while (!nextPage.empty());
+#ifdef ORVANTA_MASTER_RULES
+    TMasterCounts counts;
+    std::vector<TStock> stocks;
+    for (const TMasterRow& row : rows) {
+        TApiMasterRecord record{row.Code, row.CoName, row.S33, row.Mkt};
+        if (std::optional<TStock> stock = MasterEntryFromApi(record, counts))
+            stocks.push_back(std::move(*stock));
+    }
+    WriteRealMaster(Options.DataFolder, stocks, "J-Quants API v2");
+    std::fprintf(stderr,
+                 "orvanta-service: stock master: %d issues served (%d of them not in KabuList.dat), %d TOKYO PRO "
+                 "MARKET issues and %d others skipped\n",
+                 counts.Served, counts.NotListed, counts.ProMarket, counts.Skipped);
+#else
+    std::fprintf(stderr, "orvanta-service: the stock master (%zu issues) was read but this build cannot write it\n",
+                 rows.size());
+#endif
+    return {};
+}
+
+TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::string& key, const TApiQuery& query,
+                                          int firstPage, std::string nextPage)
+{
+    const std::string what = kind == TBarRequest::TKind::Date ? "the day " + key : "the stock " + key;
+    int page = firstPage;
+    bool restarted = false;
+    QueryRows = 0;
+    for (;;) {
+        TApiQuery pageQuery = query;
+        if (!nextPage.empty())
+            pageQuery.emplace_back("pagination_key", nextPage);
+        const TApiAnswer answer = Ask("/equities/bars/daily", pageQuery);
+        if (answer.Status == 400 && page > 0 && !restarted) {
+            // A pagination key kept from a killed run may have gone stale: the query from its start.
+            restarted = true;
+            page = 0;
+            nextPage.clear();
+            continue;
+        }
+        if (answer.Status == 403 && KeyAccepted && kind == TBarRequest::TKind::Date && LastServed) {
+            std::fprintf(stderr,
+                         "%sorvanta-service: note: the source serves your plan up to %s; %s and later were refused "
+                         "(403), as the plan holds them back\n",
+                         Terminal ? "\n" : "", DashedDate(*LastServed).c_str(), key.c_str());
+            return {false, ExitFetched};
+        }
+        if (answer.Status != 200)
+            return SourceFailed(answer, what);
+        std::optional<TBarsPage> bars = ParseBarsPage(answer.Body);
+        if (!bars)
+            return SourceFailed(answer, what);
+        if (kind == TBarRequest::TKind::Date) // a date query answers only that day
+            std::erase_if(bars->Rows, [&](const TBarRow& row) {
+                const bool other = DashedDate(row.Day.Date) != key;
+                Refused += other ? 1 : 0;
+                return other;
+            });
+        TBarRequest request{kind, key, page, bars->NextPage, Today, static_cast<int>(bars->Rows.size())};
+        Store.Commit(request, bars->Rows);
+        if (!bars->Rows.empty()) {
+#ifdef ORVANTA_DATA_VERSION
+            BumpDataVersion(Options.DataFolder);
+#endif
+        }
+        Rows += static_cast<long>(bars->Rows.size());
+        QueryRows += static_cast<long>(bars->Rows.size());
+        Refused += bars->Refused;
+        for (const TBarRow& row : bars->Rows)
+            Stocks.insert(row.Code);
+        if (bars->NextPage.empty())
+            return {};
+        if (StopSignal)
+            return Stopped();
+        nextPage = bars->NextPage;
+        ++page;
+    }
+}
+
+int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vector<TDate>& days,
+                   std::optional<TDate> heldLast)
+{
+    LastServed = heldLast;
+    Key = key;
+    Client = std::make_unique<TJQuantsClient>(Options.Source, key, &StopSignal);
+    const std::map<TDate, TQueryState> dayStates = Store.Days();
+    const std::map<std::string, TQueryState> codeStates = Store.Codes();
+    long pages = 0, complete = 0;
+    for (const auto& [date, state] : dayStates)
+        if (state.Complete && state.Rows > 0) {
+            pages += state.Pages;
+            ++complete;
+        }
+    if (complete > 0)
+        PagesPerUnit = static_cast<double>(pages) / static_cast<double>(complete);
+    UnitsTotal = static_cast<long>(Options.Codes.empty() ? days.size() : Options.Codes.size());
+
+    TOutcome outcome;
+    try {
+        try {
+            outcome = FetchMaster();
+        } catch (const std::system_error&) {
+            throw;
+        } catch (const std::exception& error) { // a master the rules cannot take whole
+            std::fprintf(stderr, "orvanta-service: the source's stock master was not stored: %s\n", error.what());
+            outcome = {false, ExitSource};
+        }
+        MasterRequests = Requests;
+        if (Options.Codes.empty()) {
+            for (const TDate date : days) {
+                if (!outcome.Go)
+                    break;
+                if (StopSignal) {
+                    outcome = Stopped();
+                    break;
+                }
+                const auto state = dayStates.find(date);
+                const bool resume = state != dayStates.end() && !state->second.Complete && state->second.Pages > 0;
+                const std::string dashed = DashedDate(date);
+                outcome = FetchPages(TBarRequest::TKind::Date, dashed, {{"date", dashed}},
+                                     resume ? state->second.Pages : 0, resume ? state->second.NextPage : "");
+                if (outcome.Go) {
+                    ++UnitsDone;
+                    if (QueryRows + (resume ? state->second.Rows : 0) > 0)
+                        LastServed = date;
+                    // Pages a day as this run finds them, for the requests left.
+                    PagesPerUnit = static_cast<double>(Requests - MasterRequests) / static_cast<double>(UnitsDone);
+                }
+            }
+        } else {
+            for (const std::string& code : Options.Codes) {
+                if (!outcome.Go)
+                    break;
+                if (StopSignal) {
+                    outcome = Stopped();
+                    break;
+                }
+                const auto state = codeStates.find(code);
+                // A code finished today is not asked again; one cut short goes on where it stopped.
+                if (state != codeStates.end() && state->second.Complete && state->second.AskedOn == Today) {
+                    ++UnitsDone;
+                    continue;
+                }
+                const bool resume = state != codeStates.end() && !state->second.Complete && state->second.Pages > 0;
+                outcome = FetchPages(TBarRequest::TKind::Code, code,
+                                     {{"code", code}, {"from", DashedDate(from)}, {"to", DashedDate(to)}},
+                                     resume ? state->second.Pages : 0, resume ? state->second.NextPage : "");
+                if (outcome.Go)
+                    ++UnitsDone;
+            }
+        }
+        Store.CompactIfOver(CompactAbove);
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "%sorvanta-service: %s; everything fetched before it is kept: free space or fix the folder and run again\n",
+                     Terminal ? "\n" : "", error.what());
+        outcome = {false, ExitLocal};
+    }
+    Finish(outcome.Exit);
+    return outcome.Exit;
+}
+
+void TFetchRun::Finish(int exit)
+{
+    std::fprintf(stderr, "%sorvanta-service: %ld of %ld %s, %zu stocks, %ld rows in %ld requests; %ld rows refused\n",
+                 Terminal ? "\n" : "", UnitsDone, UnitsTotal, Options.Codes.empty() ? "days" : "stocks", Stocks.size(),
+                 Rows, Requests, Refused);
+    if (Options.ProgressFd >= 0) {
+        char line[256];
+        const int length = std::snprintf(line, sizeof line, "end exit=%d days=%ld stocks=%zu rows=%ld requests=%ld refused=%ld\n",
+                                         exit, UnitsDone, Stocks.size(), Rows, Requests, Refused);
+        if (length > 0 && ::write(Options.ProgressFd, line, static_cast<size_t>(length)) < 0) {
+        }
+    }
+}
+
+// The days a fetch asks for: weekdays of the range without bars yet. An empty answer is asked
+// again while the day is within the last week, or was when it was last asked (asked early on
+// the day itself, it came before the evening update); older ones are holidays.
+std::vector<TDate> DaysToAsk(const std::map<TDate, TQueryState>& states, TDate from, TDate to, TDate today)
+{
+    std::vector<TDate> days;
+    for (TDate date = from; date <= to; date = AddDays(date, 1)) {
+        if (!IsWeekday(date))
+            continue;
+        const auto state = states.find(date);
+        if (state != states.end() && state->second.Complete) {
+            const bool brought = state->second.Rows > 0;
+            const bool settled = DayNumber(today) - DayNumber(date) > EmptyDayRecheckDays &&
+                                 DayNumber(state->second.AskedOn) - DayNumber(date) > EmptyDayRecheckDays;
+            if (brought || settled)
+                continue;
+        }
+        days.push_back(date);
+    }
+    return days;
+}
+
+std::string JsonDate(const std::optional<TDate>& date)
+{
+    return date ? "\"" + DashedDate(*date) + "\"" : "null";
+}
+
+} // namespace
+
+bool IsFetchCommand(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--fetch") == 0)
+            return true;
+    return false;
+}
+
+int RunFetchCommand(int argc, char** argv)
+{
+    TFetchOptions options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const THelpAsked&) {
+        std::fputs(FetchUsage, stdout);
+        return ExitFetched;
+    } catch (const TUsageError& error) {
+        std::fprintf(stderr, "orvanta-service: %s\n%s", error.what(), FetchUsage);
+        return ExitUsage;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
+        return ExitLocal;
+    }
+
+    const TDate today = LocalToday();
+    const TDate to = options.To.value_or(AddDays(today, -options.Plan->HeldBackDays));
+    try {
+        std::unique_ptr<TBarStore> store = std::make_unique<TBarStore>(
+            options.DataFolder, options.DryRun ? TBarStore::TMode::ReadOnly : TBarStore::TMode::Write);
+        const std::map<TDate, TQueryState> states = store->Days();
+        // A later run goes on from where the first began, filling what is missing after it.
+        std::optional<TDate> firstAsked;
+        std::optional<TDate> heldFirst, heldLast;
+        for (const auto& [date, state] : states) {
+            firstAsked = firstAsked.value_or(date);
+            if (state.Rows > 0) {
+                heldFirst = heldFirst.value_or(date);
+                heldLast = date;
+            }
+        }
+        TDate from = options.From.value_or(firstAsked.value_or(AddDays(to, -FirstFetchDays)));
+        if (!options.From && from < AddDays(to, -FirstFetchDays))
+            from = AddDays(to, -FirstFetchDays);
+        const std::vector<TDate> days = DaysToAsk(states, from, to, today);
+
+        if (options.DryRun) {
+            // A day takes as many pages as the days held took, one when nothing is held.
+            long pages = 0, complete = 0;
+            for (const auto& [date, state] : states)
+                if (state.Complete && state.Rows > 0) {
+                    pages += state.Pages;
+                    ++complete;
+                }
+            const long perDay = complete > 0 ? std::max(1L, (2 * pages + complete) / (2 * complete)) : 1;
+            const long requests =
+                1 + (options.Codes.empty() ? perDay * static_cast<long>(days.size()) : static_cast<long>(options.Codes.size()));
+            TSteadyClock clock;
+            TRateLimiter rate(options.Rate > 0 ? options.Rate : options.Plan->Rate, std::chrono::minutes(1), clock);
+            std::printf("{\"held_first\":%s,\"held_last\":%s,\"stocks\":%zu,\"from\":\"%s\",\"to\":\"%s\",\"days\":%zu,"
+                        "\"requests\":%ld,\"seconds\":%lld}\n",
+                        JsonDate(heldFirst).c_str(), JsonDate(heldLast).c_str(), LoadRawDays(options.DataFolder).size(),
+                        DashedDate(from).c_str(), DashedDate(to).c_str(), days.size(), requests,
+                        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(rate.TimeFor(requests)).count()));
+            return ExitFetched;
+        }
+
+        std::string problem;
+        const std::string key = ReadKey(problem);
+        if (key.empty()) {
+            std::fprintf(stderr, "orvanta-service: %s\n", problem.c_str());
+            return ExitUsage;
+        }
+
+        struct sigaction action{};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        std::signal(SIGPIPE, SIG_IGN);
+
+        TFetchRun run(options, *store, today);
+        return run.Run(key, from, to, days, heldLast);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
+        return ExitLocal;
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What the finance service says of itself (GET /orvanta/status), and what the program makes of
+// it: whether the data is the sample market, where the service keeps it and which version it is.
+
+struct TServiceStatus
+{
+    bool Known = false;  // an orvanta-service answered its status
+    bool Own = false;    // the kernel says it listens as this user, so its data folder is the user's
+    bool Sample = false; // it serves the made-up sample market
+    std::filesystem::path DataFolder;
+    std::string DataVersion = "0"; // changes whenever a fetch, listing or import changes the data
+};
+
+//! The status answer read; none unless it is a JSON object whose "program" is "orvanta-service".
+//! Own is left false: only the kernel can tell that.
+std::optional<TServiceStatus> ParseServiceStatus(std::string_view json);
+
+//! Asks `serviceUrl` for its status (a loopback address: a few seconds at most, no proxy). None
+//! when nothing answers, or something that is not an orvanta-service.
+std::optional<TServiceStatus> AskServiceStatus(const std::string& serviceUrl);
+
+//! The port of an address on 127.0.0.1 ("http://127.0.0.1:18650"); none for any other host.
+std::optional<int> LoopbackPort(const std::string& serviceUrl);
+
+//! True when the kernel says the socket listening for 127.0.0.1:`port` belongs to this user.
+bool ListensAsThisUser(int port);
+
+//! The status of the service the program uses, as learnt at start or after a fetch; unknown
+//! (nothing Known) before.
+const TServiceStatus& CurrentServiceStatus();
+void SetCurrentServiceStatus(TServiceStatus status);
+
+//! "Orvanta(おるばんた) Ver1.6a", with "（サンプルデータ）" while the service serves the sample market.
+QString MainWindowCaption(const TServiceStatus& status);
