@@ -147,17 +147,24 @@ public:
 
 TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> today,
                                  std::function<void(const std::string&)> log)
-    : Market_(market)
+    : TFinanceService([&market] { return std::shared_ptr<const TMarket>(std::shared_ptr<void>(), &market); },
+                      std::move(today), std::move(log))
+{
+}
+
+TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()> market, std::function<TDate()> today,
+                                 std::function<void(const std::string&)> log)
+    : Market_(std::move(market))
     , Today_(std::move(today))
     , Log_(std::move(log))
     , Server_(std::make_unique<TPageServer>())
 {
     httplib::Server& server = *Server_;
     server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
-        Answer(res, QuoteReply(Market_, req.params, Today_()));
+        Answer(res, QuoteReply(*Market_(), req.params, Today_()));
     });
     server.Get("/MnStock/slast.html", [this](const httplib::Request& req, httplib::Response& res) {
-        Answer(res, HistoryReply(Market_, req.params, Today_()));
+        Answer(res, HistoryReply(*Market_(), req.params, Today_()));
     });
     server.Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(StatusJson(DataFolder_, ::getuid()), "application/json");

@@ -24,6 +24,9 @@ public:
     //! `today` gives the date synthetic histories end at; `log` gets one line per request.
     TFinanceService(const TMarket& market, std::function<TDate()> today = LocalToday,
                     std::function<void(const std::string&)> log = {});
+    //! Each request answers from the market `market` gives at its start (see TLiveMarket).
+    TFinanceService(std::function<std::shared_ptr<const TMarket>()> market, std::function<TDate()> today,
+                    std::function<void(const std::string&)> log = {});
     ~TFinanceService();
     TFinanceService(const TFinanceService&) = delete;
     TFinanceService& operator=(const TFinanceService&) = delete;
@@ -51,7 +54,7 @@ public:
 private:
     std::string RefusalAnswer(int status, const std::string& remote, std::string_view requestLine);
 
-    const TMarket& Market_;
+    std::function<std::shared_ptr<const TMarket>()> Market_;
     std::function<TDate()> Today_;
     std::function<void(const std::string&)> Log_;
     std::unique_ptr<TPageServer> Server_;

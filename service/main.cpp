@@ -3,6 +3,8 @@
 #include "data_layers.h"
 #include "finance_service.h"
 #include "market.h"
+#include "market/listing_import.h"
+#include "market/live_market.h"
 #include "price_import.h"
 #include "terminal_text.h"
 #include "sources/fetch_command.h"
@@ -25,10 +27,11 @@
 namespace {
 
 constexpr const char* Usage =
-    "使い方: orvanta-service [--port N] [--data DIR] [--latency MS]\n"
+    "使い方: orvanta-service [--port N] [--data DIR] [--latency MS] [--raw-prices]\n"
     "        orvanta-service [--port N] --check\n"
     "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
     "        orvanta-service [--data DIR] --make-list\n"
+    "        orvanta-service [--data DIR] --listing FILE\n"
     "        orvanta-service [--data DIR] --fetch [...]   (--fetch --help を参照)\n"
     "DIR の銘柄の株価ページと時系列ページを 127.0.0.1:N (既定 18650) で配信します。\n"
     "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
@@ -37,11 +40,15 @@ constexpr const char* Usage =
     "  --port N       配信する、または確かめるポート (0 なら空いているポートで配信し、アドレスの行に示す)\n"
     "  --data DIR     このデータフォルダーだけを読み書きする\n"
     "  --latency MS   どの応答も MS ミリ秒 (0〜60000) 遅らせる (遠くのサービスの代わりに)\n"
+    "  --raw-prices   実データを売買された値段のまま配信し、権利落ち日ごとに株式分割の行を入れる\n"
+    "                 (既定は後の分割・併合で調整した値段)\n"
     "  --check        そのポートでこの利用者自身のサービスが応答していれば 0、いなければ 1 で終わる\n"
     "  --import DIR   フォルダーの日足 CSV (<コード>.csv: Date,Open,High,Low,Close,Volume) を\n"
     "                 取り込む。ファイルにある日はその日を置き換え、ほかの日は残す\n"
     "  --replace      --import で、各銘柄の履歴をファイルの内容で丸ごと置き換える\n"
     "  --make-list    データフォルダーの stocks.csv から KabuList.dat を作る\n"
+    "  --listing FILE 取引所の上場銘柄一覧 (data_j.xls、data_j.xlsx またはその CSV) から\n"
+    "                 データフォルダーの銘柄マスターを作る (そのフォルダーは以後実データを持つ)\n"
     "  -h, --help     この説明を表示する\n"
     "終了コード: 0 成功、1 手元の失敗、2 データ元による中止、64 コマンドラインの誤り、\n"
     "130 と 143 は SIGINT と SIGTERM による中断\n";
@@ -99,12 +106,9 @@ bool ReadLatency(const char* text, std::chrono::milliseconds& latency)
     return true;
 }
 
-int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency)
+int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency, bool rawPrices)
 {
-    std::vector<std::string> warnings;
-    const TMarket market = TMarket::Load(layers, warnings);
-    for (const std::string& warning : warnings)
-        Say(warning);
+    TLiveMarket live(layers, rawPrices, [](const std::string& warning) { Say(warning); });
 
     // SIGINT and SIGTERM are taken by one thread that stops the server, because stopping
     // it from a signal handler is not async-signal-safe. Block them before threads start.
@@ -114,7 +118,7 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    TFinanceService service(market);
+    TFinanceService service([&live] { return live.Current(); }, LocalToday);
     service.SetDataFolder(layers.back());
     if (latency.count() > 0)
         service.SetLatency(latency);
@@ -149,7 +153,10 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
             service.Stop();
         }
     });
-    Say(std::to_string(market.Stocks().size()) + " 銘柄 (" + FolderNames(layers) + ")、http://" + address);
+    Say(std::to_string(live.Current()->Stocks().size()) + " 銘柄 (" + FolderNames(layers) +
+        (live.Current()->Real() ? "、実データ" : "") + ")、http://" + address);
+    // A one-shot command's new data is picked up within a second of its data-version bump.
+    live.Watch(std::chrono::seconds(1));
     service.Serve();
     served = true;
     // Serve() also returns when listening fails: wake the stopper so it can be joined. Sent to
@@ -192,13 +199,16 @@ int main(int argc, char** argv)
     int port = DefaultServicePort;
     std::filesystem::path dataDir;
     std::filesystem::path importFrom;
+    std::filesystem::path listing;
     bool check = false;
     bool makeList = false;
     bool replace = false;
+    bool rawPrices = false;
     std::chrono::milliseconds latency{0};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool valueOption = arg == "--port" || arg == "--data" || arg == "--latency" || arg == "--import";
+        const bool valueOption = arg == "--port" || arg == "--data" || arg == "--latency" || arg == "--import" ||
+                                 arg == "--listing";
         if (valueOption && i + 1 >= argc)
             return BadCommandLine(arg + " の後に値がありません");
         const char* value = valueOption ? argv[++i] : "";
@@ -216,6 +226,12 @@ int main(int argc, char** argv)
             if (value[0] == '\0')
                 return BadCommandLine("--import の値が空です");
             importFrom = value;
+        } else if (arg == "--listing") {
+            if (value[0] == '\0')
+                return BadCommandLine("--listing の値が空です");
+            listing = value;
+        } else if (arg == "--raw-prices") {
+            rawPrices = true;
         } else if (arg == "--replace") {
             replace = true;
         } else if (arg == "--check") {
@@ -229,8 +245,8 @@ int main(int argc, char** argv)
             return BadCommandLine("\"" + arg + "\" は知らない引数です");
         }
     }
-    if ((check ? 1 : 0) + (makeList ? 1 : 0) + (importFrom.empty() ? 0 : 1) > 1)
-        return BadCommandLine("--check、--import、--make-list は一度に一つだけ指定できます");
+    if ((check ? 1 : 0) + (makeList ? 1 : 0) + (importFrom.empty() ? 0 : 1) + (listing.empty() ? 0 : 1) > 1)
+        return BadCommandLine("--check、--import、--make-list、--listing は一度に一つだけ指定できます");
     if (replace && importFrom.empty())
         return BadCommandLine("--replace は --import と一緒に指定します");
 
@@ -240,13 +256,17 @@ int main(int argc, char** argv)
         const TDataLayers layers = dataDir.empty()
                                        ? DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder())
                                        : TDataLayers{dataDir};
+        if (!listing.empty()) {
+            ImportListing(listing, layers.back(), std::cout);
+            return 0;
+        }
         if (makeList) {
             MakeKabuList(WritableLayer(layers));
             return 0;
         }
         if (!importFrom.empty())
             return Import(importFrom, WritableLayer(layers), replace);
-        return Serve(layers, port, latency);
+        return Serve(layers, port, latency, rawPrices);
     } catch (const std::exception& error) {
         Say(error.what());
         return ExitLocalFailure;

@@ -1,12 +1,20 @@
 #include "market.h"
 
+#include "market/adjusted_days.h"
+#include "market/data_version.h"
 #include "page_writer.h"
 #include "text_convert.h"
+
+#if __has_include("sources/bar_store.h")
+#include "sources/bar_store.h"
+#define ORVANTA_HAS_BAR_STORE 1
+#endif
 
 #include <algorithm>
 #include <cassert>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -15,6 +23,18 @@ namespace {
 bool IsDigits(std::string_view text)
 {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+//! The number a stock's made-up history is drawn from: a numeric code itself, so the sample
+//! pages stay as they were; a letter code in base 36, above every numeric code.
+int SyntheticSeed(std::string_view code)
+{
+    if (IsDigits(code))
+        return std::stoi(std::string(code));
+    int seed = 0;
+    for (const char c : code)
+        seed = seed * 36 + (c <= '9' ? c - '0' : c - 'A' + 10);
+    return 100000 + seed;
 }
 
 class TBadRequest : public std::runtime_error
@@ -40,22 +60,25 @@ void Expect(const TQueryParams& params, const char* name, std::string_view value
         throw TBadRequest(std::string("unexpected ") + name);
 }
 
-//! The code of a stock key "1234", "1234.t" or "12345.q"; a key of any other form is a bad request.
-//! Nothing when the form is right but the suffix names no market.
+//! The code of a stock key "1234", "130A.t" or "12345.q"; a key of any other form is a bad request.
+//! Letters are taken in either case. Nothing when the form is right but the suffix names no market.
 std::optional<std::string> CodeOfKey(std::string_view key)
 {
     const std::size_t dot = key.find('.');
-    const std::string_view code = key.substr(0, dot);
-    if (!IsDigits(code) || (code.size() != 4 && code.size() != 5))
+    std::string code(key.substr(0, dot));
+    for (char& c : code)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    if (!IsStockCode(code))
         throw TBadRequest("malformed qt");
     if (dot == std::string_view::npos)
-        return std::string(code);
+        return code;
     const std::string_view suffix = key.substr(dot);
     if (suffix.size() != 2 || suffix[1] < 'a' || suffix[1] > 'z')
         throw TBadRequest("malformed qt");
     for (const TMarketName& market : MarketNames())
         if (market.Suffix == suffix)
-            return std::string(code);
+            return code;
     return std::nullopt;
 }
 
@@ -72,6 +95,41 @@ TDate DateOf(const TQueryParams& params, const char* year, const char* month, co
     return date;
 }
 
+//! The imported daily prices of the master's stocks: per code, the CSV of the topmost layer that
+//! has one. A file that cannot be read is reported with `fallback`, what is served instead.
+std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesystem::path>& layers,
+                                                 const std::vector<TStock>& stocks, const std::string& fallback,
+                                                 std::vector<std::string>& warnings)
+{
+    std::error_code ignored;
+    std::map<std::string, std::filesystem::path> csvFiles; // by code, the topmost layer's
+    for (const std::filesystem::path& layer : layers) {
+        const std::filesystem::path prices = layer / "prices";
+        if (!std::filesystem::is_directory(prices, ignored))
+            continue;
+        for (const auto& entry : std::filesystem::directory_iterator(prices))
+            if (entry.path().extension() == ".csv")
+                csvFiles[entry.path().stem().string()] = entry.path();
+    }
+
+    std::set<std::string_view> codes;
+    for (const TStock& stock : stocks)
+        codes.insert(stock.Code);
+    std::map<std::string, TPriceBars> csvBars;
+    for (const auto& [code, file] : csvFiles) {
+        if (codes.count(code) == 0) {
+            warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
+            continue;
+        }
+        try {
+            csvBars[code] = ParsePriceCsv(ReadDataFile(file));
+        } catch (const std::exception& error) {
+            warnings.push_back(file.string() + ": " + error.what() + "; " + fallback);
+        }
+    }
+    return csvBars;
+}
+
 TReply BadRequest(const TBadRequest& error)
 {
     return {400, BadRequestPage(error.what())};
@@ -83,6 +141,51 @@ TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> c
     : Stocks_(std::move(stocks))
     , CsvBars_(std::move(csvBars))
 {
+    Index_.reserve(Stocks_.size());
+    Texts_.reserve(Stocks_.size());
+    for (std::size_t i = 0; i < Stocks_.size(); ++i) {
+        Index_.emplace(Stocks_[i].Code, i);
+        Texts_.push_back(PageTextsOf(Stocks_[i]));
+    }
+}
+
+TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
+                             std::vector<std::string>& warnings, std::map<std::string, TPriceBars> imported)
+{
+    std::map<std::string, TPriceBars> served;
+    std::map<std::string, std::vector<TDate>> splits;
+    int badFactors = 0;
+    int unknown = 0; // stocks with days but not in the master
+    for (const TStock& stock : stocks) {
+        const auto stored = days.find(stock.Code);
+        if (stored == days.end() || stored->second.empty())
+            continue;
+        TServedDays adjusted = AdjustedDays(stored->second, rawPrices, badFactors);
+        served.emplace(stock.Code, std::move(adjusted.Days));
+        if (rawPrices && !adjusted.Splits.empty())
+            splits.emplace(stock.Code, std::move(adjusted.Splits));
+    }
+    for (const auto& entry : days)
+        if (served.count(entry.first) == 0 && !entry.second.empty())
+            ++unknown;
+    for (auto& [code, bars] : imported)
+        if (!bars.empty())
+            served.emplace(code, std::move(bars)); // only where no stored day came
+    if (badFactors > 0)
+        warnings.push_back(std::to_string(badFactors) + " adjustment factors could not be applied");
+    if (unknown > 0)
+        warnings.push_back(std::to_string(unknown) + " stocks with stored days are not in the master; not served");
+    TMarket market(std::move(stocks), std::move(served));
+    market.Real_ = true;
+    market.Splits_ = std::move(splits);
+    return market;
+}
+
+const std::vector<TDate>& TMarket::Splits(const TStock& stock) const
+{
+    static const std::vector<TDate> none;
+    const auto found = Splits_.find(stock.Code);
+    return found == Splits_.end() ? none : found->second;
 }
 
 TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings)
@@ -90,10 +193,31 @@ TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::str
     return Load(std::vector<std::filesystem::path>{dataDir}, warnings);
 }
 
-TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings)
+TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings,
+                      bool rawPrices)
 {
     assert(!layers.empty());
     std::error_code ignored;
+    // Real data is never mixed with the sample below it nor with made-up history.
+    const std::filesystem::path& top = layers.back();
+    if (IsRealDataFolder(top)) {
+        const std::filesystem::path masterPath = top / "stocks.csv";
+        std::vector<TStock> stocks;
+        try {
+            stocks = ParseStockMaster(ReadDataFile(masterPath));
+        } catch (const TMasterError& error) {
+            throw std::runtime_error(masterPath.string() + ": " + error.what());
+        }
+#ifdef ORVANTA_HAS_BAR_STORE
+        const std::map<std::string, TRawDays> days = LoadRawDays(top, warnings);
+#else
+        const std::map<std::string, TRawDays> days;
+        warnings.push_back("this build has no store of fetched days: only imported prices of the real data are served");
+#endif
+        // Prices the user imported stand for the stocks the fetch brought nothing for.
+        std::map<std::string, TPriceBars> imported = ReadPriceFiles({top}, stocks, "not served", warnings);
+        return FromRawDays(std::move(stocks), days, rawPrices, warnings, std::move(imported));
+    }
     std::filesystem::path masterPath = layers.front() / "stocks.csv";
     for (const std::filesystem::path& layer : layers)
         if (std::filesystem::exists(layer / "stocks.csv", ignored))
@@ -105,38 +229,13 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         throw std::runtime_error(masterPath.string() + ": " + error.what());
     }
 
-    std::map<std::string, std::filesystem::path> csvFiles; // by code, the topmost layer's
-    for (const std::filesystem::path& layer : layers) {
-        const std::filesystem::path prices = layer / "prices";
-        if (!std::filesystem::is_directory(prices, ignored))
-            continue;
-        for (const auto& entry : std::filesystem::directory_iterator(prices))
-            if (entry.path().extension() == ".csv")
-                csvFiles[entry.path().stem().string()] = entry.path();
-    }
-
-    std::map<std::string, TPriceBars> csvBars;
-    for (const auto& [code, file] : csvFiles) {
-        const bool known = std::any_of(stocks.begin(), stocks.end(),
-                                       [&](const TStock& stock) { return stock.Code == code; });
-        if (!known) {
-            warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
-            continue;
-        }
-        try {
-            csvBars[code] = ParsePriceCsv(ReadDataFile(file));
-        } catch (const std::exception& error) {
-            warnings.push_back(file.string() + ": " + error.what() + "; synthetic prices served");
-        }
-    }
-    return TMarket(std::move(stocks), std::move(csvBars));
+    return TMarket(stocks, ReadPriceFiles(layers, stocks, "synthetic prices served", warnings));
 }
 
 const TStock* TMarket::Find(std::string_view code) const
 {
-    const auto found = std::find_if(Stocks_.begin(), Stocks_.end(),
-                                    [&](const TStock& stock) { return stock.Code == code; });
-    return found == Stocks_.end() ? nullptr : &*found;
+    const auto found = Index_.find(std::string(code));
+    return found == Index_.end() ? nullptr : &Stocks_[found->second];
 }
 
 TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate today) const
@@ -149,10 +248,12 @@ TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate tod
                 days.push_back(day);
         return days;
     }
+    if (Real_)
+        return {};
     const TDate end = std::min(last, today);
     if (end < first)
         return {};
-    return SyntheticBars(std::stoi(stock.Code), first, end);
+    return SyntheticBars(SyntheticSeed(stock.Code), first, end);
 }
 
 TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
@@ -160,7 +261,9 @@ TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
     const auto csv = CsvBars_.find(stock.Code);
     if (csv != CsvBars_.end())
         return csv->second;
-    return SyntheticBars(std::stoi(stock.Code), AddDays(today, -21), today);
+    if (Real_)
+        return {};
+    return SyntheticBars(SyntheticSeed(stock.Code), AddDays(today, -21), today);
 }
 
 TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last,
@@ -179,10 +282,10 @@ TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today
         const std::string& key = One(params, "qt");
         const std::optional<std::string> code = CodeOfKey(key);
         const TStock* stock = code ? market.Find(*code) : nullptr;
-        if (!stock)
+        if (!stock || !market.Serves(*stock))
             return {200, NotFoundPage(key)};
         const TPriceBars days = market.QuoteDays(*stock, today);
-        return {200, QuotePage(*stock, key, QuoteFiguresOf(days), days)};
+        return {200, QuotePage(market.PageTexts(*stock), key, QuoteFiguresOf(days), days)};
     } catch (const TBadRequest& error) {
         return BadRequest(error);
     }
@@ -202,11 +305,15 @@ TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate tod
             throw TBadRequest("the end date is before the start date");
         const std::optional<std::string> code = CodeOfKey(key);
         const TStock* stock = code ? market.Find(*code) : nullptr;
-        if (!stock)
+        if (!stock || !market.Serves(*stock))
             return {200, NotFoundPage(key)};
         const bool weekly = period == "w";
-        return {200, HistoryPage(*stock, key, HistoryBars(market, *stock, weekly, first, last, today), weekly,
-                                 first, last)};
+        std::vector<TDate> splits;
+        for (const TDate& date : market.Splits(*stock))
+            if (date >= first && date <= last)
+                splits.push_back(date);
+        return {200, HistoryPage(market.PageTexts(*stock), key, HistoryBars(market, *stock, weekly, first, last, today),
+                                 weekly, first, last, splits)};
     } catch (const TBadRequest& error) {
         return BadRequest(error);
     }

@@ -4,6 +4,8 @@
 #include "stock_master.h"
 #include "terminal_text.h"
 
+#include "market/data_version.h"
+
 #include "common/temp_file.h"
 
 #include <algorithm>
@@ -36,6 +38,12 @@ std::string MasterText(const std::string& oldText, const std::vector<TStock>& st
     return text;
 }
 
+//! The folder's list; a folder of real data says so in its header, not that it is the sample.
+std::string ListBytes(const std::filesystem::path& dataDir, const std::vector<TStock>& stocks)
+{
+    return IsRealDataFolder(dataDir) ? KabuListBytes(stocks, "the stock list of real data") : KabuListBytes(stocks);
+}
+
 } // namespace
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes)
@@ -47,7 +55,7 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::string& b
 
 void MakeKabuList(const std::filesystem::path& dataDir)
 {
-    WriteFileAtomically(dataDir / "KabuList.dat", KabuListBytes(ReadMaster(dataDir / "stocks.csv")));
+    WriteFileAtomically(dataDir / "KabuList.dat", ListBytes(dataDir, ReadMaster(dataDir / "stocks.csv")));
 }
 
 std::optional<std::string> ImportCodeOfFile(std::string_view fileName)
@@ -209,6 +217,8 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
             ++refused;
         }
     }
-    WriteFileAtomically(dataDir / "KabuList.dat", KabuListBytes(stocks));
+    WriteFileAtomically(dataDir / "KabuList.dat", ListBytes(dataDir, stocks));
+    // A serving process picks the import up without a restart.
+    BumpDataVersion(dataDir);
     return refused;
 }

@@ -24,9 +24,9 @@ std::string ByteName(char c)
 
 } // namespace
 
-const std::array<TMarketName, 11>& MarketNames()
+const std::array<TMarketName, 20>& MarketNames()
 {
-    static const std::array<TMarketName, 11> names{{
+    static const std::array<TMarketName, 20> names{{
         {"\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8", ".t"}, // 東証１部
         {"\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8", ".t"}, // 東証２部
         {"\xe5\xa4\xa7\xe9\x98\xaa\xef\xbc\x91\xe9\x83\xa8", ".o"}, // 大阪１部
@@ -38,6 +38,15 @@ const std::array<TMarketName, 11>& MarketNames()
         {"\xe5\x90\x8d\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8", ".n"}, // 名証１部
         {"\xe5\x90\x8d\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8", ".n"}, // 名証２部
         {"\xe3\x83\x98\xe3\x83\xa9\xe3\x82\xaf\xe3\x83\xac\xe3\x82\xb9", ".h"}, // ヘラクレス
+        {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},             // プライム
+        {"\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89", ".t"}, // スタンダード
+        {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},             // グロース
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2", ".n"}, // 名証プレミア
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"}, // 名証メイン
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88", ".n"}, // 名証ネクスト
+        {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9", ".s"}, // 札証アンビシャス
+        {"\xe7\xa6\x8f\xe8\xa8\xbcQ-Board", ".f"},                                     // 福証Q-Board
+        {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                             // 東証
     }};
     return names;
 }
@@ -83,6 +92,23 @@ const std::array<std::string_view, 34>& SectorNames()
     return names;
 }
 
+bool IsStockCode(std::string_view code)
+{
+    static constexpr std::string_view Letters = "ACDFGHJKLMNPRSTUWXY";
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto digitOrLetter = [&](char c) { return digit(c) || Letters.find(c) != std::string_view::npos; };
+    if (code.size() != 4 && code.size() != 5)
+        return false;
+    return digit(code[0]) && digitOrLetter(code[1]) && digit(code[2]) && digitOrLetter(code[3])
+           && (code.size() == 4 || digit(code[4]));
+}
+
+std::size_t Utf8Characters(std::string_view text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
+
 std::string_view MarketSuffix(std::string_view market)
 {
     for (const TMarketName& name : MarketNames())
@@ -114,14 +140,14 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
 
         TStock stock{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
                      std::string(fields[3])};
-        const bool digits = std::all_of(stock.Code.begin(), stock.Code.end(),
-                                        [](char c) { return c >= '0' && c <= '9'; });
-        if (!digits || (stock.Code.size() != 4 && stock.Code.size() != 5))
-            Fail(lineNumber, "the code \"" + stock.Code + "\" is not 4 or 5 digits");
+        if (!IsStockCode(stock.Code))
+            Fail(lineNumber, "the code \"" + stock.Code + "\" is not a stock code (4 characters, or 5 with a class digit)");
         if (!codes.insert(stock.Code).second)
             Fail(lineNumber, "the code " + stock.Code + " appears twice");
         if (stock.Name.empty())
             Fail(lineNumber, "empty name");
+        if (Utf8Characters(stock.Name) > MaxNameCharacters)
+            Fail(lineNumber, "the name is longer than " + std::to_string(MaxNameCharacters) + " characters");
         // The pages carry the name as it is, unescaped: the scrapers read it byte for byte.
         if (stock.Name.find_first_of("<>&\"") != std::string::npos)
             Fail(lineNumber, "the name \"" + stock.Name + "\" has one of < > & \" (write them full-width)");
@@ -154,12 +180,18 @@ std::string StockMasterLine(const TStock& stock)
     return stock.Code + ',' + stock.Name + ',' + stock.Market + ',' + stock.Sector;
 }
 
-std::string KabuListBytes(const std::vector<TStock>& stocks)
+bool InKabuList(const TStock& stock)
 {
-    std::string bytes = "; KabuList.dat: the stock list of the Orvanta sample market\r\n"
+    return stock.Code.size() == 4 || stock.Code == "67585";
+}
+
+std::string KabuListBytes(const std::vector<TStock>& stocks, std::string_view origin)
+{
+    std::string bytes = "; KabuList.dat: " + Utf8ToShiftJis(origin) + "\r\n"
                         "; code,name,market,sector (Shift_JIS, made from the stock master of orvanta-service)\r\n";
     for (const TStock& stock : stocks)
-        bytes += Utf8ToShiftJis(StockMasterLine(stock)) + "\r\n";
+        if (InKabuList(stock))
+            bytes += Utf8ToShiftJis(StockMasterLine(stock)) + "\r\n";
     return bytes;
 }
 

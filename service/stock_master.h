@@ -13,10 +13,12 @@
 //! One listed stock; the texts are UTF-8.
 struct TStock
 {
-    std::string Code; // 4 or 5 digits
+    std::string Code; // 4 characters of a stock code's form, or those and a class digit
     std::string Name;
     std::string Market;
     std::string Sector;
+
+    bool operator==(const TStock&) const = default;
 };
 
 //! A stock master line that cannot be used; what() names the line.
@@ -26,13 +28,25 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-//! The eleven market names of the stock list, UTF-8, with the key suffix each gives.
+//! The market names of the stock list, UTF-8, with the key suffix each gives: the eleven old
+//! names, then today's segments and 東証 (issues outside them: ETFs, REITs and the like).
 struct TMarketName
 {
     std::string_view Name;
     std::string_view Suffix;
 };
-const std::array<TMarketName, 11>& MarketNames();
+const std::array<TMarketName, 20>& MarketNames();
+
+//! Names longer than this many characters garble the board and swell the pages.
+constexpr std::size_t MaxNameCharacters = 60;
+
+//! True for a stock code: 4 characters, the 1st and 3rd a digit, the 2nd and 4th a digit or
+//! one of the letters the exchange uses (A C D F G H J K L M N P R S T U W X Y), optionally
+//! followed by a class digit ("7203", "130A", "25935").
+bool IsStockCode(std::string_view code);
+
+//! The number of characters of UTF-8 text (bytes that do not continue a sequence).
+std::size_t Utf8Characters(std::string_view text);
 
 //! The 34 sector names of the stock list, UTF-8, in the order the program lists them.
 const std::array<std::string_view, 34>& SectorNames();
@@ -40,17 +54,24 @@ const std::array<std::string_view, 34>& SectorNames();
 //! The key suffix of a market name (".t" ...); empty when the name is not a market's.
 std::string_view MarketSuffix(std::string_view market);
 
-//! Reads and checks the master: codes of 4 or 5 digits without repeats, names that the
-//! pages (EUC-JP, JIS X 0208 only) and the list (Shift_JIS) can carry, without control
-//! characters, known markets and sectors. Throws TMasterError naming the line.
+//! Reads and checks the master: stock codes without repeats, names of at most
+//! MaxNameCharacters that the pages (EUC-JP, JIS X 0208 only) and the list (Shift_JIS) can
+//! carry, without control characters, known markets and sectors. Throws TMasterError naming
+//! the line.
 std::vector<TStock> ParseStockMaster(std::string_view text);
 
 //! One master line, "code,name,market,sector" without line end.
 std::string StockMasterLine(const TStock& stock);
 
 //! KabuList.dat for the stocks: Shift_JIS, CR LF line ends, a ";" comment header, one line
-//! "code,name,market,sector" per stock in master order.
-std::string KabuListBytes(const std::vector<TStock>& stocks);
+//! "code,name,market,sector" per stock in master order. Codes of 5 characters are left out
+//! (a screening run ends at a code above 9999), all but 67585, which the run accepts.
+//! `origin` is the header's first line after "; KabuList.dat: ".
+std::string KabuListBytes(const std::vector<TStock>& stocks,
+                          std::string_view origin = "the stock list of the Orvanta sample market");
+
+//! True when KabuListBytes lists the stock.
+bool InKabuList(const TStock& stock);
 
 //! The whole of a data-folder file; throws std::runtime_error naming it when it cannot be read.
 std::string ReadDataFile(const std::filesystem::path& path);

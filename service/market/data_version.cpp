@@ -2,7 +2,7 @@
 
 #include "raw_days.h"
 
-#include "common/temp_file.h"
+#include "price_import.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,16 +34,9 @@ std::string NewToken()
 
 } // namespace
 
-void ReplaceFile(const std::filesystem::path& file, const std::string& bytes)
-{
-    TTempFile temp(file);
-    temp.Write(bytes);
-    temp.Commit();
-}
-
 void BumpDataVersion(const std::filesystem::path& dataFolder)
 {
-    ReplaceFile(dataFolder / DataVersionFileName, NewToken() + '\n');
+    WriteFileAtomically(dataFolder / DataVersionFileName, NewToken() + '\n');
 }
 
 std::string ReadDataVersion(const std::filesystem::path& dataFolder)

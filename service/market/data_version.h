@@ -15,7 +15,3 @@ std::string ReadDataVersion(const std::filesystem::path& dataFolder);
 
 //! True when the folder carries the real-data marker.
 bool IsRealDataFolder(const std::filesystem::path& dataFolder);
-
-//! Writes `bytes` to `file` through a temp file beside it and a rename. Throws
-//! std::system_error when it cannot; the old file is then left as it was.
-void ReplaceFile(const std::filesystem::path& file, const std::string& bytes);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +77,64 @@ TEST(DataVersion, AnythingButATokenReadsAsNone)
     std::filesystem::remove(data / DataVersionFileName);
     EXPECT_EQ(ReadDataVersion(data), "0");
     EXPECT_THROW(BumpDataVersion(data / "missing"), std::system_error);
+}
+
+bool NotFound(const TServingProcess& service, const std::string& code)
+{
+    constexpr std::string_view NotFoundEuc =
+        "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
+    return service.Get("/MnStock?qt=" + code + ".t&sv=MN&pg=mn_schart.html").second.find(NotFoundEuc) != std::string::npos;
+}
+
+//! Runs a one-shot command of the service on the folder; its exit status.
+int RunCommand(const std::filesystem::path& data, const std::string& arguments)
+{
+    const std::string command = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' " + arguments + " > /dev/null 2>&1";
+    return std::system(command.c_str());
+}
+
+//! Waits, boundedly, for the serving process to show what a one-shot command changed.
+template <typename TCondition>
+bool Eventually(TCondition condition)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(ServiceProgram, PicksUpAnImportAndAListingWithoutARestart)
+{
+    const std::filesystem::path root = FreshFolder("live_reload");
+    const std::filesystem::path data = root / "data";
+    std::filesystem::create_directories(data);
+    std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
+    TServingProcess service({"--data", data.string()});
+    ASSERT_TRUE(service.Answers());
+    const auto closeOf1301 = [&] { return service.Get("/MnStock?qt=1301.t&sv=MN&pg=mn_schart.html").second; };
+    EXPECT_FALSE(NotFound(service, "1301")) << "the sample stock has its made-up history";
+
+    // An import of 1301's prices: its page shows the imported close (12,345 yen) soon after.
+    std::filesystem::create_directories(root / "from");
+    WriteBytes(root / "from" / "1301.csv", "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12345,1000\n");
+    ASSERT_EQ(RunCommand(data, "--import '" + (root / "from").string() + "'"), 0);
+    EXPECT_TRUE(Eventually([&] { return closeOf1301().find("12,345") != std::string::npos; }));
+
+    // The listing makes the folder real: nothing made up any more. 1306 has no stored days; 1301
+    // is served from the prices imported before, as imports stand for what no fetch brought.
+    EXPECT_FALSE(NotFound(service, "1306"));
+    ASSERT_EQ(RunCommand(data, "--listing '" ORVANTA_SERVICE_TEST_DATA "/listing.xls'"), 0);
+    EXPECT_TRUE(Eventually([&] { return NotFound(service, "1306"); }));
+    EXPECT_EQ(Status(service).at("sample"), false);
+    EXPECT_NE(closeOf1301().find("12,345"), std::string::npos);
+
+    // A later import into the real folder is served too: an import that says it imported is
+    // not ignored.
+    WriteBytes(root / "from" / "1301.csv", "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12346,1000\n");
+    ASSERT_EQ(RunCommand(data, "--import '" + (root / "from").string() + "'"), 0);
+    EXPECT_TRUE(Eventually([&] { return closeOf1301().find("12,346") != std::string::npos; }));
 }
 
 } // namespace
