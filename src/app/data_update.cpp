@@ -57,6 +57,20 @@ std::optional<std::map<std::string_view, std::string_view>> Fields(std::string_v
     return fields;
 }
 
+using TFields = std::map<std::string_view, std::string_view>;
+
+bool ReadField(const TFields& fields, std::string_view key, int& value)
+{
+    const auto field = fields.find(key);
+    return field != fields.end() && ReadInt(field->second, value);
+}
+
+bool ReadField(const TFields& fields, std::string_view key, long long& value)
+{
+    const auto field = fields.find(key);
+    return field != fields.end() && ReadNumber(field->second, value);
+}
+
 void EnsurePrivateFolder(const std::filesystem::path& folder)
 {
     std::filesystem::create_directories(folder);
@@ -157,15 +171,7 @@ std::optional<TFetchProgress> ParseFetchProgress(std::string_view line)
     if (slash == std::string_view::npos || !ReadInt(days.substr(0, slash), progress.DaysDone) ||
         !ReadInt(days.substr(slash + 1), progress.DaysTotal))
         return std::nullopt;
-    const auto read = [&](std::string_view key, auto& value) {
-        const auto field = fields->find(key);
-        if (field == fields->end())
-            return false;
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, long long>)
-            return ReadNumber(field->second, value);
-        else
-            return ReadInt(field->second, value);
-    };
+    const auto read = [&](std::string_view key, auto& value) { return ReadField(*fields, key, value); };
     if (!read("request", progress.Requests) || !read("left", progress.RequestsLeft) || !read("rows", progress.Rows) ||
         !read("eta", progress.SecondsLeft) || !read("http", progress.HttpStatus))
         return std::nullopt;
@@ -178,15 +184,7 @@ std::optional<TFetchEnd> ParseFetchEnd(std::string_view line)
     if (!fields)
         return std::nullopt;
     TFetchEnd end;
-    const auto read = [&](std::string_view key, auto& value) {
-        const auto field = fields->find(key);
-        if (field == fields->end())
-            return false;
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, long long>)
-            return ReadNumber(field->second, value);
-        else
-            return ReadInt(field->second, value);
-    };
+    const auto read = [&](std::string_view key, auto& value) { return ReadField(*fields, key, value); };
     if (!read("exit", end.ExitStatus) || !read("days", end.Days) || !read("stocks", end.Stocks) ||
         !read("rows", end.Rows) || !read("requests", end.Requests) || !read("refused", end.Refused))
         return std::nullopt;
