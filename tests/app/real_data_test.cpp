@@ -43,6 +43,21 @@ std::vector<std::string> FilesStartingWith(const std::filesystem::path& folder, 
     return found;
 }
 
+// The program's start against `address` in `work`, as main() makes it; warnings collected.
+std::unique_ptr<TStartup> StartProgram(const std::filesystem::path& folder, const QString& address,
+                                       const std::filesystem::path& work, std::vector<QString>& warnings)
+{
+    TStartupEnvironment environment;
+    environment.StartFolder = folder;
+    environment.PerUserFolder = folder / "share" / "orvanta";
+    environment.SampleFolder = ORVANTA_SAMPLE_DATA;
+    const TCommandLine commandLine =
+        ParseCommandLine({QStringLiteral("orvanta"), QStringLiteral("--service"), address, QStringLiteral("--workdir"),
+                          QString::fromStdString(work.string())});
+    return std::make_unique<TStartup>(commandLine, environment,
+                                      [&](const QString& text) { warnings.push_back(text); });
+}
+
 TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
 {
     const TDate today = LocalToday();
@@ -62,17 +77,10 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
 
     // The start-up: a fresh working folder gets the sample list first, then the service's.
     {
-        TStartupEnvironment environment;
-        environment.StartFolder = Folder;
-        environment.PerUserFolder = Folder / "share" / "orvanta";
-        environment.SampleFolder = ORVANTA_SAMPLE_DATA;
         std::vector<QString> warnings;
-        const TCommandLine commandLine = ParseCommandLine(
-            {QStringLiteral("orvanta"), QStringLiteral("--service"), address, QStringLiteral("--workdir"),
-             QString::fromStdString(work.string())});
-        const TStartup startup(commandLine, environment, [&](const QString& text) { warnings.push_back(text); });
+        const std::unique_ptr<TStartup> startup = StartProgram(Folder, address, work, warnings);
         EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
-        EXPECT_FALSE(startup.ServiceStatus().Sample);
+        EXPECT_FALSE(startup->ServiceStatus().Sample);
         EXPECT_EQ(ReadFileBytes(work / "KabuList.dat"), ReadFileBytes(data / "KabuList.dat"));
         EXPECT_FALSE(std::filesystem::exists(work / "KabuList.new.dat"));
 
@@ -150,6 +158,59 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
         EXPECT_FALSE(FilesStartingWith(work / "dat", code).empty()) << code;
     for (const char* code : {"k25935", "k9199"})
         EXPECT_TRUE(FilesStartingWith(work / "dat", code).empty()) << code;
+}
+
+// The window's route: the user's own service runs on the sample market with the user's folder
+// over it; a fetch into that folder is served without a restart, and the next start of the
+// program drops the day's sample pages from its cache instead of showing them again.
+TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePages)
+{
+    const char* before = std::getenv("XDG_DATA_HOME");
+    const std::string previous = before ? before : "";
+    ::setenv("XDG_DATA_HOME", (Folder / "share").c_str(), 1);
+    const TServingProcess service({});
+    before ? ::setenv("XDG_DATA_HOME", previous.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    ASSERT_TRUE(service.Answers());
+    const auto status = [&] {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get("/orvanta/status").second)).object();
+    };
+    ASSERT_TRUE(status()[QStringLiteral("sample")].toBool());
+    const QString address = QStringLiteral("http://127.0.0.1:%1").arg(service.Port);
+    const std::filesystem::path work = Folder / "work";
+    std::vector<TMessageBoxRequest> shown;
+    TMainForm::MessageBoxHook = [&](const TMessageBoxRequest& request) { shown.push_back(request); };
+    const auto lookUp = [&] {
+        std::vector<QString> warnings;
+        const std::unique_ptr<TStartup> startup = StartProgram(Folder, address, work, warnings);
+        EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
+        TMainForm form;
+        form.show();
+        QTest::keyClicks(form.KabuNoEdit, QStringLiteral("7203"));
+        QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+        EXPECT_TRUE(shown.empty()) << shown.front().Text.toStdString();
+        return form.KabuQuote.KabuKa;
+    };
+    const std::int64_t samplePrice = lookUp();
+
+    const TDate today = LocalToday();
+    TJQuantsStandin standin(TStandinMarket::Small(AddDays(today, -400), AddDays(today, -1)), 10);
+    const std::filesystem::path data = status()[QStringLiteral("data")].toString().toStdString();
+    const QString version = status()[QStringLiteral("data_version")].toString();
+    const TFetchResult fetch = RunFetch(
+        Folder, {"--data", data.string(), "--fetch", "--source", standin.Url(), "--plan", "premium"}, TJQuantsStandin::Key);
+    ASSERT_EQ(fetch.Exit, 0) << fetch.Stderr;
+    // Bounded: ten seconds for the service to load what the fetch stored.
+    for (int i = 0; i < 200 && status()[QStringLiteral("sample")].toBool(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(status()[QStringLiteral("sample")].toBool());
+    EXPECT_NE(status()[QStringLiteral("data_version")].toString(), version);
+
+    const size_t last = standin.Market().TradingDays().size() - 1;
+    const std::int64_t realPrice = static_cast<std::int64_t>((1001 + last) / 2) * FixedPointOne;
+    ASSERT_NE(samplePrice, realPrice);
+    EXPECT_EQ(lookUp(), realPrice);
+    EXPECT_EQ(ReadFileBytes(work / "KabuList.dat"), ReadFileBytes(data / "KabuList.dat"))
+        << "the sample list the program put there is replaced";
 }
 
 } // namespace
