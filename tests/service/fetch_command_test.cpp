@@ -360,7 +360,7 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
     const std::filesystem::path folder = FreshFolder("fetch_served");
     TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
     const std::filesystem::path data = folder / "data";
-    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", Dashed(MarketFirst), "--to", Dashed(MarketLast)}),
+    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", Dashed(MarketFirst), "--to", "2026-02-05"}),
                        TJQuantsStandin::Key).Exit, 0);
     // 7203 (base 1000) splits 1:2 on t = 92, 2025-05-16; 8233 (base 3500) consolidates 2:1 on
     // t = 184, 2025-09-26. Raw close = base + t, open -10, high +20, low -30, volume 1000 (t + 1).
@@ -368,9 +368,25 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
     const std::string consolidationDays = "&sy=2025&sm=09&sd=25&ey=2025&em=09&ed=26";
     constexpr std::string_view SplitText =
         "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb"; // 株式分割（併合）, EUC-JP
+    const auto takashimaya = [](const TServingProcess& service) {
+        return ParseQuotePage(service.Get("/MnStock?qt=8233.t&sv=MN&pg=mn_schart.html").second, "8233.t", [] {});
+    };
     {
         const TServingProcess service({"--data", data.string()});
         ASSERT_TRUE(service.Answers());
+        ASSERT_TRUE(takashimaya(service).has_value());
+        EXPECT_EQ(takashimaya(service)->KabuKa, 7550 * FixedPointOne); // t = 275: 3775 × 2
+        // The last day, 2026-02-06 (t = 276), fetched while it serves: the status names the new
+        // data only once the pages come from it. Regression: it read the folder's version while
+        // the pages came from the market loaded up to a second before, and a client keyed its
+        // cache on that version.
+        const std::string version = service.Get("/orvanta/status").second;
+        ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--to", Dashed(MarketLast)}), TJQuantsStandin::Key).Exit, 0);
+        EXPECT_NE(service.Get("/orvanta/status").second, version);
+        const std::optional<TKabuQuote> lastDay = takashimaya(service);
+        ASSERT_TRUE(lastDay.has_value());
+        EXPECT_EQ(lastDay->KabuKa, 7552 * FixedPointOne); // 3776 × 2
+        EXPECT_EQ(lastDay->Zenjitsuhi, 2 * FixedPointOne);
         // Days before the ex-date × 0.5, halves up (1091 / 2 = 545.5 -> 546), volumes ÷ 0.5:
         // the split does not show as a price halving.
         EXPECT_EQ(ServedRows(service, "7203.t", splitWeek, 'd'), (THistoryRows{
@@ -391,16 +407,10 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
         EXPECT_EQ(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
                   std::string::npos);
 
-        // The board: the last day held, 2026-02-06 (t = 276), against the day before.
         const std::optional<TKabuQuote> toyota =
             ParseQuotePage(service.Get("/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html").second, "7203.t", [] {});
         ASSERT_TRUE(toyota.has_value());
         EXPECT_EQ(toyota->KabuKa, 638 * FixedPointOne); // 1276 / 2
-        const std::optional<TKabuQuote> takashimaya =
-            ParseQuotePage(service.Get("/MnStock?qt=8233.t&sv=MN&pg=mn_schart.html").second, "8233.t", [] {});
-        ASSERT_TRUE(takashimaya.has_value());
-        EXPECT_EQ(takashimaya->KabuKa, 7552 * FixedPointOne); // 3776 × 2
-        EXPECT_EQ(takashimaya->Zenjitsuhi, 2 * FixedPointOne);
     }
     {
         const TServingProcess service({"--data", data.string(), "--raw-prices"});
