@@ -167,7 +167,8 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
         Answer(res, HistoryReply(*Market_(), req.params, Today_()));
     });
     server.Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(StatusJson(DataFolder_, ::getuid()), "application/json");
+        const std::string version = DataVersion_ ? DataVersion_() : ReadDataVersion(DataFolder_);
+        res.set_content(StatusJson(DataFolder_, ::getuid(), version), "application/json");
         res.set_header("Server", ServerName);
     });
     // Unknown paths and errors the library answers itself (414, 400 of a broken request line)
@@ -254,6 +255,11 @@ std::string TFinanceService::AnswerBytes(std::string_view request)
     return stream.Written();
 }
 
+void TFinanceService::SetDataVersion(std::function<std::string()> version)
+{
+    DataVersion_ = std::move(version);
+}
+
 void TFinanceService::SetDataFolder(const std::filesystem::path& folder)
 {
     // Absolute, so a client can compare it with the folder it means whatever our working folder.
@@ -302,7 +308,7 @@ bool TFinanceService::IsRunning() const
     return Gate_->IsRunning();
 }
 
-std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid)
+std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid, const std::string& dataVersion)
 {
     // Read at each request: a one-shot command may have made the folder real since the start.
     std::string json = "{\"program\":";
@@ -314,7 +320,7 @@ std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid)
     json += ",\"sample\":";
     json += IsRealDataFolder(dataFolder) ? "false" : "true";
     json += ",\"data_version\":";
-    AppendJsonString(json, ReadDataVersion(dataFolder));
+    AppendJsonString(json, dataVersion);
     json += '}';
     return json;
 }

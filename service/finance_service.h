@@ -33,6 +33,9 @@ public:
 
     //! The folder the status answer names and reads its marker and data version from.
     void SetDataFolder(const std::filesystem::path& folder);
+    //! Where the status answer takes its data version from (TLiveMarket::ServedVersion); by
+    //! default the folder's token.
+    void SetDataVersion(std::function<std::string()> version);
     //! Delays every answer by `latency`, to stand for a service far away; call before Serve().
     void SetLatency(std::chrono::milliseconds latency);
     //! Binds 127.0.0.1:port; false when the port is taken.
@@ -61,10 +64,11 @@ private:
     std::unique_ptr<TConnectionGate> Gate_;
     std::chrono::milliseconds Latency_{0};
     std::filesystem::path DataFolder_;
+    std::function<std::string()> DataVersion_;
 };
 
 //! The body of GET /orvanta/status: which program this is, whose, and what data it serves.
-std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid);
+std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid, const std::string& dataVersion);
 
 //! True when an orvanta-service of this user answers on 127.0.0.1:port: its status names the
 //! program and the kernel says the listening socket is this user's.

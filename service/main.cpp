@@ -120,6 +120,9 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
 
     TFinanceService service([&live] { return live.Current(); }, LocalToday);
     service.SetDataFolder(layers.back());
+    // A status asked for right after a fetch must not name the new data while the pages still
+    // come from the old: the client would keep those pages under the new version all day.
+    service.SetDataVersion([&live] { return live.ServedVersion(); });
     if (latency.count() > 0)
         service.SetLatency(latency);
     bool bound = false;

@@ -2,16 +2,24 @@
 // 4,000-stock market over 500 trading days from the loopback stand-in without a rate limit,
 // then loading what it stored. Prints its figures; asserts nothing.
 #include "jquants_standin.h"
+#include "loopback_port.h"
 #include "sources/bar_store.h"
 #include "sources/jquants_client.h"
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <ctime>
+#include <fcntl.h>
+#include <sstream>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +30,9 @@ namespace {
 constexpr int Stocks = 4000;
 constexpr int TradingDays = 500;
 constexpr size_t PageSize = 1000;
+constexpr const char* Loopback = "127.0.0.1";
+constexpr std::string_view NotFoundText =
+    "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした, EUC-JP
 
 double Seconds(const timeval& time)
 {
@@ -89,6 +100,108 @@ TChildUsage RunChild(const std::vector<std::string>& args, const std::string& ke
     result.CpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     result.PeakKb = usage.ru_maxrss;
     return result;
+}
+
+// utime + stime of a process, from /proc (clock ticks, 10 ms on most kernels).
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')'); // the command name may hold spaces
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index) {
+        if (index == 14)
+            utime = std::stoull(field);
+        if (index == 15)
+            stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The peak resident size of a running process (VmHWM), in kB.
+long PeakKbOf(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("VmHWM:"))
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// The service on the fetched folder: the time from exec to its first page answered, the CPU
+// each kind of page costs it over a kept-alive connection, and its peak memory.
+void MeasureServing(const std::string& service, const std::filesystem::path& data)
+{
+    const int port = FreeLoopbackPort();
+    std::vector<std::string> argv = {service, "--port", std::to_string(port), "--data", data.string()};
+    std::vector<char*> pointers;
+    for (std::string& arg : argv)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    std::string path = "PATH=/usr/bin:/bin";
+    char* environment[] = {path.data(), nullptr};
+    const std::string quote = "/MnStock?qt=3299.t&sv=MN&pg=mn_schart.html";
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execve(pointers[0], pointers.data(), environment);
+        ::_exit(127);
+    }
+    bool answered = false;
+    // Bounded: ten seconds of attempts.
+    while (!answered && std::chrono::steady_clock::now() - started < std::chrono::seconds(10)) {
+        httplib::Client probe(Loopback, port);
+        probe.set_connection_timeout(1, 0);
+        const httplib::Result result = probe.Get(quote);
+        // The not-found page is a 200 too: the first page counts when it is the stock's quote.
+        answered = result && result->status == 200 && result->body.find(NotFoundText) == std::string::npos;
+        if (!answered)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const double firstPage = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("service start-up: first page answered %.0f ms after exec%s (target: within 1 s)\n", firstPage * 1e3,
+                answered ? "" : " (NO ANSWER within 10 s)");
+    if (answered) {
+        // The program's ranges: a daily page of about four months, a weekly one of 330 days.
+        const struct
+        {
+            const char* Name;
+            std::string Path;
+        } pages[] = {
+            {"quote", quote},
+            {"daily", "/MnStock/slast.html?sv=MN&qt=3299.t&sy=2025&sm=10&sd=06&ey=2026&em=02&ed=06&k=d"},
+            {"weekly", "/MnStock/slast.html?sv=MN&qt=3299.t&sy=2025&sm=03&sd=13&ey=2026&em=02&ed=06&k=w"},
+        };
+        httplib::Client client(Loopback, port);
+        client.set_keep_alive(true);
+        constexpr int Requests = 3000;
+        for (const auto& page : pages) {
+            size_t bytes = 0;
+            int good = 0;
+            const double before = ProcessCpuSeconds(pid);
+            for (int i = 0; i < Requests; ++i) {
+                const httplib::Result result = client.Get(page.Path);
+                if (result && result->status == 200 && result->body.find(NotFoundText) == std::string::npos) {
+                    ++good;
+                    bytes = result->body.size();
+                }
+            }
+            const double cpu = ProcessCpuSeconds(pid) - before;
+            std::printf("service page %-6s: %d of %d answered, %zu bytes, %.3f ms of service CPU a page "
+                        "(target: < 0.3 ms)\n",
+                        page.Name, good, Requests, bytes, cpu * 1e3 / Requests);
+        }
+    }
+    std::printf("service peak memory: %ld MB (target: < 500 MB)\n", PeakKbOf(pid) / 1024);
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace
@@ -210,6 +323,8 @@ int main(int argc, char** argv)
         if (entry.is_regular_file())
             bytes += entry.file_size();
     std::printf("bars on disk: %.1f MB\n", static_cast<double>(bytes) / 1e6);
+    if (fetch.Exit == 0)
+        MeasureServing(service, data);
     std::filesystem::remove_all(work);
     return fetch.Exit == 0 ? 0 : 1;
 }

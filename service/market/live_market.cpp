@@ -27,6 +27,7 @@ TLiveMarket::TLiveMarket(TDataLayers layers, bool rawPrices, std::function<void(
     // The version is read before the data: a change during the load is seen at the next check.
     LoadedVersion = ReadDataVersion(Layers.back());
     Market = LoadMarket(Layers, RawPrices, Warn);
+    MarketVersion = LoadedVersion;
 }
 
 TLiveMarket::~TLiveMarket()
@@ -48,6 +49,7 @@ std::shared_ptr<const TMarket> TLiveMarket::Current() const
 
 bool TLiveMarket::ReloadIfChanged()
 {
+    const std::lock_guard<std::mutex> reload(ReloadMutex);
     const std::string version = ReadDataVersion(Layers.back());
     if (version == LoadedVersion)
         return false;
@@ -56,6 +58,7 @@ bool TLiveMarket::ReloadIfChanged()
         std::shared_ptr<const TMarket> fresh = LoadMarket(Layers, RawPrices, Warn);
         const std::lock_guard<std::mutex> lock(MarketMutex);
         Market.swap(fresh);
+        MarketVersion = version;
         // The old market goes when its last request is answered, outside the lock.
     } catch (const std::exception& error) {
         if (Warn)
@@ -65,6 +68,13 @@ bool TLiveMarket::ReloadIfChanged()
     if (Warn)
         Warn("data version " + version + " loaded (" + std::to_string(Current()->Stocks().size()) + " stocks)");
     return true;
+}
+
+std::string TLiveMarket::ServedVersion()
+{
+    ReloadIfChanged();
+    const std::lock_guard<std::mutex> lock(MarketMutex);
+    return MarketVersion;
 }
 
 void TLiveMarket::Watch(std::chrono::milliseconds period)

@@ -31,6 +31,10 @@ public:
     //! A load that fails keeps the market served and is reported through `warn`.
     bool ReloadIfChanged();
 
+    //! The data version of the market Current() gives, after loading a changed one: what a
+    //! client keys its cache of pages on must be the version those pages come from.
+    std::string ServedVersion();
+
     //! Calls ReloadIfChanged every `period` on a thread of its own, until destroyed.
     void Watch(std::chrono::milliseconds period);
 
@@ -40,7 +44,9 @@ private:
     std::function<void(const std::string&)> Warn;
     mutable std::mutex MarketMutex;
     std::shared_ptr<const TMarket> Market;
-    std::string LoadedVersion;
+    std::string MarketVersion; // under MarketMutex
+    std::mutex ReloadMutex;    // the watcher and status requests reload, one at a time
+    std::string LoadedVersion; // under ReloadMutex: the version last tried
 
     std::mutex WatchMutex;
     std::condition_variable WatchWake;

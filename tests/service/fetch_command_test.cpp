@@ -2,7 +2,11 @@
 // bars it stores against values worked out by hand, resuming after kills, the rate, the exits.
 #include "fetch_process.h"
 #include "jquants_standin.h"
+#include "service_process.h"
 #include "sources/bar_store.h"
+
+#include "data/history_page.h"
+#include "data/quote_page.h"
 
 #include <gtest/gtest.h>
 
@@ -335,6 +339,97 @@ TEST(FetchCommandTest, CodesAreFetchedOneStockAtATimeOverTheRange)
     EXPECT_EQ(days.at("25935").size(), 42u);
     EXPECT_EQ(BarQueries(standin).size(), 2u * 5); // 10 a page
     EXPECT_EQ(BarQueries(standin)[0], "?code=130A0&from=2025-03-03&to=2025-04-30");
+}
+
+// The pages the service makes of what a fetch stored, read with the program's own scrapers.
+THistoryRows ServedRows(const TServingProcess& service, const std::string& key, const std::string& range, char kind)
+{
+    const auto [status, body] = service.Get("/MnStock/slast.html?sv=MN&qt=" + key + range + "&k=" + kind);
+    EXPECT_EQ(status, 200) << key << range;
+    return ParseHistoryPage(body, 0, [] {});
+}
+
+THistoryRow Row(const char* date, std::int32_t open, std::int32_t high, std::int32_t low, std::int32_t close,
+                std::int64_t volume)
+{
+    return {date, open, high, low, close, volume};
+}
+
+TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
+{
+    const std::filesystem::path folder = FreshFolder("fetch_served");
+    TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
+    const std::filesystem::path data = folder / "data";
+    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", Dashed(MarketFirst), "--to", "2026-02-05"}),
+                       TJQuantsStandin::Key).Exit, 0);
+    // 7203 (base 1000) splits 1:2 on t = 92, 2025-05-16; 8233 (base 3500) consolidates 2:1 on
+    // t = 184, 2025-09-26. Raw close = base + t, open -10, high +20, low -30, volume 1000 (t + 1).
+    const std::string splitWeek = "&sy=2025&sm=05&sd=12&ey=2025&em=05&ed=16";
+    const std::string consolidationDays = "&sy=2025&sm=09&sd=25&ey=2025&em=09&ed=26";
+    constexpr std::string_view SplitText =
+        "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb"; // 株式分割（併合）, EUC-JP
+    const auto takashimaya = [](const TServingProcess& service) {
+        return ParseQuotePage(service.Get("/MnStock?qt=8233.t&sv=MN&pg=mn_schart.html").second, "8233.t", [] {});
+    };
+    {
+        const TServingProcess service({"--data", data.string()});
+        ASSERT_TRUE(service.Answers());
+        ASSERT_TRUE(takashimaya(service).has_value());
+        EXPECT_EQ(takashimaya(service)->KabuKa, 7550 * FixedPointOne); // t = 275: 3775 × 2
+        // The last day, 2026-02-06 (t = 276), fetched while it serves: the status names the new
+        // data only once the pages come from it. Regression: it read the folder's version while
+        // the pages came from the market loaded up to a second before, and a client keyed its
+        // cache on that version.
+        const std::string version = service.Get("/orvanta/status").second;
+        ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--to", Dashed(MarketLast)}), TJQuantsStandin::Key).Exit, 0);
+        EXPECT_NE(service.Get("/orvanta/status").second, version);
+        const std::optional<TKabuQuote> lastDay = takashimaya(service);
+        ASSERT_TRUE(lastDay.has_value());
+        EXPECT_EQ(lastDay->KabuKa, 7552 * FixedPointOne); // 3776 × 2
+        EXPECT_EQ(lastDay->Zenjitsuhi, 2 * FixedPointOne);
+        // Days before the ex-date × 0.5, halves up (1091 / 2 = 545.5 -> 546), volumes ÷ 0.5:
+        // the split does not show as a price halving.
+        EXPECT_EQ(ServedRows(service, "7203.t", splitWeek, 'd'), (THistoryRows{
+                                                                    Row("2025/05/16", 536, 566, 516, 546, 186000),
+                                                                    Row("2025/05/15", 541, 556, 531, 546, 184000),
+                                                                    Row("2025/05/14", 540, 555, 530, 545, 182000),
+                                                                    Row("2025/05/13", 540, 555, 530, 545, 180000),
+                                                                    Row("2025/05/12", 539, 554, 529, 544, 178000),
+                                                                }));
+        // The week: Monday's open, the split day's high and low, Friday's close, the sum of volumes.
+        EXPECT_EQ(ServedRows(service, "7203.t", splitWeek, 'w'),
+                  (THistoryRows{Row("2025/05/12", 539, 566, 516, 546, 910000)}));
+        // Days before the consolidation × 2, volumes ÷ 2.
+        EXPECT_EQ(ServedRows(service, "8233.t", consolidationDays, 'd'), (THistoryRows{
+                                                                            Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
+                                                                            Row("2025/09/25", 7346, 7406, 7306, 7366, 92000),
+                                                                        }));
+        EXPECT_EQ(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
+                  std::string::npos);
+
+        const std::optional<TKabuQuote> toyota =
+            ParseQuotePage(service.Get("/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html").second, "7203.t", [] {});
+        ASSERT_TRUE(toyota.has_value());
+        EXPECT_EQ(toyota->KabuKa, 638 * FixedPointOne); // 1276 / 2
+    }
+    {
+        const TServingProcess service({"--data", data.string(), "--raw-prices"});
+        ASSERT_TRUE(service.Answers());
+        // Traded prices, and the split row on the ex-date, read as the row above with no volume.
+        EXPECT_EQ(ServedRows(service, "7203.t", "&sy=2025&sm=05&sd=15&ey=2025&em=05&ed=16", 'd'),
+                  (THistoryRows{
+                      Row("2025/05/16", 536, 566, 516, 546, 186000),
+                      Row("2025/05/16", 536, 566, 516, 546, 0),
+                      Row("2025/05/15", 1081, 1111, 1061, 1091, 92000),
+                  }));
+        EXPECT_EQ(ServedRows(service, "8233.t", consolidationDays, 'd'), (THistoryRows{
+                                                                            Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
+                                                                            Row("2025/09/26", 7358, 7388, 7338, 7368, 0),
+                                                                            Row("2025/09/25", 3673, 3703, 3653, 3683, 184000),
+                                                                        }));
+        EXPECT_NE(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
+                  std::string::npos);
+    }
 }
 
 } // namespace
