@@ -303,6 +303,8 @@ TEST(FetchCommandTest, EveryFailureHasItsExitAndSaysWhatToDo)
         {"bars folder is a file", [](TJQuantsStandin&, const std::filesystem::path& f) { std::filesystem::create_directories(f / "data"); WriteBytes(f / "data" / "bars", "x"); }, {}, TJQuantsStandin::Key, 1, "data/bars", 0},
         {"bad argument", none, {"--rate", "0"}, TJQuantsStandin::Key, 64, "--rate には", 0},
         {"bad code", none, {"--codes", "72O3"}, TJQuantsStandin::Key, 64, "は銘柄コードではありません", 0},
+        // Usage errors echoed the argument raw, escape sequences and all.
+        {"bad code with an escape sequence", none, {"--codes", "72\x1b]0;x"}, TJQuantsStandin::Key, 64, "\"72\\x1b]0;x\"", 0},
     };
     for (const TErrorCase& row : cases) {
         SCOPED_TRACE(row.Name);
