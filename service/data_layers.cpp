@@ -5,7 +5,7 @@
 TDataLayers DefaultDataLayers(const std::filesystem::path& sample, const std::filesystem::path& userFolder)
 {
     if (userFolder.empty())
-        throw std::runtime_error("no home folder for the user's data (HOME is not set); give --data DIR");
+        throw std::runtime_error("利用者のデータを置くホームフォルダーがありません (HOME が設定されていません)。--data DIR を指定してください");
     return {sample, userFolder / "service"};
 }
 

@@ -118,13 +118,13 @@ std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesyst
     std::map<std::string, TPriceBars> csvBars;
     for (const auto& [code, file] : csvFiles) {
         if (codes.count(code) == 0) {
-            warnings.push_back(file.string() + ": no stock " + code + " in the master; ignored");
+            warnings.push_back(file.string() + ": 銘柄マスターに " + code + " がないため読みません");
             continue;
         }
         try {
             csvBars[code] = ParsePriceCsv(ReadDataFile(file));
         } catch (const std::exception& error) {
-            warnings.push_back(file.string() + ": " + error.what() + "; " + fallback);
+            warnings.push_back(file.string() + ": " + error.what() + "。" + fallback);
         }
     }
     return csvBars;
@@ -172,9 +172,9 @@ TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::str
         if (!bars.empty())
             served.emplace(code, std::move(bars)); // only where no stored day came
     if (badFactors > 0)
-        warnings.push_back(std::to_string(badFactors) + " adjustment factors could not be applied");
+        warnings.push_back("調整係数 " + std::to_string(badFactors) + " 件を当てはめられませんでした");
     if (unknown > 0)
-        warnings.push_back(std::to_string(unknown) + " stocks with stored days are not in the master; not served");
+        warnings.push_back("日足を保存した銘柄のうち " + std::to_string(unknown) + " 銘柄は銘柄マスターにないため配信しません");
     TMarket market(std::move(stocks), std::move(served));
     market.Real_ = true;
     market.Splits_ = std::move(splits);
@@ -212,10 +212,10 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         const std::map<std::string, TRawDays> days = LoadRawDays(top, warnings);
 #else
         const std::map<std::string, TRawDays> days;
-        warnings.push_back("this build has no store of fetched days: only imported prices of the real data are served");
+        warnings.push_back("このビルドには取得した日足の保存先がありません: 実データは取り込んだ株価だけを配信します");
 #endif
         // Prices the user imported stand for the stocks the fetch brought nothing for.
-        std::map<std::string, TPriceBars> imported = ReadPriceFiles({top}, stocks, "not served", warnings);
+        std::map<std::string, TPriceBars> imported = ReadPriceFiles({top}, stocks, "配信しません", warnings);
         return FromRawDays(std::move(stocks), days, rawPrices, warnings, std::move(imported));
     }
     std::filesystem::path masterPath = layers.front() / "stocks.csv";
@@ -229,7 +229,7 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         throw std::runtime_error(masterPath.string() + ": " + error.what());
     }
 
-    return TMarket(stocks, ReadPriceFiles(layers, stocks, "synthetic prices served", warnings));
+    return TMarket(stocks, ReadPriceFiles(layers, stocks, "作った値段を配信します", warnings));
 }
 
 const TStock* TMarket::Find(std::string_view code) const

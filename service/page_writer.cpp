@@ -57,8 +57,10 @@ void FillInto(std::string& out, const TTemplate& page, const TValues& values)
         out.append(literal);
         if (name.empty())
             continue;
+        // Captured by name, not as the structured binding, which clang before 16 cannot capture.
+        const std::string& wanted = name;
         const auto value = std::find_if(values.begin(), values.end(),
-                                        [&](const auto& entry) { return entry.first == name; });
+                                        [&wanted](const auto& entry) { return entry.first == wanted; });
         if (value == values.end())
             throw std::logic_error("no value for {{" + name + "}}");
         out.append(value->second);

@@ -182,7 +182,9 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
             continue;
         }
         const std::filesystem::path& file = files.front();
-        const auto stock = std::find_if(stocks.begin(), stocks.end(), [&](const TStock& s) { return s.Code == code; });
+        // Captured by name, not as the structured binding, which clang before 16 cannot capture.
+        const std::string& wanted = code;
+        const auto stock = std::find_if(stocks.begin(), stocks.end(), [&wanted](const TStock& s) { return s.Code == wanted; });
         if (stock == stocks.end()) {
             ReportLine(report, file.string() + ": 銘柄マスターに " + code
                                    + " がありません。その行 (コード,名称,市場,業種) を書いた stocks.csv をフォルダーに置いてください");

@@ -12,7 +12,7 @@ namespace {
 
 [[noreturn]] void Fail(int lineNumber, const std::string& message)
 {
-    throw TMasterError("line " + std::to_string(lineNumber) + ": " + message);
+    throw TMasterError(std::to_string(lineNumber) + " 行目: " + message);
 }
 
 std::string ByteName(char c)
@@ -132,7 +132,7 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
         for (int i = 0; i < 3; ++i) {
             const std::size_t comma = line.find(',');
             if (comma == std::string_view::npos)
-                Fail(lineNumber, "expected code,name,market,sector");
+                Fail(lineNumber, "コード,名称,市場,業種 の形ではありません");
             fields[i] = line.substr(0, comma);
             line.remove_prefix(comma + 1);
         }
@@ -141,35 +141,35 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
         TStock stock{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
                      std::string(fields[3])};
         if (!IsStockCode(stock.Code))
-            Fail(lineNumber, "the code \"" + stock.Code + "\" is not a stock code (4 characters, or 5 with a class digit)");
+            Fail(lineNumber, "コード \"" + stock.Code + "\" は銘柄コードではありません (4 文字、または種類の数字を付けた 5 文字)");
         if (!codes.insert(stock.Code).second)
-            Fail(lineNumber, "the code " + stock.Code + " appears twice");
+            Fail(lineNumber, "コード " + stock.Code + " が二度出てきます");
         if (stock.Name.empty())
-            Fail(lineNumber, "empty name");
+            Fail(lineNumber, "名称が空です");
         if (Utf8Characters(stock.Name) > MaxNameCharacters)
-            Fail(lineNumber, "the name is longer than " + std::to_string(MaxNameCharacters) + " characters");
+            Fail(lineNumber, "名称が " + std::to_string(MaxNameCharacters) + " 文字より長くなっています");
         // The pages carry the name as it is, unescaped: the scrapers read it byte for byte.
         if (stock.Name.find_first_of("<>&\"") != std::string::npos)
-            Fail(lineNumber, "the name \"" + stock.Name + "\" has one of < > & \" (write them full-width)");
+            Fail(lineNumber, "名称 \"" + stock.Name + "\" に < > & \" のどれかがあります (全角で書いてください)");
         // In KabuList.dat a Ctrl-Z ends the file for the program and a CR splits the line;
         // the byte is named, not echoed, so the message cannot steer a terminal either.
         const auto control = std::find_if(stock.Name.begin(), stock.Name.end(), [](char c) {
             return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
         });
         if (control != stock.Name.end())
-            Fail(lineNumber, "the name has the control character " + ByteName(*control));
+            Fail(lineNumber, "名称に制御文字 " + ByteName(*control) + " があります");
         try {
             if (!IsPlainEucJp(Utf8ToEucJp(stock.Name)))
-                Fail(lineNumber, "the name \"" + stock.Name + "\" has half-width kana or rare characters");
+                Fail(lineNumber, "名称 \"" + stock.Name + "\" に半角カナか、まれな文字があります");
             Utf8ToShiftJis(stock.Name);
         } catch (const TConvertError& error) {
             Fail(lineNumber, error.what());
         }
         if (MarketSuffix(stock.Market).empty())
-            Fail(lineNumber, "unknown market \"" + stock.Market + "\"");
+            Fail(lineNumber, "市場 \"" + stock.Market + "\" は知らない市場です");
         const auto& sectors = SectorNames();
         if (std::find(sectors.begin(), sectors.end(), stock.Sector) == sectors.end())
-            Fail(lineNumber, "unknown sector \"" + stock.Sector + "\"");
+            Fail(lineNumber, "業種 \"" + stock.Sector + "\" は知らない業種です");
         stocks.push_back(std::move(stock));
     }
     return stocks;
@@ -199,7 +199,7 @@ std::string ReadDataFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot read " + path.string());
+        throw std::runtime_error(path.string() + " を読めません");
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();

@@ -10,7 +10,7 @@ std::string Convert(const char* to, std::string_view text)
 {
     iconv_t cd = iconv_open(to, "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1))
-        throw TConvertError(std::string("no iconv conversion to ") + to);
+        throw TConvertError(std::string("iconv に ") + to + " への変換がありません");
     const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
 
     std::string out(text.size() * 2 + 16, '\0');
@@ -28,7 +28,7 @@ std::string Convert(const char* to, std::string_view text)
                 outLeft = out.size() - used;
                 continue;
             }
-            throw TConvertError(std::string("text not convertible to ") + to + ": \"" + std::string(text) + "\"");
+            throw TConvertError("\"" + std::string(text) + "\" は " + to + " に変換できません");
         }
     }
     out.resize(out.size() - outLeft);

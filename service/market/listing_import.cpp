@@ -3,6 +3,7 @@
 #include "data_version.h"
 #include "master_rules.h"
 #include "sources/listing_file.h"
+#include "terminal_text.h"
 
 #include <set>
 #include <stdexcept>
@@ -27,7 +28,7 @@ void ImportListing(const std::filesystem::path& file, const std::filesystem::pat
     }
     // An empty result would wipe the master: a file of another kind, not an empty market.
     if (stocks.empty())
-        throw std::runtime_error(file.string() + ": no listed stock in " + std::to_string(rows.size()) + " rows");
+        throw std::runtime_error(file.string() + ": " + std::to_string(rows.size()) + " 行に上場銘柄が一つもありません");
 
     // Against the folder's own master of real data; a sample master is replaced whole.
     std::vector<TStock> before;
@@ -36,12 +37,12 @@ void ImportListing(const std::filesystem::path& file, const std::filesystem::pat
     const TMasterChanges changes = CompareMasters(before, stocks);
     WriteRealMaster(dataFolder, stocks, "listing " + file.filename().string());
 
-    report << "listing " << file.string() << ": " << rows.size() << " rows, " << stocks.size() << " stocks served\n"
-           << "  added " << changes.Added << ", changed " << changes.Changed << ", dropped " << changes.Dropped
-           << ", unchanged " << changes.Unchanged << '\n'
-           << "  skipped " << counts.ProMarket + counts.Skipped + repeated << " (PRO Market " << counts.ProMarket
-           << ", other markets or unknown sectors and codes " << counts.Skipped << ", repeated codes " << repeated
-           << ")\n"
-           << "  served but not in KabuList.dat (5-character codes): " << counts.NotListed << '\n'
-           << "written to " << dataFolder.string() << " (real data)\n";
+    report << TerminalText("上場銘柄一覧 " + file.string()) << ": " << rows.size() << " 行、配信する銘柄 " << stocks.size()
+           << '\n'
+           << "  追加 " << changes.Added << "、変更 " << changes.Changed << "、削除 " << changes.Dropped << "、変更なし "
+           << changes.Unchanged << '\n'
+           << "  除外 " << counts.ProMarket + counts.Skipped + repeated << " (PRO Market " << counts.ProMarket
+           << "、ほかの市場や知らない業種・コード " << counts.Skipped << "、重複したコード " << repeated << ")\n"
+           << "  配信するが KabuList.dat にない銘柄 (5 文字のコード): " << counts.NotListed << '\n'
+           << TerminalText("書き込み先: " + dataFolder.string()) << " (実データ)\n";
 }

@@ -62,11 +62,11 @@ bool TLiveMarket::ReloadIfChanged()
         // The old market goes when its last request is answered, outside the lock.
     } catch (const std::exception& error) {
         if (Warn)
-            Warn(std::string("the changed data cannot be loaded, the data before is served: ") + error.what());
+            Warn(std::string("変わったデータを読み込めないため、前のデータを配信します: ") + error.what());
         return false;
     }
     if (Warn)
-        Warn("data version " + version + " loaded (" + std::to_string(Current()->Stocks().size()) + " stocks)");
+        Warn("データ版 " + version + " を読み込みました (" + std::to_string(Current()->Stocks().size()) + " 銘柄)");
     return true;
 }
 

@@ -220,11 +220,11 @@ void SyncFolder(const std::filesystem::path& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        throw SystemError("cannot open " + folder.string());
+        throw SystemError(folder.string() + " を開けません");
     const int result = ::fsync(fd);
     ::close(fd);
     if (result != 0)
-        throw SystemError("cannot sync " + folder.string());
+        throw SystemError(folder.string() + " をディスクに書き出せません");
 }
 
 // Whole file to the disk before its name: a kill or a power cut leaves the old state or the
@@ -234,14 +234,14 @@ void WriteDurably(const std::filesystem::path& target, std::string_view bytes)
     const std::filesystem::path temp = target.parent_path() / ("." + target.filename().string() + ".tmp");
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
-        throw SystemError("cannot write " + temp.string());
+        throw SystemError(temp.string() + " に書き込めません");
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
-            const std::system_error error = SystemError("cannot write " + temp.string());
+            const std::system_error error = SystemError(temp.string() + " に書き込めません");
             ::close(fd);
             ::unlink(temp.c_str());
             throw error;
@@ -249,12 +249,12 @@ void WriteDurably(const std::filesystem::path& target, std::string_view bytes)
         done += static_cast<size_t>(written);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const std::system_error error = SystemError("cannot write " + temp.string());
+        const std::system_error error = SystemError(temp.string() + " に書き込めません");
         ::unlink(temp.c_str());
         throw error;
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const std::system_error error = SystemError("cannot write " + target.string());
+        const std::system_error error = SystemError(target.string() + " に書き込めません");
         ::unlink(temp.c_str());
         throw error;
     }
@@ -468,14 +468,14 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
             continue; // compacted away since the folder was listed
         const std::optional<TChunkView> view = ViewChunk(*bytes);
         if (!view) {
-            warnings.push_back(file.string() + ": damaged bars file skipped");
+            warnings.push_back(file.string() + ": 日足のファイルが壊れているため読みません");
             continue;
         }
         // Checked whole before any row is taken, so a damaged chunk adds nothing; the rows of
         // each stock are counted on the way, so its days grow once, not row by row.
         std::vector<std::pair<std::string, size_t>> runs;
         if (!CheckRows(*bytes, *view, runs)) {
-            warnings.push_back(file.string() + ": damaged bars file skipped");
+            warnings.push_back(file.string() + ": 日足のファイルが壊れているため読みません");
             continue;
         }
         for (const auto& [code, count] : runs) {
@@ -545,10 +545,10 @@ TBarStore::TBarStore(const std::filesystem::path& dataFolder, TMode mode) : Fold
     const std::filesystem::path lock = Folder / ".lock";
     LockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (LockFd < 0)
-        throw SystemError("cannot open " + lock.string());
+        throw SystemError(lock.string() + " を開けません");
     if (::flock(LockFd, LOCK_EX | LOCK_NB) != 0) {
         ::close(LockFd);
-        throw std::runtime_error("another fetch is writing " + Folder.string() + "; wait for it to end");
+        throw std::runtime_error("ほかの取得が " + Folder.string() + " に書き込んでいます。それが終わるまで待ってください");
     }
     // Temp files left by a killed writer hold nothing committed.
     std::error_code error;

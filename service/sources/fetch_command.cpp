@@ -4,6 +4,7 @@
 #include "sources/bar_store.h"
 #include "sources/jquants_client.h"
 #include "sources/rate_limit.h"
+#include "terminal_text.h"
 
 #include "common/data_folders.h"
 
@@ -46,19 +47,26 @@ constexpr int RetriesAfter429 = 3;
 constexpr int CompactAbove = 64;
 
 constexpr const char* FetchUsage =
-    "usage: orvanta-service [--data DIR] --fetch [--plan free|light|standard|premium]\n"
+    "使い方: orvanta-service [--data DIR] --fetch [--plan free|light|standard|premium]\n"
     "         [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--codes CODE,...] [--rate N]\n"
     "         [--source URL] [--progress-fd N] [--dry-run]\n"
-    "Fetches the daily bars of the whole market from the J-Quants API into the data folder,\n"
-    "day by day; a later run fetches only what is new. The API key comes from the variable\n"
-    "ORVANTA_JQUANTS_API_KEY, else from $XDG_CONFIG_HOME/orvanta/jquants-api-key (mode 0600).\n"
-    "  --plan P         the J-Quants plan: its rate and newest day (free: 5 a minute, 12 weeks back)\n"
-    "  --from, --to     the days to fetch (default: 400 days back to the plan's newest day)\n"
-    "  --codes C,...    fetch these stocks by code over the whole range instead\n"
-    "  --rate N         at most N requests a minute instead of the plan's\n"
-    "  --source URL     the API's base address (default https://api.jquants.com/v2)\n"
-    "  --progress-fd N  also write one line per request to descriptor N\n"
-    "  --dry-run        print what is held and what a fetch would ask, as JSON; fetch nothing\n";
+    "J-Quants API から市場全体の日足を一日ずつデータフォルダーへ取得します。次からは新しい分だけを\n"
+    "取得します。API キーは変数 ORVANTA_JQUANTS_API_KEY から、なければ\n"
+    "$XDG_CONFIG_HOME/orvanta/jquants-api-key (モード 0600) から読みます。\n"
+    "  --plan P         J-Quants のプラン: その回数制限と最新の日 (free: 1 分に 5 回、12 週前まで)\n"
+    "  --from, --to     取得する日の範囲 (既定: プランの最新の日とその 400 日前の間)\n"
+    "  --codes C,...    代わりにこのコードの銘柄を一つずつ、範囲全体について取得する\n"
+    "  --rate N         プランの回数ではなく 1 分に N 回までで要求する\n"
+    "  --source URL     API のベースアドレス (既定 https://api.jquants.com/v2)\n"
+    "  --progress-fd N  要求ごとに 1 行を記述子 N にも書く\n"
+    "  --dry-run        保存済みの日と取得で要求する内容を JSON で表示し、何も取得しない\n";
+
+//! A message for a person on stderr, after the progress line when one is on the terminal;
+//! outside text in it (paths, the source's words) is escaped.
+void Tell(const std::string& text, bool afterProgress = false)
+{
+    std::fprintf(stderr, "%sorvanta-service: %s\n", afterProgress ? "\n" : "", TerminalText(text).c_str());
+}
 
 volatile std::sig_atomic_t StopSignal = 0;
 
@@ -132,7 +140,7 @@ std::vector<std::string> ReadCodes(const std::string& text)
         if (code.size() == 4)
             code += '0';
         if (!IsSourceCode(code))
-            throw TUsageError("\"" + text.substr(start, end - start) + "\" is no stock code (7203, 130A or 25935)");
+            throw TUsageError("\"" + text.substr(start, end - start) + "\" は銘柄コードではありません (7203、130A、25935 の形)");
         if (std::find(codes.begin(), codes.end(), code) == codes.end())
             codes.push_back(code);
         start = end + 1;
@@ -148,7 +156,7 @@ TFetchOptions ParseOptions(int argc, char** argv)
         const std::string arg = argv[i];
         const auto value = [&]() -> std::string {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
-                throw TUsageError(arg + " needs a value");
+                throw TUsageError(arg + " の後に値がありません");
             return argv[++i];
         };
         if (arg == "--fetch") {
@@ -163,36 +171,36 @@ TFetchOptions ParseOptions(int argc, char** argv)
             const std::string name = value();
             const auto plan = std::find_if(std::begin(Plans), std::end(Plans), [&](const TPlan& p) { return name == p.Name; });
             if (plan == std::end(Plans))
-                throw TUsageError("--plan is one of free, light, standard, premium");
+                throw TUsageError("--plan は free、light、standard、premium のどれかです");
             options.Plan = plan;
         } else if (arg == "--from" || arg == "--to") {
             const std::string text = value();
             const std::optional<TDate> date = ReadDate(text);
             if (!date)
-                throw TUsageError(arg + " takes a day as YYYY-MM-DD, not \"" + text + "\"");
+                throw TUsageError(arg + " の値 \"" + text + "\" は YYYY-MM-DD の形の日付ではありません");
             (arg == "--from" ? options.From : options.To) = date;
         } else if (arg == "--codes") {
             options.Codes = ReadCodes(value());
         } else if (arg == "--rate") {
             const std::optional<long> rate = ReadNumber(value(), 1, 10000);
             if (!rate)
-                throw TUsageError("--rate takes a number of requests a minute, 1 to 10000");
+                throw TUsageError("--rate には 1 分あたりの要求の回数を 1〜10000 で指定します");
             options.Rate = static_cast<int>(*rate);
         } else if (arg == "--source") {
             options.Source = value();
             if (!options.Source.starts_with("https://") && !options.Source.starts_with("http://"))
-                throw TUsageError("--source takes an http or https address");
+                throw TUsageError("--source には http か https のアドレスを指定します");
         } else if (arg == "--progress-fd") {
             const std::optional<long> fd = ReadNumber(value(), 0, 1 << 20);
             if (!fd || ::fcntl(static_cast<int>(*fd), F_GETFD) < 0)
-                throw TUsageError("--progress-fd takes an open file descriptor");
+                throw TUsageError("--progress-fd には開いているファイル記述子を指定します");
             options.ProgressFd = static_cast<int>(*fd);
         } else {
-            throw TUsageError("bad argument \"" + arg + "\"");
+            throw TUsageError("\"" + arg + "\" は知らない引数です");
         }
     }
     if (options.From && options.To && *options.To < *options.From)
-        throw TUsageError("--from is after --to");
+        throw TUsageError("--from の日が --to の日より後です");
     if (!hasData) {
         const TDataLayers layers = DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder());
         options.DataFolder = options.DryRun ? layers.back() : WritableLayer(layers);
@@ -219,14 +227,15 @@ std::string ReadKey(std::string& problem)
         const std::filesystem::path file = KeyFilePath();
         const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            problem = std::string("no API key: set ") + KeyVariable + " or write the key into " + file.string() +
-                      " (mode 0600); a free J-Quants account gives one";
+            problem = std::string("API キーがありません: ") + KeyVariable + " を設定するか、キーを " + file.string() +
+                      " (モード 0600) に書いてください。キーは J-Quants の無料アカウントでも得られます";
             return {};
         }
         struct stat info{};
         if (::fstat(fd, &info) != 0 || (info.st_mode & 077) != 0) {
             ::close(fd);
-            problem = "the key file " + file.string() + " can be read by other users: run chmod 600 " + file.string();
+            problem = "キーのファイル " + file.string() + " はほかの利用者も読めます: chmod 600 " + file.string() +
+                      " を実行してください";
             return {};
         }
         char buffer[1024];
@@ -243,8 +252,8 @@ std::string ReadKey(std::string& problem)
     const bool printable =
         std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7f; });
     if (key.empty() || !printable) {
-        problem = key.empty() ? "the API key is empty: copy it from the J-Quants dashboard"
-                              : "the API key holds characters no key has: copy it again from the J-Quants dashboard";
+        problem = key.empty() ? "API キーが空です: J-Quants のダッシュボードからコピーしてください"
+                              : "API キーにキーにはない文字があります: J-Quants のダッシュボードからもう一度コピーしてください";
         return {};
     }
     return key;
@@ -339,8 +348,7 @@ TApiAnswer TFetchRun::Ask(const std::string& path, const TApiQuery& query)
 
 TFetchRun::TOutcome TFetchRun::Stopped()
 {
-    std::fprintf(stderr, "%sorvanta-service: interrupted; everything fetched so far is kept, run again to go on\n",
-                 Terminal ? "\n" : "");
+    Tell("中断しました。ここまでに取得した分は残っています。もう一度実行すると続きから取得します", Terminal);
     return {false, 128 + static_cast<int>(StopSignal)};
 }
 
@@ -351,29 +359,30 @@ TFetchRun::TOutcome TFetchRun::SourceFailed(const TApiAnswer& answer, const std:
     std::string message = ErrorMessageOf(answer.Body);
     // A source that echoes the request must not put the key on the screen.
     for (size_t at = message.find(Key); !Key.empty() && at != std::string::npos; at = message.find(Key))
-        message.replace(at, Key.size(), "(the key)");
+        message.replace(at, Key.size(), "(キー)");
     const std::string said = message.empty() ? "" : " (\"" + message + "\")";
     std::string text;
+    // `what` ends in Japanese and may begin with a date, so it opens each sentence.
     if (answer.Status == 0)
-        text = "no answer from " + Options.Source + " for " + what + ": " + answer.Error +
-               "; check the network or the proxy settings and run again";
+        text = what + "について " + Options.Source + " から応答がありません: " + answer.Error +
+               "。ネットワークかプロキシーの設定を確かめて、もう一度実行してください";
     else if (answer.Status == 403 && !KeyAccepted)
-        text = "the source refused the API key (403)" + said +
-               ": it is wrong or expired; copy it again from the J-Quants dashboard";
+        text = "データ元が API キーを拒否しました (403)" + said +
+               ": キーが誤っているか期限切れです。J-Quants のダッシュボードからもう一度コピーしてください";
     else if (answer.Status == 403)
-        text = "the source refused " + what + " (403)" + said + ": it lies outside your plan; check --plan and --from";
+        text = what + "の要求をデータ元が拒否しました (403)" + said +
+               ": ご利用のプランの範囲外です。--plan と --from を確かめてください";
     else if (answer.Status == 429)
-        text = "the source still refused " + what + " after " + std::to_string(RetriesAfter429) +
-               " waits (429, too many requests); wait five minutes and run again, or lower --rate";
+        text = what + "の要求をデータ元は " + std::to_string(RetriesAfter429) +
+               " 回待った後も拒否しました (429、要求が多すぎます)。5 分待ってもう一度実行するか、--rate を下げてください";
     else if (answer.Status >= 500)
-        text = "the source failed on " + what + " (HTTP " + std::to_string(answer.Status) + ")" + said +
-               "; run again later";
+        text = what + "の要求でデータ元が失敗しました (HTTP " + std::to_string(answer.Status) + ")" + said +
+               "。しばらくしてからもう一度実行してください";
     else if (answer.Status == 200)
-        text = "the source's answer for " + what + " is not its published JSON; nothing of it was stored";
+        text = what + "へのデータ元の応答は公開されている JSON の形ではありません。その応答は何も保存していません";
     else
-        text = "the source refused " + what + " (HTTP " + std::to_string(answer.Status) + ")" + said;
-    std::fprintf(stderr, "%sorvanta-service: %s; everything fetched before is kept\n", Terminal ? "\n" : "",
-                 text.c_str());
+        text = what + "の要求をデータ元が拒否しました (HTTP " + std::to_string(answer.Status) + ")" + said;
+    Tell(text + "。それまでに取得した分は残っています", Terminal);
     return {false, ExitSource};
 }
 
@@ -391,13 +400,13 @@ void TFetchRun::Progress(long status)
         }
     }
     if (Terminal) {
-        std::fprintf(stderr, "\rorvanta-service: %ld/%ld days, %ld requests, %ld left, about %llds left   ", UnitsDone,
+        std::fprintf(stderr, "\rorvanta-service: %ld/%ld 日、要求 %ld 回、残り %ld 回、あと約 %lld 秒   ", UnitsDone,
                      UnitsTotal, Requests, left, eta);
         std::fflush(stderr);
     } else if (UnitsTotal > 0 && UnitsDone * 10 >= NextTenth * UnitsTotal) {
         while (UnitsDone * 10 >= NextTenth * UnitsTotal && NextTenth <= 10)
             ++NextTenth;
-        std::fprintf(stderr, "orvanta-service: %ld/%ld days, %ld requests, %ld left, about %llds left\n", UnitsDone,
+        std::fprintf(stderr, "orvanta-service: %ld/%ld 日、要求 %ld 回、残り %ld 回、あと約 %lld 秒\n", UnitsDone,
                      UnitsTotal, Requests, left, eta);
     }
 }
@@ -412,10 +421,10 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
             query.emplace_back("pagination_key", nextPage);
         const TApiAnswer answer = Ask("/equities/master", query);
         if (answer.Status != 200)
-            return SourceFailed(answer, "the stock master");
+            return SourceFailed(answer, "銘柄マスター");
         std::optional<TMasterPage> page = ParseMasterPage(answer.Body);
         if (!page)
-            return SourceFailed(answer, "the stock master");
+            return SourceFailed(answer, "銘柄マスター");
         KeyAccepted = true;
         rows.insert(rows.end(), std::make_move_iterator(page->Rows.begin()), std::make_move_iterator(page->Rows.end()));
         nextPage = page->NextPage;
@@ -430,11 +439,11 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
     }
     WriteRealMaster(Options.DataFolder, stocks, "J-Quants API v2");
     std::fprintf(stderr,
-                 "orvanta-service: stock master: %d issues served (%d of them not in KabuList.dat), %d TOKYO PRO "
-                 "MARKET issues and %d others skipped\n",
+                 "orvanta-service: 銘柄マスター: %d 銘柄を配信します (うち KabuList.dat にないもの %d)。"
+                 "TOKYO PRO MARKET の %d 銘柄とその他の %d 銘柄は除きました\n",
                  counts.Served, counts.NotListed, counts.ProMarket, counts.Skipped);
 #else
-    std::fprintf(stderr, "orvanta-service: the stock master (%zu issues) was read but this build cannot write it\n",
+    std::fprintf(stderr, "orvanta-service: 銘柄マスター (%zu 銘柄) を読みましたが、このビルドでは書き込めません\n",
                  rows.size());
 #endif
     return {};
@@ -443,7 +452,7 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
 TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::string& key, const TApiQuery& query,
                                           int firstPage, std::string nextPage)
 {
-    const std::string what = kind == TBarRequest::TKind::Date ? "the day " + key : "the stock " + key;
+    const std::string what = kind == TBarRequest::TKind::Date ? key + " の日足" : "銘柄 " + key + " の日足";
     int page = firstPage;
     bool restarted = false;
     QueryRows = 0;
@@ -460,10 +469,8 @@ TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::st
             continue;
         }
         if (answer.Status == 403 && KeyAccepted && kind == TBarRequest::TKind::Date && LastServed) {
-            std::fprintf(stderr,
-                         "%sorvanta-service: note: the source serves your plan up to %s; %s and later were refused "
-                         "(403), as the plan holds them back\n",
-                         Terminal ? "\n" : "", DashedDate(*LastServed).c_str(), key.c_str());
+            Tell("注: データ元はご利用のプランでは " + DashedDate(*LastServed) + " までを配信しています。" + key +
+                     " からはプランの範囲外のため拒否されました (403)", Terminal);
             return {false, ExitFetched};
         }
         if (answer.Status != 200)
@@ -523,7 +530,7 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
         } catch (const std::system_error&) {
             throw;
         } catch (const std::exception& error) { // a master the rules cannot take whole
-            std::fprintf(stderr, "orvanta-service: the source's stock master was not stored: %s\n", error.what());
+            Tell(std::string("データ元の銘柄マスターは保存していません: ") + error.what());
             outcome = {false, ExitSource};
         }
         MasterRequests = Requests;
@@ -572,8 +579,8 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
         }
         Store.CompactIfOver(CompactAbove);
     } catch (const std::system_error& error) {
-        std::fprintf(stderr, "%sorvanta-service: %s; everything fetched before it is kept: free space or fix the folder and run again\n",
-                     Terminal ? "\n" : "", error.what());
+        Tell(std::string(error.what()) +
+                 "。それまでに取得した分は残っています。空きを作るかフォルダーを直して、もう一度実行してください", Terminal);
         outcome = {false, ExitLocal};
     }
     Finish(outcome.Exit);
@@ -582,8 +589,8 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
 
 void TFetchRun::Finish(int exit)
 {
-    std::fprintf(stderr, "%sorvanta-service: %ld of %ld %s, %zu stocks, %ld rows in %ld requests; %ld rows refused\n",
-                 Terminal ? "\n" : "", UnitsDone, UnitsTotal, Options.Codes.empty() ? "days" : "stocks", Stocks.size(),
+    std::fprintf(stderr, "%sorvanta-service: %ld/%ld %s、%zu 銘柄、%ld 行 (要求 %ld 回)、受け付けなかった行 %ld\n",
+                 Terminal ? "\n" : "", UnitsDone, UnitsTotal, Options.Codes.empty() ? "日" : "銘柄", Stocks.size(),
                  Rows, Requests, Refused);
     if (Options.ProgressFd >= 0) {
         char line[256];
@@ -640,10 +647,11 @@ int RunFetchCommand(int argc, char** argv)
         std::fputs(FetchUsage, stdout);
         return ExitFetched;
     } catch (const TUsageError& error) {
-        std::fprintf(stderr, "orvanta-service: %s\n%s", error.what(), FetchUsage);
+        Tell(error.what());
+        std::fputs(FetchUsage, stderr);
         return ExitUsage;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
+        Tell(error.what());
         return ExitLocal;
     }
 
@@ -692,7 +700,7 @@ int RunFetchCommand(int argc, char** argv)
         std::string problem;
         const std::string key = ReadKey(problem);
         if (key.empty()) {
-            std::fprintf(stderr, "orvanta-service: %s\n", problem.c_str());
+            Tell(problem);
             return ExitUsage;
         }
 
@@ -706,7 +714,7 @@ int RunFetchCommand(int argc, char** argv)
         TFetchRun run(options, *store, today);
         return run.Run(key, from, to, days, heldLast);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "orvanta-service: %s\n", error.what());
+        Tell(error.what());
         return ExitLocal;
     }
 }

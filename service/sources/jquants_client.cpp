@@ -176,7 +176,7 @@ TApiAnswer TJQuantsClient::Get(const std::string& path, const TApiQuery& query)
     TApiAnswer answer;
     auto* handle = static_cast<CURL*>(Handle);
     if (!handle) {
-        answer.Error = "libcurl could not start";
+        answer.Error = "libcurl を始められません";
         return answer;
     }
     std::string url = BaseUrl + path;

@@ -90,7 +90,7 @@ std::string Cp932ToUtf8(std::string_view text)
 {
     iconv_t cd = iconv_open("UTF-8", "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1))
-        throw TListingError("no conversion from CP932");
+        throw TListingError("CP932 からの変換がありません");
     const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
     std::string in(text);
     std::string out(text.size() * 3 + 16, '\0'); // a CP932 character is at most 3 UTF-8 bytes a byte
@@ -101,7 +101,7 @@ std::string Cp932ToUtf8(std::string_view text)
     while (inLeft > 0) {
         if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
             if (errno != EILSEQ && errno != EINVAL)
-                throw TListingError("the CSV cannot be converted from CP932");
+                throw TListingError("CSV を CP932 から変換できません");
             // A byte of neither encoding: the name cleaning shows it as 〓 later.
             *outPtr++ = '\xff';
             --outLeft;
@@ -178,7 +178,7 @@ public:
             zip_source_free(source);
         zip_error_fini(&error);
         if (!Archive)
-            throw TListingError("not an .xlsx file (no zip archive)");
+            throw TListingError(".xlsx ファイルではありません (zip アーカイブではありません)");
     }
     ~TZip() { zip_discard(Archive); }
     TZip(const TZip&) = delete;
@@ -192,15 +192,15 @@ public:
         if (zip_stat(Archive, name.c_str(), 0, &stat) != 0)
             return std::nullopt;
         if (!(stat.valid & ZIP_STAT_SIZE) || stat.size > MaxPartBytes)
-            throw TListingError("the part " + name + " of the .xlsx file is too large");
+            throw TListingError(".xlsx ファイルの部分 " + name + " が大きすぎます");
         zip_file_t* file = zip_fopen(Archive, name.c_str(), 0);
         if (!file)
-            throw TListingError("the part " + name + " of the .xlsx file cannot be read");
+            throw TListingError(".xlsx ファイルの部分 " + name + " を読めません");
         std::string bytes(static_cast<std::size_t>(stat.size), '\0');
         const zip_int64_t read = zip_fread(file, bytes.data(), stat.size);
         zip_fclose(file);
         if (read < 0 || static_cast<zip_uint64_t>(read) != stat.size)
-            throw TListingError("the part " + name + " of the .xlsx file is damaged");
+            throw TListingError(".xlsx ファイルの部分 " + name + " が壊れています");
         return bytes;
     }
 
@@ -212,7 +212,7 @@ pugi::xml_document ParseXml(const std::string& bytes, const std::string& name)
 {
     pugi::xml_document document;
     if (!document.load_buffer(bytes.data(), bytes.size()))
-        throw TListingError("the part " + name + " of the .xlsx file is no XML");
+        throw TListingError(".xlsx ファイルの部分 " + name + " が XML ではありません");
     return document;
 }
 
@@ -290,7 +290,7 @@ std::vector<TListingRow> ListingRowsFromCells(const std::vector<std::vector<std:
             break;
     }
     if (headerRow == cells.size())
-        throw TListingError("no header row naming the columns of a listing (コード, 銘柄名, 市場・商品区分)");
+        throw TListingError("上場銘柄一覧の列名 (コード, 銘柄名, 市場・商品区分) を並べた見出しの行がありません");
     const std::vector<std::string>& header = cells[headerRow];
     const std::optional<std::size_t> date = columnOf(header, DateCaption);
     const std::optional<std::size_t> s33Code = columnOf(header, S33CodeCaption);
@@ -333,7 +333,7 @@ std::vector<TListingRow> ListingRowsFromXlsx(std::string_view bytes)
     const std::string sheetPath = FirstSheetPath(zip);
     const std::optional<std::string> sheet = zip.Part(sheetPath);
     if (!sheet)
-        throw TListingError("the .xlsx file has no worksheet " + sheetPath);
+        throw TListingError(".xlsx ファイルにワークシート " + sheetPath + " がありません");
     const pugi::xml_document document = ParseXml(*sheet, sheetPath);
 
     // Rows and cells may skip empty ones: a cell's place comes from its reference when it has one.
@@ -378,12 +378,12 @@ std::vector<TListingRow> RowsFromXls(const std::filesystem::path& file)
     const int opened = freexl_open(file.c_str(), &handle);
     const std::unique_ptr<const void, int (*)(const void*)> closer(handle, freexl_close);
     if (opened != FREEXL_OK)
-        throw TListingError("not an .xls file that can be read (error " + std::to_string(opened) + ")");
+        throw TListingError("読める .xls ファイルではありません (エラー " + std::to_string(opened) + ")");
     unsigned int rows = 0;
     unsigned short columns = 0;
     if (freexl_select_active_worksheet(handle, 0) != FREEXL_OK
         || freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK)
-        throw TListingError("the .xls file has no worksheet");
+        throw TListingError(".xls ファイルにワークシートがありません");
     // A listing has ten columns; a sheet's declared width is not trusted with memory.
     constexpr unsigned short MaxColumns = 64;
     std::vector<std::vector<std::string>> cells(rows);
@@ -421,7 +421,7 @@ std::string FileBytes(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw TListingError("cannot read " + file.string());
+        throw TListingError(file.string() + " を読めません");
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -436,12 +436,12 @@ std::vector<TListingRow> ReadListingFile(const std::filesystem::path& file)
                    [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error))
-        throw TListingError("no file " + file.string());
+        throw TListingError(file.string() + " がありません");
     if (extension == ".xls")
         return RowsFromXls(file);
     if (extension == ".xlsx")
         return ListingRowsFromXlsx(FileBytes(file));
     if (extension == ".csv")
         return ListingRowsFromCsv(FileBytes(file));
-    throw TListingError(file.string() + " is not a listing (.xls, .xlsx or .csv)");
+    throw TListingError(file.string() + " は上場銘柄一覧 (.xls、.xlsx、.csv) ではありません");
 }

@@ -61,7 +61,7 @@ void FollowLow(TBuySignalResult& r, std::int32_t price, const std::string& date)
 double Ratio2(std::int64_t num, std::int64_t den)
 {
     if (den == 0)
-        throw TDataError("signal ratio over a moving average of 0");
+        throw TDataError("移動平均が 0 のためシグナルの比率を計算できません");
     return static_cast<double>(RoundRatio(num, den, 2)) / 100.0;
 }
 

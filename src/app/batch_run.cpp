@@ -272,7 +272,7 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
         report.Run.Under100k = options.Under100k;
         report.Run.Rsi30 = options.Rsi30;
         report.Run.End = TRunEnd::DataError;
-        report.Run.ErrorText = dataError ? form.LastErrorText : "the run did not start";
+        report.Run.ErrorText = dataError ? form.LastErrorText : "検索が始まりませんでした";
         if (!dataError && TStopSignals::Signal() != 0)
             report.Run.End = TRunEnd::Interrupted; // before the first entry
     }
@@ -283,7 +283,7 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
         run.End = TRunEnd::Interrupted;
     int status = run.End == TRunEnd::DataError || run.End == TRunEnd::NoPageRead ? 2 : 0;
     if (status != 0 || signal != 0)
-        console.Write(LogLine(QString::fromStdString(EndedText(run))));
+        console.Write(LogLine(QString::fromStdString(EndedWords(run))));
     try
     {
         WriteRunReport(report, options.OutDir);

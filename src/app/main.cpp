@@ -23,6 +23,14 @@ namespace {
 bool MakingApplication = false;
 QStringList HeldNotes;
 
+// Qt's own note, line by line through the escaping: it may quote the environment (a display
+// name, a plugin path) and must not steer the terminal.
+void PrintNote(const QString& note)
+{
+    for (const QString& line : note.split(u'\n'))
+        std::fputs((PrintableText(line) + u'\n').toLocal8Bit().constData(), stderr);
+}
+
 void NoDisplayMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     if (type != QtFatalMsg || !MakingApplication)
@@ -30,7 +38,7 @@ void NoDisplayMessage(QtMsgType type, const QMessageLogContext&, const QString& 
         if (MakingApplication)
             HeldNotes.append(message);
         else
-            std::fputs((message + u'\n').toLocal8Bit().constData(), stderr);
+            PrintNote(message);
         return;
     }
     std::fputs("orvanta: デスクトップのセッション（ディスプレイ）が必要です。--screen "
@@ -98,7 +106,7 @@ int main(int argc, char** argv)
     {
         qInstallMessageHandler(nullptr);
         for (const QString& note : std::as_const(HeldNotes))
-            std::fputs((note + u'\n').toLocal8Bit().constData(), stderr);
+            PrintNote(note);
     }
     const TBatchConsole console = StandardErrorConsole();
     // Nobody is there to close a box after an unattended run: its messages go to stderr

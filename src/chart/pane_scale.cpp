@@ -61,7 +61,7 @@ TPaneScale ComputePriceScale(const TChartBars& bars, int imageWidth, int imageHe
     }
     scale.Range = scale.MaxValue - scale.MinValue;
     if (scale.Range == 0)
-        throw TDataError("price chart without a value range (current price -10)");
+        throw TDataError("株価チャートに値の範囲がありません (現在値 -10)");
     scale.StepX = RoundRatio(scale.Right - scale.Left, scale.LastIndex - scale.FirstIndex, 5);
     scale.ScaleY = RoundRatio(scale.Bottom - scale.Top, scale.Range, 5);
     scale.HalfStep =

@@ -8,13 +8,13 @@ namespace {
 int DateNumber(const std::string& date, std::size_t first, std::size_t count)
 {
     if (date.size() < first - 1 + count)
-        throw TDataError("period date too short: \"" + date + "\"");
+        throw TDataError("期間の日付が短すぎます: \"" + date + "\"");
     int value = 0;
     for (std::size_t i = first - 1; i < first - 1 + count; ++i)
     {
         const char c = date[i];
         if (c < '0' || c > '9')
-            throw TDataError("period date not numeric: \"" + date + "\"");
+            throw TDataError("期間の日付が数字ではありません: \"" + date + "\"");
         value = value * 10 + (c - '0');
     }
     return value;

@@ -56,11 +56,11 @@ std::string ReadCacheFile(const std::filesystem::path& file, std::size_t maxByte
 {
     const std::unique_ptr<std::FILE, TFileCloser> stream(std::fopen(file.c_str(), "rb"));
     if (!stream)
-        throw TDataError("cannot open " + file.string() + ": " + std::strerror(errno));
+        throw TDataError(file.string() + " を開けません: " + std::strerror(errno));
     std::string bytes(maxBytes, '\0');
     const std::size_t read = std::fread(bytes.data(), 1, maxBytes, stream.get());
     if (std::ferror(stream.get()))
-        throw TDataError("cannot read " + file.string());
+        throw TDataError(file.string() + " を読めません");
     bytes.resize(read);
     return bytes;
 }
@@ -70,7 +70,7 @@ std::uintmax_t CacheFileSize(const std::filesystem::path& file)
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(file, error);
     if (error)
-        throw TDataError("cannot open " + file.string() + ": " + error.message());
+        throw TDataError(file.string() + " を開けません: " + error.message());
     return size;
 }
 

@@ -88,7 +88,7 @@ void CheckDateCell(std::string_view cell)
     for (std::size_t i = 0; date && i < cell.size(); ++i)
         date = i == 4 || i == 7 || IsDigit(cell[i]);
     if (!date)
-        throw TDataError("history date cell is no date: " + std::string(cell.substr(0, 40)));
+        throw TDataError("時系列の日付の欄が日付ではありません: " + std::string(cell.substr(0, 40)));
 }
 
 char LowerChar(char c)

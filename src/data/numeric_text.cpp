@@ -12,7 +12,7 @@ bool IsDigit(char c)
 
 [[noreturn]] void ThrowNotNumber(std::string_view text, const char* what)
 {
-    throw TDataError("\"" + std::string(text) + "\" is not " + what);
+    throw TDataError("\"" + std::string(text) + "\" は" + what + "ではありません");
 }
 
 } // namespace
@@ -38,17 +38,17 @@ std::int64_t StrToInt64(std::string_view text)
     if (!text.empty() && (text[0] == '-' || text[0] == '+'))
         ++i;
     if (i == text.size())
-        ThrowNotNumber(text, "an integer");
+        ThrowNotNumber(text, "整数");
     // The magnitude may reach 2^63 for the most negative value, so it is kept unsigned.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : INT64_MAX;
     std::uint64_t magnitude = 0;
     for (; i < text.size(); ++i)
     {
         if (!IsDigit(text[i]))
-            ThrowNotNumber(text, "an integer");
+            ThrowNotNumber(text, "整数");
         const auto digit = static_cast<std::uint64_t>(text[i] - '0');
         if (magnitude > (limit - digit) / 10)
-            ThrowNotNumber(text, "a 64-bit integer");
+            ThrowNotNumber(text, " 64 ビットの整数");
         magnitude = magnitude * 10 + digit;
     }
     return negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
@@ -58,7 +58,7 @@ std::int32_t StrToInt32(std::string_view text)
 {
     const std::int64_t value = StrToInt64(text);
     if (value < INT32_MIN || value > INT32_MAX)
-        ThrowNotNumber(text, "a 32-bit integer");
+        ThrowNotNumber(text, " 32 ビットの整数");
     return static_cast<std::int32_t>(value);
 }
 
@@ -85,13 +85,13 @@ std::int64_t StrToFixedPoint(std::string_view text)
             continue;
         }
         if (!IsDigit(c))
-            ThrowNotNumber(text, "a decimal number");
+            ThrowNotNumber(text, "小数");
         hasDigit = true;
         if (!inFraction)
         {
             integer = integer * 10 + (c - '0');
             if (integer > MaxInteger)
-                ThrowNotNumber(text, "a decimal number in range");
+                ThrowNotNumber(text, "範囲内の小数");
         }
         else if (fractionDigits < KeptDecimals)
         {
@@ -100,7 +100,7 @@ std::int64_t StrToFixedPoint(std::string_view text)
         }
     }
     if (!hasDigit)
-        ThrowNotNumber(text, "a decimal number");
+        ThrowNotNumber(text, "小数");
     for (; fractionDigits < KeptDecimals; ++fractionDigits)
         fraction *= 10;
     const std::int64_t scaled = integer * 100000 + fraction;

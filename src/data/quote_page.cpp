@@ -144,7 +144,7 @@ std::int64_t VolumeFixed(std::string_view text)
 {
     const std::int64_t shares = StrToInt64(ExtractNumeric(text));
     if (shares > INT64_MAX / FixedPointOne || shares < INT64_MIN / FixedPointOne)
-        throw TDataError("volume beyond the quote's range: " + std::string(text));
+        throw TDataError("出来高が扱える範囲を超えています: " + std::string(text));
     return shares * FixedPointOne;
 }
 

@@ -14,7 +14,7 @@ public:
     IconvHandle(const char* to, const char* from) : Handle(iconv_open(to, from))
     {
         if (Handle == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error("iconv cannot convert between CP932 and UTF-8");
+            throw std::runtime_error("iconv で CP932 と UTF-8 の間を変換できません");
     }
     ~IconvHandle() { iconv_close(Handle); }
     IconvHandle(const IconvHandle&) = delete;

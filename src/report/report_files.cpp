@@ -116,15 +116,15 @@ void PrepareChartFolder(const QString& charts)
     if (::lstat(path.constData(), &status) != 0)
     {
         if (errno != ENOENT || ::mkdir(path.constData(), 0777) != 0)
-            throw TReportError("cannot create " + charts.toStdString() + ": " + std::strerror(errno));
+            throw TReportError(charts.toStdString() + " を作れません: " + std::strerror(errno));
         return;
     }
     if (S_ISLNK(status.st_mode))
-        throw TReportError("refusing " + charts.toStdString() + ": it is a symbolic link");
+        throw TReportError(charts.toStdString() + " はシンボリックリンクのため使いません");
     if (!S_ISDIR(status.st_mode))
-        throw TReportError("refusing " + charts.toStdString() + ": it is not a folder");
+        throw TReportError(charts.toStdString() + " はフォルダではないため使いません");
     if (status.st_uid != ::geteuid())
-        throw TReportError("refusing " + charts.toStdString() + ": it belongs to another user");
+        throw TReportError(charts.toStdString() + " はほかの利用者のものなので使いません");
 }
 
 // The picture's size from its header, so the page lays out before the pictures load.
@@ -331,7 +331,7 @@ QByteArray PngBytes(const QImage& image)
         QImageWriter writer(&buffer, "png");
         writer.setQuality(PngQuality);
         if (!writer.write(image))
-            throw TReportError("cannot encode a chart as PNG: " + writer.errorString().toStdString());
+            throw TReportError("チャートを PNG にできません: " + writer.errorString().toStdString());
     }
     bytes.squeeze(); // the buffer grew by doubling; a run keeps thousands of these
     return bytes;
@@ -349,7 +349,7 @@ void WriteFileWhole(const QString& fileName, const QByteArray& bytes)
     }
     catch (const std::system_error& error)
     {
-        throw TReportError(std::string("cannot write ") + error.what());
+        throw TReportError(std::string("書き込めません: ") + error.what());
     }
 }
 
@@ -357,7 +357,7 @@ void WriteRunReport(const TRunReport& report, const QString& folder)
 {
     const QDir dir(folder);
     if (!dir.mkpath(QStringLiteral(".")))
-        throw TReportError("cannot create " + folder.toStdString());
+        throw TReportError(folder.toStdString() + " を作れません");
     const QString charts = dir.filePath(QStringLiteral("charts"));
     PrepareChartFolder(charts);
 

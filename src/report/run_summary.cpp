@@ -76,25 +76,6 @@ const TSkipReason& SkipReasonOf(TQuoteMiss reason)
     return SkipReasons[std::size(SkipReasons) - 1];
 }
 
-std::string EndedWords(const TRunRecord& run)
-{
-    switch (run.End)
-    {
-    case TRunEnd::Completed:
-        return "最後の銘柄まで検索しました。";
-    case TRunEnd::StoppedAtCode:
-        return "コード " + FormatD(run.StopCode) + " で検索を終えました。";
-    case TRunEnd::WindowClosed:
-        return "ウィンドウが閉じられたため検索を中断しました。";
-    case TRunEnd::NoPageRead:
-        return "どの銘柄のページも読めませんでした。サービスが応答していません。";
-    case TRunEnd::Interrupted:
-        return "シグナルを受けて検索を中断しました。";
-    case TRunEnd::DataError:
-        break;
-    }
-    return "データエラーで検索が止まりました: " + run.ErrorText;
-}
 
 // Each trade's return carries this many decimals before the mean is rounded to 4 (of a
 // percent): the figure is off only when the exact mean lies within n * 1e-14 of a half.
@@ -185,6 +166,26 @@ std::string EndedText(const TRunRecord& run)
         break;
     }
     return "data error: " + run.ErrorText;
+}
+
+std::string EndedWords(const TRunRecord& run)
+{
+    switch (run.End)
+    {
+    case TRunEnd::Completed:
+        return "最後の銘柄まで検索しました。";
+    case TRunEnd::StoppedAtCode:
+        return "コード " + FormatD(run.StopCode) + " で検索を終えました。";
+    case TRunEnd::WindowClosed:
+        return "ウィンドウが閉じられたため検索を中断しました。";
+    case TRunEnd::NoPageRead:
+        return "どの銘柄のページも読めませんでした。サービスが応答していません。";
+    case TRunEnd::Interrupted:
+        return "シグナルを受けて検索を中断しました。";
+    case TRunEnd::DataError:
+        break;
+    }
+    return "データエラーで検索が止まりました: " + run.ErrorText;
 }
 
 TRunEnd SettledEnd(const TRunRecord& run)

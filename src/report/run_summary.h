@@ -84,6 +84,9 @@ TOutcomes SummariseOutcomes(const std::vector<TResultRow>& rows);
 //! be read", "interrupted" or "data error: " and the error's text.
 std::string EndedText(const TRunRecord& run);
 
+//! How the run ended, as a sentence for a person (the report's and the log's words).
+std::string EndedWords(const TRunRecord& run);
+
 //! A fixed English token for the reason: "no answer", "empty page", "page size", ...
 std::string SkipReasonToken(TQuoteMiss reason);
 

@@ -129,9 +129,9 @@ TKabuList ReadKabuList(std::string_view sector, const std::string& fileName)
 {
     std::ifstream file(fileName, std::ios::binary);
     if (!file)
-        throw std::runtime_error("cannot open the stock list " + fileName);
+        throw std::runtime_error("銘柄リスト " + fileName + " を開けません");
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad())
-        throw std::runtime_error("cannot read the stock list " + fileName);
+        throw std::runtime_error("銘柄リスト " + fileName + " を読めません");
     return ParseKabuList(bytes, sector);
 }

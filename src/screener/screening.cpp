@@ -48,7 +48,7 @@ const std::string StillHeld = "\xe7\xb6\x99\xe7\xb6\x9a\xe4\xbf\x9d\xe6\x9c\x89"
 std::int32_t Checked32(std::int64_t value)
 {
     if (value < INT32_MIN || value > INT32_MAX)
-        throw TDataError("amount beyond 32 bits: " + std::to_string(value));
+        throw TDataError("金額が 32 ビットを超えています: " + std::to_string(value));
     return static_cast<std::int32_t>(value);
 }
 

@@ -159,7 +159,9 @@ TEST_F(BatchCommandTest, AQuietStopIsANormalEndAndADataErrorIsTwo)
     EXPECT_EQ(run.Status, 2) << run.Err.toStdString();
     const QString ended = Summary()[QStringLiteral("ended")].toString();
     EXPECT_TRUE(ended.startsWith(QStringLiteral("data error: "))) << ended.toStdString();
-    EXPECT_TRUE(run.Err.contains(QStringLiteral("orvanta: ") + ended + u'\n')) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("orvanta: データエラーで検索が止まりました: ") +
+                                 ended.mid(QStringLiteral("data error: ").size()) + u'\n'))
+        << run.Err.toStdString();
     EXPECT_TRUE(Summary()[QStringLiteral("conditions")].toObject()[QStringLiteral("rsi30")].toBool());
 
     std::filesystem::remove("KabuList.dat");
@@ -177,7 +179,7 @@ TEST_F(BatchCommandTest, ARunInWhichNothingAnsweredEndsWithTwo)
     EXPECT_EQ(Summary()[QStringLiteral("pages")].toObject()[QStringLiteral("fetched")].toInt(-1), 0)
         << "requests that brought nothing are not pages fetched";
     EXPECT_EQ(Summary()[QStringLiteral("skipped")].toArray().size(), 3);
-    EXPECT_TRUE(run.Err.contains(QStringLiteral("\norvanta: no page could be read\n"))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("\norvanta: どの銘柄のページも読めませんでした。サービスが応答していません。\n"))) << run.Err.toStdString();
     EXPECT_TRUE(QString::fromUtf8(FileBytes(Folder / "out" / "report.html"))
                     .contains(QStringLiteral("どの銘柄のページも読めませんでした")));
 }
@@ -267,7 +269,7 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), row.Status) << err.toStdString();
         EXPECT_EQ(Summary()[QStringLiteral("ended")].toString(), QStringLiteral("interrupted"));
-        EXPECT_TRUE(err.contains("\norvanta: interrupted\n")) << err.toStdString();
+        EXPECT_TRUE(err.contains("\norvanta: シグナルを受けて検索を中断しました。\n")) << err.toStdString();
         const QByteArray csv = FileBytes(Folder / "out" / "result.csv");
         EXPECT_EQ(csv.count("\r\n"), 2) << "the captions and 6301";
         EXPECT_TRUE(csv.contains("\r\n6301 ")) << csv.toStdString();

@@ -308,7 +308,8 @@ TEST_F(BatchRunTest, ADataErrorEndsTheRunAndTheRowsSoFarAreWritten)
     EXPECT_EQ(ParseCsv(FileBytes(Options.OutDir + QStringLiteral("/result.csv"))).size(), 2u) << "6301 and no more";
     const QString ended = Summary(Options.OutDir)[QStringLiteral("ended")].toString();
     EXPECT_TRUE(ended.startsWith(QStringLiteral("data error: "))) << ended.toStdString();
-    EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: ") + ended + u'\n'));
+    EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: データエラーで検索が止まりました: ") +
+                                ended.mid(QStringLiteral("data error: ").size()) + u'\n'));
     EXPECT_TRUE(QString::fromUtf8(FileBytes(Options.OutDir + QStringLiteral("/report.html")))
                     .contains(QStringLiteral("データエラーで検索が止まりました")));
 
@@ -434,7 +435,7 @@ TEST_F(BatchRunTest, AReportThatCannotBeWrittenEndsWithTwoAndItsReason)
     ASSERT_TRUE(QDir().mkpath(Options.OutDir + QStringLiteral("/summary.json")));
     TMainForm batch;
     EXPECT_EQ(RunScreeningBatch(batch, Options, Console), 2);
-    EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: レポートを書けませんでした: cannot write "))) << Written.toStdString();
+    EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: レポートを書けませんでした: 書き込めません: "))) << Written.toStdString();
     EXPECT_TRUE(Written.contains(QStringLiteral("summary.json"))) << Written.toStdString();
     EXPECT_FALSE(Server.Log().empty()) << "the run went ahead";
 }

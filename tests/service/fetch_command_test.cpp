@@ -111,7 +111,7 @@ TEST(FetchCommandTest, AFirstFetchStoresTheWholeMarketAsTheSourceGaveIt)
     const size_t rows = 277 * 6 + 139;
     EXPECT_EQ(result.Progress.back(),
               "end exit=0 days=285 stocks=7 rows=" + std::to_string(rows) + " requests=287 refused=5");
-    EXPECT_NE(result.Stderr.find("5 rows refused"), std::string::npos) << result.Stderr;
+    EXPECT_NE(result.Stderr.find("受け付けなかった行 5\n"), std::string::npos) << result.Stderr;
 }
 
 TEST(FetchCommandTest, ALaterRunAsksOnlyForTheDaysAfterThoseHeld)
@@ -183,7 +183,7 @@ TEST(FetchCommandTest, KilledAtAnyPointItLosesNothingAndAsksAtMostTheRequestInFl
             EXPECT_EQ(result.Exit, 128 + SIGKILL);
         } else {
             EXPECT_EQ(result.Exit, 128 + signal) << result.Stderr;
-            EXPECT_NE(result.Stderr.find("interrupted; everything fetched so far is kept"), std::string::npos);
+            EXPECT_NE(result.Stderr.find("中断しました。ここまでに取得した分は残っています"), std::string::npos);
             EXPECT_EQ(result.Progress.back().substr(0, 13), "end exit=" + std::to_string(128 + signal) + " ");
         }
     }
@@ -292,19 +292,23 @@ TEST(FetchCommandTest, EveryFailureHasItsExitAndSaysWhatToDo)
     };
     const auto none = [](TJQuantsStandin&, const std::filesystem::path&) {};
     const std::vector<TErrorCase> cases = {
-        {"wrong key", none, {}, "wrong-key-not-a-real-key", 2, "wrong or expired", 0},
-        {"no key", none, {}, "", 64, "no API key: set ORVANTA_JQUANTS_API_KEY", 0},
+        {"wrong key", none, {}, "wrong-key-not-a-real-key", 2, "キーが誤っているか期限切れです", 0},
+        {"no key", none, {}, "", 64, "API キーがありません: ORVANTA_JQUANTS_API_KEY を設定するか", 0},
         {"key file others can read", keyFile(0644), {}, "", 64, "chmod 600", 0},
-        {"key file of the user", keyFile(0600), {}, "", 0, "5 of 5 days", 5},
-        {"429 after the retries", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(4); }, {}, TJQuantsStandin::Key, 2, "wait five minutes", 0},
-        {"429 twice", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(2); }, {}, TJQuantsStandin::Key, 0, "5 of 5 days", 5},
-        {"an answer echoing the key", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 400, R"({"message":"bad key test-key-not-a-real-key"})"); }, {}, TJQuantsStandin::Key, 2, "bad key (the key)", 0},
+        {"key file of the user", keyFile(0600), {}, "", 0, "5/5 日、", 5},
+        {"429 after the retries", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(4); }, {}, TJQuantsStandin::Key, 2, "5 分待って", 0},
+        {"429 twice", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(2); }, {}, TJQuantsStandin::Key, 0, "5/5 日、", 5},
+        {"an answer echoing the key", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 400, R"({"message":"bad key test-key-not-a-real-key"})"); }, {}, TJQuantsStandin::Key, 2, "bad key (キー)", 0},
+        // The source's words reached the terminal raw: a C1 CSI in its message started a control sequence.
+        {"an answer with a control sequence", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 400, R"({"message":"bad \u009b2J query"})"); }, {}, TJQuantsStandin::Key, 2, "bad \\x9b2J query", 0},
         {"server error", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 500, "{}"); }, {}, TJQuantsStandin::Key, 2, "HTTP 500", 0},
-        {"not the published JSON", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 200, "<html>"); }, {}, TJQuantsStandin::Key, 2, "not its published JSON", 0},
-        {"past the plan", [](TJQuantsStandin& s, const std::filesystem::path&) { s.RefuseDaysAfter({2025, 3, 5}); }, {}, TJQuantsStandin::Key, 0, "serves your plan up to 2025-03-05", 3},
+        {"not the published JSON", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 200, "<html>"); }, {}, TJQuantsStandin::Key, 2, "公開されている JSON の形ではありません", 0},
+        {"past the plan", [](TJQuantsStandin& s, const std::filesystem::path&) { s.RefuseDaysAfter({2025, 3, 5}); }, {}, TJQuantsStandin::Key, 0, "2025-03-05 までを配信しています", 3},
         {"bars folder is a file", [](TJQuantsStandin&, const std::filesystem::path& f) { std::filesystem::create_directories(f / "data"); WriteBytes(f / "data" / "bars", "x"); }, {}, TJQuantsStandin::Key, 1, "data/bars", 0},
-        {"bad argument", none, {"--rate", "0"}, TJQuantsStandin::Key, 64, "--rate takes", 0},
-        {"bad code", none, {"--codes", "72O3"}, TJQuantsStandin::Key, 64, "no stock code", 0},
+        {"bad argument", none, {"--rate", "0"}, TJQuantsStandin::Key, 64, "--rate には", 0},
+        {"bad code", none, {"--codes", "72O3"}, TJQuantsStandin::Key, 64, "は銘柄コードではありません", 0},
+        // Usage errors echoed the argument raw, escape sequences and all.
+        {"bad code with an escape sequence", none, {"--codes", "72\x1b]0;x"}, TJQuantsStandin::Key, 64, "\"72\\x1b]0;x\"", 0},
     };
     for (const TErrorCase& row : cases) {
         SCOPED_TRACE(row.Name);

@@ -117,10 +117,10 @@ TEST(ServiceProgram, ListingMakesTheFolderRealAndReportsChanges)
     const std::string report = ReadBytes(root / "report1.txt");
     // Seven served (two of them funds), PRO Market and investment securities skipped; the
     // sample master before is replaced, not compared.
-    EXPECT_NE(report.find("9 rows, 7 stocks served"), std::string::npos) << report;
-    EXPECT_NE(report.find("added 7, changed 0, dropped 0"), std::string::npos) << report;
-    EXPECT_NE(report.find("skipped 2 (PRO Market 1, other markets or unknown sectors and codes 1"), std::string::npos) << report;
-    EXPECT_NE(report.find("(5-character codes): 1"), std::string::npos) << report;
+    EXPECT_NE(report.find("9 行、配信する銘柄 7\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("追加 7、変更 0、削除 0、"), std::string::npos) << report;
+    EXPECT_NE(report.find("除外 2 (PRO Market 1、ほかの市場や知らない業種・コード 1、"), std::string::npos) << report;
+    EXPECT_NE(report.find("(5 文字のコード): 1\n"), std::string::npos) << report;
     EXPECT_TRUE(IsRealDataFolder(data));
     const std::string version = ReadDataVersion(data);
     EXPECT_NE(version, "0");
@@ -137,7 +137,7 @@ TEST(ServiceProgram, ListingMakesTheFolderRealAndReportsChanges)
 
     // The older file over it: 1301 moves from プライム to 東証１部, three come, six go.
     ASSERT_EQ(RunListing(data, TestData("listing.xlsx"), root / "report2.txt"), 0) << ReadBytes(root / "report2.txt");
-    EXPECT_NE(ReadBytes(root / "report2.txt").find("added 3, changed 1, dropped 6, unchanged 0"), std::string::npos)
+    EXPECT_NE(ReadBytes(root / "report2.txt").find("追加 3、変更 1、削除 6、変更なし 0\n"), std::string::npos)
         << ReadBytes(root / "report2.txt");
     const std::string version2 = ReadDataVersion(data);
     EXPECT_NE(version2, version);

@@ -175,13 +175,13 @@ TEST(ParseStockMaster, TakesTodaysMarketsAndCodesAndRefusesLongNames)
         std::string master;
         const char* message; // the start of what()
     } rows[] = {
-        {"letter O", "# c\n13OA,A" + tail, "line 2: "},
-        {"letter E", "1E00,A" + tail, "line 1: "},
-        {"letter in the 1st place", "A301,A" + tail, "line 1: "},
-        {"lower case", "130a,A" + tail, "line 1: "},
-        {"full-width letter", "130\xef\xbc\xa1,A" + tail, "line 1: "},
-        {"class letter", "130AA,A" + tail, "line 1: "},
-        {"61 characters", "1301,A" + tail + "\n1332," + std::string(61, 'N') + tail, "line 2: the name is longer than 60"},
+        {"letter O", "# c\n13OA,A" + tail, "2 行目: "},
+        {"letter E", "1E00,A" + tail, "1 行目: "},
+        {"letter in the 1st place", "A301,A" + tail, "1 行目: "},
+        {"lower case", "130a,A" + tail, "1 行目: "},
+        {"full-width letter", "130\xef\xbc\xa1,A" + tail, "1 行目: "},
+        {"class letter", "130AA,A" + tail, "1 行目: "},
+        {"61 characters", "1301,A" + tail + "\n1332," + std::string(61, 'N') + tail, "2 行目: 名称が 60 文字より長く"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -265,7 +265,7 @@ TEST(ServiceProgram, MakeListWritesTodaysMarketsAndLetterCodes)
     WriteBytes(data / "stocks.csv", master + "1400," + std::string(61, 'N') + "," + Prime + "," + Fisheries + "\n");
     const std::string refused = command + " 2> '" + (data / "err.txt").string() + "'";
     EXPECT_NE(std::system(refused.c_str()), 0);
-    EXPECT_NE(ReadBytes(data / "err.txt").find("line 23: the name is longer than 60 characters"), std::string::npos)
+    EXPECT_NE(ReadBytes(data / "err.txt").find("23 行目: 名称が 60 文字より長くなっています"), std::string::npos)
         << ReadBytes(data / "err.txt");
     EXPECT_EQ(ReadBytes(data / "KabuList.dat"), list);
 }

@@ -193,7 +193,7 @@ TEST(ParseStockMaster, RefusesControlCharactersInNames)
             ADD_FAILURE() << "accepted";
         } catch (const TMasterError& error) {
             const std::string what = error.what();
-            EXPECT_EQ(what.rfind("line 3: ", 0), 0u) << what;
+            EXPECT_EQ(what.rfind("3 行目: ", 0), 0u) << what;
             EXPECT_EQ(std::count_if(what.begin(), what.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }), 0)
                 << "the byte is named, not written";
         }
