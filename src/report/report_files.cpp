@@ -262,9 +262,12 @@ QByteArray ReportHtml(const TRunReport& report)
     html += QStringLiteral("</title>\n<style>") + QString::fromUtf8(PageStyle) + QStringLiteral("</style>\n</head>\n<body>\n");
     html += QStringLiteral("<h1>株価一覧 検索結果: ") + Escaped(run.Sector) + QStringLiteral("（") + Escaped(run.Date) +
             QStringLiteral("）</h1>\n");
+    // The note stands above the summary, so the summary does not say it again.
+    TRunRecord summarised = run;
+    summarised.SampleData = false;
     if (run.SampleData)
         html += QStringLiteral("<p class=\"note\">サンプルデータ（架空の株価）による検索です。実際の株価ではありません。</p>\n");
-    html += QStringLiteral("<p class=\"summary\">") + Escaped(SummaryText(run, report.Rows, 0)) + QStringLiteral("</p>\n");
+    html += QStringLiteral("<p class=\"summary\">") + Escaped(SummaryText(summarised, report.Rows, 0)) + QStringLiteral("</p>\n");
 
     html += QStringLiteral("<h2>検索結果（%1 銘柄）</h2>\n").arg(report.Rows.size());
     html += QStringLiteral("<div class=\"wide\">\n<table class=\"result\">\n<thead><tr><th>#</th>");
