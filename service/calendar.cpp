@@ -80,6 +80,13 @@ std::string FormatDate(TDate date)
     return text;
 }
 
+std::string DashedDate(TDate date)
+{
+    std::string text = FormatDate(date);
+    text[4] = text[7] = '-';
+    return text;
+}
+
 TDate LocalToday()
 {
     const std::time_t now = std::time(nullptr);

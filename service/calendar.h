@@ -38,6 +38,9 @@ std::optional<TDate> ParseDate(std::string_view text);
 //! "yyyy/mm/dd".
 std::string FormatDate(TDate date);
 
+//! "yyyy-mm-dd", as the data API writes dates.
+std::string DashedDate(TDate date);
+
 //! Today's local date.
 TDate LocalToday();
 

@@ -107,13 +107,6 @@ std::optional<std::string> UnescapeKey(std::string_view text)
     return out;
 }
 
-std::string DashedDate(TDate date)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.Year, date.Month, date.Day);
-    return text;
-}
-
 std::string RequestLine(const TBarRequest& request)
 {
     return std::string(request.Kind == TBarRequest::TKind::Date ? "D " : "C ") + request.Key + ' ' +

@@ -115,13 +115,6 @@ std::optional<long> ReadNumber(const std::string& text, long low, long high)
     return value;
 }
 
-std::string DashedDate(TDate date)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.Year, date.Month, date.Day);
-    return text;
-}
-
 std::optional<TDate> ReadDate(const std::string& text)
 {
     return text.size() == 10 && text[4] == '-' ? ParseDate(text) : std::nullopt;
