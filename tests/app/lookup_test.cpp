@@ -1,6 +1,7 @@
 // The whole lookup chain of the real form against a loopback finance service.
 
 #include "form_service_test.h"
+#include "test_images.h"
 
 #include "../chart/image_probe.h"
 #include "data/web_page.h"
@@ -161,8 +162,7 @@ TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
     EXPECT_EQ(form.ImageChart->Shown, form.ImageChart->Picture);
     EXPECT_NE(QColor(form.ImageChart->Shown.pixel(300, 100)).alpha(), 0);
     const QImage shot = form.grab().toImage();
-    const char* folder = std::getenv("ORVANTA_TEST_TMP");
-    EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder ? folder : ".") + QStringLiteral("/lookup_weekly.png")));
+    EXPECT_TRUE(shot.save(TestImagePath("lookup_weekly.png")));
 
     // The read-out shows the period under the pointer; leaving restores the quote.
     const int x = form.ChartScale.Left + 3;

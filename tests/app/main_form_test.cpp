@@ -20,6 +20,8 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 
+#include "test_images.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -609,9 +611,7 @@ TEST(MainForm, ScreenshotShowsTheLayoutColours)
     form.show();
     form.OKMessageButton->click();
     const QImage shot = form.grab().toImage();
-    const char* folder = std::getenv("ORVANTA_TEST_TMP");
-    const QString path = QString::fromLocal8Bit(folder ? folder : ".") + QStringLiteral("/main_form.png");
-    EXPECT_TRUE(shot.save(path));
+    EXPECT_TRUE(shot.save(TestImagePath("main_form.png")));
 
     const QPoint client = form.centralWidget()->mapTo(&form, QPoint(0, 0));
     const auto pixel = [&](int x, int y) { return QColor(shot.pixel(client + QPoint(x, y))); };

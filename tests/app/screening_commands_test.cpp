@@ -20,6 +20,8 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 
+#include "test_images.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -211,8 +213,7 @@ TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
     // What a reader sees: yellow text on black, grey grid lines between the cells.
     QWidget* viewport = form.KabuCodeList->viewport();
     const QImage shot = viewport->grab().toImage();
-    const char* folder = std::getenv("ORVANTA_TEST_TMP");
-    shot.save(QString::fromLocal8Bit(folder ? folder : ".") + QStringLiteral("/result_list.png"));
+    shot.save(TestImagePath("result_list.png"));
     const QRect firstCell = form.KabuCodeList->visualItemRect(form.KabuCodeList->topLevelItem(0));
     EXPECT_EQ(QColor(shot.pixel(firstCell.left() + 119, firstCell.center().y())), QColor(128, 128, 128));
     EXPECT_EQ(QColor(shot.pixel(firstCell.left() + 60, firstCell.bottom())), QColor(128, 128, 128));
