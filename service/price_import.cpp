@@ -46,16 +46,9 @@ std::string ListBytes(const std::filesystem::path& dataDir, const std::vector<TS
 
 } // namespace
 
-void WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes)
-{
-    TTempFile temp(path);
-    temp.Write(bytes);
-    temp.Commit();
-}
-
 void MakeKabuList(const std::filesystem::path& dataDir)
 {
-    WriteFileAtomically(dataDir / "KabuList.dat", ListBytes(dataDir, ReadMaster(dataDir / "stocks.csv")));
+    WriteFileReplacing(dataDir / "KabuList.dat", ListBytes(dataDir, ReadMaster(dataDir / "stocks.csv")));
 }
 
 std::optional<std::string> ImportCodeOfFile(std::string_view fileName)
@@ -143,7 +136,7 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
                 else
                     *known = std::move(stock);
             }
-            WriteFileAtomically(masterPath, MasterText(masterText, stocks));
+            WriteFileReplacing(masterPath, MasterText(masterText, stocks));
         } catch (const std::exception& error) {
             ReportLine(report, extra.string() + ": " + error.what() + "。銘柄は追加していません");
             ++refused;
@@ -195,7 +188,7 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
         try {
             const TPriceBars imported = ParsePriceCsv(ReadDataFile(file), options.Today);
             if (options.Replace || !std::filesystem::exists(target)) {
-                WriteFileAtomically(target, PriceCsvText(imported));
+                WriteFileReplacing(target, PriceCsvText(imported));
                 ReportLine(report, code + ": " + DaysText(imported) + " を取り込みました");
                 continue;
             }
@@ -210,7 +203,7 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
             }
             std::size_t replaced = 0;
             const TPriceBars merged = MergedByDate(held, imported, replaced);
-            WriteFileAtomically(target, PriceCsvText(merged));
+            WriteFileReplacing(target, PriceCsvText(merged));
             ReportLine(report, code + ": " + DaysText(imported) + " を取り込みました (新しい日 "
                                    + std::to_string(imported.size() - replaced) + "、置き換えた日 "
                                    + std::to_string(replaced) + ")。保存は " + DaysText(merged));
@@ -219,7 +212,7 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
             ++refused;
         }
     }
-    WriteFileAtomically(dataDir / "KabuList.dat", ListBytes(dataDir, stocks));
+    WriteFileReplacing(dataDir / "KabuList.dat", ListBytes(dataDir, stocks));
     // A serving process picks the import up without a restart.
     BumpDataVersion(dataDir);
     return refused;

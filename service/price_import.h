@@ -39,4 +39,3 @@ void MakeKabuList(const std::filesystem::path& dataDir);
 
 //! Writes `bytes` to `path` through a temporary file beside it, so a reader never sees half a
 //! file; the temporary file is made exclusively, never through a link. Throws std::system_error.
-void WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes);

@@ -2,7 +2,7 @@
 
 #include "raw_days.h"
 
-#include "price_import.h"
+#include "common/temp_file.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,7 +36,7 @@ std::string NewToken()
 
 void BumpDataVersion(const std::filesystem::path& dataFolder)
 {
-    WriteFileAtomically(dataFolder / DataVersionFileName, NewToken() + '\n');
+    WriteFileReplacing(dataFolder / DataVersionFileName, NewToken() + '\n');
 }
 
 std::string ReadDataVersion(const std::filesystem::path& dataFolder)

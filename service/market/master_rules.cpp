@@ -1,7 +1,7 @@
 #include "master_rules.h"
 
 #include "data_version.h"
-#include "price_import.h"
+#include "common/temp_file.h"
 #include "raw_days.h"
 #include "text_convert.h"
 
@@ -404,8 +404,8 @@ void WriteRealMaster(const std::filesystem::path& dataFolder, const std::vector<
     const std::string list = KabuListBytes(stocks, "the stock list of real data (" + origin + ")");
 
     std::filesystem::create_directories(dataFolder);
-    WriteFileAtomically(dataFolder / "stocks.csv", master);
-    WriteFileAtomically(dataFolder / "KabuList.dat", list);
-    WriteFileAtomically(dataFolder / RealDataFileName, origin + '\n');
+    WriteFileReplacing(dataFolder / "stocks.csv", master);
+    WriteFileReplacing(dataFolder / "KabuList.dat", list);
+    WriteFileReplacing(dataFolder / RealDataFileName, origin + '\n');
     BumpDataVersion(dataFolder);
 }

@@ -77,16 +77,6 @@ void EnsurePrivateFolder(const std::filesystem::path& folder)
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
 }
 
-void ReplaceFile(const std::filesystem::path& target, std::string_view bytes)
-{
-    TTempFile file(target);
-    // Private before the first byte goes in.
-    std::filesystem::permissions(file.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::replace);
-    file.Write(bytes);
-    file.Commit();
-}
-
 QString Grouped(long long value)
 {
     return QLocale(QLocale::Japanese, QLocale::Japan).toString(value);
@@ -136,7 +126,7 @@ std::filesystem::path ApiKeyFile(const std::filesystem::path& configFolder)
 void SaveApiKey(const std::filesystem::path& configFolder, std::string_view key)
 {
     EnsurePrivateFolder(configFolder);
-    ReplaceFile(ApiKeyFile(configFolder), std::string(key) + '\n');
+    WriteFileReplacing(ApiKeyFile(configFolder), std::string(key) + '\n', TFileAccess::Private);
 }
 
 bool HasSavedApiKey(const std::filesystem::path& configFolder)
@@ -157,7 +147,7 @@ const TDataPlan& RememberedPlan(const std::filesystem::path& configFolder)
 void RememberPlan(const std::filesystem::path& configFolder, const TDataPlan& plan)
 {
     EnsurePrivateFolder(configFolder);
-    ReplaceFile(configFolder / PlanFileName, std::string(plan.Name) + '\n');
+    WriteFileReplacing(configFolder / PlanFileName, std::string(plan.Name) + '\n', TFileAccess::Private);
 }
 
 std::optional<TFetchProgress> ParseFetchProgress(std::string_view line)

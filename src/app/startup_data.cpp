@@ -48,13 +48,6 @@ std::string ReadToken(const std::filesystem::path& file)
     return text.substr(0, text.find('\n'));
 }
 
-void WriteAtomically(const std::filesystem::path& file, std::string_view bytes)
-{
-    TTempFile temp(file);
-    temp.Write(bytes);
-    temp.Commit();
-}
-
 std::string Sha256Hex(std::string_view bytes)
 {
     return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
@@ -109,7 +102,7 @@ bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::str
         return false;
     try
     {
-        WriteAtomically(datFolder / VersionFileName, dataVersion + "\n");
+        WriteFileReplacing(datFolder / VersionFileName, dataVersion + "\n");
     }
     catch (const std::system_error&)
     {
@@ -127,8 +120,8 @@ TListOutcome BringStockList(const std::filesystem::path& from, const std::filesy
     const std::filesystem::path target = workFolder / ListFileName;
     const std::filesystem::path hashFile = workFolder / ListHashFileName;
     const auto replace = [&] {
-        WriteAtomically(target, *list);
-        WriteAtomically(hashFile, hash + "\n");
+        WriteFileReplacing(target, *list);
+        WriteFileReplacing(hashFile, hash + "\n");
     };
 
     struct stat info{};
@@ -142,7 +135,7 @@ TListOutcome BringStockList(const std::filesystem::path& from, const std::filesy
     if (current == list)
     {
         if (ReadToken(hashFile) != hash)
-            WriteAtomically(hashFile, hash + "\n");
+            WriteFileReplacing(hashFile, hash + "\n");
         return TListOutcome::Same;
     }
     if (current && ReadToken(hashFile) == Sha256Hex(*current))
@@ -153,10 +146,10 @@ TListOutcome BringStockList(const std::filesystem::path& from, const std::filesy
     const std::filesystem::path newList = workFolder / NewListFileName;
     if (ReadPlainFile(newList, MaxListBytes) == list)
         return TListOutcome::NewFileAlready;
-    WriteAtomically(newList, *list);
+    WriteFileReplacing(newList, *list);
     // The copy made last is now this one: a user who puts it in place of theirs gets the next
     // list without a word, while their own edited list still never matches.
-    WriteAtomically(hashFile, hash + "\n");
+    WriteFileReplacing(hashFile, hash + "\n");
     return TListOutcome::NewFile;
 }
 

@@ -95,3 +95,13 @@ void TTempFile::Commit()
         ThrowErrno("cannot replace " + Target.string());
     Committed = true;
 }
+
+void WriteFileReplacing(const std::filesystem::path& target, std::string_view bytes, TFileAccess access)
+{
+    TTempFile file(target);
+    if (access == TFileAccess::Private)
+        std::filesystem::permissions(file.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::replace);
+    file.Write(bytes);
+    file.Commit();
+}

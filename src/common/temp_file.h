@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string_view>
 
+enum class TFileAccess;
+
 // A file that replaces another only once it is complete. It is created beside its target,
 // exclusively and under a fresh name: a link planted in the folder is never written through,
 // and a temporary file left behind by a crash never blocks a later one.
@@ -32,3 +34,16 @@ private:
     int Fd = -1;
     bool Committed = false;
 };
+
+//! Who may read a file written by WriteFileReplacing.
+enum class TFileAccess
+{
+    Usual,   // the mode a new file of the user gets (the umask decides)
+    Private, // the owner alone (0600), set before the first byte goes in
+};
+
+//! Writes `bytes` into a temporary file beside `target` and renames it over `target`: a reader
+//! sees the old file or the whole new one, never a part, and a link planted under the name is
+//! replaced, never written through. Throws std::system_error; `target` is then as it was.
+void WriteFileReplacing(const std::filesystem::path& target, std::string_view bytes,
+                        TFileAccess access = TFileAccess::Usual);

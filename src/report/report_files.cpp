@@ -346,9 +346,8 @@ void WriteFileWhole(const QString& fileName, const QByteArray& bytes)
     // never written through (QSaveFile would write to the link's target).
     try
     {
-        TTempFile file{std::filesystem::path(QFile::encodeName(fileName).toStdString())};
-        file.Write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-        file.Commit();
+        WriteFileReplacing(std::filesystem::path(QFile::encodeName(fileName).toStdString()),
+                           std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     }
     catch (const std::system_error& error)
     {
