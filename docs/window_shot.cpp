@@ -5,9 +5,9 @@
 // rewrites a picture with a palette of 256 colours, a third of the bytes in a repository.
 
 #include "app/application.h"
-#include "app/command_line.h"
-#include "app/main_form.h"
-#include "app/startup.h"
+#include "app/startup/command_line.h"
+#include "app/window/main_form.h"
+#include "app/startup/startup.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,5 +1,5 @@
 // The service's status answer read on any bytes, and the same bytes as a service address.
-#include "app/startup_status.h"
+#include "app/startup/startup_status.h"
 
 #include <cstddef>
 #include <cstdint>

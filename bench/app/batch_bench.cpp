@@ -6,8 +6,8 @@
 #include "bench_service.h"
 
 #include "app/application.h"
-#include "app/batch_run.h"
-#include "app/main_form.h"
+#include "app/batch/batch_run.h"
+#include "app/window/main_form.h"
 #include "data/web_page.h"
 
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 #include "bench_service.h"
 
 #include "app/application.h"
-#include "app/main_form.h"
+#include "app/window/main_form.h"
 #include "data/web_page.h"
 
 #include <QElapsedTimer>

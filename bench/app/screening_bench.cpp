@@ -12,7 +12,7 @@
 #include "analysis/average_rsi.h"
 #include "analysis/buy_signals.h"
 #include "app/application.h"
-#include "app/main_form.h"
+#include "app/window/main_form.h"
 #include "chart/price_chart.h"
 #include "chart/volume_chart.h"
 #include "data/fetch_ahead.h"

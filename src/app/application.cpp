@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "app/console_text.h"
+#include "app/startup/console_text.h"
 
 #include <QFont>
 #include <QIcon>

@@ -2,7 +2,7 @@
 
 // The real form against a loopback finance service, with its message boxes captured.
 
-#include "app/main_form.h"
+#include "app/window/main_form.h"
 
 #include "../data/test_pages.h"
 #include "../data/test_support.h"

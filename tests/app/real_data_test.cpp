@@ -2,8 +2,8 @@
 // service's folder; the program started against that service takes its list, shows a stock's
 // chart from adjusted whole-yen prices, and `orvanta --screen 全て` screens the fetched market.
 
-#include "app/main_form.h"
-#include "app/startup.h"
+#include "app/window/main_form.h"
+#include "app/startup/startup.h"
 
 #include "../data/test_support.h"
 #include "fetch_process.h"
