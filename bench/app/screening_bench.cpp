@@ -13,6 +13,7 @@
 #include "analysis/buy_signals.h"
 #include "app/application.h"
 #include "app/window/main_form.h"
+#include "chart/chart_palette.h"
 #include "chart/price_chart.h"
 #include "chart/volume_chart.h"
 #include "data/fetch_ahead.h"
@@ -110,17 +111,17 @@ double PaintPanes(TMainForm& form, int times)
             QPainter chart(&form.ImageChart->Picture);
             QPainter rsi(&form.ImageRSI->Picture);
             DrawChartData(chart, rsi, bars, form.ChartCode, TChartLength::Weekly, TDecimal{form.KabuQuote.KabuKa, 4},
-                          chartScale, rsiScale, {});
+                          chartScale, rsiScale, {}, DefaultChartPalette());
             for (TAverageInstance line : {TAverageInstance::ShortWeek, TAverageInstance::LongWeek})
             {
                 CalcAverageRsi(bars, line);
-                DrawAverageRsiLines(chart, rsi, bars, line, chartScale, rsiScale);
+                DrawAverageRsiLines(chart, rsi, bars, line, chartScale, rsiScale, DefaultChartPalette());
             }
             const TBuySignalScan scan = FindBuySignals(bars, TChartLength::Weekly, results);
-            DrawBuySignalMarkers(chart, chartScale, scan.Markers, {});
+            DrawBuySignalMarkers(chart, chartScale, scan.Markers, {}, DefaultChartPalette());
         }
         QPainter volume(&form.ImageDekidaka->Picture);
-        DrawDekidakaData(volume, bars, chartScale, {});
+        DrawDekidakaData(volume, bars, chartScale, {}, DefaultChartPalette());
     }
     return Seconds(clock) / times;
 }

@@ -1,5 +1,6 @@
 #include "analysis/average_rsi.h"
 #include "analysis/buy_signals.h"
+#include "chart/chart_palette.h"
 #include "chart/price_chart.h"
 #include "chart/volume_chart.h"
 
@@ -55,16 +56,16 @@ void ChartChain(benchmark::State& state)
         QPainter rsi(&rsiImage);
         QPainter volume(&volumeImage);
         DrawChartData(chart, rsi, bars, "1301.t", TChartLength::Weekly, {12345000, 4}, chartScale, rsiScale,
-                      {});
+                      {}, DefaultChartPalette());
         for (TAverageInstance line : {TAverageInstance::ShortWeek, TAverageInstance::LongWeek})
         {
             benchmark::DoNotOptimize(CalcAverageRsi(bars, line));
-            DrawAverageRsiLines(chart, rsi, bars, line, chartScale, rsiScale);
+            DrawAverageRsiLines(chart, rsi, bars, line, chartScale, rsiScale, DefaultChartPalette());
         }
         const TBuySignalScan scan = FindBuySignals(bars, TChartLength::Weekly, results);
-        DrawBuySignalMarkers(chart, chartScale, scan.Markers, {});
+        DrawBuySignalMarkers(chart, chartScale, scan.Markers, {}, DefaultChartPalette());
         markers = static_cast<int>(scan.Markers.size());
-        DrawDekidakaData(volume, bars, chartScale, {});
+        DrawDekidakaData(volume, bars, chartScale, {}, DefaultChartPalette());
     }
     state.counters["stocks_per_s"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

@@ -164,7 +164,7 @@ void TextAt(QPainter& painter, int x, int y, const QString& text, int pixelSize,
 }
 
 void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step, const QString& unit,
-                   int textPixels)
+                   int textPixels, const TChartPalette& palette)
 {
     constexpr int MaxGridLines = 1000;
     struct TGridLine
@@ -197,8 +197,8 @@ void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step
     for (const TGridLine& line : gridLines)
     {
         StyledRectangle(painter, scale.Left, scale.Top + line.Dy, scale.Right, scale.Top + line.Dy + 1,
-                        ChartColour::Purple, DotPattern);
+                        palette.Grid, DotPattern);
         TextAt(painter, scale.Left - LabelOffset, scale.Top + line.Dy - 4, line.Label, textPixels,
-               ChartColour::White, stretch);
+               palette.Text, stretch);
     }
 }

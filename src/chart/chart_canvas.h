@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chart/chart_palette.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -13,18 +15,6 @@ struct TPaneScale;
 // Drawing primitives with the chart's rectangle rule: a rectangle from (x1, y1) to (x2, y2)
 // covers columns x1..x2-1 and rows y1..y2-1, so a rectangle of zero width or height paints
 // nothing and neighbouring rectangles that share an edge coordinate touch without overlap.
-
-namespace ChartColour {
-inline const QColor Black{0, 0, 0};
-inline const QColor White{255, 255, 255};
-inline const QColor Purple{128, 0, 128};
-inline const QColor Red{255, 0, 0};
-inline const QColor Blue{0, 0, 255};
-inline const QColor Yellow{255, 255, 0};
-inline const QColor Olive{128, 128, 0};
-inline const QColor Aqua{0, 255, 255};
-inline const QColor Silver{192, 192, 192};
-} // namespace ChartColour
 
 // On/off run lengths in pixels of the styled one-pixel pens.
 inline constexpr int DotPattern[] = {3, 3};
@@ -68,6 +58,6 @@ QFont ChartFont(int pixelSize, int stretch = 100);
 //! Dotted horizontal lines at the multiples of `step` within the pane's value range, each
 //! labelled "%5d" + `unit` to the left of the plot; at most 1,000 lines, so a hostile range
 //! cannot hang the window. The labels share one stretch, narrowed so the widest ends before
-//! the plot's left edge.
+//! the plot's left edge. Lines in the palette's grid colour, labels in its text colour.
 void DrawValueGrid(QPainter& painter, const TPaneScale& scale, std::int64_t step, const QString& unit,
-                   int textPixels);
+                   int textPixels, const TChartPalette& palette);

@@ -14,20 +14,20 @@ QString Latin1(std::string_view text)
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void ClearImage(QPainter& painter)
+void ClearImage(QPainter& painter, const TChartPalette& palette)
 {
     const QPaintDevice* device = painter.device();
-    FillRectangle(painter, 0, 0, device->width(), device->height(), ChartColour::Black);
+    FillRectangle(painter, 0, 0, device->width(), device->height(), palette.PaneBackground);
 }
 
-void DrawPriceGrid(QPainter& chart, const TPaneScale& scale)
+void DrawPriceGrid(QPainter& chart, const TPaneScale& scale, const TChartPalette& palette)
 {
-    DrawValueGrid(chart, scale, PriceGridStep(scale.MaxValue), QStringLiteral("\u5186"), Text8Point); // 円
+    DrawValueGrid(chart, scale, PriceGridStep(scale.MaxValue), QStringLiteral("\u5186"), Text8Point, palette); // 円
 }
 
-void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale)
+void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale, const TChartPalette& palette)
 {
-    OutlineRectangle(rsi, scale.Left, scale.Top, scale.Right, scale.Bottom, ChartColour::Purple);
+    OutlineRectangle(rsi, scale.Left, scale.Top, scale.Right, scale.Bottom, palette.Grid);
     struct TLevel
     {
         int Units; // distance from the top in RSI points
@@ -42,10 +42,10 @@ void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale)
     for (const TLevel& level : levels)
     {
         const int dy = UnitsDy(scale, level.Units);
-        StyledRectangle(rsi, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1, ChartColour::Purple,
+        StyledRectangle(rsi, scale.Left, scale.Top + dy, scale.Right, scale.Top + dy + 1, palette.Grid,
                         level.Pattern);
         TextAt(rsi, scale.Left - LabelOffset, scale.Top + dy - 4, QString::fromLatin1(level.Label), Text8Point,
-               ChartColour::White, stretch);
+               palette.Text, stretch);
     }
 }
 
@@ -53,15 +53,15 @@ void DrawRsiLevels(QPainter& rsi, const TPaneScale& scale)
 
 void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::string_view chartCode,
                    TChartLength length, TDecimal kabuKa, TPaneScale& chartScale, TPaneScale& rsiScale,
-                   const std::function<void()>& processEvents)
+                   const std::function<void()>& processEvents, const TChartPalette& palette)
 {
-    ClearImage(chart);
+    ClearImage(chart, palette);
     TextAt(chart, 60, 1,
            QStringLiteral("\u9298\u67C4\u30B3\u30FC\u30C9\uFF1A") +
                Latin1(chartCode.substr(0, 4)), // 銘柄コード：
-           Text8Point, ChartColour::White);
-    ClearImage(rsi);
-    TextAt(rsi, 3, 1, QStringLiteral("RSI"), Text8Point, ChartColour::White);
+           Text8Point, palette.Text);
+    ClearImage(rsi, palette);
+    TextAt(rsi, 3, 1, QStringLiteral("RSI"), Text8Point, palette.Text);
 
     const TPaneScale scale =
         ComputePriceScale(bars, chart.device()->width(), chart.device()->height(), kabuKa);
@@ -71,13 +71,13 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
     for (const TPeriodMark& mark : PeriodMarks(bars, length))
     {
         const int x = PeriodLeftX(scale, mark.Index);
-        StyledRectangle(chart, x, scale.Top, x + 1, scale.Bottom, ChartColour::Purple, DotPattern);
-        TextAt(chart, x, scale.Bottom + 1, QString::fromLatin1(mark.Label), Text8Point, ChartColour::White);
+        StyledRectangle(chart, x, scale.Top, x + 1, scale.Bottom, palette.Grid, DotPattern);
+        TextAt(chart, x, scale.Bottom + 1, QString::fromLatin1(mark.Label), Text8Point, palette.Text);
         if (!mark.YearText.empty())
-            TextAt(chart, x - 6, scale.Bottom + 9, Latin1(mark.YearText), Text8Point, ChartColour::White);
+            TextAt(chart, x - 6, scale.Bottom + 9, Latin1(mark.YearText), Text8Point, palette.Text);
     }
-    DrawPriceGrid(chart, scale);
-    OutlineRectangle(chart, scale.Left, scale.Top, scale.Right, scale.Bottom, ChartColour::Purple);
+    DrawPriceGrid(chart, scale, palette);
+    OutlineRectangle(chart, scale.Left, scale.Top, scale.Right, scale.Bottom, palette.Grid);
 
     for (int k = 0; k < MaxChartBars; ++k)
     {
@@ -86,7 +86,7 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
             break;
         if (processEvents)
             processEvents();
-        const QColor& colour = bar.OpenPrice > bar.ClosePrice ? ChartColour::Red : ChartColour::Blue;
+        const QColor& colour = bar.OpenPrice > bar.ClosePrice ? palette.CandleDown : palette.CandleUp;
         const int centre = PeriodX(scale, k);
         FillRectangle(chart, centre, ValueY(scale, bar.HighPrice), centre + 1, ValueY(scale, bar.LowPrice),
                       colour);
@@ -94,18 +94,18 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
                       ValueY(scale, bar.ClosePrice), colour);
     }
 
-    DrawRsiLevels(rsi, rsiScale);
+    DrawRsiLevels(rsi, rsiScale, palette);
 }
 
 void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars, TAverageInstance instance,
-                         const TPaneScale& chartScale, const TPaneScale& rsiScale)
+                         const TPaneScale& chartScale, const TPaneScale& rsiScale, const TChartPalette& palette)
 {
     const TAverageParams params = AverageParams(instance);
     const int filled = FilledBarCount(bars);
     if (filled < params.Period)
         return;
-    const QColor& lineColour = params.IsShort ? ChartColour::Yellow : ChartColour::Aqua;
-    const QColor& hotColour = params.IsShort ? ChartColour::Olive : ChartColour::Red;
+    const QColor& lineColour = params.IsShort ? palette.ShortAverage : palette.LongAverage;
+    const QColor& hotColour = params.IsShort ? palette.ShortRsiHot : palette.LongRsiHot;
     QPoint lastAverage;
     QPoint lastRsi;
     for (int e = params.Period - 1; e < filled; ++e)
@@ -128,7 +128,7 @@ void DrawAverageRsiLines(QPainter& chart, QPainter& rsi, const TChartBars& bars,
 
 void DrawBuySignalMarkers(QPainter& chart, const TPaneScale& chartScale,
                           const std::vector<TBuySignalMarker>& markers,
-                          const std::function<void()>& processEvents)
+                          const std::function<void()>& processEvents, const TChartPalette& palette)
 {
     for (const TBuySignalMarker& marker : markers)
     {
@@ -137,15 +137,15 @@ void DrawBuySignalMarkers(QPainter& chart, const TPaneScale& chartScale,
         const int y0 = ValueDy(chartScale, marker.ShortAverage) - 5;
         const int left = chartScale.Left + x0;
         const int top = chartScale.Top + y0;
-        EllipseOutline(chart, left, top, left + 10, top + 10, ChartColour::Silver);
+        EllipseOutline(chart, left, top, left + 10, top + 10, palette.SignalMarker);
         const QString caption = marker.Kind == TSignalKind::Rising
                                     ? QStringLiteral("\u4E0A\u6607\u30DD\u30A4\u30F3\u30C8") // 上昇ポイント
                                     : QStringLiteral("\u4E56\u96E2\u30DD\u30A4\u30F3\u30C8"); // 乖離ポイント
-        TextAt(chart, left - 40, top + 10, caption, Text8Point, ChartColour::White);
+        TextAt(chart, left - 40, top + 10, caption, Text8Point, palette.Text);
         if (processEvents)
             processEvents();
         TextAt(chart, left - 20, top + 20,
                QString::fromLatin1(FormatD(marker.BuyPrice)) + QStringLiteral("\u5186"), // 円
-               Text8Point, ChartColour::White);
+               Text8Point, palette.Text);
     }
 }

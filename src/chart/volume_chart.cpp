@@ -10,19 +10,20 @@
 
 namespace {
 
-void DrawVolumeGrid(QPainter& painter, const TPaneScale& scale)
+void DrawVolumeGrid(QPainter& painter, const TPaneScale& scale, const TChartPalette& palette)
 {
-    DrawValueGrid(painter, scale, VolumeGridStep(scale.MaxValue), QStringLiteral("\u5343\u682A"), Text7Point); // 千株
+    DrawValueGrid(painter, scale, VolumeGridStep(scale.MaxValue), QStringLiteral("\u5343\u682A"), Text7Point,
+                  palette); // 千株
 }
 
 } // namespace
 
 void DrawDekidakaData(QPainter& dekidaka, const TChartBars& bars, TPaneScale& chartScale,
-                      const std::function<void()>& processEvents)
+                      const std::function<void()>& processEvents, const TChartPalette& palette)
 {
     const QPaintDevice* device = dekidaka.device();
-    FillRectangle(dekidaka, 0, 0, device->width(), device->height(), ChartColour::Black);
-    TextAt(dekidaka, 3, 1, QStringLiteral("\u51FA\u6765\u9AD8"), Text8Point, ChartColour::White); // 出来高
+    FillRectangle(dekidaka, 0, 0, device->width(), device->height(), palette.PaneBackground);
+    TextAt(dekidaka, 3, 1, QStringLiteral("\u51FA\u6765\u9AD8"), Text8Point, palette.Text); // 出来高
 
     TPaneScale scale = ComputeVolumeScale(bars, device->width(), device->height());
     scale.HalfStep = chartScale.HalfStep; // the price pane's centring stays for later passes
@@ -33,11 +34,11 @@ void DrawDekidakaData(QPainter& dekidaka, const TChartBars& bars, TPaneScale& ch
         for (int index : MonthStarts(bars))
         {
             const int x = PeriodLeftX(scale, index);
-            StyledRectangle(dekidaka, x, scale.Top, x + 1, scale.Bottom, ChartColour::Purple, DotPattern);
+            StyledRectangle(dekidaka, x, scale.Top, x + 1, scale.Bottom, palette.Grid, DotPattern);
         }
-        DrawVolumeGrid(dekidaka, scale);
+        DrawVolumeGrid(dekidaka, scale, palette);
     }
-    OutlineRectangle(dekidaka, scale.Left, scale.Top, scale.Right, scale.Bottom, ChartColour::Purple);
+    OutlineRectangle(dekidaka, scale.Left, scale.Top, scale.Right, scale.Bottom, palette.Grid);
 
     for (int p = 1; p <= MaxChartBars; ++p)
     {
@@ -52,6 +53,6 @@ void DrawDekidakaData(QPainter& dekidaka, const TChartBars& bars, TPaneScale& ch
         if (a > b)
             std::swap(a, b);
         FillRectangle(dekidaka, PeriodLeftX(scale, p - 1), scale.Top + UnitsDy(scale, a),
-                      PeriodLeftX(scale, p), scale.Top + UnitsDy(scale, b), ChartColour::Blue);
+                      PeriodLeftX(scale, p), scale.Top + UnitsDy(scale, b), palette.Volume);
     }
 }

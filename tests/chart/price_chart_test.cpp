@@ -1,3 +1,4 @@
+#include "chart/chart_palette.h"
 #include "chart/price_chart.h"
 
 #include "analysis/average_rsi.h"
@@ -39,11 +40,11 @@ TRendered Render(const TChartBars& bars, TChartLength length,
         // The scale is complete before the first candle, for a read-out running meanwhile.
         EXPECT_EQ(r.ChartScale.StepX, RoundRatio(583, DrawnBarCount(analysed) > 0 ? DrawnBarCount(analysed) : 1, 5));
         ++r.EventCalls;
-    });
+    }, DefaultChartPalette());
     for (TAverageInstance line : lines)
     {
         CalcAverageRsi(analysed, line);
-        DrawAverageRsiLines(chart, rsi, analysed, line, r.ChartScale, r.RsiScale);
+        DrawAverageRsiLines(chart, rsi, analysed, line, r.ChartScale, r.RsiScale, DefaultChartPalette());
     }
     return r;
 }
@@ -350,7 +351,7 @@ TEST(DrawAverageRsiLines, SeventyTurnsTheRsiSegment)
             QPainter rsi(&r.Rsi);
             r.RsiScale = ComputeRsiScale(params.Period + 1, 633, 121);
             r.ChartScale = ComputePriceScale(bars, 633, 225, {});
-            DrawAverageRsiLines(chart, rsi, bars, row.instance, r.ChartScale, r.RsiScale);
+            DrawAverageRsiLines(chart, rsi, bars, row.instance, r.ChartScale, r.RsiScale, DefaultChartPalette());
         }
         const int x = PeriodX(r.RsiScale, params.Period - 1);
         EXPECT_EQ(PixelAt(r.Rsi, x, ValueY(r.RsiScale, row.rsiBefore)), row.colour);
@@ -372,7 +373,7 @@ TEST(DrawBuySignalMarkers, CircleCaptionAndPrice)
             // The caption is out when the window gets its events; the price follows.
             EXPECT_TRUE(AnyPixel(image, 234, 110, 300, 122, White));
             EXPECT_FALSE(AnyPixel(image, 254, 124, 320, 132, White));
-        });
+        }, DefaultChartPalette());
     }
     EXPECT_EQ(calls, 1);
     ExpectPixels(image, {

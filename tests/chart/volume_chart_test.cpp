@@ -1,3 +1,4 @@
+#include "chart/chart_palette.h"
 #include "chart/volume_chart.h"
 
 #include "chart/chart_canvas.h"
@@ -48,7 +49,7 @@ TVolumeImage RenderVolume(const TChartBars& bars)
     v.Image.fill(Qt::green);
     v.Scale.HalfStep = 6; // left by the price pane
     QPainter painter(&v.Image);
-    DrawDekidakaData(painter, bars, v.Scale, [&v] { ++v.EventCalls; });
+    DrawDekidakaData(painter, bars, v.Scale, [&v] { ++v.EventCalls; }, DefaultChartPalette());
     return v;
 }
 
@@ -96,7 +97,7 @@ TEST(DrawDekidakaData, EveryColumnMatchesItsCandle)
     {
         QPainter chart(&chartImage);
         QPainter rsi(&rsiImage);
-        DrawChartData(chart, rsi, bars, "7203.t", TChartLength::Weekly, {}, chartScale, rsiScale, {});
+        DrawChartData(chart, rsi, bars, "7203.t", TChartLength::Weekly, {}, chartScale, rsiScale, {}, DefaultChartPalette());
     }
     const TVolumeImage v = RenderVolume(bars);
     for (int x = 40; x < 623; ++x)

@@ -4,6 +4,7 @@
 #include "app/startup/startup_status.h"
 #include "app/commands/stock_key.h"
 #include "common/exact_format.h"
+#include "chart/chart_palette.h"
 #include "chart/chart_canvas.h"
 #include "chart/chart_readout.h"
 #include "chart/price_chart.h"
@@ -1084,7 +1085,7 @@ void TMainForm::DrawChartData()
     QPainter chart(&ImageChart->Picture);
     QPainter rsi(&ImageRSI->Picture);
     ::DrawChartData(chart, rsi, ChartBars, ChartCode, ChartLength(), TDecimal{KabuQuote.KabuKa, 4}, ChartScale,
-                    RsiScale, ProcessEvents);
+                    RsiScale, ProcessEvents, DefaultChartPalette());
 }
 
 int TMainForm::CalcAverageRsi(TAverageInstance instance)
@@ -1092,7 +1093,7 @@ int TMainForm::CalcAverageRsi(TAverageInstance instance)
     const int average = ::CalcAverageRsi(ChartBars, instance);
     QPainter chart(&ImageChart->Picture);
     QPainter rsi(&ImageRSI->Picture);
-    DrawAverageRsiLines(chart, rsi, ChartBars, instance, ChartScale, RsiScale);
+    DrawAverageRsiLines(chart, rsi, ChartBars, instance, ChartScale, RsiScale, DefaultChartPalette());
     return average;
 }
 
@@ -1102,7 +1103,7 @@ int TMainForm::FindBuySignals(bool weekly)
         ::FindBuySignals(ChartBars, weekly ? TChartLength::Weekly : TChartLength::Daily, BuySignals);
     {
         QPainter chart(&ImageChart->Picture);
-        DrawBuySignalMarkers(chart, ChartScale, scan.Markers, ProcessEvents);
+        DrawBuySignalMarkers(chart, ChartScale, scan.Markers, ProcessEvents, DefaultChartPalette());
     }
     if (scan.Verdict != TVerdictColour::Unchanged)
         SetVerdictColour(scan.Verdict == TVerdictColour::Yellow ? QColor(255, 255, 0) : QColor(0, 0, 0));
@@ -1120,7 +1121,7 @@ void TMainForm::DrawDekidakaData()
 {
     ImageDekidaka->Restart(); // the pass clears the pane first
     QPainter dekidaka(&ImageDekidaka->Picture);
-    ::DrawDekidakaData(dekidaka, ChartBars, ChartScale, ProcessEvents);
+    ::DrawDekidakaData(dekidaka, ChartBars, ChartScale, ProcessEvents, DefaultChartPalette());
 }
 
 void TMainForm::ImageChartMouseMove(int x, int)
