@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "app/startup/command_line.h"
+#include "app/window/chart_pane.h"
 #include "app/window/main_form.h"
 #include "app/startup/startup.h"
 
@@ -134,7 +135,7 @@ int main(int argc, char** argv)
     QTest::keyClicks(form.KabuNoEdit, code);
     form.KabuNoButton->click(); // runs the whole lookup before it returns
     boxWatch.stop();
-    if (!boxText.isEmpty() || form.LabelKabuNo->text().isEmpty())
+    if (!boxText.isEmpty() || form.ChartPane->LabelKabuNo->text().isEmpty())
     {
         Complain(QStringLiteral("the lookup of %1 showed no quote: %2").arg(code, boxText));
         return 2;

@@ -65,10 +65,10 @@ int main(int argc, char** argv)
     for (const char* pass : {"cold", "warm"})
     {
         options.OutDir = QString::fromStdString((market->Work() / (std::string("report-") + pass)).string());
-        TMainForm form; // a fresh process's form, as each run of the command has
+        TBatchRun run(options, quiet); // a fresh process's form, as each run of the command has
         QElapsedTimer clock;
         clock.start();
-        const int status = RunScreeningBatch(form, options, quiet);
+        const int status = run.Run();
         const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         QFile file(options.OutDir + QStringLiteral("/summary.json"));
         file.open(QIODevice::ReadOnly);

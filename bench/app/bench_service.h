@@ -4,6 +4,7 @@
 // as the sample's) served by the real orvanta-service on 127.0.0.1, and a working folder for
 // the program's cache.
 
+#include "app/commands/user_dialogs.h"
 #include "loopback_port.h"
 
 #include <QString>
@@ -154,6 +155,24 @@ private:
     std::filesystem::path Root;
     std::filesystem::path DataFolder;
     std::unique_ptr<TBenchService> Service;
+};
+
+// The message boxes of a benchmark's window: counted and printed on stderr, never waited for.
+class TBenchDialogs final : public TUserDialogs
+{
+public:
+    int Messages = 0;
+    bool Print = true;
+
+    void ShowMessage(QWidget*, const TMessageBoxRequest& request) override
+    {
+        ++Messages;
+        if (Print)
+            std::fprintf(stderr, "message: %s\n", request.Text.toStdString().c_str());
+    }
+    QString AskForPath(QWidget*, const TFileDialogRequest&) override { return QString(); }
+    bool ShiftKeyDown() override { return false; }
+    void OpenUrl(const QString&) override {}
 };
 
 } // namespace bench

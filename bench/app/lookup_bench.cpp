@@ -26,10 +26,11 @@ int main(int argc, char** argv)
     bench::TBenchMarket market(std::filesystem::temp_directory_path() / ("orvanta_lookup_bench_" + std::to_string(::getpid())), stocks);
     SetFinanceServiceAddress(market.Address());
     std::filesystem::current_path(market.Work());
-    int messages = 0;
-    TMainForm::MessageBoxHook = [&messages](const TMessageBoxRequest&) { ++messages; };
+    bench::TBenchDialogs dialogs;
+    dialogs.Print = false;
+    const int& messages = dialogs.Messages;
 
-    TMainForm form;
+    TMainForm form(dialogs);
     form.show();
     const auto lookUp = [&](int i) {
         form.KabuNoEdit->setText(QString::number(1300 + i % stocks));

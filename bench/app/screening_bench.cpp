@@ -12,6 +12,7 @@
 #include "analysis/average_rsi.h"
 #include "analysis/buy_signals.h"
 #include "app/application.h"
+#include "app/window/chart_pane.h"
 #include "app/window/main_form.h"
 #include "chart/chart_palette.h"
 #include "chart/price_chart.h"
@@ -103,14 +104,14 @@ double PaintPanes(TMainForm& form, int times)
     clock.start();
     for (int i = 0; i < times; ++i)
     {
-        TChartBars bars = form.ChartBars;
+        TChartBars bars = form.ChartPane->ChartBars;
         TPaneScale chartScale;
         TPaneScale rsiScale;
         TBuySignalResult results;
         {
-            QPainter chart(&form.ImageChart->Picture);
-            QPainter rsi(&form.ImageRSI->Picture);
-            DrawChartData(chart, rsi, bars, form.ChartCode, TChartLength::Weekly, TDecimal{form.KabuQuote.KabuKa, 4},
+            QPainter chart(&form.ChartPane->ImageChart->Picture);
+            QPainter rsi(&form.ChartPane->ImageRSI->Picture);
+            DrawChartData(chart, rsi, bars, form.ChartPane->ChartCode, TChartLength::Weekly, TDecimal{form.ChartPane->KabuQuote.KabuKa, 4},
                           chartScale, rsiScale, {}, DefaultChartPalette());
             for (TAverageInstance line : {TAverageInstance::ShortWeek, TAverageInstance::LongWeek})
             {
@@ -120,7 +121,7 @@ double PaintPanes(TMainForm& form, int times)
             const TBuySignalScan scan = FindBuySignals(bars, TChartLength::Weekly, results);
             DrawBuySignalMarkers(chart, chartScale, scan.Markers, {}, DefaultChartPalette());
         }
-        QPainter volume(&form.ImageDekidaka->Picture);
+        QPainter volume(&form.ChartPane->ImageDekidaka->Picture);
         DrawDekidakaData(volume, bars, chartScale, {}, DefaultChartPalette());
     }
     return Seconds(clock) / times;
@@ -157,7 +158,8 @@ int MemoryRun(int entries, int connections)
     SetFinanceServiceAddress(market.Address());
     SetFetchAheadConnections(connections);
     std::filesystem::current_path(market.Work());
-    TMainForm form;
+    bench::TBenchDialogs dialogs;
+    TMainForm form(dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(0);
@@ -205,17 +207,12 @@ int main(int argc, char** argv)
     if (argc == 4 && std::strcmp(argv[1], "--memory-run") == 0)
     {
         TOrvantaApplication application(argc, argv);
-        TMainForm::MessageBoxHook = [](const TMessageBoxRequest& request) {
-            std::fprintf(stderr, "message: %s\n", request.Text.toStdString().c_str());
-        };
         return MemoryRun(std::atoi(argv[2]), std::atoi(argv[3]));
     }
     const bool warmOnly = argc > 1 && std::strcmp(argv[1], "--warm-only") == 0;
     const int memoryEntries = argc > 1 && !warmOnly ? std::atoi(argv[1]) : 4000;
     TOrvantaApplication application(argc, argv);
-    TMainForm::MessageBoxHook = [](const TMessageBoxRequest& request) {
-        std::fprintf(stderr, "message: %s\n", request.Text.toStdString().c_str());
-    };
+    bench::TBenchDialogs dialogs;
 
     bench::TBenchMarket market(Root, std::filesystem::path(ORVANTA_SAMPLE_DATA));
     std::vector<std::unique_ptr<bench::TBenchService>> services;
@@ -223,7 +220,7 @@ int main(int argc, char** argv)
         services.push_back(std::make_unique<bench::TBenchService>(market.Data(), latency));
     std::filesystem::current_path(market.Work());
 
-    TMainForm form;
+    TMainForm form(dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(0); // the whole list

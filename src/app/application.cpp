@@ -1,6 +1,8 @@
 #include "app/application.h"
 
 #include "app/startup/console_text.h"
+#include "app/startup/startup_status.h"
+#include "app/window/exception_handler.h"
 
 #include <QFont>
 #include <QIcon>
@@ -25,16 +27,12 @@ bool TOrvantaApplication::notify(QObject* receiver, QEvent* event)
     }
     catch (...)
     {
-        if (!OnException)
+        const TExceptionHandler& handler = UnhandledExceptionHandler();
+        if (!handler)
             throw;
-        OnException(std::current_exception());
+        handler(std::current_exception());
         return false;
     }
-}
-
-QString ApplicationTitle()
-{
-    return QStringLiteral("Orvanta(おるばんた)");
 }
 
 void ShowStartupMessage(const QString& text, bool fatal)

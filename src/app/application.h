@@ -6,20 +6,14 @@
 #include <functional>
 
 // The application object: the program's title, its fonts, and the last stop for an
-// exception that escapes an event handler outside a command.
+// exception that escapes an event handler outside a command (UnhandledExceptionHandler).
 class TOrvantaApplication : public QApplication
 {
 public:
     TOrvantaApplication(int& argc, char** argv);
 
-    //! Where exceptions escaping an event handler go; installed when the window is shown.
-    std::function<void(const std::exception_ptr&)> OnException;
-
     bool notify(QObject* receiver, QEvent* event) override;
 };
-
-//! The application title, also the caption of message boxes that have none of their own.
-QString ApplicationTitle();
 
 //! Tells the user about a start-up problem: on stderr, and in a message box for a user who
 //! started the program from the desktop's menu and sees no terminal.

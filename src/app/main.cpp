@@ -1,12 +1,13 @@
 #include "app/application.h"
 #include "app/startup/bundled_service.h"
 #include "app/batch/batch_run.h"
+#include "app/data_update/data_update.h"
 #include "app/startup/command_line.h"
 #include "app/startup/console_text.h"
-#include "app/window/main_form.h"
 #include "app/startup/startup.h"
 #include "app/startup/startup_data.h"
 #include "app/startup/startup_status.h"
+#include "app/window/main_form.h"
 #include "data/web_page.h"
 
 #include <QDir>
@@ -127,9 +128,12 @@ int main(int argc, char** argv)
         tell(error.Text(), true);
         return batch ? UsageStatus : 1;
     }
-    TMainForm form;
     if (batch)
-        return RunScreeningBatch(form, *batch, console);
+    {
+        TBatchRun run(*batch, console);
+        return run.Run();
+    }
+    TMainForm form;
     WireDataUpdate(form);
     form.show();
     return application.exec();

@@ -2,7 +2,9 @@
 
 // The real form against a loopback finance service, with its message boxes captured.
 
+#include "app/window/chart_pane.h"
 #include "app/window/main_form.h"
+#include "fake_dialogs.h"
 
 #include "../data/test_pages.h"
 #include "../data/test_support.h"
@@ -43,16 +45,8 @@ inline std::vector<THistoryCells> VShapedWeeks(int weeks)
 class TFormServiceTest : public TLoopbackServiceTest
 {
 protected:
-    void SetUp() override
-    {
-        TLoopbackServiceTest::SetUp();
-        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-    }
-    void TearDown() override
-    {
-        TMainForm::MessageBoxHook = nullptr;
-        TLoopbackServiceTest::TearDown();
-    }
-
-    std::vector<TMessageBoxRequest> Shown;
+    //! Answers for the forms of the test: `TMainForm form(Dialogs);`.
+    TFakeDialogs Dialogs;
+    //! The message boxes the forms asked for.
+    std::vector<TMessageBoxRequest>& Shown = Dialogs.Shown;
 };

@@ -2,7 +2,9 @@
 // service's folder; the program started against that service takes its list, shows a stock's
 // chart from adjusted whole-yen prices, and `orvanta --screen 全て` screens the fetched market.
 
+#include "app/window/chart_pane.h"
 #include "app/window/main_form.h"
+#include "fake_dialogs.h"
 #include "app/startup/startup.h"
 
 #include "../data/test_support.h"
@@ -28,7 +30,6 @@ class RealDataTest : public TWorkFolderTest
 protected:
     void TearDown() override
     {
-        TMainForm::MessageBoxHook = nullptr;
         SetFinanceServiceAddress("http://127.0.0.1:18650");
         TWorkFolderTest::TearDown();
     }
@@ -84,9 +85,9 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
         EXPECT_EQ(ReadFileBytes(work / "KabuList.dat"), ReadFileBytes(data / "KabuList.dat"));
         EXPECT_FALSE(std::filesystem::exists(work / "KabuList.new.dat"));
 
-        std::vector<TMessageBoxRequest> shown;
-        TMainForm::MessageBoxHook = [&](const TMessageBoxRequest& request) { shown.push_back(request); };
-        TMainForm form;
+        TFakeDialogs dialogs;
+        const std::vector<TMessageBoxRequest>& shown = dialogs.Shown;
+        TMainForm form(dialogs);
         form.show();
         QTest::keyClicks(form.KabuNoEdit, QStringLiteral("7203"));
         QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
@@ -112,10 +113,10 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
             weeks[key].second += 2000 * static_cast<std::int64_t>(t + 1);
         }
         const size_t last = days.size() - 1;
-        EXPECT_EQ(form.KabuQuote.KabuKa, static_cast<std::int64_t>((1001 + last) / 2) * FixedPointOne);
-        EXPECT_EQ(form.ChartCode, "7203.t");
+        EXPECT_EQ(form.ChartPane->KabuQuote.KabuKa, static_cast<std::int64_t>((1001 + last) / 2) * FixedPointOne);
+        EXPECT_EQ(form.ChartPane->ChartCode, "7203.t");
         int filled = 0;
-        for (const TChartRec& bar : form.ChartBars)
+        for (const TChartRec& bar : form.ChartPane->ChartBars)
         {
             if (bar.DateText.empty())
                 continue;
@@ -129,7 +130,7 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
         const TDate split = days[static_cast<size_t>(standin.Market().SplitDay)];
         char splitWeek[16];
         std::snprintf(splitWeek, sizeof splitWeek, "%04d/%02d/%02d", split.Year, split.Month, split.Day);
-        EXPECT_TRUE(std::any_of(std::begin(form.ChartBars), std::end(form.ChartBars),
+        EXPECT_TRUE(std::any_of(std::begin(form.ChartPane->ChartBars), std::end(form.ChartPane->ChartBars),
                                 [&](const TChartRec& bar) { return bar.DateText <= splitWeek; }))
             << "the split lies inside the chart";
 
@@ -138,8 +139,8 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
         QTest::keyClicks(form.KabuNoEdit, QStringLiteral("25935"));
         QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
         ASSERT_TRUE(shown.empty()) << shown.front().Text.toStdString();
-        EXPECT_EQ(form.ChartCode, "25935.t");
-        EXPECT_EQ(form.KabuQuote.KabuKa, static_cast<std::int64_t>(2000 + last) * FixedPointOne); // base 2000
+        EXPECT_EQ(form.ChartPane->ChartCode, "25935.t");
+        EXPECT_EQ(form.ChartPane->KabuQuote.KabuKa, static_cast<std::int64_t>(2000 + last) * FixedPointOne); // base 2000
     }
 
     // 全て as cron runs it: the fetched market's five listed stocks, the letter code among them;
@@ -190,18 +191,18 @@ TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePage
     ASSERT_TRUE(status()[QStringLiteral("sample")].toBool());
     const QString address = QStringLiteral("http://127.0.0.1:%1").arg(service.Port);
     const std::filesystem::path work = Folder / "work";
-    std::vector<TMessageBoxRequest> shown;
-    TMainForm::MessageBoxHook = [&](const TMessageBoxRequest& request) { shown.push_back(request); };
+    TFakeDialogs dialogs;
+    const std::vector<TMessageBoxRequest>& shown = dialogs.Shown;
     const auto lookUp = [&] {
         std::vector<QString> warnings;
         const std::unique_ptr<TStartup> startup = StartProgram(Folder, address, work, warnings);
         EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
-        TMainForm form;
+        TMainForm form(dialogs);
         form.show();
         QTest::keyClicks(form.KabuNoEdit, QStringLiteral("7203"));
         QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
         EXPECT_TRUE(shown.empty()) << shown.front().Text.toStdString();
-        return form.KabuQuote.KabuKa;
+        return form.ChartPane->KabuQuote.KabuKa;
     };
     const std::int64_t samplePrice = lookUp();
 

@@ -1,8 +1,7 @@
 #include "app/batch/batch_run.h"
 
-#include "app/application.h"
 #include "app/startup/console_text.h"
-#include "app/window/main_form.h"
+#include "app/window/exception_handler.h"
 #include "common/temp_file.h"
 #include "data/cache_file.h"
 #include "screener/screening.h"
@@ -25,8 +24,6 @@
 #include <system_error>
 
 namespace {
-
-const QString Prefix = QStringLiteral("orvanta: ");
 
 // Progress of the run: on a terminal one line rewritten in place; in a log (cron, a pipe)
 // a plain line whenever another tenth of the list is done, so logs stay short.
@@ -65,35 +62,6 @@ private:
     const TBatchConsole& Console;
     int LastTenth = 0;
     bool InPlace = false;
-};
-
-// The form's hooks for the length of the run, restored on every way out.
-class THooks
-{
-public:
-    THooks()
-        : Application(dynamic_cast<TOrvantaApplication*>(QCoreApplication::instance())),
-          MessageBox(TMainForm::MessageBoxHook), ShiftKey(TMainForm::ShiftKeyDownHook)
-    {
-        if (Application)
-            OnException = Application->OnException;
-    }
-    ~THooks()
-    {
-        TMainForm::MessageBoxHook = MessageBox;
-        TMainForm::ShiftKeyDownHook = ShiftKey;
-        if (Application)
-            Application->OnException = OnException;
-    }
-    THooks(const THooks&) = delete;
-    THooks& operator=(const THooks&) = delete;
-
-    TOrvantaApplication* const Application;
-
-private:
-    decltype(TMainForm::MessageBoxHook) MessageBox;
-    decltype(TMainForm::ShiftKeyDownHook) ShiftKey;
-    decltype(TOrvantaApplication::OnException) OnException;
 };
 
 // SIGINT and SIGTERM end a run as closing the window does. The handler only notes the signal
@@ -172,12 +140,6 @@ private:
     bool Told = false;
 };
 
-// One line of the log: outside text never adds a line or a control sequence of its own.
-QString LogLine(const QString& text)
-{
-    return Prefix + PrintableText(text) + u'\n';
-}
-
 } // namespace
 
 void QuietQtNotes()
@@ -188,22 +150,19 @@ void QuietQtNotes()
     });
 }
 
-TBatchConsole StandardErrorConsole()
+TBatchRun::TBatchRun(TBatchOptions options, TBatchConsole console)
+    : Options(std::move(options)), Console(std::move(console)), Dialogs(Console), Form(Dialogs)
 {
-    TBatchConsole console;
-    console.Write = [](const QString& text) {
-        std::fputs(text.toLocal8Bit().constData(), stderr);
-        std::fflush(stderr);
-    };
-    console.Terminal = ::isatty(STDERR_FILENO) == 1;
-    return console;
 }
 
-int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatchConsole& console)
+int TBatchRun::Run()
 {
+    const TBatchOptions& options = Options;
+    const TBatchConsole& console = Console;
+    TMainForm& form = Form;
     if (!QDir().mkpath(options.OutDir))
     {
-        console.Write(LogLine(QStringLiteral("レポートのフォルダ \"%1\" を作れません").arg(options.OutDir)));
+        console.Write(BatchLogLine(QStringLiteral("レポートのフォルダ \"%1\" を作れません").arg(options.OutDir)));
         return UsageStatus;
     }
     // A folder that cannot take the report is found out now, not after a long run.
@@ -214,35 +173,32 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
     }
     catch (const std::system_error& error)
     {
-        console.Write(LogLine(QStringLiteral("レポートのフォルダ \"%1\" に書き込めません: %2")
+        console.Write(BatchLogLine(QStringLiteral("レポートのフォルダ \"%1\" に書き込めません: %2")
                                   .arg(options.OutDir, QString::fromLocal8Bit(error.code().message().c_str()))));
         return UsageStatus;
     }
 
     TProgressLines progress(console);
-    const THooks hooks;
-    bool dataError = false;
-    TMainForm::MessageBoxHook = [&](const TMessageBoxRequest& request) {
-        // The data-error box says the same two lines for every error; the log gets the
-        // error itself, once the run is over.
-        if (request.Icon == QMessageBox::NoIcon)
-        {
-            dataError = true;
-            return;
-        }
-        progress.EndLine();
-        console.Write(LogLine(QString(request.Text).replace(u'\n', u' ')));
-    };
-    TMainForm::ShiftKeyDownHook = [] { return false; };
+    Dialogs.BeforeLine = [&progress] { progress.EndLine(); };
     // What escapes an event handler outside the run's guard goes where the window sends it.
-    if (hooks.Application)
-        hooks.Application->OnException = [&form](const std::exception_ptr& error) { form.AppException(error); };
+    const TExceptionHandler previousHandler = UnhandledExceptionHandler();
+    SetUnhandledExceptionHandler([&form](const std::exception_ptr& error) { form.AppException(error); });
+    struct TRestoreHandler
+    {
+        const TExceptionHandler& Previous;
+        TConsoleDialogs& Dialogs;
+        ~TRestoreHandler()
+        {
+            SetUnhandledExceptionHandler(Previous);
+            Dialogs.BeforeLine = nullptr;
+        }
+    } restoreHandler{previousHandler, Dialogs};
     const QMetaObject::Connection progressLines = QObject::connect(
         &form, &TMainForm::ScreeningProgress, &form,
         [&progress](int index, int count, const QString& stock) { progress.Show(index, count, stock); });
     const TStopSignals stopSignals([&] {
         progress.EndLine();
-        console.Write(LogLine(QStringLiteral("中断の合図を受けました。ここまでの結果を書いて終わります。")));
+        console.Write(BatchLogLine(QStringLiteral("中断の合図を受けました。ここまでの結果を書いて終わります。")));
         QCloseEvent close;
         QCoreApplication::sendEvent(&form, &close);
     });
@@ -272,8 +228,8 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
         report.Run.Under100k = options.Under100k;
         report.Run.Rsi30 = options.Rsi30;
         report.Run.End = TRunEnd::DataError;
-        report.Run.ErrorText = dataError ? form.LastErrorText : "検索が始まりませんでした";
-        if (!dataError && TStopSignals::Signal() != 0)
+        report.Run.ErrorText = Dialogs.DataErrorShown() ? form.LastErrorText : "検索が始まりませんでした";
+        if (!Dialogs.DataErrorShown() && TStopSignals::Signal() != 0)
             report.Run.End = TRunEnd::Interrupted; // before the first entry
     }
     TRunRecord& run = report.Run;
@@ -283,17 +239,17 @@ int RunScreeningBatch(TMainForm& form, const TBatchOptions& options, const TBatc
         run.End = TRunEnd::Interrupted;
     int status = run.End == TRunEnd::DataError || run.End == TRunEnd::NoPageRead ? 2 : 0;
     if (status != 0 || signal != 0)
-        console.Write(LogLine(QString::fromStdString(EndedWords(run))));
+        console.Write(BatchLogLine(QString::fromStdString(EndedWords(run))));
     try
     {
         WriteRunReport(report, options.OutDir);
     }
     catch (const std::exception& error)
     {
-        console.Write(LogLine(QStringLiteral("レポートを書けませんでした: ") + QString::fromStdString(error.what())));
+        console.Write(BatchLogLine(QStringLiteral("レポートを書けませんでした: ") + QString::fromStdString(error.what())));
         status = 2;
     }
-    console.Write(LogLine(QString::fromStdString(run.Sector) +
+    console.Write(BatchLogLine(QString::fromStdString(run.Sector) +
                           QStringLiteral(": 一覧 %1 銘柄、株価を読んだ %2、該当 %3、読めなかった %4。ページ取得 %5、"
                                          "当日のキャッシュ %6。レポート: %7")
                               .arg(run.Entries)

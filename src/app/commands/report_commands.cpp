@@ -1,12 +1,11 @@
-// The menu commands that save or sum up a screening run, and what they hand the report library.
+#include "app/commands/report_commands.h"
 
-#include "app/window/main_form.h"
-
+#include "app/commands/result_list.h"
+#include "app/commands/user_dialogs.h"
 #include "data/cache_file.h"
+#include "report/chart_archive.h"
 
-#include <QAction>
-#include <QFileDialog>
-#include <QPainter>
+#include <QImage>
 #include <QTreeWidget>
 
 namespace {
@@ -16,100 +15,56 @@ constexpr std::size_t SkippedInBox = 20;
 
 } // namespace
 
-TChartScene TMainForm::ChartPanelScene() const
-{
-    TChartScene scene;
-    scene.Size = ChartPanel->size();
-    scene.Background = ChartPanel->palette().color(QPalette::Window);
-    // In stacking order, so a pane covers the one row it shares with the pane above it.
-    for (const TImageSurface* surface : ChartPanel->findChildren<TImageSurface*>(Qt::FindDirectChildrenOnly))
-        scene.Layers.push_back({surface->pos(), surface->Shown});
-    return scene;
-}
-
-QImage TMainForm::ChartPanelImage() const
-{
-    return ComposeChart(ChartPanelScene());
-}
-
-TRunReport TMainForm::LastRunReport() const
+TRunReport RunReport(const std::optional<TRunRecord>& lastRun, const QTreeWidget& list, const TChartArchive& charts)
 {
     TRunReport report;
-    if (LastRun)
+    if (lastRun)
     {
-        report.Run = *LastRun;
+        report.Run = *lastRun;
         report.Run.End = SettledEnd(report.Run);
     }
-    const QTreeWidgetItem* header = KabuCodeList->headerItem();
+    const QTreeWidgetItem* header = list.headerItem();
     for (int column = 0; column < ResultColumnCount; ++column)
         report.Captions[static_cast<std::size_t>(column)] = header->text(column).toStdString();
-    for (int i = 0; i < KabuCodeList->topLevelItemCount(); ++i)
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
     {
-        const QTreeWidgetItem* item = KabuCodeList->topLevelItem(i);
+        const QTreeWidgetItem* item = list.topLevelItem(i);
         TResultRow row;
         for (int column = 0; column < ResultColumnCount; ++column)
             row[static_cast<std::size_t>(column)] = item->text(column).toStdString();
         report.Rows.push_back(std::move(row));
-        report.Charts.push_back(RowChart(item));
+        report.Charts.push_back(RowChart(*item, charts));
     }
     return report;
 }
 
-QByteArray TMainForm::RowChart(const QTreeWidgetItem* row) const
+QByteArray RowChart(const QTreeWidgetItem& row, const TChartArchive& charts)
 {
-    const QVariant number = row->data(0, ChartRole);
-    return number.isValid() ? RunCharts.Png(number.toInt()) : QByteArray();
+    const QVariant number = row.data(0, ChartRole);
+    return number.isValid() ? charts.Png(number.toInt()) : QByteArray();
 }
 
-void TMainForm::UpdateReportActions()
+void SaveRunReport(TUserDialogs& dialogs, QWidget* parent, const TRunReport& report)
 {
-    SaveResult1->setEnabled(!ScreeningRunning && LastRun.has_value());
-    SearchSummary1->setEnabled(!ScreeningRunning && LastRun.has_value());
-    SaveChartImage1->setEnabled(!ScreeningRunning && ChartDrawn);
-    DataUpdate1->setEnabled(!ScreeningRunning && DataUpdateTarget.has_value());
-    if (DataUpdateDialog)
-        DataUpdateDialog->SetScreeningRunning(ScreeningRunning);
+    const QString folder = dialogs.AskForPath(
+        parent, {TFileDialogRequest::TKind::Folder, QStringLiteral("結果を保存するフォルダ"), QString(), QString()});
+    if (!folder.isEmpty())
+        WriteRunReport(report, folder);
 }
 
-QString TMainForm::AskForPath(const TFileDialogRequest& request)
+void SaveChartImage(TUserDialogs& dialogs, QWidget* parent, const std::function<QImage()>& chart,
+                    const std::string& chartCode)
 {
-    if (FileDialogHook)
-        return FileDialogHook(request);
-    if (request.Kind == TFileDialogRequest::TKind::Folder)
-        return QFileDialog::getExistingDirectory(this, request.Caption, request.Suggested);
-    return QFileDialog::getSaveFileName(this, request.Caption, request.Suggested, request.Filter);
-}
-
-void TMainForm::SaveResult1Click()
-{
-    if (!LastRun)
+    const QString suggested = QStringLiteral("chart-%1.png").arg(QString::fromStdString(TrimmedKey(chartCode)));
+    const QString file = dialogs.AskForPath(parent, {TFileDialogRequest::TKind::SaveFile,
+                                                     QStringLiteral("チャートを画像で保存"), suggested,
+                                                     QStringLiteral("PNG (*.png)")});
+    if (file.isEmpty())
         return;
-    RunCommand({}, [this] {
-        const QString folder = AskForPath({TFileDialogRequest::TKind::Folder, QStringLiteral("結果を保存するフォルダ"),
-                                           QString(), QString()});
-        if (!folder.isEmpty())
-            WriteRunReport(LastRunReport(), folder);
-    });
+    WriteFileWhole(file, PngBytes(chart()));
 }
 
-void TMainForm::SaveChartImage1Click()
+QString RunSummaryText(const TRunReport& report)
 {
-    RunCommand({}, [this] {
-        const QString suggested = QStringLiteral("chart-%1.png").arg(QString::fromStdString(TrimmedKey(ChartCode)));
-        const QString file = AskForPath({TFileDialogRequest::TKind::SaveFile, QStringLiteral("チャートを画像で保存"),
-                                         suggested, QStringLiteral("PNG (*.png)")});
-        if (file.isEmpty())
-            return;
-        WriteFileWhole(file, PngBytes(ChartPanelImage()));
-    });
-}
-
-void TMainForm::SearchSummary1Click()
-{
-    if (!LastRun)
-        return;
-    RunCommand({}, [this] {
-        const TRunReport report = LastRunReport();
-        ShowInformation(QString::fromStdString(SummaryText(report.Run, report.Rows, SkippedInBox)));
-    });
+    return QString::fromStdString(SummaryText(report.Run, report.Rows, SkippedInBox));
 }

@@ -122,9 +122,14 @@ void SetCurrentServiceStatus(TServiceStatus status)
     Current() = std::move(status);
 }
 
+QString ApplicationTitle()
+{
+    return QStringLiteral("Orvanta(おるばんた)");
+}
+
 QString MainWindowCaption(const TServiceStatus& status)
 {
-    QString caption = QStringLiteral("Orvanta(おるばんた) Ver1.6a");
+    QString caption = ApplicationTitle() + QStringLiteral(" Ver1.6a");
     if (status.Known && status.Sample)
         caption += QStringLiteral("（サンプルデータ）");
     return caption;

@@ -40,3 +40,6 @@ void SetCurrentServiceStatus(TServiceStatus status);
 
 //! "Orvanta(おるばんた) Ver1.6a", with "（サンプルデータ）" while the service serves the sample market.
 QString MainWindowCaption(const TServiceStatus& status);
+
+//! The application title, also the caption of message boxes that have none of their own.
+QString ApplicationTitle();

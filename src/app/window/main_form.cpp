@@ -1,47 +1,45 @@
 #include "app/window/main_form.h"
 
-#include "app/application.h"
+#include "app/commands/lookup_command.h"
+#include "app/commands/report_commands.h"
+#include "app/commands/result_list.h"
+#include "app/commands/screening_run.h"
+#include "app/data_update/data_update_command.h"
 #include "app/startup/startup_status.h"
-#include "app/commands/stock_key.h"
-#include "common/exact_format.h"
-#include "chart/chart_palette.h"
-#include "chart/chart_canvas.h"
-#include "chart/chart_readout.h"
-#include "chart/price_chart.h"
-#include "chart/volume_chart.h"
-#include "data/fetch_ahead.h"
-#include "data/history_page.h"
+#include "app/window/chart_pane.h"
+#include "app/window/command_guard.h"
+#include "app/window/desktop_dialogs.h"
+#include "app/window/exception_handler.h"
+#include "app/window/form_widgets.h"
+#include "app/window/result_view.h"
+#include "data/cache_file.h"
+#include "data/chart_source.h"
 #include "data/text_codec.h"
 #include "screener/kabu_list.h"
 
-#include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QHash>
-#include <QStaticText>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QUrl>
 
 #include <algorithm>
 #include <optional>
-#include <vector>
 
 TMainForm* MainForm = nullptr;
 TFormatSettings FormatSettings;
@@ -50,87 +48,9 @@ namespace {
 
 // Colours of the layout.
 const QColor Navy(0, 0, 128);
-const QColor BoardGray(51, 51, 51);
-const QColor ChartGray(68, 68, 68);
 const QColor ButtonFace(240, 240, 240);
 
-const QString WindowFontName = QStringLiteral("ＭＳ Ｐゴシック");
-const QString UiFontName = QStringLiteral("MS UI Gothic");
-const QString PopFontName = QStringLiteral("HG創英角ﾎﾟｯﾌﾟ体");
 const QString HomePageAddress = QStringLiteral("https://quillon-soft.example/orvanta/");
-
-QFont PixelFont(const QString& family, int pixels, bool bold = false)
-{
-    QFont font(family);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-void SetColours(QWidget* widget, const QColor& background, const std::optional<QColor>& text = std::nullopt)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, background);
-    if (text)
-    {
-        palette.setColor(QPalette::WindowText, *text);
-        palette.setColor(QPalette::Text, *text);
-        palette.setColor(QPalette::ButtonText, *text);
-    }
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-QFrame* MakePanel(QWidget* parent, const char* name, const QRect& place, const std::optional<QColor>& colour = std::nullopt)
-{
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setGeometry(place);
-    if (colour)
-        SetColours(panel, *colour);
-    return panel;
-}
-
-// Every label is plain text: outside data such as a stock name must never render as markup.
-QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const QString& text,
-                  Qt::Alignment alignment, const QColor& colour, const std::optional<QColor>& background)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QLatin1String(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setGeometry(place);
-    label->setText(text);
-    label->setAlignment(alignment);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    if (background)
-    {
-        palette.setColor(QPalette::Window, *background);
-        label->setAutoFillBackground(true);
-    }
-    label->setPalette(palette);
-    return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, const QString& text,
-                        const QFont& font)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(place);
-    button->setFont(font);
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const QRect& place, const QString& text)
-{
-    auto* check = new QCheckBox(text, parent);
-    check->setObjectName(QLatin1String(name));
-    check->setGeometry(place);
-    check->setFont(PixelFont(WindowFontName, 12));
-    return check;
-}
 
 // The title picture: drawn rather than shipped, so it scales with the panel.
 QPixmap TitlePicture(const QSize& size)
@@ -151,146 +71,6 @@ QPixmap TitlePicture(const QSize& size)
     return picture;
 }
 
-const char* const ListColumns[21][3] = {
-    {"銘柄", "120", "l"},   {"市場", "40", "c"},     {"現在値", "70", "c"},   {"前日比", "75", "c"},
-    {"始値", "2", "c"},     {"高値", "2", "c"},      {"安値", "2", "c"},      {"出来高", "65", "c"},
-    {"単元株数", "0", "c"}, {"推奨", "40", "c"},     {"購入値", "70", "c"},   {"購入日付", "75", "c"},
-    {"売却値", "70", "c"},  {"売却日付", "75", "c"}, {"上昇率", "50", "c"},   {"評価", "40", "c"},
-    {"1株あたり益", "75", "c"}, {"Info1", "0", "r"}, {"Info2", "0", "r"},     {"Info3", "0", "r"},
-    {"Info4", "0", "r"}};
-
-// Paints the result list's cells: plain text, elided to the cell, with grid lines on the right
-// and at the bottom. A screening run repaints the visible rows for every row it adds, so the
-// shaped text of each cell is kept for the next paint instead of being laid out again.
-class TGridDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const QRect cell = option.rect;
-        const bool selected = option.state.testFlag(QStyle::State_Selected);
-        painter->fillRect(cell, selected ? option.palette.highlight() : option.palette.base());
-        const QString text = index.data(Qt::DisplayRole).toString();
-        const int room = cell.width() - 2 * TextMargin;
-        if (!text.isEmpty() && room > 0)
-        {
-            const QStaticText& shaped = Shaped(text, room, option.font);
-            const QSizeF size = shaped.size();
-            const auto alignment = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
-            qreal x = cell.left() + TextMargin;
-            if (alignment.testFlag(Qt::AlignRight))
-                x = cell.right() + 1 - TextMargin - size.width();
-            else if (alignment.testFlag(Qt::AlignHCenter))
-                x = cell.left() + (cell.width() - size.width()) / 2;
-            // Clip and pen set for the text and undone after it: save() and restore() copy the
-            // whole painter state, which cost more than the text. The font is the list's, as the
-            // painter's already is.
-            const bool clipped = painter->hasClipping();
-            const QPen pen = painter->pen();
-            if (clipped)
-                painter->save();
-            painter->setClipRect(cell);
-            painter->setFont(option.font);
-            painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
-            painter->drawStaticText(QPointF(x, cell.top() + (cell.height() - size.height()) / 2), shaped);
-            if (clipped)
-            {
-                painter->restore();
-            }
-            else
-            {
-                painter->setClipping(false);
-                painter->setPen(pen);
-            }
-        }
-        // The grid lines as one-pixel rectangles: drawn as lines they took the slow pen path.
-        // A cell of width 0 has its bottom line reach one pixel left, as the line did.
-        painter->fillRect(QRect(cell.right(), cell.top(), 1, cell.height()), GridColour);
-        painter->fillRect(QRect(QPoint(std::min(cell.left(), cell.right()), cell.bottom()),
-                                QPoint(std::max(cell.left(), cell.right()), cell.bottom())),
-                          GridColour);
-    }
-
-    // The list lays its rows out again for every row a run adds and asks the first row for
-    // its size each time; shaping the same texts again was most of that layout.
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        // The list has one font and its cells one line of text each, so the text decides.
-        const QString key = index.data(Qt::DisplayRole).toString();
-        auto found = Sizes.find(key);
-        if (found != Sizes.end())
-            return *found;
-        if (Sizes.size() >= MaxCachedTexts)
-            Sizes.clear();
-        return *Sizes.insert(key, QStyledItemDelegate::sizeHint(option, index));
-    }
-
-private:
-    static constexpr int TextMargin = 1;
-    static constexpr int MaxCachedTexts = 4000;
-    static constexpr QColor GridColour{128, 128, 128};
-
-    const QStaticText& Shaped(const QString& text, int room, const QFont& font) const
-    {
-        const std::pair<int, QString> key{room, text};
-        auto found = Cache.find(key);
-        if (found != Cache.end())
-            return *found;
-        if (Cache.size() >= MaxCachedTexts)
-            Cache.clear();
-        QStaticText shaped(QFontMetrics(font).elidedText(text, Qt::ElideRight, room));
-        shaped.setTextFormat(Qt::PlainText);
-        shaped.prepare(QTransform(), font);
-        return *Cache.insert(key, shaped);
-    }
-
-    mutable QHash<std::pair<int, QString>, QStaticText> Cache;
-    mutable QHash<QString, QSize> Sizes;
-};
-
-// The result list's header. The list lays itself out for every row a run adds and asks the
-// header for its size each time, which measured all 21 captions again; they change only
-// with the captions, the font or the style.
-class TListHeader : public QHeaderView
-{
-public:
-    explicit TListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
-    {
-        // As the header a tree view makes for itself.
-        setSectionsMovable(true);
-        setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        connect(this, &QHeaderView::sectionCountChanged, this, [this] { Measured = QSize(); });
-    }
-
-    QSize sizeHint() const override
-    {
-        if (!Measured.isValid())
-            Measured = QHeaderView::sizeHint();
-        return Measured;
-    }
-
-    void setModel(QAbstractItemModel* model) override
-    {
-        QHeaderView::setModel(model);
-        Measured = QSize();
-        if (model)
-            connect(model, &QAbstractItemModel::headerDataChanged, this, [this] { Measured = QSize(); });
-    }
-
-protected:
-    bool event(QEvent* event) override
-    {
-        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-            Measured = QSize();
-        return QHeaderView::event(event);
-    }
-
-private:
-    mutable QSize Measured;
-};
-
 // Lays out the docked panels of the client area whenever it changes size.
 class TClientArea : public QWidget
 {
@@ -310,55 +90,21 @@ private:
 
 } // namespace
 
-TImageSurface::TImageSurface(QWidget* parent, int width, int height)
-    : QWidget(parent), Picture(width, height, QImage::Format_ARGB32_Premultiplied)
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent), OwnDialogs(std::make_unique<TDesktopDialogs>()),
+      OwnSource(std::make_unique<TTodaysPages>()), Dialogs(*OwnDialogs), Source(*OwnSource)
 {
-    // Clear until a pass draws on it, so the panel shows through as it does before a lookup.
-    Picture.fill(Qt::transparent);
-    Shown = Picture;
-    resize(width, height);
+    Build();
 }
 
-void TImageSurface::Present()
+TMainForm::TMainForm(TUserDialogs& dialogs, TChartSource* source, QWidget* parent)
+    : QMainWindow(parent), OwnSource(source ? nullptr : std::make_unique<TTodaysPages>()), Dialogs(dialogs),
+      Source(source ? *source : *OwnSource)
 {
-    if (Shown.constBits() != Picture.constBits() && !Shown.isNull() && Retired.size() < MaxRetired)
-        Retired.push_back(std::move(Shown));
-    Shown = Picture;
-    update();
+    Build();
 }
 
-void TImageSurface::Restart()
-{
-    if (Picture.isDetached())
-        return;
-    // A fresh picture for every stock of a run cost an allocation and its page faults.
-    const auto free = std::find_if(Retired.begin(), Retired.end(), [this](const QImage& image) {
-        return image.isDetached() && image.size() == Picture.size() && image.format() == Picture.format();
-    });
-    if (free != Retired.end())
-    {
-        Picture = std::move(*free);
-        Retired.erase(free);
-    }
-    else
-    {
-        Picture = QImage(Picture.size(), Picture.format());
-    }
-}
-
-void TImageSurface::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.drawImage(0, 0, Shown);
-}
-
-void TImageSurface::mouseMoveEvent(QMouseEvent* event)
-{
-    const QPoint point = event->position().toPoint();
-    emit MouseMoved(point.x(), point.y());
-}
-
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
+void TMainForm::Build()
 {
     MainForm = this;
     setObjectName(QStringLiteral("MainForm"));
@@ -378,6 +124,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     CreateCodePanel();
     BottomPanel = MakePanel(ClientArea, "BottomPanel", QRect(0, 0, 963, 22));
     CreateTaytolPanel();
+    DataUpdate = new TDataUpdateCommand(this);
+    connect(DataUpdate, &TDataUpdateCommand::FetchStarted, this, [this] { KabuSearchButton->setEnabled(false); });
+    connect(DataUpdate, &TDataUpdateCommand::FetchFinished, this, [this](int exitStatus) {
+        // A command under way keeps its own lock; it releases the button with the others.
+        KabuSearchButton->setEnabled(KabuNoButton->isEnabled());
+        if (OnDataUpdated)
+            OnDataUpdated(exitStatus);
+    });
     CreateMenus();
 
     TaitolTimer = new QTimer(this);
@@ -480,78 +234,11 @@ void TMainForm::CreateKabuPanel()
                                  PixelFont(UiFontName, 12));
     connect(CloseKabuButton, &QPushButton::clicked, this, &TMainForm::CloseKabuButtonClick);
 
-    KabuKaPanel = MakePanel(KabuPanel, "KabuKaPanel", QRect(0, 18, 185, 179), Qt::black);
-    struct BoardRow
-    {
-        int Top;
-        const char* CaptionName;
-        const char* Caption;
-        const char* ValueName;
-        QLabel** Caption_;
-        QLabel** Value;
-    };
-    const BoardRow rows[] = {
-        {16, "Label6", "銘＿柄", "LabelKabuNo", &Label6, &LabelKabuNo},
-        {32, "Label7", "現在値", "LabelKabuKa", &Label7, &LabelKabuKa},
-        {56, "Label8", "前日比", "Label1", &Label8, &Label1},
-        {72, "Label9", "始＿値", "Label2", &Label9, &Label2},
-        {88, "Label10", "高＿値", "Label3", &Label10, &Label3},
-        {104, "Label11", "安＿値", "Label4", &Label11, &Label4},
-        {120, "Label12", "出来高", "Label5", &Label12, &Label5},
-        {136, "Label17", "単元株数", "LabelTani", &Label17, &LabelTani},
-    };
-    for (const BoardRow& row : rows)
-    {
-        const bool isUnit = row.Caption_ == &Label17;
-        *row.Caption_ = MakeLabel(KabuKaPanel, row.CaptionName, QRect(8, row.Top, 50, 12),
-                                  QString::fromUtf8(row.Caption), Qt::AlignHCenter | Qt::AlignVCenter,
-                                  isUnit ? QColor(128, 128, 128) : QColor(255, 255, 0), BoardGray);
-        const bool isName = row.Value == &LabelKabuNo;
-        *row.Value = MakeLabel(KabuKaPanel, row.ValueName, isName ? QRect(60, row.Top, 119, 12) : QRect(72, row.Top, 98, 12),
-                               QString(), (isName ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
-                               QColor(255, 0, 0), BoardGray);
-    }
-    LabelTani->hide();
-    LabelTime = MakeLabel(KabuKaPanel, "LabelTime", QRect(8, 160, 98, 12), QStringLiteral(" ---------- --:-- "),
-                          Qt::AlignCenter, QColor(255, 0, 0), BoardGray);
-
-    LinePanel = MakePanel(KabuPanel, "LinePanel", QRect(0, 202, 185, 42), Qt::black);
-    Label13 = MakeLabel(LinePanel, "Label13", QRect(16, 8, 52, 12), QStringLiteral("　７週平均"),
-                        Qt::AlignLeft | Qt::AlignVCenter, QColor(255, 255, 0), BoardGray);
-    LabelKaikaShort = MakeLabel(LinePanel, "LabelKaikaShort", QRect(80, 8, 73, 12), QStringLiteral("0円"),
-                                Qt::AlignRight | Qt::AlignVCenter, QColor(255, 255, 0), BoardGray);
-    Label14 = MakeLabel(LinePanel, "Label14", QRect(16, 24, 52, 12), QStringLiteral("１３週平均"),
-                        Qt::AlignLeft | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
-    LabelKaikaLong = MakeLabel(LinePanel, "LabelKaikaLong", QRect(80, 24, 73, 12), QStringLiteral("0円"),
-                               Qt::AlignRight | Qt::AlignVCenter, QColor(0, 255, 255), BoardGray);
-    // IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character. Both
-    // captions, weekly or daily, get one narrower stretch of the face that fits them all.
-    QFont legendFont = Label13->font();
-    int legendStretch = 100;
-    for (const QString& caption : {QStringLiteral("　７週平均"), QStringLiteral("１３週平均"),
-                                   QStringLiteral("　７日平均"), QStringLiteral("１３日平均")})
-        legendStretch = std::min(legendStretch, FittingStretch(legendFont, caption, Label13->width() - 1));
-    legendFont.setStretch(legendStretch);
-    Label13->setFont(legendFont);
-    Label14->setFont(legendFont);
-
-    MessagePanel = MakePanel(KabuPanel, "MessagePanel", QRect(0, 356, 185, 91), Qt::black);
-    MessageLabel = MakeLabel(MessagePanel, "MessageLabel", QRect(16, 16, 153, 65), QStringLiteral("買いです。"),
-                             Qt::AlignCenter, Qt::black, BoardGray);
-    MessageLabel->setFont(PixelFont(WindowFontName, 24, true));
-
-    ChartPanel = MakePanel(KabuPanel, "ChartPanel", QRect(185, 18, 648, 429), ChartGray);
-    ImageChart = new TImageSurface(ChartPanel, 633, 225);
-    ImageChart->setObjectName(QStringLiteral("ImageChart"));
-    ImageChart->move(8, 8);
-    ImageChart->setMouseTracking(true);
-    connect(ImageChart, &TImageSurface::MouseMoved, this, &TMainForm::ImageChartMouseMove);
-    ImageDekidaka = new TImageSurface(ChartPanel, 633, 73);
-    ImageDekidaka->setObjectName(QStringLiteral("ImageDekidaka"));
-    ImageDekidaka->move(8, 232);
-    ImageRSI = new TImageSurface(ChartPanel, 633, 121);
-    ImageRSI->setObjectName(QStringLiteral("ImageRSI"));
-    ImageRSI->move(8, 304);
+    ChartPane = new TChartPane(KabuPanel, Source);
+    ChartPane->move(0, 18);
+    ChartPane->ProcessEvents = [] { QCoreApplication::processEvents(); };
+    ChartPane->Cancelled = [this] { return IsClosing(); };
+    connect(ChartPane->ImageChart, &TImageSurface::MouseMoved, this, &TMainForm::ImageChartMouseMove);
 }
 
 void TMainForm::CreateCodePanel()
@@ -565,36 +252,7 @@ void TMainForm::CreateCodePanel()
     KabuReadBar->setTextVisible(false);
     KabuReadBar->hide();
 
-    KabuCodeList = new QTreeWidget(CodePanel);
-    KabuCodeList->setObjectName(QStringLiteral("KabuCodeList"));
-    KabuCodeList->setHeader(new TListHeader(KabuCodeList));
-    KabuCodeList->setRootIsDecorated(false);
-    KabuCodeList->setUniformRowHeights(true);
-    KabuCodeList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    KabuCodeList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    KabuCodeList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    KabuCodeList->setFont(PixelFont(WindowFontName, 12));
-    // Colours by palette and grid lines by a delegate: a style sheet would make every
-    // repaint of a long result list go through the slow style-sheet path.
-    QPalette listPalette = KabuCodeList->palette();
-    listPalette.setColor(QPalette::Base, Qt::black);
-    listPalette.setColor(QPalette::Text, QColor(255, 255, 0));
-    KabuCodeList->setPalette(listPalette);
-    KabuCodeList->setItemDelegate(new TGridDelegate(KabuCodeList));
-    KabuCodeList->setColumnCount(21);
-    QTreeWidgetItem* header = KabuCodeList->headerItem();
-    for (int column = 0; column < 21; ++column)
-    {
-        header->setText(column, QString::fromUtf8(ListColumns[column][0]));
-        const char align = ListColumns[column][2][0];
-        header->setTextAlignment(column, (align == 'l' ? Qt::AlignLeft : align == 'r' ? Qt::AlignRight : Qt::AlignHCenter) |
-                                             Qt::AlignVCenter);
-    }
-    KabuCodeList->header()->setMinimumSectionSize(0);
-    KabuCodeList->header()->setSectionsClickable(true);
-    KabuCodeList->header()->setStretchLastSection(false);
-    for (int column = 0; column < 21; ++column)
-        KabuCodeList->setColumnWidth(column, QByteArray(ListColumns[column][1]).toInt());
+    KabuCodeList = MakeResultList(CodePanel);
 
     CloseCodeButton = MakeButton(CodePanel, "CloseCodeButton", QRect(864, 2, 50, 15), QStringLiteral("Close"),
                                  PixelFont(UiFontName, 12));
@@ -745,8 +403,7 @@ void TMainForm::FormShow()
     TaytolPanel->raise();
     TaitolTimer->start();
     // Commands catch through their guard; this catches what escapes any other handler.
-    if (auto* application = dynamic_cast<TOrvantaApplication*>(QCoreApplication::instance()))
-        application->OnException = [this](const std::exception_ptr& error) { AppException(error); };
+    SetUnhandledExceptionHandler([this](const std::exception_ptr& error) { AppException(error); });
     KabuSearchPanel->hide();
     CodePanel->hide();
     InputPanel->show();
@@ -786,14 +443,7 @@ void TMainForm::ShowMessage(const TMessageBoxRequest& request)
     // the closed window's process alive until someone answered it.
     if (IsClosing())
         return;
-    if (MessageBoxHook)
-    {
-        MessageBoxHook(request);
-        return;
-    }
-    QMessageBox box(request.Icon, request.Caption, request.Text, QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    Dialogs.ShowMessage(this, request);
 }
 
 void TMainForm::KabukaChartWinClick()
@@ -849,10 +499,7 @@ void TMainForm::About1Click()
 void TMainForm::QuillonSoftwareHomePage1Click()
 {
     // The outcome is not examined: a desktop without a browser simply does nothing.
-    if (OpenUrlHook)
-        OpenUrlHook(HomePageAddress);
-    else
-        QDesktopServices::openUrl(QUrl(HomePageAddress));
+    Dialogs.OpenUrl(HomePageAddress);
 }
 
 void TMainForm::Exit1Click()
@@ -869,8 +516,7 @@ void TMainForm::FormCloseQuery(bool& canClose)
 {
     Tag = ClosingTag;
     // Transfers ahead of the chain end now, not when the run next looks at the tag.
-    if (FetchAhead)
-        FetchAhead->Stop();
+    Source.StopReadingAhead();
     canClose = true;
 }
 
@@ -910,54 +556,28 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::RunCommand(std::initializer_list<QWidget*> controls, const std::function<void()>& body)
 {
-    std::exception_ptr error;
-    {
-        // Disabled for the whole command, enabled again on every way out, before any error box.
-        struct TCommandGuard
-        {
-            std::vector<QWidget*> Controls;
-            ~TCommandGuard()
-            {
-                for (QWidget* control : Controls)
-                    control->setEnabled(true);
-            }
-        } guard{std::vector<QWidget*>(controls)};
-        for (QWidget* control : guard.Controls)
-            control->setEnabled(false);
-        try
-        {
-            body();
-        }
-        catch (...)
-        {
-            error = std::current_exception();
-        }
-    }
+    const std::exception_ptr error = RunGuarded(controls, body);
     // A fetch into the service and a screening run never go at once.
-    if (DataUpdateRunning())
+    if (DataUpdate->Running())
         KabuSearchButton->setEnabled(false);
     if (error)
         AppException(error);
+}
+
+TChartLength TMainForm::ChartLength() const
+{
+    return ChartLengDay->isChecked() ? TChartLength::Daily : TChartLength::Weekly;
 }
 
 void TMainForm::KabuNoButtonClick()
 {
     RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
                [this] {
-                   const QString code = KabuNoEdit->text();
-                   const TCodeCheck check = CheckKabuCode(code, true);
-                   if (check != TCodeCheck::Ok)
-                   {
-                       ShowInformation(CodeCheckMessage(check));
-                       return;
-                   }
-                   const std::string key = MakeKabuKey(code, ShijouBox->currentIndex());
-                   if (!GetKabuKa(key))
-                   {
-                       ShowInformation(QStringLiteral("データがありません。"));
-                       return;
-                   }
-                   RefreshChart(key);
+                   const auto message =
+                       LookUpStock(*ChartPane, KabuNoEdit->text(), ShijouBox->currentIndex(), ChartLength());
+                   UpdateReportActions();
+                   if (message)
+                       ShowInformation(*message);
                });
 }
 
@@ -966,185 +586,142 @@ void TMainForm::ChartLengDayClick()
     if (InputPanel->isHidden())
         return;
     RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek}, [this] {
-        const QString code = KabuNoEdit->text();
-        const TCodeCheck check = CheckKabuCode(code, false);
-        if (check != TCodeCheck::Ok)
-        {
-            ShowInformation(CodeCheckMessage(check));
-            return;
-        }
-        RefreshChart(MakeKabuKey(code, ShijouBox->currentIndex()));
+        const auto message = SwitchPeriod(*ChartPane, KabuNoEdit->text(), ShijouBox->currentIndex(), ChartLength());
+        UpdateReportActions();
+        if (message)
+            ShowInformation(*message);
     });
 }
 
-int TMainForm::RefreshChart(const std::string& key)
+void TMainForm::KabuSearchButtonClick()
 {
-    const auto legendValue = [](int average) {
-        return QString::fromStdString(FormatD(average, 7, 0)) + QStringLiteral("円");
-    };
-    // The verdict speaks of the stock on show: a scan without a signal must not leave the
-    // colour of the previous stock's signal.
-    SetVerdictColour(QColor(0, 0, 0));
-    int signalResult = 0;
-    GetChartData(key);
-    DrawChartData();
-    if (ChartLengWeek->isChecked())
-    {
-        const int shortAverage = CalcAverageRsi(TAverageInstance::ShortWeek);
-        Label13->setText(QStringLiteral("　７週平均"));
-        LabelKaikaShort->setText(legendValue(shortAverage));
-        const int longAverage = CalcAverageRsi(TAverageInstance::LongWeek);
-        Label14->setText(QStringLiteral("１３週平均"));
-        LabelKaikaLong->setText(legendValue(longAverage));
-        signalResult = FindBuySignals(true);
-    }
-    else if (ChartLengDay->isChecked())
-    {
-        const int shortAverage = CalcAverageRsi(TAverageInstance::ShortDay);
-        Label13->setText(QStringLiteral("　７日平均"));
-        LabelKaikaShort->setText(legendValue(shortAverage));
-        const int longAverage = CalcAverageRsi(TAverageInstance::LongDay);
-        Label14->setText(QStringLiteral("１３日平均"));
-        LabelKaikaLong->setText(legendValue(longAverage));
-        signalResult = FindBuySignals(false);
-    }
-    DrawDekidakaData();
-    ImageChart->Present();
-    ImageRSI->Present();
-    ImageDekidaka->Present();
-    ChartDrawn = true;
-    UpdateReportActions();
-    return signalResult;
+    bool started = false;
+    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
+               [&] {
+                   const TKabuList list = ReadKabuList(Utf8ToCp932(KabuSearchBox->currentText().toStdString()));
+                   ChartLengWeek->setChecked(true);
+                   CodePanel->show();
+                   if (Dialogs.ShiftKeyDown())
+                       return;
+                   // The run's record goes with its rows: kept until the next run clears them.
+                   LastRun.emplace();
+                   LastRun->SampleData = CurrentServiceStatus().Sample;
+                   LastRun->Sector = KabuSearchBox->currentText().toStdString();
+                   LastRun->Date = DateText(TodayLocal());
+                   LastRun->HitsOnly = HitPutCheck->isChecked();
+                   LastRun->Under100k = UnderKabuCheck->isChecked();
+                   LastRun->Rsi30 = RSI30Check->isChecked();
+                   LastRun->Entries = static_cast<int>(list.Entries.size());
+                   LastRun->End = TRunEnd::DataError; // until it ends otherwise
+                   started = true;
+                   struct TRunningGuard
+                   {
+                       TMainForm& Form;
+                       ~TRunningGuard()
+                       {
+                           Form.ScreeningRunning = false;
+                           Form.UpdateReportActions();
+                       }
+                   } runningGuard{*this};
+                   ScreeningRunning = true;
+                   UpdateReportActions();
+                   TScreeningHooks hooks;
+                   hooks.Closing = [this] { return IsClosing(); };
+                   hooks.Inform = [this](const QString& text) { ShowInformation(text); };
+                   hooks.Progress = [this](int index, int count, const QString& stock) {
+                       emit ScreeningProgress(index, count, stock);
+                   };
+                   hooks.Layout = [this] { LayoutClientArea(); };
+                   TScreeningRun run(*ChartPane, Source, {KabuCodeList, KabuReadBar, LabelKabuReadBar},
+                                     std::move(hooks));
+                   run.Run(list, {HitPutCheck->isChecked(), UnderKabuCheck->isChecked(), RSI30Check->isChecked()},
+                           *LastRun, RunCharts);
+               });
+    if (started && LastRun->End == TRunEnd::DataError)
+        LastRun->ErrorText = LastErrorText;
 }
 
-namespace {
-
-void ProcessEvents()
+void TMainForm::KabuCodeListDblClick()
 {
-    QCoreApplication::processEvents();
+    QTreeWidgetItem* first = FirstSelectedRow(KabuCodeList);
+    // Opening a row in the middle of a run would refill the tables the run is about to read
+    // for its current stock, and list that stock with another stock's back-test.
+    if (!first || ScreeningRunning)
+        return;
+    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek}, [&] {
+        CodePanel->hide();
+        OpenResultRow(*ChartPane, *first, ChartLength());
+        UpdateReportActions();
+    });
 }
 
-void SetBoardText(QLabel* label, const std::string& shiftJis)
+void TMainForm::KabuCodeListColumnClick(int column)
 {
-    label->setText(QString::fromStdString(Cp932ToUtf8(shiftJis)));
+    // Rows are compared as text by the user's locale; the direction flips after every sort,
+    // whichever column was clicked.
+    SortResultRows(KabuCodeList, column, KabuCodeListTag);
+    KabuCodeListTag = -KabuCodeListTag;
 }
 
-} // namespace
-
-bool TMainForm::GetKabuKa(const std::string& key)
+void TMainForm::CopyCodeButtonClick()
 {
-    const TQuoteRead read = ReadKabuQuote(key, ProcessEvents, [this] { return IsClosing(); }, FetchAhead.get());
-    QuoteMiss = read.Miss;
-    QuotePageBytes = read.PageBytes;
-    if (!read.Quote)
-        return false;
-    KabuQuote = *read.Quote;
-    ShowKabuQuote();
-    ProcessEvents();
-    return true;
-}
-
-void TMainForm::ShowKabuQuote()
-{
-    const TKabuBoardTexts board = KabuBoardTexts(KabuQuote);
-    SetBoardText(LabelKabuNo, board.LabelKabuNo);
-    QPalette palette = LabelKabuNo->palette();
-    palette.setColor(QPalette::WindowText, QColor(255, 255, 0));
-    LabelKabuNo->setPalette(palette);
-    SetBoardText(LabelKabuKa, board.LabelKabuKa);
-    SetBoardText(Label1, board.Label1);
-    SetBoardText(Label2, board.Label2);
-    SetBoardText(Label3, board.Label3);
-    SetBoardText(Label4, board.Label4);
-    SetBoardText(Label5, board.Label5);
-    SetBoardText(LabelTani, board.LabelTani);
-    SetBoardText(LabelTime, board.LabelTime);
-}
-
-void TMainForm::GetChartData(const std::string& key)
-{
-    // Readers running while the page loads see an empty table, never a half-copied one.
-    ClearChartDates(ChartBars);
-    const TChartPeriod period = ChartLengDay->isChecked() ? TChartPeriod::Daily : TChartPeriod::Weekly;
-    const THistoryRows rows =
-        LoadHistoryRows(key, period, KabuQuote.KabuKa, ProcessEvents, [this] { return IsClosing(); }, FetchAhead.get());
-    if (CopyHistoryRows(rows, ChartBars))
-        ChartCode = key;
-}
-
-TChartLength TMainForm::ChartLength() const
-{
-    return ChartLengDay->isChecked() ? TChartLength::Daily : TChartLength::Weekly;
-}
-
-void TMainForm::DrawChartData()
-{
-    // The pass clears both panes first.
-    ImageChart->Restart();
-    ImageRSI->Restart();
-    QPainter chart(&ImageChart->Picture);
-    QPainter rsi(&ImageRSI->Picture);
-    ::DrawChartData(chart, rsi, ChartBars, ChartCode, ChartLength(), TDecimal{KabuQuote.KabuKa, 4}, ChartScale,
-                    RsiScale, ProcessEvents, DefaultChartPalette());
-}
-
-int TMainForm::CalcAverageRsi(TAverageInstance instance)
-{
-    const int average = ::CalcAverageRsi(ChartBars, instance);
-    QPainter chart(&ImageChart->Picture);
-    QPainter rsi(&ImageRSI->Picture);
-    DrawAverageRsiLines(chart, rsi, ChartBars, instance, ChartScale, RsiScale, DefaultChartPalette());
-    return average;
-}
-
-int TMainForm::FindBuySignals(bool weekly)
-{
-    const TBuySignalScan scan =
-        ::FindBuySignals(ChartBars, weekly ? TChartLength::Weekly : TChartLength::Daily, BuySignals);
-    {
-        QPainter chart(&ImageChart->Picture);
-        DrawBuySignalMarkers(chart, ChartScale, scan.Markers, ProcessEvents, DefaultChartPalette());
-    }
-    if (scan.Verdict != TVerdictColour::Unchanged)
-        SetVerdictColour(scan.Verdict == TVerdictColour::Yellow ? QColor(255, 255, 0) : QColor(0, 0, 0));
-    return scan.Result;
-}
-
-void TMainForm::SetVerdictColour(const QColor& colour)
-{
-    QPalette palette = MessageLabel->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    MessageLabel->setPalette(palette);
-}
-
-void TMainForm::DrawDekidakaData()
-{
-    ImageDekidaka->Restart(); // the pass clears the pane first
-    QPainter dekidaka(&ImageDekidaka->Picture);
-    ::DrawDekidakaData(dekidaka, ChartBars, ChartScale, ProcessEvents, DefaultChartPalette());
+    QGuiApplication::clipboard()->setText(SelectedRowsText(KabuCodeList));
 }
 
 void TMainForm::ImageChartMouseMove(int x, int)
 {
-    const std::optional<TReadoutText> readout = ChartReadout(ChartBars, ChartScale, x, ChartLength());
-    if (!readout)
-        return;
-    SetBoardText(LabelTime, readout->LabelTime);
-    SetBoardText(Label1, readout->Label1);
-    SetBoardText(Label2, readout->Label2);
-    SetBoardText(Label3, readout->Label3);
-    SetBoardText(Label4, readout->Label4);
-    SetBoardText(Label5, readout->Label5);
-    SetBoardText(LabelKabuKa, readout->LabelKabuKa);
-    SetBoardText(LabelKaikaShort, readout->LabelKaikaShort);
-    SetBoardText(LabelKaikaLong, readout->LabelKaikaLong);
+    ChartPane->ShowPeriodAt(x, ChartLength());
 }
 
 void TMainForm::CMMouseLeave()
 {
-    // Before the first quote there is nothing to restore: the board stays empty rather than
-    // showing the zeros of a quote never read.
-    if (KabuQuote.KabuNo.empty())
+    ChartPane->RestoreBoard();
+}
+
+TRunReport TMainForm::LastRunReport() const
+{
+    return RunReport(LastRun, *KabuCodeList, RunCharts);
+}
+
+void TMainForm::UpdateReportActions()
+{
+    SaveResult1->setEnabled(!ScreeningRunning && LastRun.has_value());
+    SearchSummary1->setEnabled(!ScreeningRunning && LastRun.has_value());
+    SaveChartImage1->setEnabled(!ScreeningRunning && ChartPane->ChartDrawn());
+    DataUpdate1->setEnabled(!ScreeningRunning && DataUpdate->HasTarget());
+    DataUpdate->SetScreeningRunning(ScreeningRunning);
+}
+
+void TMainForm::SaveResult1Click()
+{
+    if (!LastRun)
         return;
-    ShowKabuQuote();
+    RunCommand({}, [this] { SaveRunReport(Dialogs, this, LastRunReport()); });
+}
+
+void TMainForm::SaveChartImage1Click()
+{
+    RunCommand({}, [this] {
+        SaveChartImage(
+            Dialogs, this, [this] { return ChartPane->ChartPanelImage(); }, ChartPane->ChartCode);
+    });
+}
+
+void TMainForm::SearchSummary1Click()
+{
+    if (!LastRun)
+        return;
+    RunCommand({}, [this] { ShowInformation(RunSummaryText(LastRunReport())); });
+}
+
+void TMainForm::SetDataUpdateTarget(std::optional<TDataUpdateTarget> target, const QString& note)
+{
+    DataUpdate->SetTarget(std::move(target), note);
+    DataUpdate1->setToolTip(DataUpdate->Note());
+    UpdateReportActions();
+}
+
+void TMainForm::DataUpdate1Click()
+{
+    DataUpdate->Open(ScreeningRunning);
 }

@@ -1,20 +1,13 @@
 #pragma once
 
-#include <QImage>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QString>
-#include <QWidget>
-
+#include "app/commands/user_dialogs.h"
 #include "app/data_update/data_update_dialog.h"
-#include "analysis/average_rsi.h"
-#include "analysis/buy_signals.h"
 #include "analysis/chart_length.h"
-#include "chart/pane_scale.h"
-#include "analysis/chart_bars.h"
-#include "data/quote_page.h"
 #include "report/chart_archive.h"
 #include "report/report_files.h"
+
+#include <QMainWindow>
+#include <QString>
 
 #include <exception>
 #include <functional>
@@ -23,7 +16,6 @@
 #include <optional>
 #include <string>
 
-class TFetchAhead;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -37,82 +29,26 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class QTreeWidget;
-class QTreeWidgetItem;
+class TChartPane;
+class TChartSource;
+class TDataUpdateCommand;
 
 // The value the window's tag takes once the user has asked to close it.
 constexpr int ClosingTag = 999;
 
-// A drawing surface. The chart passes paint on Picture; the screen shows the picture as it
-// stood at the last Present, so a repaint in the middle of a chain never shows half a chart.
-class TImageSurface : public QWidget
-{
-    Q_OBJECT
-public:
-    TImageSurface(QWidget* parent, int width, int height);
-    QImage Picture; // what the chart passes paint on
-    QImage Shown;   // what the screen shows
-
-    //! Shows the picture as it stands now. The shown picture shares the picture's pixels:
-    //! drawing on the picture again copies them first, unless Restart came before.
-    void Present();
-
-    //! The picture is about to be drawn over whole, so its pixels need not be kept: while
-    //! they are shown or handed on, the next drawing goes on pixels no one else holds.
-    void Restart();
-
-signals:
-    void MouseMoved(int x, int y);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
-private:
-    // Pictures shown earlier, some still held by a run's chart archive; each is drawn on again
-    // once no one else holds it, instead of a fresh one for every stock.
-    std::vector<QImage> Retired;
-    static constexpr std::size_t MaxRetired = 12;
-};
-
-// One message box as the program asks for it; tests capture these instead of a modal box.
-struct TMessageBoxRequest
-{
-    QString Caption;
-    QString Text;
-    QMessageBox::Icon Icon = QMessageBox::NoIcon;
-};
-
-// One file or folder dialog as the program asks for it; tests answer these instead.
-struct TFileDialogRequest
-{
-    enum class TKind
-    {
-        Folder,   // an existing folder, or one to create
-        SaveFile, // a file name to write
-    };
-    TKind Kind = TKind::Folder;
-    QString Caption;
-    QString Suggested; // starting folder or file name
-    QString Filter;    // for SaveFile, e.g. "PNG (*.png)"
-};
-
-// The one main window. It owns every control under the layout's names, the handlers
-// (named after control and event) and the working state of the chart chain.
+// The one main window. It owns every control under the layout's names and the handlers
+// (named after control and event), lays the controls out, switches the views and wires the
+// controls to the commands. The chart and its state belong to its chart pane.
 class TMainForm : public QMainWindow
 {
     Q_OBJECT
 public:
+    //! The desktop's dialogs and today's pages of the finance service.
     explicit TMainForm(QWidget* parent = nullptr);
+    //! `dialogs` answer for the user; the chart reads from `source`, or from today's pages of
+    //! the finance service when none is given. Both outlive the form.
+    TMainForm(TUserDialogs& dialogs, TChartSource* source = nullptr, QWidget* parent = nullptr);
     ~TMainForm() override;
-
-    //! Replaces the modal message boxes (tests); an empty function restores them.
-    static inline std::function<void(const TMessageBoxRequest&)> MessageBoxHook;
-    //! Replaces the desktop's URL opener (tests); an empty function restores it.
-    static inline std::function<void(const QString&)> OpenUrlHook;
-    //! Replaces the query of the Shift keys (tests); an empty function asks the window system.
-    static inline std::function<bool()> ShiftKeyDownHook;
-    //! Replaces the file and folder dialogs (tests); returns the chosen path, empty to cancel.
-    static inline std::function<QString(const TFileDialogRequest&)> FileDialogHook;
 
     //! The window's general-purpose integer tag: 0, or ClosingTag once a close was asked.
     int Tag = 0;
@@ -136,39 +72,11 @@ public:
     QCheckBox* RSI30Check = nullptr;
     QCheckBox* UnderKabuCheck = nullptr;
 
-    // The single-stock chart view.
+    // The single-stock chart view: its title strip and the chart pane with the quote board.
     QFrame* KabuPanel = nullptr;
     QLabel* StaticText6 = nullptr;
     QPushButton* CloseKabuButton = nullptr;
-    QFrame* KabuKaPanel = nullptr;
-    QLabel* Label6 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
-    QLabel* Label9 = nullptr;
-    QLabel* Label10 = nullptr;
-    QLabel* Label11 = nullptr;
-    QLabel* Label12 = nullptr;
-    QLabel* Label17 = nullptr;
-    QLabel* LabelKabuNo = nullptr;
-    QLabel* LabelKabuKa = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* LabelTani = nullptr;
-    QLabel* LabelTime = nullptr;
-    QFrame* LinePanel = nullptr;
-    QLabel* Label13 = nullptr;
-    QLabel* LabelKaikaShort = nullptr;
-    QLabel* Label14 = nullptr;
-    QLabel* LabelKaikaLong = nullptr;
-    QFrame* MessagePanel = nullptr;
-    QLabel* MessageLabel = nullptr;
-    QFrame* ChartPanel = nullptr;
-    TImageSurface* ImageChart = nullptr;
-    TImageSurface* ImageDekidaka = nullptr;
-    TImageSurface* ImageRSI = nullptr;
+    TChartPane* ChartPane = nullptr;
 
     // The sector list view.
     QFrame* CodePanel = nullptr;
@@ -232,27 +140,9 @@ public:
     void SaveResult1Click();
     void SaveChartImage1Click();
     void SearchSummary1Click();
+    void DataUpdate1Click();
 
-    //! The chart chain after the quote: history, price chart, averages, signals, volume.
-    //! Returns the buy-signal pass's result (0 when the period step ran nothing).
-    int RefreshChart(const std::string& key);
-
-    //! Writes KabuQuote to the quote board.
-    void ShowKabuQuote();
-
-    // Working state of the chart chain.
-    TKabuQuote KabuQuote;
-    TChartBars ChartBars{};
-    std::string ChartCode;
-    TPaneScale ChartScale; // price pane, then the volume pane's after a chain
-    TPaneScale RsiScale;
-    TBuySignalResult BuySignals; // BuyDate, BuyPrice, ... of the latest scan
     bool ScreeningRunning = false;
-    // Why the latest GetKabuKa answered false, and the size of the page it refused.
-    TQuoteMiss QuoteMiss = TQuoteMiss::None;
-    std::uintmax_t QuotePageBytes = 0;
-    //! Item data role of a result row's chart: its number in RunCharts.
-    static constexpr int ChartRole = Qt::UserRole + 1;
     //! The charts of the last run's rows as the run drew them.
     TChartArchive RunCharts;
     //! The last screening run that cleared the list: its counts, skipped stocks and end.
@@ -263,14 +153,6 @@ public:
     //! The last run's report: its record (empty without LastRun), the list's rows in list
     //! order and their charts.
     TRunReport LastRunReport() const;
-
-    //! The chart panel as the screen shows it: the three drawing surfaces on its background.
-    QImage ChartPanelImage() const;
-
-    //! The PNG bytes of a result row's chart; empty for a row without one.
-    QByteArray RowChart(const QTreeWidgetItem* row) const;
-    //! Fetches the pages of the stocks ahead while a screening run works on one; null outside runs.
-    std::unique_ptr<TFetchAhead> FetchAhead;
 
     //! Shows the information box (caption "情報", one OK button) and waits for it.
     void ShowInformation(const QString& text);
@@ -287,26 +169,18 @@ signals:
     void ScreeningProgress(int index, int count, const QString& stock);
 
 protected:
-    // The passes of the chart chain, in the order the chain calls them.
-    virtual bool GetKabuKa(const std::string& key);
-    virtual void GetChartData(const std::string& key);
-    virtual void DrawChartData();
-    virtual int CalcAverageRsi(TAverageInstance instance);
-    virtual int FindBuySignals(bool weekly);
-    virtual void DrawDekidakaData();
-
-    //! Runs a command body with `controls` disabled; they are enabled again on every way
-    //! out, and an exception escaping the body is shown once, as the data-error box.
-    void RunCommand(std::initializer_list<QWidget*> controls, const std::function<void()>& body);
-
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    //! Runs a command body with `controls` disabled; they are enabled again on every way
+    //! out, and an exception escaping the body is shown once, as the data-error box.
+    void RunCommand(std::initializer_list<QWidget*> controls, const std::function<void()>& body);
     //! True once the user asked to close the window: transfers under way are given up.
     bool IsClosing() const;
     TChartLength ChartLength() const;
+    void Build();
     void CreateInputPanel();
     void CreateKabuSearchPanel();
     void CreateKabuPanel();
@@ -315,19 +189,15 @@ private:
     void CreateMenus();
     void LayoutClientArea();
     void ShowMessage(const TMessageBoxRequest& request);
-    void SetVerdictColour(const QColor& colour);
     void UpdateReportActions();
-    void DataUpdate1Click();
-    bool DataUpdateRunning() const;
-    QString AskForPath(const TFileDialogRequest& request);
-    //! What ChartPanelImage draws, the surfaces' shown pictures shared.
-    TChartScene ChartPanelScene() const;
 
+    std::unique_ptr<TUserDialogs> OwnDialogs;
+    std::unique_ptr<TChartSource> OwnSource;
+    TUserDialogs& Dialogs;
+    TChartSource& Source;
+    TDataUpdateCommand* DataUpdate = nullptr;
     QWidget* ClientArea = nullptr;
     bool Shown = false;
-    bool ChartDrawn = false; // a chain has drawn the chart panel at least once
-    std::optional<TDataUpdateTarget> DataUpdateTarget;
-    TDataUpdateDialog* DataUpdateDialog = nullptr;
 };
 
 // Date and time formats the program writes dates with; set when the window is first shown.

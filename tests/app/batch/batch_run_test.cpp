@@ -4,6 +4,7 @@
 #include "../form_service_test.h"
 
 #include "app/batch/batch_run.h"
+#include "app/commands/report_commands.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -150,11 +151,6 @@ protected:
         Options.Sector = QStringLiteral("機械");
         Options.OutDir = QStringLiteral("reports/today");
     }
-    void TearDown() override
-    {
-        TMainForm::FileDialogHook = nullptr;
-        TFormServiceTest::TearDown();
-    }
     void AddRoutes(httplib::Server& routes) override
     {
         routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
@@ -199,15 +195,15 @@ protected:
 
 TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
 {
-    TMainForm batch;
-    ASSERT_EQ(RunScreeningBatch(batch, Options, Console), 0) << Written.toStdString();
-    EXPECT_FALSE(batch.isVisible()) << "the form is never shown";
+    TBatchRun batch(Options, Console);
+    ASSERT_EQ(batch.Run(), 0) << Written.toStdString();
+    EXPECT_FALSE(batch.Form.isVisible()) << "the form is never shown";
     EXPECT_TRUE(Shown.empty()) << "no message box reaches a window";
 
     const QString out = QStringLiteral("reports/today");
     const std::vector<QStringList> csv = ParseCsv(FileBytes(out + QStringLiteral("/result.csv")));
     ASSERT_EQ(csv.size(), 3u) << "the captions and the two stocks with a purchase";
-    EXPECT_EQ(csv, ListRows(batch)) << "every cell as the run's list shows it";
+    EXPECT_EQ(csv, ListRows(batch.Form)) << "every cell as the run's list shows it";
     EXPECT_EQ(csv[1][0], QStringLiteral("6301 キヤノン"));
     EXPECT_EQ(csv[2][0], QStringLiteral("6302 キヤノン"));
 
@@ -257,7 +253,7 @@ TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
 
     // The window's own run of the same sector, the same day: the same rows, every page from
     // today's cache but the one that never came.
-    TMainForm window;
+    TMainForm window(Dialogs);
     window.show();
     window.KabukaSearchWin->trigger();
     window.KabuSearchBox->setCurrentIndex(MachinerySector);
@@ -276,18 +272,18 @@ TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
         QTest::mouseDClick(window.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
         const QImage chart(out + QStringLiteral("/charts/000%1.png").arg(row + 1));
         ASSERT_EQ(chart.size(), QSize(648, 429));
-        EXPECT_EQ(chart.convertToFormat(QImage::Format_RGB32), window.ChartPanelImage());
+        EXPECT_EQ(chart.convertToFormat(QImage::Format_RGB32), window.ChartPane->ChartPanelImage());
     }
 }
 
 TEST_F(BatchRunTest, ASecondRunTheSameDayReadsEveryPageFromTheCache)
 {
-    TMainForm first;
-    ASSERT_EQ(RunScreeningBatch(first, Options, Console), 0);
+    TBatchRun first(Options, Console);
+    ASSERT_EQ(first.Run(), 0);
     Written.clear();
     Console.Terminal = true;
-    TMainForm second;
-    ASSERT_EQ(RunScreeningBatch(second, Options, Console), 0);
+    TBatchRun second(Options, Console);
+    ASSERT_EQ(second.Run(), 0);
 
     const QJsonObject pages = Summary(Options.OutDir)[QStringLiteral("pages")].toObject();
     EXPECT_EQ(pages[QStringLiteral("fetched")].toInt(), 0) << "only the page that never came is asked for again";
@@ -302,8 +298,8 @@ TEST_F(BatchRunTest, ADataErrorEndsTheRunAndTheRowsSoFarAreWritten)
 {
     // A line of an unknown market is an empty entry: its code does not convert.
     WriteFileBytes("KabuList.dat", ListLine(6301) + "6399,x,Tosho3," + Machinery + "\r\n" + ListLine(6302));
-    TMainForm batch;
-    EXPECT_EQ(RunScreeningBatch(batch, Options, Console), 2);
+    TBatchRun batch(Options, Console);
+    EXPECT_EQ(batch.Run(), 2);
 
     EXPECT_EQ(ParseCsv(FileBytes(Options.OutDir + QStringLiteral("/result.csv"))).size(), 2u) << "6301 and no more";
     const QString ended = Summary(Options.OutDir)[QStringLiteral("ended")].toString();
@@ -315,8 +311,8 @@ TEST_F(BatchRunTest, ADataErrorEndsTheRunAndTheRowsSoFarAreWritten)
 
     // Without a list nothing is screened, and the report says why.
     std::filesystem::remove("KabuList.dat");
-    TMainForm second;
-    EXPECT_EQ(RunScreeningBatch(second, Options, Console), 2);
+    TBatchRun second(Options, Console);
+    EXPECT_EQ(second.Run(), 2);
     EXPECT_EQ(ParseCsv(FileBytes(Options.OutDir + QStringLiteral("/result.csv"))).size(), 1u) << "the captions";
     EXPECT_TRUE(Summary(Options.OutDir)[QStringLiteral("ended")].toString().contains(QStringLiteral("KabuList.dat")));
 }
@@ -336,15 +332,15 @@ TEST_F(BatchRunTest, TheRsiConditionListsAStockWhenBothWeeklyLinesReachThirty)
         return rows;
     };
 
-    TMainForm plain;
-    ASSERT_EQ(RunScreeningBatch(plain, Options, Console), 0) << Written.toStdString();
-    EXPECT_EQ(listed(plain).count(QStringLiteral("6307")), 0u) << "no purchase: listed only by the condition";
-    EXPECT_EQ(listed(plain).size(), 1u);
+    TBatchRun plain(Options, Console);
+    ASSERT_EQ(plain.Run(), 0) << Written.toStdString();
+    EXPECT_EQ(listed(plain.Form).count(QStringLiteral("6307")), 0u) << "no purchase: listed only by the condition";
+    EXPECT_EQ(listed(plain.Form).size(), 1u);
 
     Options.Rsi30 = true;
-    TMainForm rsi;
-    ASSERT_EQ(RunScreeningBatch(rsi, Options, Console), 0) << Written.toStdString();
-    const std::map<QString, QString> rows = listed(rsi);
+    TBatchRun rsi(Options, Console);
+    ASSERT_EQ(rsi.Run(), 0) << Written.toStdString();
+    const std::map<QString, QString> rows = listed(rsi.Form);
     // Not 6303 (flat: 50 and 52), not 6308 (never both at once), not 6309 (no week at all).
     EXPECT_EQ(rows.size(), 2u);
     ASSERT_EQ(rows.count(QStringLiteral("6307")), 1u) << "both lines at exactly 30";
@@ -354,7 +350,7 @@ TEST_F(BatchRunTest, TheRsiConditionListsAStockWhenBothWeeklyLinesReachThirty)
     EXPECT_EQ(summary[QStringLiteral("listed")].toInt(), 2);
     EXPECT_EQ(summary[QStringLiteral("not_listed")].toObject()[QStringLiteral("no_purchase")].toInt(), 3);
     const std::vector<QStringList> csv = ParseCsv(FileBytes(Options.OutDir + QStringLiteral("/result.csv")));
-    EXPECT_EQ(csv, ListRows(rsi));
+    EXPECT_EQ(csv, ListRows(rsi.Form));
 }
 
 // Each stock read but not listed is counted under the first condition that left it out.
@@ -363,8 +359,8 @@ TEST_F(BatchRunTest, TheConditionsCountTheStocksTheyLeaveOut)
     WriteFileBytes("KabuList.dat", ListLine(6301) + ListLine(6303) + ListLine(6325));
     Options.HitsOnly = true;
     Options.Under100k = true;
-    TMainForm batch;
-    ASSERT_EQ(RunScreeningBatch(batch, Options, Console), 0) << Written.toStdString();
+    TBatchRun batch(Options, Console);
+    ASSERT_EQ(batch.Run(), 0) << Written.toStdString();
     const QJsonObject summary = Summary(Options.OutDir);
     EXPECT_EQ(summary[QStringLiteral("listed")].toInt(), 0);
     const QJsonObject notListed = summary[QStringLiteral("not_listed")].toObject();
@@ -383,8 +379,8 @@ TEST_F(BatchRunTest, EverySkipReasonIsNamedInTheSummaryAndTheReport)
         list += ListLine(code);
     WriteFileBytes("KabuList.dat", list);
     WriteFileBytes("dat/k6312.t.00", ""); // today's copy, empty
-    TMainForm batch;
-    ASSERT_EQ(RunScreeningBatch(batch, Options, Console), 0) << "pages came: a run with every stock skipped";
+    TBatchRun batch(Options, Console);
+    ASSERT_EQ(batch.Run(), 0) << "pages came: a run with every stock skipped";
 
     const struct
     {
@@ -418,23 +414,23 @@ TEST_F(BatchRunTest, EverySkipReasonIsNamedInTheSummaryAndTheReport)
 TEST_F(BatchRunTest, ControlCodesFromAPageAreShownEscapedInTheLog)
 {
     WriteFileBytes("KabuList.dat", ListLine(6310));
-    TMainForm batch;
-    ASSERT_EQ(RunScreeningBatch(batch, Options, Console), 0) << Written.toStdString();
+    TBatchRun batch(Options, Console);
+    ASSERT_EQ(batch.Run(), 0) << Written.toStdString();
     const QStringList lines = Written.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << "the progress line and the last words; no forged line";
     EXPECT_EQ(lines[0], QStringLiteral("100% [   1/   1] 6310 \\x1b]0;pwned\\x07\\x0aorvanta: forged\\x7f"));
     for (const QChar c : Written)
         EXPECT_TRUE(c == u'\n' || c.unicode() >= 0x20) << "a control code reached the log";
     // The window shows the name as the page gives it.
-    EXPECT_TRUE(batch.LabelKabuNo->text().contains(QStringLiteral("\x1b]0;pwned")));
+    EXPECT_TRUE(batch.Form.ChartPane->LabelKabuNo->text().contains(QStringLiteral("\x1b]0;pwned")));
 }
 
 TEST_F(BatchRunTest, AReportThatCannotBeWrittenEndsWithTwoAndItsReason)
 {
     // summary.json taken by a folder: the run goes ahead, its report fails at the end.
     ASSERT_TRUE(QDir().mkpath(Options.OutDir + QStringLiteral("/summary.json")));
-    TMainForm batch;
-    EXPECT_EQ(RunScreeningBatch(batch, Options, Console), 2);
+    TBatchRun batch(Options, Console);
+    EXPECT_EQ(batch.Run(), 2);
     EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: レポートを書けませんでした: 書き込めません: "))) << Written.toStdString();
     EXPECT_TRUE(Written.contains(QStringLiteral("summary.json"))) << Written.toStdString();
     EXPECT_FALSE(Server.Log().empty()) << "the run went ahead";
@@ -454,8 +450,8 @@ TEST_F(BatchRunTest, AnOutFolderThatCannotBeWrittenIsRefusedBeforeTheFirstPage)
         SCOPED_TRACE(folder.toStdString());
         Written.clear();
         Options.OutDir = folder;
-        TMainForm batch;
-        EXPECT_EQ(RunScreeningBatch(batch, Options, Console), UsageStatus);
+        TBatchRun batch(Options, Console);
+        EXPECT_EQ(batch.Run(), UsageStatus);
         EXPECT_TRUE(Written.startsWith(QStringLiteral("orvanta: レポートのフォルダ \"") + folder +
                                        QStringLiteral("\" に書き込めません")))
             << Written.toStdString();
@@ -467,7 +463,7 @@ TEST_F(BatchRunTest, AnOutFolderThatCannotBeWrittenIsRefusedBeforeTheFirstPage)
 // The menu items hand the last run to the same writer; they wait for a run to end.
 TEST_F(BatchRunTest, TheWindowSavesAndSumsUpItsLastRunThroughTheMenu)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     const auto enabled = [&form] {
@@ -477,12 +473,9 @@ TEST_F(BatchRunTest, TheWindowSavesAndSumsUpItsLastRunThroughTheMenu)
     EXPECT_EQ(enabled(), (std::vector<bool>{false, false, false})) << "nothing to save yet";
     std::vector<std::vector<bool>> duringRun;
     QObject::connect(&form, &TMainForm::ScreeningProgress, &form, [&] { duringRun.push_back(enabled()); });
-    std::vector<TFileDialogRequest> asked;
+    const std::vector<TFileDialogRequest>& asked = Dialogs.Asked;
     QString answer;
-    TMainForm::FileDialogHook = [&](const TFileDialogRequest& request) {
-        asked.push_back(request);
-        return answer;
-    };
+    Dialogs.AnswerPath = [&](const TFileDialogRequest&) { return answer; };
 
     form.KabuSearchBox->setCurrentIndex(MachinerySector);
     QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
@@ -506,7 +499,7 @@ TEST_F(BatchRunTest, TheWindowSavesAndSumsUpItsLastRunThroughTheMenu)
     EXPECT_EQ(Summary(answer)[QStringLiteral("listed")].toInt(), 2);
     for (int row = 0; row < 2; ++row)
         EXPECT_EQ(FileBytes(answer + QStringLiteral("/charts/000%1.png").arg(row + 1)),
-                  form.RowChart(form.KabuCodeList->topLevelItem(row)))
+                  RowChart(*form.KabuCodeList->topLevelItem(row), form.RunCharts))
             << row;
     EXPECT_NE(FileBytes(answer + QStringLiteral("/charts/0001.png")), FileBytes(answer + QStringLiteral("/charts/0002.png")));
 
@@ -521,7 +514,7 @@ TEST_F(BatchRunTest, TheWindowSavesAndSumsUpItsLastRunThroughTheMenu)
     form.SaveChartImage1->trigger();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[1].Kind, TFileDialogRequest::TKind::SaveFile);
-    EXPECT_EQ(QImage(answer).convertToFormat(QImage::Format_RGB32), form.ChartPanelImage());
+    EXPECT_EQ(QImage(answer).convertToFormat(QImage::Format_RGB32), form.ChartPane->ChartPanelImage());
 
     // A cancelled dialog writes nothing.
     answer.clear();

@@ -141,44 +141,44 @@ protected:
 
 TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     LookUp(form);
 
     ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
-    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("7751 キヤノン"));
-    EXPECT_EQ(form.LabelKabuKa->text(), QStringLiteral("  1,234"));
-    EXPECT_EQ(form.Label1->text(), QStringLiteral("  12(1.23%)"));
-    EXPECT_EQ(form.Label5->text(), QStringLiteral(" 1,234,500"));
-    EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
-    EXPECT_EQ(form.ChartCode, "7751.t");
-    EXPECT_EQ(form.ChartBars[46].DateText, "2026/11/30");
-    EXPECT_EQ(form.ChartBars[0].DateText, "2026/01/12");
-    EXPECT_TRUE(form.LabelKaikaShort->text().endsWith(QStringLiteral("円")));
-    EXPECT_NE(form.LabelKaikaShort->text(), QStringLiteral("      0円"));
-    EXPECT_NE(form.LabelKaikaLong->text(), QStringLiteral("      0円"));
-    EXPECT_GT(form.ChartScale.StepX, 0);
+    EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), QStringLiteral("7751 キヤノン"));
+    EXPECT_EQ(form.ChartPane->LabelKabuKa->text(), QStringLiteral("  1,234"));
+    EXPECT_EQ(form.ChartPane->Label1->text(), QStringLiteral("  12(1.23%)"));
+    EXPECT_EQ(form.ChartPane->Label5->text(), QStringLiteral(" 1,234,500"));
+    EXPECT_EQ(FilledBarCount(form.ChartPane->ChartBars), 47);
+    EXPECT_EQ(form.ChartPane->ChartCode, "7751.t");
+    EXPECT_EQ(form.ChartPane->ChartBars[46].DateText, "2026/11/30");
+    EXPECT_EQ(form.ChartPane->ChartBars[0].DateText, "2026/01/12");
+    EXPECT_TRUE(form.ChartPane->LabelKaikaShort->text().endsWith(QStringLiteral("円")));
+    EXPECT_NE(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("      0円"));
+    EXPECT_NE(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("      0円"));
+    EXPECT_GT(form.ChartPane->ChartScale.StepX, 0);
 
     // What the chain drew is on screen once the command ended.
-    EXPECT_EQ(form.ImageChart->Shown, form.ImageChart->Picture);
-    EXPECT_NE(QColor(form.ImageChart->Shown.pixel(300, 100)).alpha(), 0);
+    EXPECT_EQ(form.ChartPane->ImageChart->Shown, form.ChartPane->ImageChart->Picture);
+    EXPECT_NE(QColor(form.ChartPane->ImageChart->Shown.pixel(300, 100)).alpha(), 0);
     const QImage shot = form.grab().toImage();
     EXPECT_TRUE(shot.save(TestImagePath("lookup_weekly.png")));
 
     // The read-out shows the period under the pointer; leaving restores the quote.
-    const int x = form.ChartScale.Left + 3;
+    const int x = form.ChartPane->ChartScale.Left + 3;
     form.ImageChartMouseMove(x, 50);
-    EXPECT_EQ(form.LabelTime->text(), QStringLiteral("2026/01/12"));
-    EXPECT_EQ(form.Label1->text(), QString());
+    EXPECT_EQ(form.ChartPane->LabelTime->text(), QStringLiteral("2026/01/12"));
+    EXPECT_EQ(form.ChartPane->Label1->text(), QString());
     QEvent leave(QEvent::Leave);
-    QCoreApplication::sendEvent(form.ImageChart, &leave);
-    EXPECT_EQ(form.LabelKabuKa->text(), QStringLiteral("  1,234"));
-    EXPECT_EQ(form.LabelTime->text(), QStringLiteral("12/07 15:00"));
+    QCoreApplication::sendEvent(form.ChartPane->ImageChart, &leave);
+    EXPECT_EQ(form.ChartPane->LabelKabuKa->text(), QStringLiteral("  1,234"));
+    EXPECT_EQ(form.ChartPane->LabelTime->text(), QStringLiteral("12/07 15:00"));
 
     // The daily switch loads the other history without fetching the quote again.
     const std::size_t requests = Server.Log().size();
     form.ChartLengDay->setChecked(true);
-    EXPECT_EQ(FilledBarCount(form.ChartBars), 20);
-    EXPECT_EQ(form.LabelKaikaLong->text(), QStringLiteral("      0円")) << "20 days hold no 25-day average";
+    EXPECT_EQ(FilledBarCount(form.ChartPane->ChartBars), 20);
+    EXPECT_EQ(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("      0円")) << "20 days hold no 25-day average";
     ASSERT_EQ(Server.Log().size(), requests + 1);
     EXPECT_NE(Server.Log().back().Target.find("&k=d"), std::string::npos);
 
@@ -187,7 +187,7 @@ TEST_F(LookupTest, FillsTheBoardTheTableAndTheCharts)
     const std::size_t before = Server.Log().size();
     form.KabuNoButton->click();
     EXPECT_EQ(Server.Log().size(), before);
-    EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
+    EXPECT_EQ(FilledBarCount(form.ChartPane->ChartBars), 47);
 }
 
 // A code of today's form typed in lower case: asked for, cached and shown in upper case,
@@ -196,17 +196,17 @@ TEST_F(LookupTest, ALetterCodeIsAskedForCachedAndShownInUpperCase)
 {
     PageKey = "130A.t";
     PageCode = "130A";
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     QTest::keyClicks(form.KabuNoEdit, QStringLiteral("130a"));
     QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
 
     ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
-    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("130A キヤノン"));
-    EXPECT_EQ(form.ChartCode, "130A.t");
-    EXPECT_EQ(FilledBarCount(form.ChartBars), 47);
+    EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), QStringLiteral("130A キヤノン"));
+    EXPECT_EQ(form.ChartPane->ChartCode, "130A.t");
+    EXPECT_EQ(FilledBarCount(form.ChartPane->ChartBars), 47);
     QTest::mouseClick(form.ChartLengDay, Qt::LeftButton);
-    EXPECT_EQ(FilledBarCount(form.ChartBars), 20);
+    EXPECT_EQ(FilledBarCount(form.ChartPane->ChartBars), 20);
     EXPECT_EQ(DatFiles(), (std::vector<std::string>{"k130A.t.00", "k130A.t.01", "k130A.t.02"}));
     ASSERT_EQ(Server.Log().size(), 3u);
     EXPECT_NE(Server.Log()[0].Target.find("qt=130A.t&"), std::string::npos) << Server.Log()[0].Target;
@@ -214,16 +214,16 @@ TEST_F(LookupTest, ALetterCodeIsAskedForCachedAndShownInUpperCase)
 
 TEST_F(LookupTest, UnknownStockSaysNoDataAndKeepsTheBoard)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabuNoEdit->setText(QStringLiteral("7751"));
     form.KabuNoButton->click();
-    const QString board = form.LabelKabuNo->text();
+    const QString board = form.ChartPane->LabelKabuNo->text();
     form.KabuNoEdit->setText(QStringLiteral("9999"));
     form.KabuNoButton->click();
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].Text, QStringLiteral("データがありません。"));
-    EXPECT_EQ(form.LabelKabuNo->text(), board);
+    EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), board);
     EXPECT_TRUE(form.KabuNoButton->isEnabled());
 }
 
@@ -233,24 +233,24 @@ TEST_F(LookupTest, AHeavilyTradedStockShowsItsVolumes)
 {
     QuoteVolume = "3,000,000,000";
     VolumeBase = 10000000000;
-    TMainForm form;
+    TMainForm form(Dialogs);
     LookUp(form);
 
     ASSERT_TRUE(Shown.empty()) << Shown[0].Text.toStdString();
-    EXPECT_EQ(form.Label5->text(), QStringLiteral("3,000,000,000"));
-    ASSERT_EQ(FilledBarCount(form.ChartBars), 47);
-    EXPECT_EQ(form.ChartBars[46].Dekidaka, 10000000000);
-    EXPECT_EQ(form.ChartBars[0].Dekidaka, 10000004600);
+    EXPECT_EQ(form.ChartPane->Label5->text(), QStringLiteral("3,000,000,000"));
+    ASSERT_EQ(FilledBarCount(form.ChartPane->ChartBars), 47);
+    EXPECT_EQ(form.ChartPane->ChartBars[46].Dekidaka, 10000000000);
+    EXPECT_EQ(form.ChartPane->ChartBars[0].Dekidaka, 10000004600);
     // The newest week has the smallest volume and the oldest the largest: the oldest bar
     // reaches the top of the pane.
-    EXPECT_EQ(QColor(form.ImageDekidaka->Shown.pixel(form.ChartScale.Left + 3, 20)), QColor(0, 0, 255));
+    EXPECT_EQ(QColor(form.ChartPane->ImageDekidaka->Shown.pixel(form.ChartPane->ChartScale.Left + 3, 20)), QColor(0, 0, 255));
 }
 
 // The page decided which stock the board and the list rows named: a page claiming another
 // code (or "/../") was shown as the stock asked for.
 TEST_F(LookupTest, APageNamingAnotherStockIsNoData)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabuNoEdit->setText(QStringLiteral("7751"));
     for (const char* code : {"7203", "/../"})
@@ -263,15 +263,15 @@ TEST_F(LookupTest, APageNamingAnotherStockIsNoData)
         form.KabuNoButton->click();
         ASSERT_EQ(Shown.size(), 1u);
         EXPECT_EQ(Shown[0].Text, QStringLiteral("データがありません。"));
-        EXPECT_EQ(form.LabelKabuNo->text(), QString());
-        EXPECT_EQ(FilledBarCount(form.ChartBars), 0);
+        EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), QString());
+        EXPECT_EQ(FilledBarCount(form.ChartPane->ChartBars), 0);
     }
 }
 
 TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)
 {
     std::filesystem::remove_all(Folder / "dat");
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabuNoEdit->setText(QStringLiteral("7751"));
     form.KabuNoButton->click();
@@ -285,7 +285,7 @@ TEST_F(LookupTest, MissingCacheFolderGivesTheDataErrorBox)
 TEST_F(LookupTest, AnEmptyAnswerIsNoDataOnlyWhereTheCacheFileCanBeMade)
 {
     QuoteAnswer = TAnswer::Empty;
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabuNoEdit->setText(QStringLiteral("7751"));
     form.KabuNoButton->click();
@@ -304,7 +304,7 @@ TEST_F(LookupTest, ClosingTheWindowEndsATricklingLookup)
 {
     using TClock = std::chrono::steady_clock;
     QuoteAnswer = TAnswer::Trickle;
-    TMainForm form;
+    TMainForm form(Dialogs);
     TypeCode(form);
     TClock::time_point closedAt;
     CloseAfter(form, 700, closedAt);
@@ -328,7 +328,7 @@ TEST_F(LookupTest, ClosingTheWindowEndsALookupTheServiceNeverAnswers)
 {
     using TClock = std::chrono::steady_clock;
     QuoteAnswer = TAnswer::Silent;
-    TMainForm form;
+    TMainForm form(Dialogs);
     TypeCode(form);
     int ticks = 0;
     QTimer ticker;
@@ -357,9 +357,9 @@ namespace {
 // finished chart, not the half-drawn one.
 TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     LookUp(form);
-    const QImage weekly = form.ImageChart->grab().toImage();
+    const QImage weekly = form.ChartPane->ImageChart->grab().toImage();
 
     // Every event point of the daily chain (before each candle, each marker, ...) repaints.
     int differing = 0;
@@ -368,7 +368,7 @@ TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
     everyEventPoint.setInterval(0);
     QObject::connect(&everyEventPoint, &QTimer::timeout, &form, [&] {
         ++repaints;
-        differing += form.ImageChart->grab().toImage() != weekly ? 1 : 0;
+        differing += form.ChartPane->ImageChart->grab().toImage() != weekly ? 1 : 0;
     });
     everyEventPoint.start();
     form.ChartLengDay->setChecked(true);
@@ -376,9 +376,9 @@ TEST_F(LookupTest, ARepaintInTheMiddleOfAChainShowsTheFinishedChart)
 
     EXPECT_GT(repaints, 20);
     EXPECT_EQ(differing, 0);
-    const QImage daily = form.ImageChart->grab().toImage();
+    const QImage daily = form.ChartPane->ImageChart->grab().toImage();
     EXPECT_NE(daily, weekly);
-    EXPECT_EQ(daily, form.ImageChart->Picture.convertToFormat(daily.format()));
+    EXPECT_EQ(daily, form.ChartPane->ImageChart->Picture.convertToFormat(daily.format()));
 }
 
 } // namespace
@@ -406,7 +406,7 @@ protected:
     }
     static bool VerdictLit(TMainForm& form)
     {
-        return AnyPixel(form.MessageLabel->grab().toImage(), QColor(255, 255, 0));
+        return AnyPixel(form.ChartPane->MessageLabel->grab().toImage(), QColor(255, 255, 0));
     }
     void Show(TMainForm& form, const char* code)
     {
@@ -419,7 +419,7 @@ protected:
 // stock without any signal showed a lit "買いです。" after one whose newest week had a signal.
 TEST_F(VerdictTest, SpeaksOfTheStockOnShow)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.OKMessageButton->click();
     Show(form, "7201");

@@ -1,5 +1,11 @@
 #include "app/window/main_form.h"
 
+#include "../fake_dialogs.h"
+#include "../form_service_test.h"
+#include "app/commands/result_list.h"
+#include "app/window/chart_pane.h"
+#include "data/chart_source.h"
+
 #include "data/fetch_ahead.h"
 #include "data/text_codec.h"
 #include "screener/screening.h"
@@ -41,37 +47,52 @@ const std::string Machinery = "\x8b\x40\x8a\x42";               // 機械
 const std::string Other = "\x8d\x7a\x8b\xc6";                   // 鉱業
 constexpr int MachinerySector = 15;                             // its place in the sector box
 
-// What the fake service knows of one stock: its board and the back-test its chart gives.
+// A weekly history as the chain reads it: the cells of VShapedWeeks. With 30 weeks the chart
+// has a purchase at 1,095 yen on 2026/06/22, still held; with 24 weeks the signal is on the
+// newest week, bought at its close of 1,100 yen.
+THistoryRows VShapedRows(int weeks)
+{
+    THistoryRows rows;
+    for (const THistoryCells& cells : VShapedWeeks(weeks))
+        rows.push_back({cells.Date, std::stoi(cells.Open), std::stoi(cells.High), std::stoi(cells.Low),
+                        std::stoi(cells.Close), std::stoll(cells.Volume)});
+    return rows;
+}
+
+// What the fake source knows of one stock: its board and its weekly history.
 struct FakeStock
 {
     QString Name;
     QString Price;
-    TBuySignalResult BackTest;
-    int SignalResult = 0;
+    THistoryRows Weeks;
 };
 
-// A form whose passes read a table instead of the network, so the run's own logic is tested.
-class ScreeningForm : public TMainForm
+FakeStock Stock(const QString& name, const QString& price, int weeks = 30)
+{
+    return {name, price, weeks > 0 ? VShapedRows(weeks) : THistoryRows{}};
+}
+
+// A chain source that reads a table instead of the network, so the run's own logic is tested.
+class TableSource final : public TChartSource
 {
 public:
     std::map<std::string, FakeStock> Stocks;
     std::vector<std::string> Looked;
     std::string ThrowFor;
-    bool CloseDuringFirst = false;
     std::function<void(const std::string&)> BeforeLookup;
 
-protected:
-    bool GetKabuKa(const std::string& key) override
+    TQuoteRead Quote(const std::string& key, const TProcessEvents&, const TCancelled&) override
     {
         if (BeforeLookup)
             BeforeLookup(key);
         Looked.push_back(key);
-        if (CloseDuringFirst && Looked.size() == 1)
-            close();
+        TQuoteRead read;
         const auto found = Stocks.find(key);
         if (found == Stocks.end())
-            return false;
-        // The quote record as the quote pass leaves it, and the board it writes.
+        {
+            read.Miss = TQuoteMiss::NotFound;
+            return read;
+        }
         const QString& name = found->second.Name;
         TKabuQuote quote;
         quote.KabuNo = name.left(4).toStdString();
@@ -85,35 +106,17 @@ protected:
         quote.Dekidaka = 1234500 * FixedPointOne;
         quote.Tani = FixedPointOne;
         quote.KabuTime = "12/07 15:00";
-        KabuQuote = quote;
-        ShowKabuQuote();
-        return true;
+        read.Quote = quote;
+        return read;
     }
-    void GetChartData(const std::string& key) override
+    THistoryRows History(const std::string& key, TChartPeriod, std::int64_t, const TProcessEvents&,
+                         const TCancelled&) override
     {
         if (key == ThrowFor)
             throw std::runtime_error("history figure does not convert");
-        Current = key;
+        return Stocks.at(key).Weeks;
     }
-    int FindBuySignals(bool) override
-    {
-        BuySignals = Stocks[Current].BackTest;
-        return Stocks[Current].SignalResult;
-    }
-
-private:
-    std::string Current;
 };
-
-TBuySignalResult Purchase(int price, const char* date)
-{
-    TBuySignalResult result;
-    result.BuyPrice = price;
-    result.BuyDate = date;
-    result.SignalKind = 1;
-    result.LowAfterBuy = price;
-    return result;
-}
 
 class ScreeningTest : public testing::Test
 {
@@ -125,17 +128,8 @@ protected:
         std::filesystem::create_directories(Folder);
         Previous = std::filesystem::current_path();
         std::filesystem::current_path(Folder);
-        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-        TMainForm::ShiftKeyDownHook = [this] { return Shift; };
-        SetFetchAheadConnections(0); // the passes read a table: nothing to fetch
     }
-    void TearDown() override
-    {
-        SetFetchAheadConnections(DefaultFetchAheadConnections);
-        TMainForm::MessageBoxHook = nullptr;
-        TMainForm::ShiftKeyDownHook = nullptr;
-        std::filesystem::current_path(Previous);
-    }
+    void TearDown() override { std::filesystem::current_path(Previous); }
     void WriteList(const std::string& lines)
     {
         std::ofstream(Folder / "KabuList.dat", std::ios::binary) << lines;
@@ -144,7 +138,7 @@ protected:
     {
         return code + ",x," + market + "," + sector + "\r\n";
     }
-    void Start(ScreeningForm& form, int sector)
+    void Start(TMainForm& form, int sector)
     {
         form.show();
         form.KabukaSearchWin->trigger();
@@ -152,12 +146,12 @@ protected:
         form.KabuSearchButton->click();
     }
     // Lists 6301 (東証, named `first`), 6302 (JASDAQ) and 6304 (マザーズ), each with a purchase.
-    void ScreenThreeStocks(ScreeningForm& form, const QString& first)
+    void ScreenThreeStocks(TMainForm& form, const QString& first)
     {
         WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Jasdaq, Machinery) + Line("6304", Mothers, Machinery));
-        form.Stocks["6301.t"] = {first, QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
-        form.Stocks["6302.q"] = {QStringLiteral("6302 C"), QStringLiteral("  1,500"), Purchase(1400, "2026/10/12"), 0};
-        form.Stocks["6304  "] = {QStringLiteral("6304 D"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 0};
+        Source.Stocks["6301.t"] = Stock(first, QStringLiteral("  3,000"));
+        Source.Stocks["6302.q"] = Stock(QStringLiteral("6302 C"), QStringLiteral("  1,500"));
+        Source.Stocks["6304  "] = Stock(QStringLiteral("6304 D"), QStringLiteral("    800"));
         Start(form, MachinerySector);
     }
     static std::vector<bool> Inputs(const TMainForm& form)
@@ -172,8 +166,10 @@ protected:
 
     std::filesystem::path Folder;
     std::filesystem::path Previous;
-    std::vector<TMessageBoxRequest> Shown;
-    bool Shift = false;
+    TFakeDialogs Dialogs;
+    std::vector<TMessageBoxRequest>& Shown = Dialogs.Shown;
+    bool& Shift = Dialogs.Shift;
+    TableSource Source;
 };
 
 
@@ -181,24 +177,25 @@ TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
 {
     WriteList(";list\r\n" + Line("6301", Tosho1, Machinery) + Line("1605", Tosho1, Other) + Line("6302", Jasdaq, Machinery) +
               Line("6303", Tosho1, Machinery) + Line("6304", Mothers, Machinery));
-    ScreeningForm form;
+    TMainForm form(Dialogs, &Source);
     form.show();
     form.KabukaSearchWin->trigger();
     form.ChartLengDay->setChecked(true); // the input bar is hidden: the period switch does nothing
-    form.Stocks["6301.t"] = {QStringLiteral("6301 コマツ"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
-    form.Stocks["6302.q"] = {QStringLiteral("6302 無信号"), QStringLiteral("    500"), TBuySignalResult{}, 0};
-    form.Stocks["6304  "] = {QStringLiteral("6304 新興"), QStringLiteral("    800"), Purchase(700, "2026/11/30"), 700};
+    Source.Stocks["6301.t"] = Stock(QStringLiteral("6301 コマツ"), QStringLiteral("  3,000"));
+    Source.Stocks["6302.q"] = Stock(QStringLiteral("6302 無信号"), QStringLiteral("    500"), 12); // too short for a signal
+    Source.Stocks["6304  "] = Stock(QStringLiteral("6304 新興"), QStringLiteral("    800"), 24); // a newest-week signal
     Start(form, MachinerySector);
 
-    EXPECT_EQ(form.Looked, (std::vector<std::string>{"6301.t", "6302.q", "6303.t", "6304  "}));
+    EXPECT_EQ(Source.Looked, (std::vector<std::string>{"6301.t", "6302.q", "6303.t", "6304  "}));
     EXPECT_TRUE(form.ChartLengWeek->isChecked()) << "a run always works on weekly charts";
     ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 2);
     const QTreeWidgetItem* first = form.KabuCodeList->topLevelItem(0);
     EXPECT_EQ(first->text(0), QStringLiteral("6301 コマツ"));
     EXPECT_EQ(first->text(1), QStringLiteral("東証"));
     EXPECT_EQ(first->text(2), QStringLiteral("  3,000円"));
-    EXPECT_EQ(first->text(10), QStringLiteral("   2900円"));
-    EXPECT_EQ(first->text(14), QStringLiteral("103%"));
+    EXPECT_EQ(first->text(10), QStringLiteral("   1095円"));
+    EXPECT_EQ(first->text(11), QStringLiteral("2026/06/22"));
+    EXPECT_EQ(first->text(14), QStringLiteral("273%")) << "3,000 x 100 / 1095, truncated";
     EXPECT_EQ(first->text(16), QStringLiteral("継続保有"));
     EXPECT_EQ(form.KabuCodeList->topLevelItem(1)->text(1), QStringLiteral("マザーズ"));
     EXPECT_EQ(form.KabuCodeList->topLevelItem(1)->text(9), QStringLiteral("上昇"));
@@ -228,10 +225,10 @@ TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
 TEST_F(ScreeningTest, ConditionsFilterTheRows)
 {
     WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery) + Line("6303", Tosho1, Machinery));
-    ScreeningForm form;
-    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("100,000"), Purchase(90000, "2026/10/05"), 0};
-    form.Stocks["6302.t"] = {QStringLiteral("6302 B"), QStringLiteral("100,001"), Purchase(90000, "2026/10/05"), 90000};
-    form.Stocks["6303.t"] = {QStringLiteral("6303 C"), QStringLiteral("  5,000"), Purchase(4000, "2026/11/30"), 4000};
+    TMainForm form(Dialogs, &Source);
+    Source.Stocks["6301.t"] = Stock(QStringLiteral("6301 A"), QStringLiteral("100,000"));
+    Source.Stocks["6302.t"] = Stock(QStringLiteral("6302 B"), QStringLiteral("100,001"), 24); // a newest-week signal
+    Source.Stocks["6303.t"] = Stock(QStringLiteral("6303 C"), QStringLiteral("  5,000"), 24);
 
     form.UnderKabuCheck->setChecked(true);
     Start(form, MachinerySector);
@@ -248,16 +245,16 @@ TEST_F(ScreeningTest, ConditionsFilterTheRows)
 TEST_F(ScreeningTest, EmptySectorRangeStopAndShiftSkip)
 {
     WriteList(Line("6301", Tosho1, Machinery) + Line("99999", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
-    ScreeningForm form;
-    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
-    form.Stocks["6302.t"] = form.Stocks["6301.t"];
+    TMainForm form(Dialogs, &Source);
+    Source.Stocks["6301.t"] = Stock(QStringLiteral("6301 A"), QStringLiteral("  3,000"));
+    Source.Stocks["6302.t"] = Source.Stocks["6301.t"];
     Start(form, MachinerySector);
-    EXPECT_EQ(form.Looked, std::vector<std::string>{"6301.t"}) << "99999 ends the run";
+    EXPECT_EQ(Source.Looked, std::vector<std::string>{"6301.t"}) << "99999 ends the run";
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
 
     Shift = true;
     form.KabuSearchButton->click();
-    EXPECT_EQ(form.Looked.size(), 1u) << "Shift screens nothing";
+    EXPECT_EQ(Source.Looked.size(), 1u) << "Shift screens nothing";
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1) << "and keeps the rows";
     Shift = false;
 
@@ -276,11 +273,11 @@ TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
     const QString dataError =
         QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。");
     WriteList(Line("6301", Tosho1, Machinery) + Line("6302", "?", Machinery) + Line("6303", Tosho1, Machinery));
-    ScreeningForm form;
-    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
-    form.Stocks["6303.t"] = form.Stocks["6301.t"];
+    TMainForm form(Dialogs, &Source);
+    Source.Stocks["6301.t"] = Stock(QStringLiteral("6301 A"), QStringLiteral("  3,000"));
+    Source.Stocks["6303.t"] = Source.Stocks["6301.t"];
     Start(form, MachinerySector);
-    EXPECT_EQ(form.Looked, std::vector<std::string>{"6301.t"}) << "an empty entry ends the run";
+    EXPECT_EQ(Source.Looked, std::vector<std::string>{"6301.t"}) << "an empty entry ends the run";
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].Text, dataError);
@@ -290,7 +287,7 @@ TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
 
     Shown.clear();
     WriteList(Line("6301", Tosho1, Machinery) + Line("6303", Tosho1, Machinery));
-    form.ThrowFor = "6303.t";
+    Source.ThrowFor = "6303.t";
     form.KabuSearchButton->click();
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 1);
     ASSERT_EQ(Shown.size(), 1u);
@@ -310,29 +307,32 @@ TEST_F(ScreeningTest, AListBeyondTheLimitSaysSoAndScreensTheFirstEntries)
     for (int i = 0; i < 5001; ++i)
         lines += Line(std::to_string(1000 + i), Tosho1, Machinery);
     WriteList(lines);
-    ScreeningForm form;
+    TMainForm form(Dialogs, &Source);
     Start(form, MachinerySector);
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].Caption, QStringLiteral("情報"));
     EXPECT_EQ(Shown[0].Text, QStringLiteral("銘柄一覧が5000件を超えています。先頭の5000件だけを検索します。"));
-    EXPECT_EQ(form.Looked.size(), 5000u);
-    EXPECT_EQ(form.Looked.back(), "5999.t");
+    EXPECT_EQ(Source.Looked.size(), 5000u);
+    EXPECT_EQ(Source.Looked.back(), "5999.t");
     EXPECT_EQ(form.LabelKabuReadBar->text(), QStringLiteral("100% [5000/5000]"));
 }
 
 TEST_F(ScreeningTest, ClosingTheWindowStopsBeforeTheNextStock)
 {
     WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
-    ScreeningForm form;
-    form.CloseDuringFirst = true;
+    TMainForm form(Dialogs, &Source);
+    Source.BeforeLookup = [this, &form](const std::string&) {
+        if (Source.Looked.empty())
+            form.close();
+    };
     Start(form, MachinerySector);
-    EXPECT_EQ(form.Looked, std::vector<std::string>{"6301.t"});
+    EXPECT_EQ(Source.Looked, std::vector<std::string>{"6301.t"});
     EXPECT_EQ(form.Tag, ClosingTag);
 }
 
 TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
 {
-    ScreeningForm form;
+    TMainForm form(Dialogs, &Source);
     ScreenThreeStocks(form, QStringLiteral("6301 A,B"));
     ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 3);
     const auto order = [&](int column) {
@@ -367,18 +367,18 @@ TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
     form.CopyCodeButton->click();
     EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 
-    form.Looked.clear();
+    Source.Looked.clear();
     form.KabuCodeListDblClick();
-    EXPECT_TRUE(form.Looked.empty()) << "no row selected, nothing opened";
+    EXPECT_TRUE(Source.Looked.empty()) << "no row selected, nothing opened";
     form.KabuCodeList->topLevelItem(2)->setSelected(true);
     form.KabuCodeList->topLevelItem(1)->setSelected(true);
     form.KabuCodeListDblClick();
-    EXPECT_EQ(form.Looked, std::vector<std::string>{"6302.q"}) << "the first selected row, JASDAQ as .q";
+    EXPECT_EQ(Source.Looked, std::vector<std::string>{"6302.q"}) << "the first selected row, JASDAQ as .q";
     EXPECT_FALSE(form.CodePanel->isVisible());
     form.KabuCodeList->clearSelection();
     form.KabuCodeList->topLevelItem(2)->setSelected(true);
     form.KabuCodeListDblClick();
-    EXPECT_EQ(form.Looked.back(), "6304  ") << "a マザーズ row opens with the blank suffix";
+    EXPECT_EQ(Source.Looked.back(), "6304  ") << "a マザーズ row opens with the blank suffix";
 }
 
 // Regression: every return to the chart view connected the list's handlers once more, so
@@ -386,7 +386,7 @@ TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
 // alternating), one double-click ran the lookup chain twice and one copy ran twice.
 TEST_F(ScreeningTest, ListHandlersRunOnceAfterViewSwitches)
 {
-    ScreeningForm form;
+    TMainForm form(Dialogs, &Source);
     ScreenThreeStocks(form, QStringLiteral("6301 A"));
     ASSERT_EQ(form.KabuCodeList->topLevelItemCount(), 3);
     // Three trips: one through the Close buttons, two through the menu.
@@ -413,14 +413,14 @@ TEST_F(ScreeningTest, ListHandlersRunOnceAfterViewSwitches)
     EXPECT_EQ(firstCaption(), QStringLiteral("6304 D")) << "then one descending sort";
     EXPECT_EQ(form.KabuCodeListTag, 1);
 
-    form.Looked.clear();
+    Source.Looked.clear();
     QTreeWidgetItem* row = form.KabuCodeList->topLevelItem(1);
     // A user's double-click: press and release, then the second press and its release.
     const QPoint centre = form.KabuCodeList->visualItemRect(row).center();
     QTest::mouseClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseRelease(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
-    EXPECT_EQ(form.Looked, std::vector<std::string>{"6302.q"}) << "one lookup chain per double-click";
+    EXPECT_EQ(Source.Looked, std::vector<std::string>{"6302.q"}) << "one lookup chain per double-click";
 
     form.KabukaSearchWin->trigger();
     form.KabuCodeList->topLevelItem(0)->setSelected(true);
@@ -450,14 +450,14 @@ protected:
 TEST_F(ScreeningTest, TheNewestRowIsPaintedDuringALongStretchWithoutHits)
 {
     WriteList(Line("6301", Tosho1, Machinery) + Line("6302", Tosho1, Machinery));
-    ScreeningForm form;
-    form.Stocks["6301.t"] = {QStringLiteral("6301 A"), QStringLiteral("  3,000"), Purchase(2900, "2026/10/05"), 0};
+    TMainForm form(Dialogs, &Source);
+    Source.Stocks["6301.t"] = Stock(QStringLiteral("6301 A"), QStringLiteral("  3,000"));
     PaintCounter counter;
     int paintsAtRow = -1;
     bool paintedDuringStretch = false;
     bool paintingOn = false;
     // The second stock takes long to fetch: the window keeps handling its events meanwhile.
-    form.BeforeLookup = [&](const std::string& key) {
+    Source.BeforeLookup = [&](const std::string& key) {
         if (key != "6302.t")
             return;
         paintsAtRow = counter.Paints;
@@ -515,17 +515,16 @@ TEST_F(ScreeningTest, EveryFrameOfARunShowsTheNewestRowInView)
 {
     constexpr int Count = 120; // far more rows than the list shows at once
     std::string lines;
-    ScreeningForm form;
+    TMainForm form(Dialogs, &Source);
     for (int i = 0; i < Count; ++i)
     {
         const std::string code = std::to_string(6301 + i);
         lines += Line(code, Tosho1, Machinery);
-        form.Stocks[code + ".t"] = {QString::fromStdString(code + " A"), QStringLiteral("  3,000"),
-                                    Purchase(2900, "2026/10/05"), 0};
+        Source.Stocks[code + ".t"] = Stock(QString::fromStdString(code + " A"), QStringLiteral("  3,000"));
     }
     WriteList(lines);
     // Each stock takes a few milliseconds, so a run paints many frames between its rows.
-    form.BeforeLookup = [](const std::string&) {
+    Source.BeforeLookup = [](const std::string&) {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 3)
@@ -534,7 +533,7 @@ TEST_F(ScreeningTest, EveryFrameOfARunShowsTheNewestRowInView)
     form.show();
     form.KabukaSearchWin->trigger();
     // Every stock is listed.
-    NewestRowCheck check(form.KabuCodeList, [&form] { return static_cast<int>(form.Looked.size()); });
+    NewestRowCheck check(form.KabuCodeList, [this] { return static_cast<int>(Source.Looked.size()); });
     form.KabuCodeList->viewport()->installEventFilter(&check);
     form.KabuSearchBox->setCurrentIndex(MachinerySector);
     QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);

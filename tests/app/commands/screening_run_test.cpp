@@ -66,7 +66,7 @@ protected:
 
 TEST_F(ScreeningRunTest, ListsTheStockWhoseChartHasAPurchase)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(15); // 機械
@@ -98,7 +98,7 @@ TEST_F(ScreeningRunTest, ListsTheStockWhoseChartHasAPurchase)
 // carried that week's figures, and its rise rate used that week's close.
 TEST_F(ScreeningRunTest, MouseMovesOverTheChartLeaveTheRowsFiguresAlone)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(15); // 機械
@@ -109,11 +109,11 @@ TEST_F(ScreeningRunTest, MouseMovesOverTheChartLeaveTheRowsFiguresAlone)
     QObject::connect(&pointer, &QTimer::timeout, &form, [&] {
         if (moves++ == 0)
             form.KabukaChartWin->trigger(); // the user looks at the chart during the run
-        const QPointF at(form.ChartScale.Left + 3, 50);
-        QMouseEvent move(QEvent::MouseMove, at, form.ImageChart->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+        const QPointF at(form.ChartPane->ChartScale.Left + 3, 50);
+        QMouseEvent move(QEvent::MouseMove, at, form.ChartPane->ImageChart->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                          Qt::NoModifier);
-        QCoreApplication::sendEvent(form.ImageChart, &move);
-        readoutShown = readoutShown || form.LabelTime->text().startsWith(QStringLiteral("2026/"));
+        QCoreApplication::sendEvent(form.ChartPane->ImageChart, &move);
+        readoutShown = readoutShown || form.ChartPane->LabelTime->text().startsWith(QStringLiteral("2026/"));
     });
     pointer.start();
     QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
@@ -223,7 +223,7 @@ int FetchAheadThreads()
 
 TEST_F(ScreeningFetchAheadTest, RowsAndCacheBytesAreTheSameWithAndWithoutAndNoPageIsAskedTwice)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(15); // 機械
@@ -255,7 +255,7 @@ TEST_F(ScreeningFetchAheadTest, NothingIsFetchedBeyondTheCodeTheRunStopsAt)
     WriteFileBytes("KabuList.dat", "6301,x," + Tosho1 + "," + Machinery + "\r\n6302,x," + Tosho1 + "," + Machinery +
                                        "\r\n99999,x," + Tosho1 + "," + Machinery + "\r\n6303,x," + Tosho1 + "," +
                                        Machinery + "\r\n");
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(15);
@@ -297,7 +297,7 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
     };
     // The held-back handlers must be gone before the mutex they wait on.
     const auto stop = Server.StopBeforeLeaving(letGo);
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(15);
@@ -415,7 +415,7 @@ protected:
 
 TEST_F(ScreeningTodaysMarketTest, LetterCodesAreFetchedAheadListedAndTheRunStillStopsAtANumericStop)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuSearchBox->setCurrentIndex(15); // 機械
@@ -460,10 +460,10 @@ TEST_F(ScreeningTodaysMarketTest, LetterCodesAreFetchedAheadListedAndTheRunStill
         const QPoint centre = form.KabuCodeList->visualItemRect(form.KabuCodeList->topLevelItem(row)).center();
         QTest::mouseClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
         QTest::mouseDClick(form.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
-        EXPECT_EQ(form.ChartCode, row == 2 ? "1309  " : "9A7A.n");
+        EXPECT_EQ(form.ChartPane->ChartCode, row == 2 ? "1309  " : "9A7A.n");
     }
     EXPECT_EQ(Server.Log().size(), before) << "both stocks' pages are in today's cache";
-    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("9A7A キヤノン"));
+    EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), QStringLiteral("9A7A キヤノン"));
 }
 
 } // namespace

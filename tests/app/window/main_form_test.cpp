@@ -1,6 +1,10 @@
 #include "app/application.h"
 #include "app/window/main_form.h"
 #include "app/startup/startup_status.h"
+#include "app/window/chart_pane.h"
+#include "app/window/exception_handler.h"
+#include "data/chart_source.h"
+#include "../fake_dialogs.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -24,6 +28,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -32,24 +38,6 @@ namespace {
 
 const QString DataErrorText =
     QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。");
-
-// Captures message boxes instead of showing them, for the length of one test.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        TMainForm::MessageBoxHook = [this](const TMessageBoxRequest& request) { Shown.push_back(request); };
-        TMainForm::OpenUrlHook = [this](const QString& url) { Opened.push_back(url); };
-    }
-    ~MessageCapture()
-    {
-        TMainForm::MessageBoxHook = nullptr;
-        TMainForm::OpenUrlHook = nullptr;
-    }
-    std::vector<TMessageBoxRequest> Shown;
-    std::vector<QString> Opened;
-};
 
 // Runs pending events until `done` holds or two seconds pass.
 template <typename Predicate>
@@ -62,50 +50,81 @@ bool ProcessUntil(Predicate done)
     return done();
 }
 
-// A form whose passes record the order they run in and can fail on demand.
-class RecordingForm : public TMainForm
+// `count` periods of the same close, newest first, weekly or daily from 2026/11/30 back.
+THistoryRows ConstantRows(int count, std::int32_t close, bool weekly)
+{
+    THistoryRows rows;
+    const std::chrono::sys_days newest{std::chrono::year{2026} / 11 / 30};
+    for (int i = 0; i < count; ++i)
+    {
+        const std::chrono::year_month_day date{newest - std::chrono::days{(weekly ? 7 : 1) * i}};
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
+                      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+        rows.push_back({text, close, close, close, close, 1000});
+    }
+    return rows;
+}
+
+// A chain source that records what the chain asks of it, can fail on demand, and answers a
+// quote and constant histories whose averages are worked by hand: 10 weeks at 1,001 yen (a
+// 7-week average of 1,001, too few weeks for 13) and 25 days at 1,234,567 yen (both averages
+// 1,234,567).
+class RecordingSource final : public TChartSource
 {
 public:
     std::vector<std::string> Calls;
     bool QuoteFound = true;
-    std::string ThrowIn;
-    std::vector<bool> EnabledDuringPass; // every input control's state during the history pass
+    std::string ThrowIn;                // "Quote" or "History"
+    bool MalformedDate = false;         // a history the price chart cannot draw
+    std::function<void()> DuringHistory;
 
-    void Pass(const std::string& name)
+    TQuoteRead Quote(const std::string& key, const TProcessEvents&, const TCancelled&) override
     {
-        Calls.push_back(name);
-        if (name == ThrowIn)
-            throw std::runtime_error("figure does not convert: " + name);
+        Pass("Quote", "Quote " + key);
+        TQuoteRead read;
+        if (!QuoteFound)
+        {
+            read.Miss = TQuoteMiss::NotFound;
+            return read;
+        }
+        TKabuQuote quote;
+        quote.KabuNo = key.substr(0, 4);
+        quote.KabuName = "x";
+        quote.KabuKa = 1000 * FixedPointOne;
+        quote.Tani = FixedPointOne;
+        quote.KabuTime = "12/07 15:00";
+        read.Quote = quote;
+        return read;
+    }
+    THistoryRows History(const std::string& key, TChartPeriod period, std::int64_t, const TProcessEvents&,
+                         const TCancelled&) override
+    {
+        const bool weekly = period == TChartPeriod::Weekly;
+        if (DuringHistory)
+            DuringHistory();
+        Pass("History", "History " + key + (weekly ? " weekly" : " daily"));
+        THistoryRows rows = weekly ? ConstantRows(10, 1001, true) : ConstantRows(25, 1234567, false);
+        if (MalformedDate)
+            rows[3].DateText = "xxxx/xx/xx";
+        return rows;
     }
 
-protected:
-    bool GetKabuKa(const std::string& key) override
+private:
+    void Pass(const std::string& pass, const std::string& call)
     {
-        Pass("GetKabuKa " + key);
-        return QuoteFound;
+        Calls.push_back(call);
+        if (pass == ThrowIn)
+            throw std::runtime_error("figure does not convert: " + call);
     }
-    void GetChartData(const std::string& key) override
-    {
-        EnabledDuringPass.clear();
-        for (QWidget* control : std::initializer_list<QWidget*>{KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay,
-                                                                ChartLengWeek, KabuSearchBox, KabuSearchButton})
-            EnabledDuringPass.push_back(control->isEnabled());
-        Pass("GetChartData " + key);
-    }
-    void DrawChartData() override { Pass("DrawChartData"); }
-    int CalcAverageRsi(TAverageInstance instance) override
-    {
-        static const char* const names[] = {"ShortWeek", "LongWeek", "ShortDay", "LongDay"};
-        static const int results[] = {1001, 0, 25, 1234567};
-        Pass(std::string("CalcAverageRsi ") + names[static_cast<int>(instance)]);
-        return results[static_cast<int>(instance)];
-    }
-    int FindBuySignals(bool weekly) override
-    {
-        Pass(weekly ? "FindBuySignals weekly" : "FindBuySignals daily");
-        return 0;
-    }
-    void DrawDekidakaData() override { Pass("DrawDekidakaData"); }
+};
+
+// A form on the recording source, its questions answered by fakes.
+struct RecordingWindow
+{
+    TFakeDialogs Dialogs;
+    RecordingSource Source;
+    TMainForm Form{Dialogs, &Source};
 };
 
 std::vector<bool> InputStates(const TMainForm& form)
@@ -176,16 +195,16 @@ TEST(MainForm, StartsInTheChartViewWithTheTitlePanelInFront)
     EXPECT_EQ(form.KabuSearchBox->count(), 35);
     EXPECT_TRUE(form.ChartLengWeek->isChecked());
     EXPECT_FALSE(form.ChartLengDay->isChecked());
-    for (QLabel* value : {form.LabelKabuNo, form.LabelKabuKa, form.Label1, form.Label2, form.Label3, form.Label4,
-                          form.Label5, form.LabelTani})
+    for (QLabel* value : {form.ChartPane->LabelKabuNo, form.ChartPane->LabelKabuKa, form.ChartPane->Label1, form.ChartPane->Label2, form.ChartPane->Label3, form.ChartPane->Label4,
+                          form.ChartPane->Label5, form.ChartPane->LabelTani})
         EXPECT_TRUE(value->text().isEmpty()) << value->objectName().toStdString();
-    EXPECT_FALSE(form.LabelTani->isVisible());
+    EXPECT_FALSE(form.ChartPane->LabelTani->isVisible());
     EXPECT_FALSE(form.RSI30Check->isVisible());
-    EXPECT_EQ(form.LabelTime->text(), QStringLiteral(" ---------- --:-- "));
-    EXPECT_EQ(form.LabelKaikaShort->text(), QStringLiteral("0円"));
-    EXPECT_EQ(form.LabelKaikaLong->text(), QStringLiteral("0円"));
-    EXPECT_EQ(form.Label13->text(), QStringLiteral("　７週平均"));
-    EXPECT_EQ(form.MessageLabel->text(), QStringLiteral("買いです。"));
+    EXPECT_EQ(form.ChartPane->LabelTime->text(), QStringLiteral(" ---------- --:-- "));
+    EXPECT_EQ(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("0円"));
+    EXPECT_EQ(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("0円"));
+    EXPECT_EQ(form.ChartPane->Label13->text(), QStringLiteral("　７週平均"));
+    EXPECT_EQ(form.ChartPane->MessageLabel->text(), QStringLiteral("買いです。"));
     EXPECT_EQ(form.KabuNoEdit->maxLength(), 5);
     EXPECT_FALSE(form.CloseCodeButton->isEnabled());
     EXPECT_FALSE(form.CopyCodeButton->isEnabled());
@@ -236,13 +255,17 @@ TEST(MainForm, LayoutPlacesTheControlsWhereTheyBelong)
     form.show();
     EXPECT_EQ(form.size(), QSize(963, 693));
     EXPECT_EQ(form.KabuPanel->geometry(), QRect(0, 41, 929, 448));
-    EXPECT_EQ(form.KabuKaPanel->geometry(), QRect(0, 18, 185, 179));
-    EXPECT_EQ(form.ChartPanel->geometry(), QRect(185, 18, 648, 429));
-    EXPECT_EQ(form.ImageChart->geometry(), QRect(8, 8, 633, 225));
-    EXPECT_EQ(form.ImageDekidaka->geometry(), QRect(8, 232, 633, 73));
-    EXPECT_EQ(form.ImageRSI->geometry(), QRect(8, 304, 633, 121));
-    EXPECT_EQ(form.LabelKabuNo->geometry(), QRect(60, 16, 119, 12));
-    EXPECT_EQ(form.LabelKabuKa->geometry(), QRect(72, 32, 98, 12));
+    // The chart view's panels, in the view's coordinates.
+    const auto inView = [&form](const QWidget* panel) {
+        return QRect(panel->mapTo(form.KabuPanel, QPoint(0, 0)), panel->size());
+    };
+    EXPECT_EQ(inView(form.ChartPane->KabuKaPanel), QRect(0, 18, 185, 179));
+    EXPECT_EQ(inView(form.ChartPane->ChartPanel), QRect(185, 18, 648, 429));
+    EXPECT_EQ(form.ChartPane->ImageChart->geometry(), QRect(8, 8, 633, 225));
+    EXPECT_EQ(form.ChartPane->ImageDekidaka->geometry(), QRect(8, 232, 633, 73));
+    EXPECT_EQ(form.ChartPane->ImageRSI->geometry(), QRect(8, 304, 633, 121));
+    EXPECT_EQ(form.ChartPane->LabelKabuNo->geometry(), QRect(60, 16, 119, 12));
+    EXPECT_EQ(form.ChartPane->LabelKabuKa->geometry(), QRect(72, 32, 98, 12));
     EXPECT_EQ(form.TaytolPanel->geometry(), QRect(152, 171, 670, 262));
     EXPECT_EQ(form.TopPanel->height(), 41);
     EXPECT_EQ(form.BottomPanel->geometry().bottom(), form.centralWidget()->height() - 1);
@@ -265,8 +288,8 @@ TEST(MainForm, EveryLabelShowsPlainText)
             EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
         }
     }
-    form.LabelKabuNo->setText(QStringLiteral("1301 <b>x</b>"));
-    EXPECT_EQ(form.LabelKabuNo->text(), QStringLiteral("1301 <b>x</b>"));
+    form.ChartPane->LabelKabuNo->setText(QStringLiteral("1301 <b>x</b>"));
+    EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), QStringLiteral("1301 <b>x</b>"));
 }
 
 TEST(MainForm, TitlePanelHidesByTimerAndByButtonAndComesBackByAbout)
@@ -412,176 +435,182 @@ TEST(MainForm, CodeCheckAnswersWithTheInformationBox)
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.name);
-        MessageCapture capture;
-        RecordingForm form;
+        RecordingWindow window;
+        TMainForm& form = window.Form;
         form.show();
         form.KabuNoEdit->setText(row.code);
         if (row.periodButton)
             form.ChartLengDay->setChecked(true);
         else
             form.KabuNoButton->click();
-        ASSERT_EQ(capture.Shown.size(), 1u);
-        EXPECT_EQ(capture.Shown[0].Caption, QStringLiteral("情報"));
-        EXPECT_EQ(capture.Shown[0].Icon, QMessageBox::Information);
-        EXPECT_EQ(capture.Shown[0].Text, row.message);
-        EXPECT_TRUE(form.Calls.empty()) << "nothing is fetched or drawn";
+        ASSERT_EQ(window.Dialogs.Shown.size(), 1u);
+        EXPECT_EQ(window.Dialogs.Shown[0].Caption, QStringLiteral("情報"));
+        EXPECT_EQ(window.Dialogs.Shown[0].Icon, QMessageBox::Information);
+        EXPECT_EQ(window.Dialogs.Shown[0].Text, row.message);
+        EXPECT_TRUE(window.Source.Calls.empty()) << "nothing is fetched or drawn";
         EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
     }
 }
 
 TEST(MainForm, LookupRunsTheChainInOrderWithTheControlsLocked)
 {
-    MessageCapture capture;
-    RecordingForm form;
+    RecordingWindow window;
+    TMainForm& form = window.Form;
+    std::vector<bool> enabledDuringHistory;
+    window.Source.DuringHistory = [&] { enabledDuringHistory = InputStates(form); };
     form.show();
     form.KabuNoEdit->setText(QStringLiteral("1301"));
     form.KabuNoButton->click();
-    const std::vector<std::string> weekly = {"GetKabuKa 1301.t",       "GetChartData 1301.t",
-                                             "DrawChartData",          "CalcAverageRsi ShortWeek",
-                                             "CalcAverageRsi LongWeek", "FindBuySignals weekly",
-                                             "DrawDekidakaData"};
-    EXPECT_EQ(form.Calls, weekly);
-    EXPECT_EQ(form.EnabledDuringPass, std::vector<bool>(7, false));
+    EXPECT_EQ(window.Source.Calls, (std::vector<std::string>{"Quote 1301.t", "History 1301.t weekly"}));
+    EXPECT_EQ(enabledDuringHistory, std::vector<bool>(7, false));
     EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
-    EXPECT_TRUE(capture.Shown.empty());
-    EXPECT_EQ(form.Label13->text(), QStringLiteral("　７週平均"));
-    EXPECT_EQ(form.LabelKaikaShort->text(), QStringLiteral("   1001円"));
-    EXPECT_EQ(form.Label14->text(), QStringLiteral("１３週平均"));
-    EXPECT_EQ(form.LabelKaikaLong->text(), QStringLiteral("      0円"));
+    EXPECT_TRUE(window.Dialogs.Shown.empty());
+    EXPECT_EQ(form.ChartPane->Label13->text(), QStringLiteral("　７週平均"));
+    EXPECT_EQ(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("   1001円"));
+    EXPECT_EQ(form.ChartPane->Label14->text(), QStringLiteral("１３週平均"));
+    EXPECT_EQ(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("      0円")) << "10 weeks hold no 13-week average";
 
-    // The period switch redraws the code in the box without fetching the quote, for the
+    // The period switch redraws the code in the box without reading the quote again, for the
     // newly checked period, and leaves the screening bar's controls alone.
-    form.Calls.clear();
+    window.Source.Calls.clear();
     form.ShijouBox->setCurrentIndex(5);
     form.KabuNoEdit->setText(QStringLiteral("0001"));
     form.ChartLengDay->setChecked(true);
-    const std::vector<std::string> daily = {"GetChartData 0001  ",   "DrawChartData",        "CalcAverageRsi ShortDay",
-                                            "CalcAverageRsi LongDay", "FindBuySignals daily", "DrawDekidakaData"};
-    EXPECT_EQ(form.Calls, daily);
-    EXPECT_EQ(form.EnabledDuringPass, (std::vector<bool>{false, false, false, false, false, true, true}));
-    EXPECT_EQ(form.Label13->text(), QStringLiteral("　７日平均"));
-    EXPECT_EQ(form.LabelKaikaShort->text(), QStringLiteral("     25円"));
-    EXPECT_EQ(form.Label14->text(), QStringLiteral("１３日平均"));
-    EXPECT_EQ(form.LabelKaikaLong->text(), QStringLiteral("1234567円"));
+    EXPECT_EQ(window.Source.Calls, std::vector<std::string>{"History 0001   daily"});
+    EXPECT_EQ(enabledDuringHistory, (std::vector<bool>{false, false, false, false, false, true, true}));
+    EXPECT_EQ(form.ChartPane->Label13->text(), QStringLiteral("　７日平均"));
+    EXPECT_EQ(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("1234567円"));
+    EXPECT_EQ(form.ChartPane->Label14->text(), QStringLiteral("１３日平均"));
+    EXPECT_EQ(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("1234567円"));
 
     // Clicking the button that is already checked runs nothing.
-    form.Calls.clear();
+    window.Source.Calls.clear();
     form.ChartLengDay->click();
-    EXPECT_TRUE(form.Calls.empty());
+    EXPECT_TRUE(window.Source.Calls.empty());
 }
 
 // Codes of today's form carry letters in the 2nd and 4th place; a letter typed in lower case
 // is taken in upper case, for "表示" and for the period buttons.
 TEST(MainForm, LetterCodesPassTheCheckInUpperCase)
 {
-    MessageCapture capture;
-    RecordingForm form;
+    RecordingWindow window;
+    TMainForm& form = window.Form;
     form.show();
     QTest::keyClicks(form.KabuNoEdit, QStringLiteral("130a"));
     QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
-    ASSERT_TRUE(capture.Shown.empty());
-    ASSERT_GE(form.Calls.size(), 2u);
-    EXPECT_EQ(form.Calls[0], "GetKabuKa 130A.t");
-    EXPECT_EQ(form.Calls[1], "GetChartData 130A.t");
+    ASSERT_TRUE(window.Dialogs.Shown.empty());
+    ASSERT_GE(window.Source.Calls.size(), 2u);
+    EXPECT_EQ(window.Source.Calls[0], "Quote 130A.t");
+    EXPECT_EQ(window.Source.Calls[1], "History 130A.t weekly");
 
-    form.Calls.clear();
+    window.Source.Calls.clear();
     form.KabuNoEdit->clear();
     QTest::keyClicks(form.KabuNoEdit, QStringLiteral("9a7A"));
     form.ShijouBox->setCurrentIndex(3);
     QTest::mouseClick(form.ChartLengDay, Qt::LeftButton);
-    ASSERT_TRUE(capture.Shown.empty());
-    ASSERT_FALSE(form.Calls.empty());
-    EXPECT_EQ(form.Calls[0], "GetChartData 9A7A.n");
+    ASSERT_TRUE(window.Dialogs.Shown.empty());
+    ASSERT_FALSE(window.Source.Calls.empty());
+    EXPECT_EQ(window.Source.Calls[0], "History 9A7A.n daily");
 }
 
 TEST(MainForm, NoQuoteSaysSoAndKeepsTheChart)
 {
-    MessageCapture capture;
-    RecordingForm form;
-    form.QuoteFound = false;
+    RecordingWindow window;
+    TMainForm& form = window.Form;
+    window.Source.QuoteFound = false;
     form.show();
-    form.LabelKaikaShort->setText(QStringLiteral("    500円"));
+    form.ChartPane->LabelKaikaShort->setText(QStringLiteral("    500円"));
     form.KabuNoEdit->setText(QStringLiteral("12345"));
     form.ShijouBox->setCurrentIndex(2);
     form.KabuNoButton->click();
-    EXPECT_EQ(form.Calls, std::vector<std::string>{"GetKabuKa 12345.q"});
-    ASSERT_EQ(capture.Shown.size(), 1u);
-    EXPECT_EQ(capture.Shown[0].Text, QStringLiteral("データがありません。"));
-    EXPECT_EQ(capture.Shown[0].Caption, QStringLiteral("情報"));
-    EXPECT_EQ(form.LabelKaikaShort->text(), QStringLiteral("    500円"));
+    EXPECT_EQ(window.Source.Calls, std::vector<std::string>{"Quote 12345.q"});
+    ASSERT_EQ(window.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(window.Dialogs.Shown[0].Text, QStringLiteral("データがありません。"));
+    EXPECT_EQ(window.Dialogs.Shown[0].Caption, QStringLiteral("情報"));
+    EXPECT_EQ(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("    500円"));
     EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
 }
 
 TEST(MainForm, AFailingPassShowsOnlyTheDataErrorBoxAndUnlocksTheControls)
 {
-    const char* const failing[] = {"GetKabuKa 1301.t", "GetChartData 1301.t", "DrawChartData",
-                                   "CalcAverageRsi LongWeek", "DrawDekidakaData"};
-    for (const char* pass : failing)
+    struct Row
     {
-        SCOPED_TRACE(pass);
-        MessageCapture capture;
-        RecordingForm form;
+        const char* name;
+        const char* throwIn;
+        bool malformedDate;
+        std::string lastCall;
+    };
+    const Row rows[] = {
+        {"the quote", "Quote", false, "Quote 1301.t"},
+        {"the history", "History", false, "History 1301.t weekly"},
+        {"the price chart, on a date it cannot read", "", true, "History 1301.t weekly"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        RecordingWindow window;
+        TMainForm& form = window.Form;
+        window.Source.ThrowIn = row.throwIn;
+        window.Source.MalformedDate = row.malformedDate;
         form.show();
-        form.ThrowIn = pass;
         form.KabuNoEdit->setText(QStringLiteral("1301"));
         form.KabuNoButton->click();
-        ASSERT_EQ(capture.Shown.size(), 1u);
-        EXPECT_EQ(capture.Shown[0].Text, DataErrorText);
-        EXPECT_EQ(capture.Shown[0].Caption, QStringLiteral("Orvanta(おるばんた)"));
-        EXPECT_EQ(capture.Shown[0].Icon, QMessageBox::NoIcon);
-        EXPECT_EQ(form.Calls.back(), pass) << "the chain stops at the failing pass";
+        ASSERT_EQ(window.Dialogs.Shown.size(), 1u);
+        EXPECT_EQ(window.Dialogs.Shown[0].Text, DataErrorText);
+        EXPECT_EQ(window.Dialogs.Shown[0].Caption, QStringLiteral("Orvanta(おるばんた)"));
+        EXPECT_EQ(window.Dialogs.Shown[0].Icon, QMessageBox::NoIcon);
+        EXPECT_EQ(window.Source.Calls.back(), row.lastCall) << "the chain stops at the failing pass";
+        EXPECT_EQ(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("0円")) << "no average was drawn";
         EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
         EXPECT_TRUE(form.isVisible());
     }
 
-    MessageCapture capture;
-    RecordingForm form;
+    RecordingWindow window;
+    TMainForm& form = window.Form;
     form.show();
-    form.ThrowIn = "DrawChartData";
+    window.Source.MalformedDate = true;
     form.KabuNoEdit->setText(QStringLiteral("1301"));
     form.KabuSearchButton->setEnabled(false); // not one of the period switch's controls
     form.ChartLengDay->setChecked(true);
-    ASSERT_EQ(capture.Shown.size(), 1u);
-    EXPECT_EQ(capture.Shown[0].Text, DataErrorText);
+    ASSERT_EQ(window.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(window.Dialogs.Shown[0].Text, DataErrorText);
     EXPECT_EQ(InputStates(form), (std::vector<bool>{true, true, true, true, true, true, false}));
 }
 
 TEST(MainForm, PeriodSwitchDoesNothingWhileTheScreeningBarIsUp)
 {
-    MessageCapture capture;
-    RecordingForm form;
+    RecordingWindow window;
+    TMainForm& form = window.Form;
     form.show();
     form.KabukaSearchWin->trigger();
     form.KabuNoEdit->setText(QStringLiteral("1301"));
     form.ChartLengDay->setChecked(true);
-    EXPECT_TRUE(form.Calls.empty());
-    EXPECT_TRUE(capture.Shown.empty());
+    EXPECT_TRUE(window.Source.Calls.empty());
+    EXPECT_TRUE(window.Dialogs.Shown.empty());
 }
 
 TEST(MainForm, ClosingSetsTheTagAndHomePageGoesToTheUrlOpener)
 {
-    MessageCapture capture;
-    TMainForm form;
+    TFakeDialogs dialogs;
+    TMainForm form(dialogs);
     form.show();
     form.QuillonSoftwareHomePage1->trigger();
-    ASSERT_EQ(capture.Opened.size(), 1u);
-    EXPECT_TRUE(capture.Opened[0].startsWith(QStringLiteral("https://")));
+    ASSERT_EQ(dialogs.Opened.size(), 1u);
+    EXPECT_TRUE(dialogs.Opened[0].startsWith(QStringLiteral("https://")));
     EXPECT_TRUE(form.close());
     EXPECT_EQ(form.Tag, ClosingTag);
 }
 
 TEST(MainForm, ExceptionsOutsideACommandReachTheDataErrorBox)
 {
-    MessageCapture capture;
-    TMainForm form;
+    TFakeDialogs dialogs;
+    TMainForm form(dialogs);
     form.show();
-    auto* application = dynamic_cast<TOrvantaApplication*>(QCoreApplication::instance());
-    ASSERT_NE(application, nullptr);
-    ASSERT_TRUE(application->OnException) << "installed when the window is shown";
+    ASSERT_TRUE(UnhandledExceptionHandler()) << "installed when the window is shown";
     QTimer::singleShot(0, &form, [] { throw std::runtime_error("escaped"); });
-    EXPECT_TRUE(ProcessUntil([&] { return !capture.Shown.empty(); }));
-    ASSERT_EQ(capture.Shown.size(), 1u);
-    EXPECT_EQ(capture.Shown[0].Text, DataErrorText);
+    EXPECT_TRUE(ProcessUntil([&] { return !dialogs.Shown.empty(); }));
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_EQ(dialogs.Shown[0].Text, DataErrorText);
 }
 
 // IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character to its
@@ -590,7 +619,7 @@ TEST(MainForm, LegendCaptionsFitTheirLabels)
 {
     TMainForm form;
     form.show();
-    for (QLabel* label : {form.Label13, form.Label14})
+    for (QLabel* label : {form.ChartPane->Label13, form.ChartPane->Label14})
     {
         SCOPED_TRACE(label->text().toStdString());
         const QImage image = label->grab().toImage();

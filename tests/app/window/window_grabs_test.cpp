@@ -125,7 +125,7 @@ protected:
 
 TEST_F(WindowGrabsTest, EveryPixelOfTheWindowStaysWhereItWas)
 {
-    TMainForm form;
+    TMainForm form(Dialogs);
     form.show();
     ExpectGrab(form, "title_panel");
 

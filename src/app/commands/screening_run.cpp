@@ -1,0 +1,270 @@
+#include "app/commands/screening_run.h"
+
+#include "app/commands/chart_view.h"
+#include "app/commands/result_list.h"
+#include "data/chart_source.h"
+#include "data/text_codec.h"
+#include "data/web_page.h"
+#include "report/chart_archive.h"
+#include "report/run_summary.h"
+#include "screener/kabu_list.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <functional>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The quote board's texts as the quote pass wrote them, in UTF-8 as the labels show them.
+// The labels themselves may meanwhile show the read-out of the week under the mouse pointer.
+TBoardTexts QuoteBoardTexts(const TKabuQuote& quote)
+{
+    const TKabuBoardTexts board = KabuBoardTexts(quote);
+    return {Cp932ToUtf8(board.LabelKabuNo), Cp932ToUtf8(board.LabelKabuKa), Cp932ToUtf8(board.Label1),
+            Cp932ToUtf8(board.Label2),      Cp932ToUtf8(board.Label3),      Cp932ToUtf8(board.Label4),
+            Cp932ToUtf8(board.Label5),      Cp932ToUtf8(board.LabelTani)};
+}
+
+// Paints what a run changes for every stock, the result list and the progress display, at
+// most 25 times a second: a new row makes the list repaint all its visible rows, and a step
+// of the progress bar repaints the bar and what lies over it at once; more frames look the
+// same to a reader. A change that arrives between frames is painted by a timer at the next
+// frame, also when no further change follows for a long time, so the newest state shows
+// within 40 ms and painting is never left switched off.
+class TRunFrames
+{
+public:
+    explicit TRunFrames(std::initializer_list<QWidget*> widgets) : Widgets(widgets)
+    {
+        Timer.setSingleShot(true);
+        QObject::connect(&Timer, &QTimer::timeout, Widgets.front(), [this] { Paint(); });
+        SinceFrame.start();
+    }
+    ~TRunFrames() { Resume(); }
+    TRunFrames(const TRunFrames&) = delete;
+    TRunFrames& operator=(const TRunFrames&) = delete;
+
+    //! Runs `action` at once while the widgets paint, else right before they paint again,
+    //! in place of an action still waiting: what it changes shows only in a frame anyway.
+    void BeforeFrame(std::function<void()> action)
+    {
+        if (Paused)
+            Waiting = std::move(action);
+        else
+            action();
+    }
+
+    //! Call before the widgets change.
+    void Coming()
+    {
+        const qint64 elapsed = SinceFrame.elapsed();
+        if (elapsed >= FrameMs)
+        {
+            Timer.stop();
+            Paint();
+            return;
+        }
+        if (!Paused)
+        {
+            for (QWidget* widget : Widgets)
+                widget->setUpdatesEnabled(false);
+            Paused = true;
+        }
+        if (!Timer.isActive())
+            Timer.start(static_cast<int>(FrameMs - elapsed));
+    }
+
+private:
+    static constexpr qint64 FrameMs = 40;
+
+    void Paint()
+    {
+        Resume();
+        SinceFrame.restart();
+    }
+
+    void Resume()
+    {
+        if (!Paused)
+            return;
+        if (Waiting)
+            std::exchange(Waiting, nullptr)();
+        for (QWidget* widget : Widgets)
+            widget->setUpdatesEnabled(true);
+        Paused = false;
+    }
+
+    std::vector<QWidget*> Widgets;
+    QTimer Timer;
+    QElapsedTimer SinceFrame;
+    bool Paused = false;
+    std::function<void()> Waiting; // for the next frame
+};
+
+// The rows a run has found but not yet put in the list. A row put in lays the whole list out
+// again, so they go in together, just before a frame shows them; the newest is then scrolled
+// into view and made current, with no row selected.
+class TPendingRows
+{
+public:
+    explicit TPendingRows(QTreeWidget* list) : List(list) {}
+    ~TPendingRows() { Flush(); }
+    TPendingRows(const TPendingRows&) = delete;
+    TPendingRows& operator=(const TPendingRows&) = delete;
+
+    void Add(QTreeWidgetItem* row) { Rows.append(row); }
+
+    void Flush()
+    {
+        if (Rows.isEmpty())
+            return;
+        QTreeWidgetItem* newest = Rows.back();
+        List->addTopLevelItems(Rows);
+        Rows.clear();
+        List->setCurrentItem(newest);
+        List->scrollToItem(newest);
+        List->clearSelection();
+    }
+
+private:
+    QTreeWidget* List;
+    QList<QTreeWidgetItem*> Rows;
+};
+
+} // namespace
+
+TScreeningRun::TScreeningRun(TChartView& chart, TChartSource& source, const TScreeningView& view,
+                             TScreeningHooks hooks)
+    : Chart(chart), Source(source), View(view), Hooks(std::move(hooks))
+{
+}
+
+void TScreeningRun::Run(const TKabuList& list, const TEntryConditions& conditions, TRunRecord& record,
+                        TChartArchive& charts)
+{
+    const int count = static_cast<int>(list.Entries.size());
+    // The progress display goes again on every way out, and the run's page reads are counted.
+    struct TProgressGuard
+    {
+        const TScreeningView& View;
+        const std::function<void()>& Layout;
+        TRunRecord& Record;
+        const TPageReads AtStart = PageReads();
+        ~TProgressGuard()
+        {
+            View.BarText->hide();
+            View.Bar->hide();
+            Layout();
+            const TPageReads pages = PageReads();
+            Record.Pages = {pages.Fetched - AtStart.Fetched, pages.FromCache - AtStart.FromCache};
+        }
+    } progressGuard{View, Hooks.Layout, record};
+    View.Bar->show();
+    View.BarText->show();
+    Hooks.Layout();
+    View.Bar->setValue(0);
+    View.Bar->setMaximum(std::max(count, 1));
+    View.List->clear();
+    charts.Clear();
+    TPendingRows pendingRows(View.List); // flushed by the frames first
+    TRunFrames frames({View.List, View.Bar, View.BarText});
+    if (count == 0)
+    {
+        record.End = TRunEnd::Completed;
+        Hooks.Inform(QStringLiteral("該当銘柄がありませんでした。"));
+        return;
+    }
+    if (list.Truncated)
+        Hooks.Inform(QStringLiteral("銘柄一覧が%1件を超えています。先頭の%1件だけを検索します。").arg(MaxKabuListEntries));
+    // The pages of the stocks ahead may be fetched while the chain works on one; whatever
+    // is under way ends on every way out.
+    Source.BeginRun(ScreeningKeys(list.Entries));
+    struct TReadAheadGuard
+    {
+        TChartSource& Source;
+        ~TReadAheadGuard() { Source.EndRun(); }
+    } readAheadGuard{Source};
+
+    TRunEnd end = TRunEnd::Completed;
+    for (int i = 1; i <= count; ++i)
+    {
+        if (Hooks.Closing())
+        {
+            end = TRunEnd::WindowClosed;
+            break;
+        }
+        const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(i - 1)];
+        frames.Coming();
+        View.BarText->setText(QString::fromStdString(ProgressText(i, count)));
+        const TEntryCode code = EntryCode(entry.CodeText);
+        View.Bar->setValue(i);
+        if (code.Code.empty())
+        {
+            end = TRunEnd::StoppedAtCode;
+            record.StopCode = code.Number;
+            break;
+        }
+        const std::string key = ScreeningKey(code.Code, entry.Suffix);
+        const bool quoted = Chart.GetKabuKa(key);
+        const TChartState& state = Chart.State();
+        Hooks.Progress(i, count,
+                       quoted ? QString::fromStdString(Cp932ToUtf8(KabuBoardTexts(state.KabuQuote).LabelKabuNo))
+                              : QString::fromStdString(code.Code));
+        if (!quoted)
+        {
+            record.Skipped.push_back(
+                {code.Code, entry.MarketName, state.QuoteMiss, state.QuotePageBytes, Cp932ToUtf8(entry.SecondField)});
+            continue;
+        }
+        ++record.Screened;
+        const int signalResult = Chart.RefreshChart(key, TChartLength::Weekly);
+
+        const TBoardTexts board = QuoteBoardTexts(state.KabuQuote);
+        const TEntryVerdict verdict =
+            EntryVerdict(state.BuySignals, signalResult, state.ChartBars, TChartLength::Weekly, board, conditions);
+        switch (verdict.Outcome)
+        {
+        case TEntryOutcome::NoPurchase:
+            ++record.NotListed.NoPurchase;
+            continue;
+        case TEntryOutcome::Over100k:
+            ++record.NotListed.Over100k;
+            continue;
+        case TEntryOutcome::NoNewestSignal:
+            ++record.NotListed.NoNewestSignal;
+            continue;
+        case TEntryOutcome::Listed:
+            break;
+        }
+
+        TRowInputs inputs;
+        inputs.Board = board;
+        inputs.MarketName = entry.MarketName;
+        inputs.HitLevel = verdict.HitLevel;
+        inputs.SignalResult = signalResult;
+        inputs.BackTest = state.BuySignals;
+        const TResultRow cells = BuildResultRow(inputs);
+        frames.Coming();
+        auto* item = new QTreeWidgetItem;
+        pendingRows.Add(item);
+        for (int column = 0; column < ResultColumnCount; ++column)
+        {
+            item->setText(column, QString::fromStdString(cells[static_cast<std::size_t>(column)]));
+            item->setTextAlignment(column, ResultColumn(column).Alignment);
+        }
+        // The chart as drawn for this row; its number goes wherever sorting takes the row.
+        item->setData(0, ChartRole, charts.Add(Chart.ChartPanelScene()));
+        frames.BeforeFrame([&pendingRows] { pendingRows.Flush(); });
+        if (View.List->isVisible())
+            View.List->setFocus();
+    }
+    record.End = end;
+}
