@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
 
@@ -76,6 +78,24 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QRect& place, cons
     check->setGeometry(place);
     check->setFont(PixelFont(WindowFontName, 12));
     return check;
+}
+
+QPixmap TitlePicture(const QSize& size)
+{
+    QPixmap picture(size);
+    QPainter painter(&picture);
+    QLinearGradient gradient(0, 0, 0, size.height());
+    gradient.setColorAt(0, QColor(0, 32, 96));
+    gradient.setColorAt(1, QColor(0, 96, 160));
+    painter.fillRect(picture.rect(), gradient);
+    painter.setPen(QColor(255, 255, 255));
+    painter.setFont(PixelFont(QStringLiteral("IPAPGothic"), 48, true));
+    painter.drawText(QRect(0, 40, size.width(), 70), Qt::AlignCenter, QStringLiteral("Orvanta"));
+    painter.setPen(QColor(255, 255, 0));
+    painter.setFont(PixelFont(QStringLiteral("IPAPGothic"), 22, true));
+    painter.drawText(QRect(0, 110, size.width(), 30), Qt::AlignCenter,
+                     QStringLiteral("おるばんた ― 株価チャートと銘柄検索"));
+    return picture;
 }
 
 void SetTextColour(QLabel* label, const QColor& colour)

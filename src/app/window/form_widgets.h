@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
 #include <Qt>
@@ -38,6 +39,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, c
                         const QFont& font);
 
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const QRect& place, const QString& text);
+
+//! The title panel's picture: drawn rather than shipped, so it scales with the panel.
+QPixmap TitlePicture(const QSize& size);
 
 //! Sets the colour a label's text is drawn in.
 void SetTextColour(QLabel* label, const QColor& colour);

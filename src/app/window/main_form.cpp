@@ -11,6 +11,8 @@
 #include "app/window/desktop_dialogs.h"
 #include "app/window/exception_handler.h"
 #include "app/window/form_widgets.h"
+#include "app/window/layout_area.h"
+#include "app/window/mouse_only_choice.h"
 #include "app/window/result_view.h"
 #include "data/cache_file.h"
 #include "data/chart_source.h"
@@ -52,42 +54,6 @@ const QColor ButtonFace(240, 240, 240);
 
 const QString HomePageAddress = QStringLiteral("https://quillon-soft.example/orvanta/");
 
-// The title picture: drawn rather than shipped, so it scales with the panel.
-QPixmap TitlePicture(const QSize& size)
-{
-    QPixmap picture(size);
-    QPainter painter(&picture);
-    QLinearGradient gradient(0, 0, 0, size.height());
-    gradient.setColorAt(0, QColor(0, 32, 96));
-    gradient.setColorAt(1, QColor(0, 96, 160));
-    painter.fillRect(picture.rect(), gradient);
-    painter.setPen(QColor(255, 255, 255));
-    painter.setFont(PixelFont(QStringLiteral("IPAPGothic"), 48, true));
-    painter.drawText(QRect(0, 40, size.width(), 70), Qt::AlignCenter, QStringLiteral("Orvanta"));
-    painter.setPen(QColor(255, 255, 0));
-    painter.setFont(PixelFont(QStringLiteral("IPAPGothic"), 22, true));
-    painter.drawText(QRect(0, 110, size.width(), 30), Qt::AlignCenter,
-                     QStringLiteral("おるばんた ― 株価チャートと銘柄検索"));
-    return picture;
-}
-
-// Lays out the docked panels of the client area whenever it changes size.
-class TClientArea : public QWidget
-{
-public:
-    TClientArea(QWidget* parent, std::function<void()> layout) : QWidget(parent), Layout(std::move(layout)) {}
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QWidget::resizeEvent(event);
-        Layout();
-    }
-
-private:
-    std::function<void()> Layout;
-};
-
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -113,7 +79,7 @@ void TMainForm::Build()
     SetColours(this, ButtonFace);
     setGeometry(59, 45, 963, 693);
 
-    ClientArea = new TClientArea(this, [this] { LayoutClientArea(); });
+    ClientArea = new TLayoutArea(this, [this] { LayoutClientArea(); });
     ClientArea->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(ClientArea);
 
@@ -172,8 +138,7 @@ void TMainForm::CreateInputPanel()
     ShijouBox->setFont(PixelFont(WindowFontName, 13));
     ShijouBox->addItems({QStringLiteral("東証"), QStringLiteral("大証"), QStringLiteral("店頭"),
                          QStringLiteral("名証"), QStringLiteral("札証"), QStringLiteral("その他")});
-    ShijouBox->installEventFilter(this);
-    ShijouBox->view()->installEventFilter(this);
+    new TMouseOnlyChoice(ShijouBox);
 
     ChartLengSelect = new QGroupBox(QStringLiteral("チャート期間"), InputPanel);
     ChartLengSelect->setObjectName(QStringLiteral("ChartLengSelect"));
@@ -211,8 +176,7 @@ void TMainForm::CreateKabuSearchPanel()
     for (const std::string_view item : SectorSelectorItems)
         KabuSearchBox->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
     KabuSearchBox->setMaxVisibleItems(20);
-    KabuSearchBox->installEventFilter(this);
-    KabuSearchBox->view()->installEventFilter(this);
+    new TMouseOnlyChoice(KabuSearchBox);
 
     HitPutGroupBox = new QGroupBox(QStringLiteral("検索条件"), KabuSearchPanel);
     HitPutGroupBox->setObjectName(QStringLiteral("HitPutGroupBox"));
@@ -534,23 +498,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Leave)
         CMMouseLeave();
-    // The market and sector are chosen from the drop-down list with the mouse only: no key
-    // stroke and no wheel turn changes either box, so neither can hold a text that is not one
-    // of its items. Tab and Backtab still move the focus on, as they would before any box saw
-    // them, so a keyboard user is not trapped in a box.
-    const bool box = watched == ShijouBox || watched == KabuSearchBox;
-    const bool popup = watched == ShijouBox->view() || watched == KabuSearchBox->view();
-    if (box || popup)
-    {
-        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
-        {
-            const auto* key = static_cast<const QKeyEvent*>(event);
-            const bool focusKey = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
-            return !(box && focusKey);
-        }
-        if (event->type() == QEvent::Wheel)
-            return true;
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
