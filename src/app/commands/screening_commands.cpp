@@ -7,6 +7,7 @@
 #include "data/cache_file.h"
 #include "data/fetch_ahead.h"
 #include "data/text_codec.h"
+#include "data/todays_page.h"
 #include "screener/kabu_list.h"
 #include "screener/screening.h"
 

@@ -12,6 +12,7 @@
 #include "data/fetch_ahead.h"
 #include "data/history_page.h"
 #include "data/text_codec.h"
+#include "data/todays_page.h"
 #include "screener/kabu_list.h"
 
 #include <QAbstractItemView>
