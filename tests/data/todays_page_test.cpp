@@ -8,24 +8,36 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
+#include <utility>
 
 namespace {
 
 constexpr std::int64_t Price1500 = 1500 * 10000; // fixed-point current price
 
-class LoadKabuQuoteTest : public TLoopbackServiceTest
+// The service answers one page's path with `Page` and `Status`, which a test changes.
+class TOnePageTest : public TLoopbackServiceTest
 {
 protected:
+    TOnePageTest(std::string path, std::string page) : Path(std::move(path)), Page(std::move(page)) {}
+
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
+        routes.Get(Path, [this](const httplib::Request&, httplib::Response& response) {
             response.status = Status;
             response.set_content(Page, "text/html");
         });
     }
 
-    std::string Page = QuotePage({});
+    std::string Path;
+    std::string Page;
     std::atomic<int> Status{200};
+};
+
+class LoadKabuQuoteTest : public TOnePageTest
+{
+protected:
+    LoadKabuQuoteTest() : TOnePageTest("/MnStock", QuotePage({})) {}
 };
 
 TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
@@ -153,20 +165,13 @@ TEST_F(LoadKabuQuoteTest, MissingCacheFolderThrows)
     EXPECT_THROW(LoadKabuQuote("7751.t", {}), TDataError);
 }
 
-class LoadHistoryRowsTest : public TLoopbackServiceTest
+class LoadHistoryRowsTest : public TOnePageTest
 {
 protected:
-    void AddRoutes(httplib::Server& routes) override
-    {
-        routes.Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
-            response.status = Status;
-            response.set_content(Page, "text/html");
-        });
-    }
-
-    std::atomic<int> Status{200};
-
-    std::string Page = HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
+    LoadHistoryRowsTest()
+        : TOnePageTest("/MnStock/slast.html",
+                       HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")}))
+    {}
 };
 
 TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)
