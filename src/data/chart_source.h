@@ -4,14 +4,11 @@
 #include "data/quote_page.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-class TFetchAhead;
-
 // Where the chart chain reads a stock's figures: its quote and its history, by key and period.
-// The window reads today's pages of the finance service through TTodaysPages; a test hands the
+// The window reads today's pages of the finance service (TTodaysPages); a test hands the
 // chain a table instead, so the chain's own rules are tested without a service.
 class TChartSource
 {
@@ -39,25 +36,4 @@ public:
 
     //! The run is over: what was fetched ahead and not read is let go.
     virtual void EndRun();
-};
-
-//! Today's pages of the finance service: the day's cache file, else a fetch (ReadKabuQuote,
-//! LoadHistoryRows). During a screening run the pages of the stocks ahead are fetched while
-//! the chain works on one, with FetchAheadConnections() transfers (none when 0).
-class TTodaysPages final : public TChartSource
-{
-public:
-    TTodaysPages();
-    ~TTodaysPages() override;
-
-    TQuoteRead Quote(const std::string& kabuKey, const TProcessEvents& processEvents,
-                     const TCancelled& cancelled) override;
-    THistoryRows History(const std::string& kabuKey, TChartPeriod period, std::int64_t kabuKa,
-                         const TProcessEvents& processEvents, const TCancelled& cancelled) override;
-    void BeginRun(const std::vector<std::string>& kabuKeys) override;
-    void StopReadingAhead() override;
-    void EndRun() override;
-
-private:
-    std::unique_ptr<TFetchAhead> Ahead; // during a run only
 };

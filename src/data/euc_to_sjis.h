@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "data/web_page.h"
+#include "data/page_events.h"
 
 // The finance service's pages are EUC-JP; the stretch holding the stock name is turned
 // into Shift_JIS in place, the rest of the page stays as it came.

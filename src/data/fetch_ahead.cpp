@@ -4,6 +4,7 @@
 #include "data/history_page.h"
 #include "data/page_transfer.h"
 #include "data/quote_page.h"
+#include "data/web_page.h"
 
 #include <pthread.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/cache_file.h"
-#include "data/web_page.h"
+#include "data/page_events.h"
 
 #include <chrono>
 #include <cstddef>

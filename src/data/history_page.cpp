@@ -277,21 +277,3 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
         processEvents();
     return rows;
 }
-
-THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std::int64_t kabuKa,
-                             const TProcessEvents& processEvents, const TCancelled& cancelled,
-                             TFetchAhead* ahead)
-{
-    const std::string cacheFile = HistoryCacheFile(kabuKey, period);
-    const bool present =
-        TodaysPage(HistoryUrl(FinanceServiceAddress(), kabuKey, period, TodayLocal()), cacheFile,
-                   processEvents, cancelled, ahead) != TPageSource::NoAnswer;
-    if (processEvents)
-        processEvents();
-    if (!present)
-        return {};
-    const std::string bytes = ReadCacheFile(cacheFile, HistoryPageBuffer);
-    if (bytes.empty() || HistoryPageNamesOtherStock(bytes, kabuKey))
-        return {};
-    return ParseHistoryPage(bytes, kabuKa, processEvents);
-}

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/web_page.h"
+#include "data/page_events.h"
 
 // The price history of one stock, cut out of the finance service's history page.
 
@@ -57,15 +57,3 @@ THistoryRows ParseHistoryPage(std::string_view fileBytes, std::int64_t kabuKa,
 //! neither the key's code (the part before its ".") nor that code's first four characters,
 //! letters compared without regard to case. A title naming no code names no other stock.
 bool HistoryPageNamesOtherStock(std::string_view fileBytes, std::string_view kabuKey);
-
-//! The history rows of `kabuKey`: today's cache file, fetched through GetWebPage when missing
-//! or older than today. No rows when nothing could be fetched, the page holds none, or it is
-//! another stock's page (HistoryPageNamesOtherStock).
-//! Throws TDataError on a cache file that cannot be written or read, or a cell that does not
-//! convert. Event points: GetWebPage's (before connecting, after each chunk), once after the
-//! fetch step (also when the cache was fresh), then ParseHistoryPage's. `cancelled` gives up
-//! a fetch under way. During a screening run `ahead` may be fetching the page already: it is
-//! waited for then.
-THistoryRows LoadHistoryRows(std::string_view kabuKey, TChartPeriod period, std::int64_t kabuKa,
-                             const TProcessEvents& processEvents,
-                             const TCancelled& cancelled = {}, TFetchAhead* ahead = nullptr);

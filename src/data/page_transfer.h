@@ -5,7 +5,7 @@
 // requests and keep the same temp-and-rename rule.
 
 #include "common/temp_file.h"
-#include "data/web_page.h"
+#include "data/page_events.h"
 
 #include <curl/curl.h>
 

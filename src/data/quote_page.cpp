@@ -262,31 +262,6 @@ std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string
     return ReadQuotePage(fileBytes, kabuKey, processEvents).Quote;
 }
 
-TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents,
-                         const TCancelled& cancelled, TFetchAhead* ahead)
-{
-    const std::string cacheFile = QuoteCacheFile(kabuKey);
-    if (TodaysPage(QuoteUrl(FinanceServiceAddress(), kabuKey), cacheFile, processEvents, cancelled, ahead) ==
-        TPageSource::NoAnswer)
-    {
-        if (processEvents)
-            processEvents();
-        return {std::nullopt, TQuoteMiss::NoAnswer, 0};
-    }
-    // A page of the wrong size is refused before it is read.
-    const std::uintmax_t size = CacheFileSize(cacheFile);
-    if (size < MinQuotePageSize || size > MaxQuotePageSize)
-        return {std::nullopt, size == 0 ? TQuoteMiss::EmptyPage : TQuoteMiss::PageSize, size};
-    return ReadQuotePage(ReadCacheFile(cacheFile, MaxQuotePageSize + 1), kabuKey, processEvents);
-}
-
-std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
-                                        const TProcessEvents& processEvents,
-                                        const TCancelled& cancelled, TFetchAhead* ahead)
-{
-    return ReadKabuQuote(kabuKey, processEvents, cancelled, ahead).Quote;
-}
-
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote)
 {
     const auto whole = [](std::int64_t fixed, int width) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/web_page.h"
+#include "data/page_events.h"
 
 // The current quote of one stock, cut out of the finance service's quote page.
 
@@ -64,17 +64,6 @@ std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey);
 std::optional<TKabuQuote> ParseQuotePage(std::string_view fileBytes, std::string_view kabuKey,
                                          const TProcessEvents& processEvents);
 
-//! The quote of `kabuKey`: today's cache file, fetched through GetWebPage when missing or
-//! older than today. Empty when there is no usable quote; throws TDataError on a figure
-//! that does not convert or a cache file that cannot be written or read.
-//! Event points: GetWebPage's (before connecting, after each chunk), then once when the
-//! fetch brought nothing, then ParseQuotePage's. `cancelled` gives up a fetch under way.
-//! During a screening run `ahead` may be fetching the page already: it is waited for then.
-std::optional<TKabuQuote> LoadKabuQuote(std::string_view kabuKey,
-                                        const TProcessEvents& processEvents,
-                                        const TCancelled& cancelled = {},
-                                        TFetchAhead* ahead = nullptr);
-
 //! Why there is no quote: what the loader or the scraper found instead.
 enum class TQuoteMiss
 {
@@ -98,10 +87,6 @@ struct TQuoteRead
 //! ParseQuotePage, saying why a page gave no quote.
 TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
                          const TProcessEvents& processEvents);
-
-//! LoadKabuQuote, saying why there is no quote.
-TQuoteRead ReadKabuQuote(std::string_view kabuKey, const TProcessEvents& processEvents,
-                         const TCancelled& cancelled = {}, TFetchAhead* ahead = nullptr);
 
 //! The board texts of `quote` as Shift_JIS bytes.
 TKabuBoardTexts KabuBoardTexts(const TKabuQuote& quote);

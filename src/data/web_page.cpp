@@ -1,13 +1,10 @@
 #include "data/web_page.h"
 
-#include "data/cache_file.h"
 #include "data/data_error.h"
-#include "data/fetch_ahead.h"
 #include "data/page_transfer.h"
 
 #include <arpa/inet.h>
 
-#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -43,9 +40,6 @@ std::chrono::milliseconds& Deadline()
 }
 
 using TClock = std::chrono::steady_clock;
-
-std::atomic<std::int64_t> PagesFetched{0};
-std::atomic<std::int64_t> PagesFromCache{0};
 
 bool IsCancelled(const TTransfer& transfer)
 {
@@ -388,32 +382,6 @@ std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cac
             break;
     }
     return FinishTransfer(transfer, result);
-}
-
-TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cacheFile,
-                       const TProcessEvents& processEvents, const TCancelled& cancelled, TFetchAhead* ahead)
-{
-    // A page fetched ahead goes into the cache as the chain reads it: this run fetched it.
-    if (AwaitPageAhead(ahead, cacheFile.string(), processEvents, cancelled))
-    {
-        ++PagesFetched;
-        return TPageSource::Fetched;
-    }
-    if (IsCacheFresh(cacheFile))
-    {
-        ++PagesFromCache;
-        return TPageSource::Cache;
-    }
-    // Only a page that came counts as fetched: a run where nothing answered reads no page.
-    if (GetWebPage(url, cacheFile, processEvents, cancelled) == 0)
-        return TPageSource::NoAnswer;
-    ++PagesFetched;
-    return TPageSource::Fetched;
-}
-
-TPageReads PageReads()
-{
-    return {PagesFetched.load(), PagesFromCache.load()};
 }
 
 void CloseKeptConnection()

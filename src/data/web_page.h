@@ -1,23 +1,14 @@
 #pragma once
 
+#include "data/page_events.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 
 // Page retrieval from the finance service into the cache files under dat/.
-
-class TFetchAhead;
-
-//! Lets the window handle its pending events; the form passes QCoreApplication::processEvents.
-//! May be empty (tests, fuzzers).
-using TProcessEvents = std::function<void()>;
-
-//! True once a transfer under way is to be given up: the form answers true after the user
-//! asked to close the window. May be empty.
-using TCancelled = std::function<bool()>;
 
 //! The largest body kept (64 KiB): above any page the scrapers read (at most 50,001 bytes),
 //! so that a hostile service cannot fill the disk and the run's memory with a list's pages.
@@ -55,31 +46,6 @@ bool IsLoopbackUrl(const std::string& url);
 //! allows it.
 std::int32_t GetWebPage(const std::string& url, const std::filesystem::path& cacheFile,
                         const TProcessEvents& processEvents, const TCancelled& cancelled = {});
-
-//! Where a loader found today's page.
-enum class TPageSource
-{
-    Cache,    // the cache file was written today and is used as it is
-    Fetched,  // fetched into the cache file
-    NoAnswer, // a fetch brought nothing; the cache file is as it was
-};
-
-//! Today's copy of a page in `cacheFile`: the page `ahead` fetched for a screening run when
-//! it did (waited for while under way), else the file when it was written today, else
-//! fetched from `url` through GetWebPage. Counted in PageReads: a page fetched ahead counts
-//! as fetched when it is read. Throws as GetWebPage does.
-TPageSource TodaysPage(const std::string& url, const std::filesystem::path& cacheFile,
-                       const TProcessEvents& processEvents, const TCancelled& cancelled = {},
-                       TFetchAhead* ahead = nullptr);
-
-//! Page reads by TodaysPage since the program started: pages received from the service (a
-//! request that brought nothing is not counted) and pages taken from today's cache.
-struct TPageReads
-{
-    std::int64_t Fetched = 0;
-    std::int64_t FromCache = 0;
-};
-TPageReads PageReads();
 
 //! Closes the connection GetWebPage keeps for the calling thread, if any (a server about to
 //! stop then need not wait for it).

@@ -2,7 +2,7 @@
 
 #include "common/exact_format.h"
 #include "data/quote_page.h"
-#include "data/web_page.h"
+#include "data/todays_page.h"
 #include "screener/screening.h"
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 #include "data/data_error.h"
 #include "data/history_page.h"
 #include "data/quote_page.h"
+#include "data/todays_page.h"
 #include "test_pages.h"
 #include "test_support.h"
 

@@ -1,13 +1,9 @@
 #include "data/history_page.h"
 
-#include "data/cache_file.h"
 #include "data/data_error.h"
 #include "test_pages.h"
-#include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
 
 void PrintTo(const THistoryRow& row, std::ostream* out)
 {
@@ -18,13 +14,6 @@ void PrintTo(const THistoryRow& row, std::ostream* out)
 namespace {
 
 constexpr std::int64_t Price1500 = 1500 * 10000; // fixed-point current price
-
-THistoryCells Cells(std::string date, std::string close, std::string open, std::string high,
-                    std::string low, std::string volume)
-{
-    return {std::move(date), std::move(close), std::move(open),
-            std::move(high), std::move(low),   std::move(volume)};
-}
 
 THistoryRow Row(std::string date, std::int32_t open, std::int32_t high, std::int32_t low,
                 std::int32_t close, std::int64_t volume)
@@ -247,76 +236,6 @@ TEST(HistoryPageNamesOtherStock, TheTitlesCodeMustBeTheKeys)
     const std::string capitals = "<HTML><HEAD><TITLE>" + name + "(7203)</TITLE></HEAD>";
     EXPECT_TRUE(HistoryPageNamesOtherStock(capitals, "7751.t"));
     EXPECT_FALSE(HistoryPageNamesOtherStock("<title>x(7203)", "7751.t")) << "an unclosed title names nothing";
-}
-
-class LoadHistoryRowsTest : public TLoopbackServiceTest
-{
-protected:
-    void AddRoutes(httplib::Server& routes) override
-    {
-        routes.Get("/MnStock/slast.html", [this](const httplib::Request&, httplib::Response& response) {
-            response.status = Status;
-            response.set_content(Page, "text/html");
-        });
-    }
-
-    std::atomic<int> Status{200};
-
-    std::string Page =
-        HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")});
-};
-
-TEST_F(LoadHistoryRowsTest, FetchesEachPeriodOncePerDay)
-{
-    int events = 0;
-    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, [&] { ++events; }).size(),
-              1u);
-    EXPECT_GE(events, 5); // connect, chunk, after the fetch, row, after the rows
-    const auto log = Server.Log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].Target, HistoryUrl("", "1301", TChartPeriod::Weekly, TodayLocal()));
-    EXPECT_EQ(ReadFileBytes("dat/k1301  .02"), Page);
-
-    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, {}).size(), 1u);
-    EXPECT_EQ(Server.Log().size(), 1u); // the same day: from the cache file
-
-    EXPECT_EQ(LoadHistoryRows("1301  ", TChartPeriod::Daily, Price1500, {}).size(), 1u);
-    ASSERT_EQ(Server.Log().size(), 2u); // the daily history has a file of its own
-    EXPECT_NE(Server.Log()[1].Target.find("&k=d"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists("dat/k1301  .01"));
-
-    MakeYesterdays("dat/k1301  .02");
-    LoadHistoryRows("1301  ", TChartPeriod::Weekly, Price1500, {});
-    EXPECT_EQ(Server.Log().size(), 3u);
-}
-
-TEST_F(LoadHistoryRowsTest, FailedFetchOnALaterDayGivesNoRowsAndKeepsTheFile)
-{
-    const std::string yesterdays = HistoryPage({Cells("2007/01/05", "1,400", "1,390", "1,410", "1,380", "6,000")});
-    WriteFileBytes("dat/k1301.t.02", yesterdays);
-    MakeYesterdays("dat/k1301.t.02");
-    Status = 500; // with a whole history page as its body
-    EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
-    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), yesterdays);
-
-    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
-    EXPECT_TRUE(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}).empty());
-    EXPECT_EQ(ReadFileBytes("dat/k1301.t.02"), yesterdays);
-    EXPECT_FALSE(IsCacheFresh("dat/k1301.t.02"));
-}
-
-TEST_F(LoadHistoryRowsTest, AnotherStocksPageGivesNoRows)
-{
-    Page = HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")}, 16000, false,
-                       "\xa5\xad\xa5\xe4\xa5\xce\xa5\xf3\xa1\xca" "7203" "\xa1\xcb"); // キヤノン（7203）
-    EXPECT_TRUE(LoadHistoryRows("7751.t", TChartPeriod::Weekly, Price1500, {}).empty());
-    EXPECT_EQ(LoadHistoryRows("7203.t", TChartPeriod::Weekly, Price1500, {}).size(), 1u);
-}
-
-TEST_F(LoadHistoryRowsTest, UnreadableCacheFileThrows)
-{
-    std::filesystem::create_directory("dat/k1301.t.02"); // fresh by its date, but no file to read
-    EXPECT_THROW(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}), TDataError);
 }
 
 } // namespace

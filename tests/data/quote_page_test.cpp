@@ -1,35 +1,13 @@
 #include "data/quote_page.h"
 
-#include "data/cache_file.h"
 #include "data/data_error.h"
 #include "test_pages.h"
-#include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
 
 namespace {
 
 constexpr std::int64_t One = FixedPointOne;
-const std::string KiyanonSjis = "\x83\x4c\x83\x84\x83\x6d\x83\x93"; // キヤノン
-
-TKabuQuote DefaultQuote()
-{
-    TKabuQuote quote;
-    quote.KabuNo = "7751";
-    quote.KabuName = KiyanonSjis;
-    quote.KabuKa = 1234 * One;
-    quote.Zenjitsuhi = 12 * One;
-    quote.ZenjitsuhiRate = 12300;
-    quote.OpenPrice = 1200 * One;
-    quote.HighPrice = 1250 * One;
-    quote.LowPrice = 1190 * One;
-    quote.Dekidaka = 1234500 * One;
-    quote.Tani = One;
-    quote.KabuTime = "12/07 15:00";
-    return quote;
-}
 
 template <typename Change> TQuotePageFields With(Change change)
 {
@@ -304,144 +282,6 @@ TEST(KabuBoardTexts, FormatsTheBoard)
     falling.ZenjitsuhiRate = -5700;
     EXPECT_EQ(KabuBoardTexts(falling).Label1, " -85(-0.57%)");
     EXPECT_EQ(KabuBoardTexts(falling).LabelKabuNo, "  13 " + KiyanonSjis);
-}
-
-class LoadKabuQuoteTest : public TLoopbackServiceTest
-{
-protected:
-    void AddRoutes(httplib::Server& routes) override
-    {
-        routes.Get("/MnStock", [this](const httplib::Request&, httplib::Response& response) {
-            response.status = Status;
-            response.set_content(Page, "text/html");
-        });
-    }
-
-    std::string Page = QuotePage({});
-    std::atomic<int> Status{200};
-};
-
-TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
-{
-    const auto first = LoadKabuQuote("7751.t", {});
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(*first, DefaultQuote());
-    ASSERT_EQ(Server.Log().size(), 1u);
-    EXPECT_EQ(Server.Log()[0].Target, "/MnStock?qt=7751.t&sv=MN&pg=mn_schart.html");
-    EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), Page);
-
-    Page = "changed";
-    EXPECT_EQ(LoadKabuQuote("7751.t", {}), first);
-    EXPECT_EQ(Server.Log().size(), 1u); // the same day: read from the cache file
-
-    MakeYesterdays("dat/k7751.t.00");
-    EXPECT_FALSE(LoadKabuQuote("7751.t", {}).has_value()); // fetched again: "changed" is too short
-    EXPECT_EQ(Server.Log().size(), 2u);
-    EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), "changed");
-}
-
-TEST_F(LoadKabuQuoteTest, SaysWhyThereIsNoQuoteAndCountsItsPageReads)
-{
-    const TPageReads start = PageReads();
-    const TQuoteRead read = ReadKabuQuote("7751.t", {});
-    ASSERT_TRUE(read.Quote.has_value());
-    EXPECT_EQ(*read.Quote, DefaultQuote());
-    EXPECT_EQ(read.Miss, TQuoteMiss::None);
-    EXPECT_EQ(ReadKabuQuote("7751.t", {}).Quote, read.Quote);
-    EXPECT_EQ(PageReads().Fetched - start.Fetched, 1);
-    EXPECT_EQ(PageReads().FromCache - start.FromCache, 1);
-
-    const struct
-    {
-        const char* Name;
-        std::string Page;
-        TQuoteMiss Miss;
-        std::uintmax_t PageBytes;
-    } rows[] = {
-        {"an empty answer", "", TQuoteMiss::NoAnswer, 0},
-        {"a short page", QuotePage({}, 12999), TQuoteMiss::PageSize, 12999},
-        {"a long page", QuotePage({}, 45001), TQuoteMiss::PageSize, 45001},
-        {"a page as large as may be stored", QuotePage({}, 65536), TQuoteMiss::PageSize, 65536},
-        {"a page too large to store", QuotePage({}, 65537), TQuoteMiss::NoAnswer, 0},
-        {"the not-found page", QuotePage(With([](TQuotePageFields& f) { f.TitleNoticeEuc = NotFoundEuc; })),
-         TQuoteMiss::NotFound, 16000},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.Name);
-        Page = row.Page;
-        MakeYesterdays("dat/k7751.t.00");
-        const TQuoteRead miss = ReadKabuQuote("7751.t", {});
-        EXPECT_FALSE(miss.Quote.has_value());
-        EXPECT_EQ(miss.Miss, row.Miss);
-        EXPECT_EQ(miss.PageBytes, row.PageBytes);
-    }
-
-    // An empty file of today, as an answer without a byte used to leave behind.
-    WriteFileBytes("dat/k7751.t.00", "");
-    EXPECT_EQ(ReadKabuQuote("7751.t", {}).Miss, TQuoteMiss::EmptyPage);
-
-    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
-    EXPECT_EQ(ReadKabuQuote("1301.t", {}).Miss, TQuoteMiss::NoAnswer);
-    EXPECT_EQ(PageReads().Fetched - start.Fetched, 5) << "pages received: not the empty answer, the page too large to keep, nor the closed port";
-}
-
-// A 404 or 500 page was cached as today's, so the stock read "no data" for the rest of the
-// day and no later lookup asked again, even after the right service was back.
-TEST_F(LoadKabuQuoteTest, AnErrorStatusIsNoAnswerAndTheRightAnswerIsFetchedLaterThatDay)
-{
-    for (const int status : {404, 500})
-    {
-        SCOPED_TRACE(status);
-        Status = status; // with a whole quote page as its body
-        EXPECT_EQ(ReadKabuQuote("7751.t", {}).Miss, TQuoteMiss::NoAnswer);
-        EXPECT_FALSE(std::filesystem::exists("dat/k7751.t.00"));
-    }
-    Status = 200;
-    EXPECT_EQ(LoadKabuQuote("7751.t", {}), DefaultQuote());
-    EXPECT_TRUE(IsCacheFresh("dat/k7751.t.00"));
-    EXPECT_EQ(Server.Log().size(), 3u);
-}
-
-TEST_F(LoadKabuQuoteTest, KeyWithBlankSuffixIsTrimmedInTheAddressOnly)
-{
-    ASSERT_TRUE(LoadKabuQuote("7751  ", {}).has_value());
-    EXPECT_EQ(Server.Log().at(0).Target, "/MnStock?qt=7751&sv=MN&pg=mn_schart.html");
-    EXPECT_TRUE(std::filesystem::exists("dat/k7751  .00"));
-}
-
-TEST_F(LoadKabuQuoteTest, UnreachableServiceKeepsTheOldCacheFile)
-{
-    SetFinanceServiceAddress("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
-    WriteFileBytes("dat/k7751.t.00", Page);
-    MakeYesterdays("dat/k7751.t.00");
-    int events = 0;
-
-    EXPECT_FALSE(LoadKabuQuote("7751.t", [&] { ++events; }).has_value());
-    EXPECT_EQ(events, 2); // before connecting, and after the failed fetch
-    EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), Page);
-    EXPECT_FALSE(IsCacheFresh("dat/k7751.t.00"));
-}
-
-// The record used to be overwritten field by field, so a figure that failed to convert left
-// a quote mixing two stocks behind, which the chart read-out later put on the board.
-TEST_F(LoadKabuQuoteTest, ConversionErrorLeavesThePreviousQuote)
-{
-    TKabuQuote kabuQuote = *LoadKabuQuote("7751.t", {});
-    TQuotePageFields broken;
-    broken.NameEuc = "\xa5\xa2\xa5\xb5\xa5\xd2";
-    broken.Code = "2502";
-    broken.Price = "1,234.5";
-    Page = QuotePage(broken);
-
-    EXPECT_THROW(kabuQuote = LoadKabuQuote("2502.t", {}).value(), TDataError);
-    EXPECT_EQ(kabuQuote, DefaultQuote());
-}
-
-TEST_F(LoadKabuQuoteTest, MissingCacheFolderThrows)
-{
-    std::filesystem::remove_all("dat");
-    EXPECT_THROW(LoadKabuQuote("7751.t", {}), TDataError);
 }
 
 } // namespace

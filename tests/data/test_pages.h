@@ -1,8 +1,11 @@
 #pragma once
 
+#include "data/quote_page.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 // EUC-JP pages laid out the way the scrapers expect, padded to an exact size.
@@ -105,11 +108,38 @@ inline std::string QuotePage(const TQuotePageFields& fields, std::size_t size = 
     return PadTo(head, tail, size);
 }
 
+inline const std::string KiyanonSjis = "\x83\x4c\x83\x84\x83\x6d\x83\x93"; // キヤノン
+
+//! The quote that QuotePage({}) reads as, worked by hand from the fields' defaults.
+inline TKabuQuote DefaultQuote()
+{
+    constexpr std::int64_t One = FixedPointOne;
+    TKabuQuote quote;
+    quote.KabuNo = "7751";
+    quote.KabuName = KiyanonSjis;
+    quote.KabuKa = 1234 * One;
+    quote.Zenjitsuhi = 12 * One;
+    quote.ZenjitsuhiRate = 12300;
+    quote.OpenPrice = 1200 * One;
+    quote.HighPrice = 1250 * One;
+    quote.LowPrice = 1190 * One;
+    quote.Dekidaka = 1234500 * One;
+    quote.Tani = One;
+    quote.KabuTime = "12/07 15:00";
+    return quote;
+}
+
 struct THistoryCells
 {
     std::string Date, Close, Open, High, Low, Volume;
     bool Split = false; // the close cell holds the split notice and the row ends there
 };
+
+inline THistoryCells Cells(std::string date, std::string close, std::string open, std::string high, std::string low,
+                           std::string volume)
+{
+    return {std::move(date), std::move(close), std::move(open), std::move(high), std::move(low), std::move(volume)};
+}
 
 //! `title` goes into the page's <title> when not empty; `beforeTableEnd` stands between the
 //! last row and "</table>".

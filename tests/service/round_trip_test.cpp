@@ -7,6 +7,7 @@
 
 #include "data/history_page.h"
 #include "data/quote_page.h"
+#include "data/todays_page.h"
 #include "data/web_page.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "app/commands/result_list.h"
 #include "data/chart_source.h"
 #include "data/text_codec.h"
-#include "data/web_page.h"
+#include "data/todays_page.h"
 #include "report/chart_archive.h"
 #include "report/run_summary.h"
 #include "screener/kabu_list.h"

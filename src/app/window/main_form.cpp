@@ -15,7 +15,7 @@
 #include "app/window/mouse_only_choice.h"
 #include "app/window/result_view.h"
 #include "data/cache_file.h"
-#include "data/chart_source.h"
+#include "data/todays_page.h"
 #include "data/text_codec.h"
 #include "screener/kabu_list.h"
 
