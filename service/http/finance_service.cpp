@@ -29,17 +29,24 @@ void AppendJsonString(std::string& out, std::string_view text)
 {
     out += '"';
     std::size_t i = 0;
-    while (i < text.size()) {
+    while (i < text.size())
+    {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x80) {
-            if (byte == '"' || byte == '\\') {
+        if (byte < 0x80)
+        {
+            if (byte == '"' || byte == '\\')
+            {
                 out += '\\';
                 out += static_cast<char>(byte);
-            } else if (byte < 0x20 || byte == 0x7f) {
+            }
+            else if (byte < 0x20 || byte == 0x7f)
+            {
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
                 out += escaped;
-            } else {
+            }
+            else
+            {
                 out += static_cast<char>(byte);
             }
             ++i;
@@ -55,16 +62,20 @@ void AppendJsonString(std::string& out, std::string_view text)
         bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k)
             valid = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-        if (valid && length >= 3) {
+        if (valid && length >= 3)
+        {
             const auto second = static_cast<unsigned char>(text[i + 1]);
             // Overlong forms, surrogates and code points past U+10FFFF are not valid UTF-8.
-            valid = !(byte == 0xe0 && second < 0xa0) && !(byte == 0xed && second >= 0xa0)
-                    && !(byte == 0xf0 && second < 0x90) && !(byte == 0xf4 && second >= 0x90);
+            valid = !(byte == 0xe0 && second < 0xa0) && !(byte == 0xed && second >= 0xa0) &&
+                    !(byte == 0xf0 && second < 0x90) && !(byte == 0xf4 && second >= 0x90);
         }
-        if (valid) {
+        if (valid)
+        {
             out.append(text.substr(i, length));
             i += length;
-        } else {
+        }
+        else
+        {
             out += "\\ufffd";
             ++i;
         }
@@ -149,15 +160,12 @@ TFinanceService::TFinanceService(const TMarket& market, std::function<TDate()> t
                                  std::function<void(const std::string&)> log)
     : TFinanceService([&market] { return std::shared_ptr<const TMarket>(std::shared_ptr<void>(), &market); },
                       std::move(today), std::move(log))
-{
-}
+{}
 
 TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()> market, std::function<TDate()> today,
                                  std::function<void(const std::string&)> log)
-    : Market_(std::move(market))
-    , Today_(std::move(today))
-    , Log_(std::move(log))
-    , Server_(std::make_unique<TPageServer>())
+    : Market_(std::move(market)), Today_(std::move(today)), Log_(std::move(log)),
+      Server_(std::make_unique<TPageServer>())
 {
     httplib::Server& server = *Server_;
     server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
@@ -174,19 +182,24 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
     // Unknown paths and errors the library answers itself (414, 400 of a broken request line)
     // still get a small page, never an empty body.
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) {
+        if (res.body.empty())
+        {
             res.set_content(BadRequestPage(res.status == 404 ? "no such page" : "request refused"), PageType);
             res.set_header("Server", ServerName);
         }
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
         std::string what = "内部エラー";
-        try {
+        try
+        {
             std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            what += std::string(": ") + e.what();
-        } catch (...) {
         }
+        catch (const std::exception& e)
+        {
+            what += std::string(": ") + e.what();
+        }
+        catch (...)
+        {}
         res.status = 500;
         res.set_content(BadRequestPage("internal error"), PageType);
         std::fprintf(stderr, "orvanta-service: %s\n", TerminalText(what).c_str());
@@ -230,16 +243,17 @@ std::string TFinanceService::RefusalAnswer(int status, const std::string& remote
         Log_(line);
     else
         std::fprintf(stderr, "%s\n", line.c_str());
-    return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName
-           + "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size())
-           + "\r\nConnection: close\r\n\r\n" + page;
+    return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName +
+           "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size()) +
+           "\r\nConnection: close\r\n\r\n" + page;
 }
 
 std::string TFinanceService::AnswerBytes(std::string_view request)
 {
     const THeadScan scan = ScanRequestHead(request);
     const std::string_view requestLine = request.substr(0, std::min(request.find('\n'), request.size()));
-    switch (scan.State) {
+    switch (scan.State)
+    {
     case THeadScan::EState::Incomplete:
         return {};
     case THeadScan::EState::RequestLineTooLong:
@@ -341,21 +355,25 @@ bool ServiceAnswers(int port)
         return false;
     // Any program can answer as one of us; only the kernel says whose the listening socket is.
     const nlohmann::json status = nlohmann::json::parse(body, nullptr, false);
-    return status.is_object() && status.value("program", nlohmann::json()) == ServerName
-           && LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
+    return status.is_object() && status.value("program", nlohmann::json()) == ServerName &&
+           LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
 
 std::string LogField(std::string_view text, std::size_t maxBytes)
 {
     // Every byte that could steer a terminal or split the line is written as \xHH.
     std::string shown;
-    for (const char c : text.substr(0, maxBytes)) {
+    for (const char c : text.substr(0, maxBytes))
+    {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7f || c == '\\') {
+        if (byte < 0x20 || byte >= 0x7f || c == '\\')
+        {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
             shown += escaped;
-        } else {
+        }
+        else
+        {
             shown += c;
         }
     }
@@ -364,8 +382,8 @@ std::string LogField(std::string_view text, std::size_t maxBytes)
     return shown;
 }
 
-std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target,
-                           int status, std::size_t bytes)
+std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target, int status,
+                           std::size_t bytes)
 {
     constexpr std::size_t MaxMethod = 20;
     constexpr std::size_t MaxTarget = 300;
@@ -374,6 +392,6 @@ std::string RequestLogLine(const std::string& remote, const std::string& method,
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
-    return std::string(stamp) + ' ' + LogField(remote, MaxTarget) + ' ' + LogField(method, MaxMethod) + ' '
-           + LogField(target, MaxTarget) + ' ' + std::to_string(status) + ' ' + std::to_string(bytes);
+    return std::string(stamp) + ' ' + LogField(remote, MaxTarget) + ' ' + LogField(method, MaxMethod) + ' ' +
+           LogField(target, MaxTarget) + ' ' + std::to_string(status) + ' ' + std::to_string(bytes);
 }

@@ -83,5 +83,5 @@ constexpr std::size_t ServiceWorkers = 32;
 std::string LogField(std::string_view text, std::size_t maxBytes);
 
 //! The log line of one request: time, client, method, target (each a LogField), status, bytes.
-std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target,
-                           int status, std::size_t bytes);
+std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target, int status,
+                           std::size_t bytes);

@@ -33,7 +33,8 @@ bool IsRangeField(std::string_view line)
     constexpr std::string_view Range = "range";
     if (name.size() != Range.size())
         return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
+    for (std::size_t i = 0; i < name.size(); ++i)
+    {
         const char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
         if (c != Range[i])
             return false;
@@ -44,7 +45,8 @@ bool IsRangeField(std::string_view line)
 //! Waits until the socket is ready for `events` (or has failed), at most until `deadline`.
 bool WaitFor(int fd, short events, Clock::time_point deadline)
 {
-    while (true) {
+    while (true)
+    {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
@@ -65,11 +67,14 @@ bool WouldBlock()
 void AddressOf(const sockaddr_storage& address, std::string& ip, int& port)
 {
     char text[INET6_ADDRSTRLEN] = "";
-    if (address.ss_family == AF_INET) {
+    if (address.ss_family == AF_INET)
+    {
         const auto& in = reinterpret_cast<const sockaddr_in&>(address);
         ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
         port = ntohs(in.sin_port);
-    } else if (address.ss_family == AF_INET6) {
+    }
+    else if (address.ss_family == AF_INET6)
+    {
         const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
         ::inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
         port = ntohs(in6.sin6_port);
@@ -94,24 +99,23 @@ class TGateStream final : public httplib::Stream
 {
 public:
     TGateStream(int fd, std::string bytes, Clock::time_point readDeadline)
-        : Fd_(fd)
-        , Bytes_(std::move(bytes))
-        , ReadDeadline_(readDeadline)
-    {
-    }
+        : Fd_(fd), Bytes_(std::move(bytes)), ReadDeadline_(readDeadline)
+    {}
 
     bool is_readable() const override { return Offset_ < Bytes_.size() || WaitFor(Fd_, POLLIN, ReadDeadline_); }
     bool is_writable() const override { return WaitFor(Fd_, POLLOUT, Clock::now() + WriteTimeout); }
 
     ssize_t read(char* ptr, size_t size) override
     {
-        if (Offset_ < Bytes_.size()) {
+        if (Offset_ < Bytes_.size())
+        {
             const std::size_t count = std::min(size, Bytes_.size() - Offset_);
             std::memcpy(ptr, Bytes_.data() + Offset_, count);
             Offset_ += count;
             return static_cast<ssize_t>(count);
         }
-        while (WaitFor(Fd_, POLLIN, ReadDeadline_)) {
+        while (WaitFor(Fd_, POLLIN, ReadDeadline_))
+        {
             const ssize_t got = ::recv(Fd_, ptr, size, 0);
             if (got >= 0 || !WouldBlock())
                 return got;
@@ -122,7 +126,8 @@ public:
     ssize_t write(const char* ptr, size_t size) override
     {
         const Clock::time_point deadline = Clock::now() + WriteTimeout;
-        while (WaitFor(Fd_, POLLOUT, deadline)) {
+        while (WaitFor(Fd_, POLLOUT, deadline))
+        {
             const ssize_t sent = ::send(Fd_, ptr, size, MSG_NOSIGNAL);
             if (sent >= 0 || !WouldBlock())
                 return sent;
@@ -166,7 +171,8 @@ THeadScan ScanRequestHead(std::string_view bytes)
     std::size_t lineStart = 0;
     std::size_t fields = 0;
     bool requestLine = true;
-    while (true) {
+    while (true)
+    {
         const std::size_t end = bytes.find('\n', lineStart);
         const bool tooLarge = end == std::string_view::npos ? bytes.size() >= MaxRequestHead : end >= MaxRequestHead;
         if (tooLarge)
@@ -175,11 +181,16 @@ THeadScan ScanRequestHead(std::string_view bytes)
             return {};
         const std::string_view line = bytes.substr(lineStart, end + 1 - lineStart);
         lineStart = end + 1;
-        if (requestLine) {
+        if (requestLine)
+        {
             requestLine = false;
-        } else if (line == "\r\n") {
+        }
+        else if (line == "\r\n")
+        {
             return {THeadScan::EState::Complete, lineStart};
-        } else if (++fields > MaxHeaderFields) {
+        }
+        else if (++fields > MaxHeaderFields)
+        {
             return {THeadScan::EState::FieldsTooLarge, 0};
         }
     }
@@ -191,7 +202,8 @@ std::string WithoutRangeFields(std::string_view head)
     kept.reserve(head.size());
     std::size_t start = 0;
     bool requestLine = true;
-    while (start < head.size()) {
+    while (start < head.size())
+    {
         const std::size_t newline = head.find('\n', start);
         const std::size_t end = newline == std::string_view::npos ? head.size() : newline + 1;
         const std::string_view line = head.substr(start, end - start);
@@ -205,12 +217,11 @@ std::string WithoutRangeFields(std::string_view head)
 }
 
 TConnectionGate::TConnectionGate(std::size_t workers, THandler handler, TRefusal refusal)
-    : Handler_(std::move(handler))
-    , Refusal_(std::move(refusal))
-    , Workers_(workers)
+    : Handler_(std::move(handler)), Refusal_(std::move(refusal)), Workers_(workers)
 {
     int ends[2];
-    if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
+    if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0)
+    {
         WakeRead_ = ends[0];
         WakeWrite_ = ends[1];
     }
@@ -240,7 +251,8 @@ void TConnectionGate::GiveBack(TConnection connection)
 {
     {
         const std::lock_guard<std::mutex> lock(ReturnMutex_);
-        if (!Stopping_) {
+        if (!Stopping_)
+        {
             connection.Deadline = Clock::now() + (connection.Bytes.empty() ? KeepAliveIdle : HeadDeadline);
             Returned_.push_back(std::move(connection));
             connection.Fd = -1;
@@ -264,7 +276,8 @@ void TConnectionGate::Handle(TConnection connection)
     const bool answered = Handler_(stream, closeConnection, connectionClosed);
     // The library stops reading at a request line it cannot parse: the rest of that head is
     // no request of its own, so the connection ends with the answer.
-    if (!answered || connectionClosed || closeConnection || stream.Consumed() < headLength) {
+    if (!answered || connectionClosed || closeConnection || stream.Consumed() < headLength)
+    {
         ::close(connection.Fd);
         return;
     }
@@ -305,7 +318,8 @@ void TConnectionGate::Run(int listenSocket)
         connection.Bytes.shrink_to_fit();
         connection.Deadline = Clock::now() + HeadDeadline;
         refused.push_back(std::move(connection));
-        if (refused.size() > MaxWaitingConnections) {
+        if (refused.size() > MaxWaitingConnections)
+        {
             drop(refused.front());
             refused.pop_front();
         }
@@ -313,7 +327,8 @@ void TConnectionGate::Run(int listenSocket)
     // True while the connection keeps waiting for the rest of its head.
     const auto examine = [&](TConnection& connection) {
         const THeadScan scan = ScanRequestHead(connection.Bytes);
-        switch (scan.State) {
+        switch (scan.State)
+        {
         case THeadScan::EState::Incomplete:
             return true;
         case THeadScan::EState::Complete:
@@ -331,10 +346,12 @@ void TConnectionGate::Run(int listenSocket)
 
     std::vector<pollfd> polled;
     Clock::time_point acceptPausedUntil;
-    while (!Stopping_) {
+    while (!Stopping_)
+    {
         {
             const std::lock_guard<std::mutex> lock(ReturnMutex_);
-            for (TConnection& connection : Returned_) {
+            for (TConnection& connection : Returned_)
+            {
                 // A pipelined request may already be whole.
                 if (examine(connection))
                     waiting.push_back(std::move(connection));
@@ -348,27 +365,31 @@ void TConnectionGate::Run(int listenSocket)
         if (!accepting)
             next = std::min(next, acceptPausedUntil);
         for (const std::deque<TConnection>* list : {&waiting, &refused})
-            for (const TConnection& connection : *list) {
+            for (const TConnection& connection : *list)
+            {
                 polled.push_back({connection.Fd, POLLIN, 0});
                 next = std::min(next, connection.Deadline);
             }
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-        if (::poll(polled.data(), polled.size(), static_cast<int>(std::clamp<long long>(wait + 1, 0, 1000))) < 0
-            && errno != EINTR)
+        if (::poll(polled.data(), polled.size(), static_cast<int>(std::clamp<long long>(wait + 1, 0, 1000))) < 0 &&
+            errno != EINTR)
             break;
-        if (polled[0].revents != 0) {
+        if (polled[0].revents != 0)
+        {
             char drained[64];
-            while (::read(WakeRead_, drained, sizeof drained) > 0) {
-            }
+            while (::read(WakeRead_, drained, sizeof drained) > 0)
+            {}
         }
 
         const Clock::time_point now = Clock::now();
         // Refused connections first: the loop over the waiting ones refuses more.
         std::size_t index = 2 + waiting.size();
         std::deque<TConnection> stillRefused;
-        for (TConnection& connection : refused) {
+        for (TConnection& connection : refused)
+        {
             bool open = now < connection.Deadline;
-            if (open && polled[index].revents != 0) {
+            if (open && polled[index].revents != 0)
+            {
                 char dropped[16384];
                 const ssize_t got = ::recv(connection.Fd, dropped, sizeof dropped, 0);
                 open = got > 0 || (got < 0 && WouldBlock());
@@ -383,17 +404,21 @@ void TConnectionGate::Run(int listenSocket)
 
         index = 2;
         std::deque<TConnection> stillWaiting;
-        for (TConnection& connection : waiting) {
+        for (TConnection& connection : waiting)
+        {
             const bool ready = polled[index++].revents != 0;
-            if (ready) {
+            if (ready)
+            {
                 char buffer[4096];
                 const std::size_t room = MaxRequestHead + 1 - std::min(connection.Bytes.size(), MaxRequestHead);
                 const ssize_t got = ::recv(connection.Fd, buffer, std::min(room, sizeof buffer), 0);
-                if (got == 0 || (got < 0 && !WouldBlock())) {
+                if (got == 0 || (got < 0 && !WouldBlock()))
+                {
                     drop(connection);
                     continue;
                 }
-                if (got > 0) {
+                if (got > 0)
+                {
                     if (connection.Served > 0 && connection.Bytes.empty())
                         connection.Deadline = now + HeadDeadline; // a kept connection's next request begins
                     connection.Bytes.append(buffer, static_cast<std::size_t>(got));
@@ -401,7 +426,8 @@ void TConnectionGate::Run(int listenSocket)
                         continue;
                 }
             }
-            if (now >= connection.Deadline) {
+            if (now >= connection.Deadline)
+            {
                 drop(connection);
                 continue;
             }
@@ -409,10 +435,13 @@ void TConnectionGate::Run(int listenSocket)
         }
         waiting.swap(stillWaiting);
 
-        if (polled[1].revents != 0) {
-            while (true) {
+        if (polled[1].revents != 0)
+        {
+            while (true)
+            {
                 const int fd = ::accept4(listenSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd < 0) {
+                if (fd < 0)
+                {
                     // Out of descriptors the socket stays readable: pause rather than spin.
                     if (errno == EMFILE || errno == ENFILE)
                         acceptPausedUntil = now + std::chrono::milliseconds(100);
@@ -428,7 +457,8 @@ void TConnectionGate::Run(int listenSocket)
                 waiting.push_back(std::move(connection));
             }
         }
-        while (waiting.size() > MaxWaitingConnections) {
+        while (waiting.size() > MaxWaitingConnections)
+        {
             drop(waiting.front());
             waiting.pop_front();
         }

@@ -18,11 +18,11 @@ class Stream;
 // endless heads would hold every worker. Here one thread gathers the heads of all connections
 // with poll(), bounded in size, time and number, and only a complete head goes to a worker.
 
-constexpr std::size_t MaxRequestHead = 16 * 1024;         // request line and header fields, bytes
-constexpr std::size_t MaxHeaderFields = 100;              // header lines
-constexpr std::chrono::seconds HeadDeadline{5};           // to send a whole head, or a body
-constexpr std::chrono::seconds KeepAliveIdle{1};          // for a kept connection's next request
-constexpr std::size_t MaxWaitingConnections = 32;         // connections still sending their heads
+constexpr std::size_t MaxRequestHead = 16 * 1024; // request line and header fields, bytes
+constexpr std::size_t MaxHeaderFields = 100;      // header lines
+constexpr std::chrono::seconds HeadDeadline{5};   // to send a whole head, or a body
+constexpr std::chrono::seconds KeepAliveIdle{1};  // for a kept connection's next request
+constexpr std::size_t MaxWaitingConnections = 32; // connections still sending their heads
 constexpr std::size_t MaxRequestsPerConnection = 1000;
 
 //! How far the bytes at the start of a connection hold a request head.

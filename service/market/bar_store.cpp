@@ -65,11 +65,15 @@ std::string EscapeKey(std::string_view key)
     if (key.empty())
         return "-";
     std::string out;
-    for (const char c : key) {
+    for (const char c : key)
+    {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte > 0x20 && byte < 0x7f && c != '%' && !(out.empty() && c == '-')) {
+        if (byte > 0x20 && byte < 0x7f && c != '%' && !(out.empty() && c == '-'))
+        {
             out += c;
-        } else {
+        }
+        else
+        {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%%%02X", byte);
             out += hex;
@@ -83,15 +87,18 @@ std::optional<std::string> UnescapeKey(std::string_view text)
     if (text == "-")
         return std::string();
     std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] != '%')
+        {
             out += text[i];
             continue;
         }
         if (i + 2 >= text.size())
             return std::nullopt;
         unsigned value = 0;
-        for (size_t k = 1; k <= 2; ++k) {
+        for (size_t k = 1; k <= 2; ++k)
+        {
             const char h = text[i + k];
             value <<= 4;
             if (h >= '0' && h <= '9')
@@ -110,15 +117,16 @@ std::optional<std::string> UnescapeKey(std::string_view text)
 std::string RequestLine(const TBarRequest& request)
 {
     return std::string(request.Kind == TBarRequest::TKind::Date ? "D " : "C ") + request.Key + ' ' +
-           std::to_string(request.Page) + ' ' + EscapeKey(request.NextPage) + ' ' + DashedDate(request.AskedOn) +
-           ' ' + std::to_string(request.Rows) + '\n';
+           std::to_string(request.Page) + ' ' + EscapeKey(request.NextPage) + ' ' + DashedDate(request.AskedOn) + ' ' +
+           std::to_string(request.Rows) + '\n';
 }
 
 std::vector<std::string_view> SplitSpaces(std::string_view line)
 {
     std::vector<std::string_view> fields;
     size_t start = 0;
-    while (start <= line.size()) {
+    while (start <= line.size())
+    {
         const size_t end = std::min(line.find(' ', start), line.size());
         fields.push_back(line.substr(start, end - start));
         start = end + 1;
@@ -131,7 +139,8 @@ std::optional<int> ReadCount(std::string_view text)
     if (text.empty() || text.size() > 9)
         return std::nullopt;
     int value = 0;
-    for (const char c : text) {
+    for (const char c : text)
+    {
         if (c < '0' || c > '9')
             return std::nullopt;
         value = value * 10 + (c - '0');
@@ -174,7 +183,8 @@ void AppendRow(std::string& out, const std::string& code, const TRawDay& day)
     for (int i = 0; i < 4; ++i)
         fixed[8 + i] = static_cast<char>((dayNumber >> (8 * i)) & 0xffu);
     const std::int64_t values[6] = {day.Open, day.High, day.Low, day.Close, day.Volume, day.Turnover};
-    for (int v = 0; v < 6; ++v) {
+    for (int v = 0; v < 6; ++v)
+    {
         const auto bits = static_cast<std::uint64_t>(values[v]);
         for (int i = 0; i < 8; ++i)
             fixed[12 + 8 * v + i] = static_cast<char>((bits >> (8 * i)) & 0xffu);
@@ -229,11 +239,13 @@ void WriteDurably(const std::filesystem::path& target, std::string_view bytes)
     if (fd < 0)
         throw SystemError(temp.string() + " に書き込めません");
     size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < bytes.size())
+    {
         const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0) {
+        if (written <= 0)
+        {
             const std::system_error error = SystemError(temp.string() + " に書き込めません");
             ::close(fd);
             ::unlink(temp.c_str());
@@ -241,12 +253,14 @@ void WriteDurably(const std::filesystem::path& target, std::string_view bytes)
         }
         done += static_cast<size_t>(written);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::fsync(fd) != 0 || ::close(fd) != 0)
+    {
         const std::system_error error = SystemError(temp.string() + " に書き込めません");
         ::unlink(temp.c_str());
         throw error;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+    {
         const std::system_error error = SystemError(target.string() + " に書き込めません");
         ::unlink(temp.c_str());
         throw error;
@@ -262,7 +276,8 @@ unsigned long ChunkSequence(const std::filesystem::path& file)
     if (name.size() != 8 + suffix.size() || name.compare(8, suffix.size(), suffix) != 0)
         return 0;
     unsigned long value = 0;
-    for (size_t i = 0; i < 8; ++i) {
+    for (size_t i = 0; i < 8; ++i)
+    {
         if (name[i] < '0' || name[i] > '9')
             return 0;
         value = value * 10 + static_cast<unsigned long>(name[i] - '0');
@@ -297,17 +312,20 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& file)
     if (fd < 0)
         return std::nullopt;
     std::string bytes;
-    struct stat info{};
+    struct stat info
+    {};
     if (::fstat(fd, &info) == 0 && info.st_size > 0)
         bytes.resize(static_cast<size_t>(info.st_size));
     size_t done = 0;
-    for (;;) {
+    for (;;)
+    {
         if (done == bytes.size())
             bytes.resize(std::max<size_t>(bytes.size() * 2, 1 << 16)); // grown since its size was read
         const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
+        if (got < 0)
+        {
             ::close(fd);
             return std::nullopt;
         }
@@ -340,7 +358,8 @@ std::optional<TChunkView> ViewChunk(std::string_view bytes)
         return std::nullopt;
     TChunkView view;
     std::string_view lines = bytes.substr(linesAt, linesLength);
-    while (!lines.empty()) {
+    while (!lines.empty())
+    {
         const size_t end = lines.find('\n');
         if (end == std::string_view::npos)
             return std::nullopt;
@@ -364,14 +383,16 @@ bool CheckRows(std::string_view bytes, const TChunkView& view, std::vector<std::
     const size_t end = bytes.size() - 8;
     size_t at = view.RowsAt;
     std::string code(5, ' ');
-    for (size_t n = 0; n < view.RowCount; ++n) {
+    for (size_t n = 0; n < view.RowCount; ++n)
+    {
         if (end - at < FixedRowBytes)
             return false;
         const char* fixed = bytes.data() + at;
         const auto dayNumber = static_cast<std::int32_t>(GetU32(fixed + 8));
         if (dayNumber < -25567 || dayNumber > 84006)
             return false;
-        if (runs.empty() || runs.back().first.compare(0, 5, fixed, 5) != 0) {
+        if (runs.empty() || runs.back().first.compare(0, 5, fixed, 5) != 0)
+        {
             code.assign(fixed, 5);
             if (!IsSourceCode(code))
                 return false;
@@ -395,7 +416,8 @@ bool VisitRows(std::string_view bytes, const TChunkView& view, Visit&& visit)
     size_t at = view.RowsAt;
     TBarRow row;
     row.Code.resize(5);
-    for (size_t n = 0; n < view.RowCount; ++n) {
+    for (size_t n = 0; n < view.RowCount; ++n)
+    {
         if (end - at < FixedRowBytes)
             return false;
         const char* fixed = bytes.data() + at;
@@ -434,7 +456,8 @@ void SortAndDeduplicate(TRawDays& days)
 {
     std::stable_sort(days.begin(), days.end(), [](const TRawDay& a, const TRawDay& b) { return a.Date < b.Date; });
     size_t kept = 0;
-    for (size_t i = 0; i < days.size(); ++i) {
+    for (size_t i = 0; i < days.size(); ++i)
+    {
         if (i + 1 < days.size() && days[i + 1].Date == days[i].Date)
             continue;
         if (kept != i)
@@ -455,29 +478,34 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
     std::unordered_map<std::string, TStock> stocks;
     std::string lastCode;
     TStock* last = nullptr;
-    for (const std::filesystem::path& file : ChunkFiles(folder)) {
+    for (const std::filesystem::path& file : ChunkFiles(folder))
+    {
         const std::optional<std::string> bytes = ReadWhole(file);
         if (!bytes)
             continue; // compacted away since the folder was listed
         const std::optional<TChunkView> view = ViewChunk(*bytes);
-        if (!view) {
+        if (!view)
+        {
             warnings.push_back(file.string() + ": 日足のファイルが壊れているため読みません");
             continue;
         }
         // Checked whole before any row is taken, so a damaged chunk adds nothing; the rows of
         // each stock are counted on the way, so its days grow once, not row by row.
         std::vector<std::pair<std::string, size_t>> runs;
-        if (!CheckRows(*bytes, *view, runs)) {
+        if (!CheckRows(*bytes, *view, runs))
+        {
             warnings.push_back(file.string() + ": 日足のファイルが壊れているため読みません");
             continue;
         }
-        for (const auto& [code, count] : runs) {
+        for (const auto& [code, count] : runs)
+        {
             TRawDays& days = stocks[code].Days;
             if (days.capacity() < days.size() + count)
                 days.reserve(std::max(days.size() + count, days.capacity() * 2));
         }
         VisitRows(*bytes, *view, [&](const TBarRow& row) {
-            if (last == nullptr || row.Code != lastCode) {
+            if (last == nullptr || row.Code != lastCode)
+            {
                 lastCode = row.Code;
                 last = &stocks[row.Code];
             }
@@ -487,7 +515,8 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
         });
     }
     std::map<std::string, TRawDays> byCode;
-    for (auto& [code, stock] : stocks) {
+    for (auto& [code, stock] : stocks)
+    {
         if (!stock.Sorted)
             SortAndDeduplicate(stock.Days);
         const std::string served = ServedCode(code);
@@ -530,7 +559,8 @@ bool IsSourceCode(const std::string& code)
 
 TBarStore::TBarStore(const std::filesystem::path& dataFolder, TMode mode) : Folder(dataFolder / "bars")
 {
-    if (mode == TMode::ReadOnly) {
+    if (mode == TMode::ReadOnly)
+    {
         ReadRequests();
         return;
     }
@@ -539,13 +569,16 @@ TBarStore::TBarStore(const std::filesystem::path& dataFolder, TMode mode) : Fold
     LockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (LockFd < 0)
         throw SystemError(lock.string() + " を開けません");
-    if (::flock(LockFd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(LockFd, LOCK_EX | LOCK_NB) != 0)
+    {
         ::close(LockFd);
-        throw std::runtime_error("ほかの取得が " + Folder.string() + " に書き込んでいます。それが終わるまで待ってください");
+        throw std::runtime_error("ほかの取得が " + Folder.string() +
+                                 " に書き込んでいます。それが終わるまで待ってください");
     }
     // Temp files left by a killed writer hold nothing committed.
     std::error_code error;
-    for (std::filesystem::directory_iterator it(Folder, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(Folder, error), end; !error && it != end; it.increment(error))
+    {
         const std::string name = it->path().filename().string();
         if (name.size() > 4 && name.front() == '.' && name.ends_with(".tmp"))
             std::filesystem::remove(it->path(), error);
@@ -555,7 +588,8 @@ TBarStore::TBarStore(const std::filesystem::path& dataFolder, TMode mode) : Fold
 
 void TBarStore::ReadRequests()
 {
-    for (const std::filesystem::path& file : ChunkFiles(Folder)) {
+    for (const std::filesystem::path& file : ChunkFiles(Folder))
+    {
         NextSequence = std::max(NextSequence, ChunkSequence(file) + 1);
         ++Chunks;
         const std::optional<std::string> bytes = ReadWhole(file);
@@ -587,7 +621,8 @@ void TBarStore::Commit(const TBarRequest& request, const std::vector<TBarRow>& r
 static std::map<std::string, TQueryState> QueryStates(const std::vector<TBarRequest>& requests, TBarRequest::TKind kind)
 {
     std::map<std::string, TQueryState> states;
-    for (const TBarRequest& request : requests) {
+    for (const TBarRequest& request : requests)
+    {
         if (request.Kind != kind)
             continue;
         TQueryState& state = states[request.Key];
@@ -646,8 +681,7 @@ void TBarStore::CompactIfOver(size_t threshold)
     Chunks = 1;
 }
 
-std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder,
-                                           std::vector<std::string>& warnings)
+std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings)
 {
     return LoadFolder(dataFolder / "bars", warnings, nullptr);
 }

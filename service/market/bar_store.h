@@ -21,7 +21,11 @@
 //! query (one stock over a range).
 struct TBarRequest
 {
-    enum class TKind { Date, Code };
+    enum class TKind
+    {
+        Date,
+        Code
+    };
     TKind Kind = TKind::Date;
     std::string Key;      // "2026-03-02" for a date query, the source's code ("72030") for a code query
     int Page = 0;         // 0 for the first page of the query
@@ -52,7 +56,11 @@ struct TQueryState
 class TBarStore
 {
 public:
-    enum class TMode { Write, ReadOnly };
+    enum class TMode
+    {
+        Write,
+        ReadOnly
+    };
 
     //! Opens <dataFolder>/bars (made when missing), takes its lock for this process and reads
     //! the requests of every chunk. Throws std::runtime_error when another process holds the lock
@@ -106,7 +114,7 @@ std::uint64_t ChunkCheckSum(std::string_view bytes);
 //! Every stock's stored days by served code, oldest first, one per date. A folder without
 //! bars gives an empty map; a damaged chunk is skipped and named in `warnings`.
 std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder,
-                                           std::vector<std::string>& warnings);
+                                            std::vector<std::string>& warnings);
 
 //! As above, the warnings going to stderr.
 std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder);

@@ -9,7 +9,8 @@ namespace {
 bool ReadDigits(std::string_view text, int& value)
 {
     value = 0;
-    for (char c : text) {
+    for (char c : text)
+    {
         if (c < '0' || c > '9')
             return false;
         value = value * 10 + (c - '0');
@@ -23,8 +24,7 @@ bool IsValidDate(int year, int month, int day)
 {
     if (year < 1900 || year > 2200 || month < 1 || month > 12 || day < 1)
         return false;
-    const std::chrono::year_month_day date{std::chrono::year{year},
-                                           std::chrono::month{static_cast<unsigned>(month)},
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
                                            std::chrono::day{static_cast<unsigned>(day)}};
     return date.ok();
 }
@@ -65,8 +65,8 @@ std::optional<TDate> ParseDate(std::string_view text)
     if (text.size() != 10 || text[4] != text[7] || (text[4] != '/' && text[4] != '-'))
         return std::nullopt;
     TDate date;
-    if (!ReadDigits(text.substr(0, 4), date.Year) || !ReadDigits(text.substr(5, 2), date.Month)
-        || !ReadDigits(text.substr(8, 2), date.Day))
+    if (!ReadDigits(text.substr(0, 4), date.Year) || !ReadDigits(text.substr(5, 2), date.Month) ||
+        !ReadDigits(text.substr(8, 2), date.Day))
         return std::nullopt;
     if (!IsValidDate(date.Year, date.Month, date.Day))
         return std::nullopt;
@@ -100,9 +100,21 @@ bool IsSyntheticTradingDay(TDate date)
     if (Weekday(date) >= 5)
         return false;
     const int md = date.Month * 100 + date.Day;
-    switch (md) {
-    case 1231: case 101: case 102: case 103: // year-end break
-    case 211: case 223: case 429: case 503: case 504: case 505: case 811: case 1103: case 1123:
+    switch (md)
+    {
+    case 1231:
+    case 101:
+    case 102:
+    case 103: // year-end break
+    case 211:
+    case 223:
+    case 429:
+    case 503:
+    case 504:
+    case 505:
+    case 811:
+    case 1103:
+    case 1123:
         return false;
     default:
         return true;

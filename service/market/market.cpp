@@ -103,7 +103,8 @@ std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesyst
 {
     std::error_code ignored;
     std::map<std::string, std::filesystem::path> csvFiles; // by code, the topmost layer's
-    for (const std::filesystem::path& layer : layers) {
+    for (const std::filesystem::path& layer : layers)
+    {
         const std::filesystem::path prices = layer / "prices";
         if (!std::filesystem::is_directory(prices, ignored))
             continue;
@@ -116,14 +117,19 @@ std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesyst
     for (const TStock& stock : stocks)
         codes.insert(stock.Code);
     std::map<std::string, TPriceBars> csvBars;
-    for (const auto& [code, file] : csvFiles) {
-        if (codes.count(code) == 0) {
+    for (const auto& [code, file] : csvFiles)
+    {
+        if (codes.count(code) == 0)
+        {
             warnings.push_back(file.string() + ": 銘柄マスターに " + code + " がないため読みません");
             continue;
         }
-        try {
+        try
+        {
             csvBars[code] = ParsePriceCsv(ReadDataFile(file));
-        } catch (const std::exception& error) {
+        }
+        catch (const std::exception& error)
+        {
             warnings.push_back(file.string() + ": " + error.what() + "。" + fallback);
         }
     }
@@ -138,12 +144,12 @@ TReply BadRequest(const TBadRequest& error)
 } // namespace
 
 TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> csvBars)
-    : Stocks_(std::move(stocks))
-    , CsvBars_(std::move(csvBars))
+    : Stocks_(std::move(stocks)), CsvBars_(std::move(csvBars))
 {
     Index_.reserve(Stocks_.size());
     Texts_.reserve(Stocks_.size());
-    for (std::size_t i = 0; i < Stocks_.size(); ++i) {
+    for (std::size_t i = 0; i < Stocks_.size(); ++i)
+    {
         Index_.emplace(Stocks_[i].Code, i);
         Texts_.push_back(PageTextsOf(Stocks_[i]));
     }
@@ -156,7 +162,8 @@ TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::str
     std::map<std::string, std::vector<TDate>> splits;
     int badFactors = 0;
     int unknown = 0; // stocks with days but not in the master
-    for (const TStock& stock : stocks) {
+    for (const TStock& stock : stocks)
+    {
         const auto stored = days.find(stock.Code);
         if (stored == days.end() || stored->second.empty())
             continue;
@@ -174,7 +181,8 @@ TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::str
     if (badFactors > 0)
         warnings.push_back("調整係数 " + std::to_string(badFactors) + " 件を当てはめられませんでした");
     if (unknown > 0)
-        warnings.push_back("日足を保存した銘柄のうち " + std::to_string(unknown) + " 銘柄は銘柄マスターにないため配信しません");
+        warnings.push_back("日足を保存した銘柄のうち " + std::to_string(unknown) +
+                           " 銘柄は銘柄マスターにないため配信しません");
     TMarket market(std::move(stocks), std::move(served));
     market.Real_ = true;
     market.Splits_ = std::move(splits);
@@ -200,12 +208,16 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
     std::error_code ignored;
     // Real data is never mixed with the sample below it nor with made-up history.
     const std::filesystem::path& top = layers.back();
-    if (IsRealDataFolder(top)) {
+    if (IsRealDataFolder(top))
+    {
         const std::filesystem::path masterPath = top / "stocks.csv";
         std::vector<TStock> stocks;
-        try {
+        try
+        {
             stocks = ParseStockMaster(ReadDataFile(masterPath));
-        } catch (const TMasterError& error) {
+        }
+        catch (const TMasterError& error)
+        {
             throw std::runtime_error(masterPath.string() + ": " + error.what());
         }
 #ifdef ORVANTA_HAS_BAR_STORE
@@ -223,9 +235,12 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         if (std::filesystem::exists(layer / "stocks.csv", ignored))
             masterPath = layer / "stocks.csv";
     std::vector<TStock> stocks;
-    try {
+    try
+    {
         stocks = ParseStockMaster(ReadDataFile(masterPath));
-    } catch (const TMasterError& error) {
+    }
+    catch (const TMasterError& error)
+    {
         throw std::runtime_error(masterPath.string() + ": " + error.what());
     }
 
@@ -241,7 +256,8 @@ const TStock* TMarket::Find(std::string_view code) const
 TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate today) const
 {
     const auto csv = CsvBars_.find(stock.Code);
-    if (csv != CsvBars_.end()) {
+    if (csv != CsvBars_.end())
+    {
         TPriceBars days;
         for (const TPriceBar& day : csv->second)
             if (day.Date >= first && day.Date <= last)
@@ -266,8 +282,7 @@ TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
     return SyntheticBars(SyntheticSeed(stock.Code), AddDays(today, -21), today);
 }
 
-TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last,
-                       TDate today)
+TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last, TDate today)
 {
     // The range is honoured day by day: a week cut by the start date holds only its days in range.
     const TPriceBars traded = TradedBarsInRange(market.Days(stock, first, last, today), first, last);
@@ -276,7 +291,8 @@ TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, 
 
 TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today)
 {
-    try {
+    try
+    {
         Expect(params, "sv", "MN");
         Expect(params, "pg", "mn_schart.html");
         const std::string& key = One(params, "qt");
@@ -286,14 +302,17 @@ TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today
             return {200, NotFoundPage(key)};
         const TPriceBars days = market.QuoteDays(*stock, today);
         return {200, QuotePage(market.PageTexts(*stock), key, QuoteFiguresOf(days), days)};
-    } catch (const TBadRequest& error) {
+    }
+    catch (const TBadRequest& error)
+    {
         return BadRequest(error);
     }
 }
 
 TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate today)
 {
-    try {
+    try
+    {
         Expect(params, "sv", "MN");
         const std::string& key = One(params, "qt");
         const TDate first = DateOf(params, "sy", "sm", "sd");
@@ -314,7 +333,9 @@ TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate tod
                 splits.push_back(date);
         return {200, HistoryPage(market.PageTexts(*stock), key, HistoryBars(market, *stock, weekly, first, last, today),
                                  weekly, first, last, splits)};
-    } catch (const TBadRequest& error) {
+    }
+    catch (const TBadRequest& error)
+    {
         return BadRequest(error);
     }
 }
@@ -323,6 +344,6 @@ std::string BadRequestPage(std::string_view reason)
 {
     return "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">\n<html><head>"
            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
-           "<title>400 Bad Request</title></head>\n<body><h1>Bad Request</h1>\n<p>"
-           + std::string(reason) + "</p>\n</body></html>\n";
+           "<title>400 Bad Request</title></head>\n<body><h1>Bad Request</h1>\n<p>" +
+           std::string(reason) + "</p>\n</body></html>\n";
 }

@@ -62,7 +62,7 @@ public:
 
 private:
     std::vector<TStock> Stocks_;
-    std::map<std::string, TPriceBars> CsvBars_; // by code
+    std::map<std::string, TPriceBars> CsvBars_;          // by code
     std::unordered_map<std::string, std::size_t> Index_; // code to its place in Stocks_
     std::vector<TStockPageTexts> Texts_;                 // in the order of Stocks_
     bool Real_ = false;
@@ -88,5 +88,4 @@ std::string BadRequestPage(std::string_view reason);
 
 //! The figures a history reply serves: the traded days in range, daily or weekly, oldest first
 //! (the page shows the newest MaxPageRows of them).
-TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last,
-                       TDate today);
+TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last, TDate today);

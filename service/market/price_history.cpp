@@ -20,8 +20,7 @@ std::string_view Trim(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '"'))
         text.remove_prefix(1);
-    while (!text.empty()
-           && (text.back() == ' ' || text.back() == '\t' || text.back() == '"' || text.back() == '\r'))
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '"' || text.back() == '\r'))
         text.remove_suffix(1);
     return text;
 }
@@ -30,7 +29,8 @@ std::vector<std::string_view> SplitFields(std::string_view line)
 {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
-    while (true) {
+    while (true)
+    {
         const std::size_t comma = line.find(',', start);
         fields.push_back(Trim(line.substr(start, comma == std::string_view::npos ? comma : comma - start)));
         if (comma == std::string_view::npos)
@@ -54,16 +54,22 @@ std::optional<std::int64_t> ReadWhole(std::string_view text)
     TDecimal value;
     bool digits = false;
     bool point = false;
-    for (char c : text) {
-        if (c == '.' && !point) {
+    for (char c : text)
+    {
+        if (c == '.' && !point)
+        {
             point = true;
-        } else if (c >= '0' && c <= '9') {
+        }
+        else if (c >= '0' && c <= '9')
+        {
             if (value.Scaled > (std::numeric_limits<std::int64_t>::max() - 9) / 10 || value.Scale >= 18)
                 return std::nullopt;
             value.Scaled = value.Scaled * 10 + (c - '0');
             value.Scale += point ? 1 : 0;
             digits = true;
-        } else {
+        }
+        else
+        {
             return std::nullopt;
         }
     }
@@ -95,7 +101,8 @@ double Unit(std::uint64_t h)
 double Gauss(std::uint64_t h)
 {
     double sum = 0;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
+    {
         h = Mix(h);
         sum += Unit(h);
     }
@@ -137,16 +144,19 @@ TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest)
     std::vector<int> barLines;
     bool first = true;
     int lineNumber = 0;
-    for (const std::string_view rawLine : TextLines(text)) {
+    for (const std::string_view rawLine : TextLines(text))
+    {
         const std::string_view line = Trim(rawLine);
         ++lineNumber;
         if (line.empty())
             continue;
         const std::vector<std::string_view> fields = SplitFields(line);
 
-        if (first && Lower(fields[0]) == "date") {
+        if (first && Lower(fields[0]) == "date")
+        {
             constexpr std::array<std::string_view, 6> names{"date", "open", "high", "low", "close", "volume"};
-            for (std::size_t i = 0; i < names.size(); ++i) {
+            for (std::size_t i = 0; i < names.size(); ++i)
+            {
                 const auto found = std::find_if(fields.begin(), fields.end(),
                                                 [&](std::string_view f) { return Lower(f) == names[i]; });
                 if (found == fields.end())
@@ -171,14 +181,15 @@ TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest)
             Fail(lineNumber, FormatDate(*date) + " は今日 (" + FormatDate(*latest) + ") より後の日付です");
         bar.Date = *date;
         std::array<std::int64_t*, 5> figures{&bar.Open, &bar.High, &bar.Low, &bar.Close, &bar.Volume};
-        for (std::size_t i = 0; i < figures.size(); ++i) {
+        for (std::size_t i = 0; i < figures.size(); ++i)
+        {
             const std::optional<std::int64_t> value = ReadWhole(fields[column[i + 1]]);
             if (!value || *value > (figures[i] == &bar.Volume ? MaxVolume : MaxPrice))
                 Fail(lineNumber, "数値が正しくありません \"" + std::string(fields[column[i + 1]]) + "\"");
             *figures[i] = *value;
         }
-        if (bar.Volume > 0
-            && (bar.Low <= 0 || bar.Low > std::min(bar.Open, bar.Close) || bar.High < std::max(bar.Open, bar.Close)))
+        if (bar.Volume > 0 &&
+            (bar.Low <= 0 || bar.Low > std::min(bar.Open, bar.Close) || bar.High < std::max(bar.Open, bar.Close)))
             Fail(lineNumber, "安値と高値が始値と終値を挟んでいません");
         bars.push_back(bar);
         barLines.push_back(lineNumber);
@@ -191,10 +202,11 @@ TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest)
                      [&](std::size_t a, std::size_t b) { return bars[a].Date < bars[b].Date; });
     TPriceBars sorted;
     sorted.reserve(bars.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
+    for (std::size_t i = 0; i < order.size(); ++i)
+    {
         if (i > 0 && bars[order[i]].Date == bars[order[i - 1]].Date)
-            Fail(barLines[order[i]], FormatDate(bars[order[i]].Date) + " は "
-                                         + std::to_string(barLines[order[i - 1]]) + " 行目と同じ日です");
+            Fail(barLines[order[i]], FormatDate(bars[order[i]].Date) + " は " + std::to_string(barLines[order[i - 1]]) +
+                                         " 行目と同じ日です");
         sorted.push_back(bars[order[i]]);
     }
     if (sorted.empty())
@@ -205,12 +217,13 @@ TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest)
 std::string PriceCsvText(const TPriceBars& bars)
 {
     std::string text = "Date,Open,High,Low,Close,Volume\n";
-    for (const TPriceBar& bar : bars) {
+    for (const TPriceBar& bar : bars)
+    {
         char line[160];
-        std::snprintf(line, sizeof line, "%04d-%02d-%02d,%lld,%lld,%lld,%lld,%lld\n", bar.Date.Year,
-                      bar.Date.Month, bar.Date.Day, static_cast<long long>(bar.Open),
-                      static_cast<long long>(bar.High), static_cast<long long>(bar.Low),
-                      static_cast<long long>(bar.Close), static_cast<long long>(bar.Volume));
+        std::snprintf(line, sizeof line, "%04d-%02d-%02d,%lld,%lld,%lld,%lld,%lld\n", bar.Date.Year, bar.Date.Month,
+                      bar.Date.Day, static_cast<long long>(bar.Open), static_cast<long long>(bar.High),
+                      static_cast<long long>(bar.Low), static_cast<long long>(bar.Close),
+                      static_cast<long long>(bar.Volume));
         text += line;
     }
     return text;
@@ -218,7 +231,8 @@ std::string PriceCsvText(const TPriceBars& bars)
 
 TPriceBars SyntheticBars(int code, TDate first, TDate last)
 {
-    const std::uint64_t seed = Mix(static_cast<std::uint64_t>(static_cast<unsigned>(code)) * std::uint64_t{0x100000001b3});
+    const std::uint64_t seed =
+        Mix(static_cast<std::uint64_t>(static_cast<unsigned>(code)) * std::uint64_t{0x100000001b3});
     // Per stock: a price level from 40 to 40,000 yen (log-uniform), a daily volatility and a
     // typical turnover, so large and small, calm and busy stocks all appear.
     const double level = 40.0 * std::pow(1000.0, Unit(Mix(seed ^ 1)));
@@ -231,7 +245,8 @@ TPriceBars SyntheticBars(int code, TDate first, TDate last)
     int regimeLeft = 0;
     int direction = Unit(Mix(seed ^ 5)) < 0.5 ? 1 : -1;
     const int lastDay = DayNumber(last);
-    for (int day = DayNumber(SyntheticOrigin); day <= lastDay; ++day) {
+    for (int day = DayNumber(SyntheticOrigin); day <= lastDay; ++day)
+    {
         const TDate date = DateOfDayNumber(day);
         if (!IsSyntheticTradingDay(date))
             continue;
@@ -239,7 +254,8 @@ TPriceBars SyntheticBars(int code, TDate first, TDate last)
 
         // Trends of 3 to 14 weeks that mostly turn around, kept within a band around the
         // level: the moving averages cross and the chart looks like a market.
-        if (regimeLeft == 0) {
+        if (regimeLeft == 0)
+        {
             regimeLeft = 15 + static_cast<int>(Mix(h ^ 11) % 56);
             if (Unit(Mix(h ^ 12)) < 1.0)
                 direction = -direction;
@@ -265,8 +281,8 @@ TPriceBars SyntheticBars(int code, TDate first, TDate last)
         bar.High = std::max({bar.Open, bar.Close, Snap(price + reach * std::abs(Gauss(h ^ 23)))});
         bar.Low = std::min({bar.Open, bar.Close, Snap(price - reach * std::abs(Gauss(h ^ 24)))});
         const double busy = 0.5 + Unit(Mix(h ^ 25)) + 6.0 * std::abs(change);
-        bar.Volume = std::clamp<std::int64_t>(static_cast<std::int64_t>(turnover / price * busy / 100.0) * 100, 100,
-                                              80'000'000);
+        bar.Volume =
+            std::clamp<std::int64_t>(static_cast<std::int64_t>(turnover / price * busy / 100.0) * 100, 100, 80'000'000);
         if (date >= first)
             bars.push_back(bar);
     }
@@ -286,11 +302,13 @@ TPriceBars WeeklyBars(const TPriceBars& tradedDays)
 {
     TPriceBars weeks;
     TDate weekOf;
-    for (const TPriceBar& day : tradedDays) {
+    for (const TPriceBar& day : tradedDays)
+    {
         if (day.Volume <= 0)
             continue;
         const TDate monday = WeekStart(day.Date);
-        if (weeks.empty() || monday != weekOf) {
+        if (weeks.empty() || monday != weekOf)
+        {
             weekOf = monday;
             weeks.push_back(day);
             continue;

@@ -32,21 +32,22 @@ const std::array<TMarketName, 20>& MarketNames()
         {"\xe5\xa4\xa7\xe9\x98\xaa\xef\xbc\x91\xe9\x83\xa8", ".o"}, // 大阪１部
         {"\xe5\xa4\xa7\xe9\x98\xaa\xef\xbc\x92\xe9\x83\xa8", ".o"}, // 大阪２部
         {"JASDAQ", ".q"},
-        {"\xe6\x9c\xad\xe8\xa8\xbc", ".s"},                         // 札証
-        {"\xe7\xa6\x8f\xe8\xa8\xbc", ".f"},                         // 福証
-        {"\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", ".m"}, // マザーズ
-        {"\xe5\x90\x8d\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8", ".n"}, // 名証１部
-        {"\xe5\x90\x8d\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8", ".n"}, // 名証２部
-        {"\xe3\x83\x98\xe3\x83\xa9\xe3\x82\xaf\xe3\x83\xac\xe3\x82\xb9", ".h"}, // ヘラクレス
-        {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},             // プライム
+        {"\xe6\x9c\xad\xe8\xa8\xbc", ".s"},                                                 // 札証
+        {"\xe7\xa6\x8f\xe8\xa8\xbc", ".f"},                                                 // 福証
+        {"\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", ".m"},                         // マザーズ
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8", ".n"},                         // 名証１部
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8", ".n"},                         // 名証２部
+        {"\xe3\x83\x98\xe3\x83\xa9\xe3\x82\xaf\xe3\x83\xac\xe3\x82\xb9", ".h"},             // ヘラクレス
+        {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},                         // プライム
         {"\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89", ".t"}, // スタンダード
-        {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},             // グロース
+        {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},                         // グロース
         {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2", ".n"}, // 名証プレミア
-        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"}, // 名証メイン
+        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"},             // 名証メイン
         {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88", ".n"}, // 名証ネクスト
-        {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9", ".s"}, // 札証アンビシャス
-        {"\xe7\xa6\x8f\xe8\xa8\xbcQ-Board", ".f"},                                     // 福証Q-Board
-        {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                             // 東証
+        {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9",
+         ".s"},                                    // 札証アンビシャス
+        {"\xe7\xa6\x8f\xe8\xa8\xbcQ-Board", ".f"}, // 福証Q-Board
+        {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},        // 東証
     }};
     return names;
 }
@@ -65,7 +66,7 @@ const std::array<std::string_view, 34>& SectorNames()
         "\xe7\x9f\xb3\xe6\xb2\xb9\xe7\x9f\xb3\xe7\x82\xad\xe8\xa3\xbd\xe5\x93\x81", // 石油石炭製品
         "\xe3\x82\xb4\xe3\x83\xa0\xe8\xa3\xbd\xe5\x93\x81",                         // ゴム製品
         "\xef\xbd\xb6\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xbd\xe5\x9c\x9f\xe7\x9f\xb3\xe8\xa3\xbd\xe5\x93\x81", // ｶﾞﾗｽ土石製品
-        "\xe9\x89\x84\xe9\x8b\xbc",                                                 // 鉄鋼
+        "\xe9\x89\x84\xe9\x8b\xbc",                                                                         // 鉄鋼
         "\xe9\x9d\x9e\xe9\x89\x84\xe9\x87\x91\xe5\xb1\x9e",                         // 非鉄金属
         "\xe9\x87\x91\xe5\xb1\x9e\xe8\xa3\xbd\xe5\x93\x81",                         // 金属製品
         "\xe6\xa9\x9f\xe6\xa2\xb0",                                                 // 機械
@@ -99,8 +100,8 @@ bool IsStockCode(std::string_view code)
     const auto digitOrLetter = [&](char c) { return digit(c) || Letters.find(c) != std::string_view::npos; };
     if (code.size() != 4 && code.size() != 5)
         return false;
-    return digit(code[0]) && digitOrLetter(code[1]) && digit(code[2]) && digitOrLetter(code[3])
-           && (code.size() == 4 || digit(code[4]));
+    return digit(code[0]) && digitOrLetter(code[1]) && digit(code[2]) && digitOrLetter(code[3]) &&
+           (code.size() == 4 || digit(code[4]));
 }
 
 std::size_t Utf8Characters(std::string_view text)
@@ -122,14 +123,16 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
     std::vector<TStock> stocks;
     std::set<std::string> codes;
     int lineNumber = 0;
-    for (std::string_view line : TextLines(text)) {
+    for (std::string_view line : TextLines(text))
+    {
         ++lineNumber;
         if (line.empty() || line.front() == '#')
             continue;
 
         // code,name,market,sector; the sector is the rest of the line, as in the stock list.
         std::string_view fields[4];
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3; ++i)
+        {
             const std::size_t comma = line.find(',');
             if (comma == std::string_view::npos)
                 Fail(lineNumber, "コード,名称,市場,業種 の形ではありません");
@@ -138,10 +141,10 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
         }
         fields[3] = line;
 
-        TStock stock{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
-                     std::string(fields[3])};
+        TStock stock{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]), std::string(fields[3])};
         if (!IsStockCode(stock.Code))
-            Fail(lineNumber, "コード \"" + stock.Code + "\" は銘柄コードではありません (4 文字、または種類の数字を付けた 5 文字)");
+            Fail(lineNumber,
+                 "コード \"" + stock.Code + "\" は銘柄コードではありません (4 文字、または種類の数字を付けた 5 文字)");
         if (!codes.insert(stock.Code).second)
             Fail(lineNumber, "コード " + stock.Code + " が二度出てきます");
         if (stock.Name.empty())
@@ -153,16 +156,18 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
             Fail(lineNumber, "名称 \"" + stock.Name + "\" に < > & \" のどれかがあります (全角で書いてください)");
         // In KabuList.dat a Ctrl-Z ends the file for the program and a CR splits the line;
         // the byte is named, not echoed, so the message cannot steer a terminal either.
-        const auto control = std::find_if(stock.Name.begin(), stock.Name.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-        });
+        const auto control = std::find_if(stock.Name.begin(), stock.Name.end(),
+                                          [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
         if (control != stock.Name.end())
             Fail(lineNumber, "名称に制御文字 " + ByteName(*control) + " があります");
-        try {
+        try
+        {
             if (!IsPlainEucJp(Utf8ToEucJp(stock.Name)))
                 Fail(lineNumber, "名称 \"" + stock.Name + "\" に半角カナか、まれな文字があります");
             Utf8ToShiftJis(stock.Name);
-        } catch (const TConvertError& error) {
+        }
+        catch (const TConvertError& error)
+        {
             Fail(lineNumber, error.what());
         }
         if (MarketSuffix(stock.Market).empty())
@@ -187,7 +192,8 @@ bool InKabuList(const TStock& stock)
 
 std::string KabuListBytes(const std::vector<TStock>& stocks, std::string_view origin)
 {
-    std::string bytes = "; KabuList.dat: " + Utf8ToShiftJis(origin) + "\r\n"
+    std::string bytes = "; KabuList.dat: " + Utf8ToShiftJis(origin) +
+                        "\r\n"
                         "; code,name,market,sector (Shift_JIS, made from the stock master of orvanta-service)\r\n";
     for (const TStock& stock : stocks)
         if (InKabuList(stock))

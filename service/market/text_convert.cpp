@@ -19,9 +19,12 @@ std::string Convert(const char* to, std::string_view text)
     std::size_t inLeft = in.size();
     char* outPtr = out.data();
     std::size_t outLeft = out.size();
-    while (inLeft > 0) {
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-            if (errno == E2BIG) {
+    while (inLeft > 0)
+    {
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
+        {
+            if (errno == E2BIG)
+            {
                 const std::size_t used = out.size() - outLeft;
                 out.resize(out.size() * 2);
                 outPtr = out.data() + used;
@@ -49,7 +52,8 @@ std::string Utf8ToShiftJis(std::string_view text)
 
 bool IsPlainEucJp(std::string_view euc)
 {
-    for (std::size_t i = 0; i < euc.size(); ++i) {
+    for (std::size_t i = 0; i < euc.size(); ++i)
+    {
         const auto lead = static_cast<unsigned char>(euc[i]);
         if (lead < 0x80)
             continue;
@@ -69,7 +73,8 @@ std::vector<std::string_view> TextLines(std::string_view text)
         text.remove_prefix(3);
     std::vector<std::string_view> lines;
     std::size_t start = 0;
-    while (start < text.size()) {
+    while (start < text.size())
+    {
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos)
             end = text.size();

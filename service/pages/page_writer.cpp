@@ -29,9 +29,11 @@ TTemplate Compile(std::string_view utf8)
     TTemplate compiled;
     compiled.Bytes = page.size();
     std::size_t start = 0;
-    while (true) {
+    while (true)
+    {
         const std::size_t open = page.find("{{", start);
-        if (open == std::string::npos) {
+        if (open == std::string::npos)
+        {
             compiled.Parts.emplace_back(page.substr(start), std::string());
             return compiled;
         }
@@ -43,24 +45,49 @@ TTemplate Compile(std::string_view utf8)
     }
 }
 
-const TTemplate& Header() { static const TTemplate t = Compile(Page_header); return t; }
-const TTemplate& TitleArea() { static const TTemplate t = Compile(Page_title_area); return t; }
-const TTemplate& QuoteBody() { static const TTemplate t = Compile(Page_quote_body); return t; }
-const TTemplate& HistoryBody() { static const TTemplate t = Compile(Page_history_body); return t; }
-const TTemplate& NotFoundBody() { static const TTemplate t = Compile(Page_not_found_body); return t; }
-const TTemplate& Footer() { static const TTemplate t = Compile(Page_footer); return t; }
+const TTemplate& Header()
+{
+    static const TTemplate t = Compile(Page_header);
+    return t;
+}
+const TTemplate& TitleArea()
+{
+    static const TTemplate t = Compile(Page_title_area);
+    return t;
+}
+const TTemplate& QuoteBody()
+{
+    static const TTemplate t = Compile(Page_quote_body);
+    return t;
+}
+const TTemplate& HistoryBody()
+{
+    static const TTemplate t = Compile(Page_history_body);
+    return t;
+}
+const TTemplate& NotFoundBody()
+{
+    static const TTemplate t = Compile(Page_not_found_body);
+    return t;
+}
+const TTemplate& Footer()
+{
+    static const TTemplate t = Compile(Page_footer);
+    return t;
+}
 
 //! Appends the template with every placeholder replaced by its value (EUC-JP bytes).
 void FillInto(std::string& out, const TTemplate& page, const TValues& values)
 {
-    for (const auto& [literal, name] : page.Parts) {
+    for (const auto& [literal, name] : page.Parts)
+    {
         out.append(literal);
         if (name.empty())
             continue;
         // Captured by name, not as the structured binding, which clang before 16 cannot capture.
         const std::string& wanted = name;
-        const auto value = std::find_if(values.begin(), values.end(),
-                                        [&wanted](const auto& entry) { return entry.first == wanted; });
+        const auto value =
+            std::find_if(values.begin(), values.end(), [&wanted](const auto& entry) { return entry.first == wanted; });
         if (value == values.end())
             throw std::logic_error("no value for {{" + name + "}}");
         out.append(value->second);
@@ -75,7 +102,8 @@ void AppendYen(std::string& out, std::int64_t value)
     const bool negative = value < 0;
     // Negated through unsigned so the lowest 64-bit number stays defined.
     std::uint64_t rest = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    do {
+    do
+    {
         if (length % 4 == 3)
             digits[length++] = ',';
         digits[length++] = static_cast<char>('0' + rest % 10);
@@ -176,10 +204,8 @@ const std::string& OpenBracket()
 
 TValues TitleValues(const TStockPageTexts& stock, std::string_view key, std::string title, std::string_view page)
 {
-    return {{"title", std::move(title)},     {"page", std::string(page)},
-            {"name", stock.Name},            {"code", stock.Code},
-            {"market", stock.Market},        {"sector", stock.Sector},
-            {"key", std::string(key)}};
+    return {{"title", std::move(title)}, {"page", std::string(page)}, {"name", stock.Name},     {"code", stock.Code},
+            {"market", stock.Market},    {"sector", stock.Sector},    {"key", std::string(key)}};
 }
 
 std::string Assemble(const TValues& values, const TTemplate& body, std::size_t extra)
@@ -215,8 +241,10 @@ TQuoteFigures QuoteFiguresOf(const TPriceBars& days)
     quote.High = newest.High;
     quote.Low = newest.Low;
     quote.Volume = newest.Volume;
-    for (auto day = days.rbegin() + 1; day != days.rend(); ++day) {
-        if (day->Volume > 0) {
+    for (auto day = days.rbegin() + 1; day != days.rend(); ++day)
+    {
+        if (day->Volume > 0)
+        {
             quote.Change = newest.Close - day->Close;
             quote.RateHundredths = RoundRatio(quote.Change * 100, day->Close, 2);
             break;
@@ -231,8 +259,7 @@ std::string QuoteTimeText(const TQuoteFigures& quote)
     return FormatDate(quote.Date).substr(5) + " 15:00";
 }
 
-std::string QuotePage(const TStock& stock, std::string_view key, const TQuoteFigures& quote,
-                      const TPriceBars& days)
+std::string QuotePage(const TStock& stock, std::string_view key, const TQuoteFigures& quote, const TPriceBars& days)
 {
     return QuotePage(PageTextsOf(stock), key, quote, days);
 }
@@ -263,7 +290,8 @@ std::string QuotePage(const TStockPageTexts& stock, std::string_view key, const 
     const std::size_t previous = quote.Traded ? 1 : 0;
     values.emplace_back("previous", previous < traded.size() ? Yen(traded[previous]->Close) : dash);
     std::string recent;
-    for (std::size_t i = 0; i < traded.size() && i < 5; ++i) {
+    for (std::size_t i = 0; i < traded.size() && i < 5; ++i)
+    {
         const TPriceBar& day = *traded[i];
         recent += "<tr><td class=\"date\">";
         AppendDate(recent, day.Date);
@@ -285,8 +313,8 @@ TPriceBars HistoryRowsOf(const TPriceBars& bars)
     return TPriceBars(bars.rbegin(), bars.rbegin() + static_cast<std::ptrdiff_t>(count));
 }
 
-std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceBars& bars, bool weekly,
-                        TDate first, TDate last, const std::vector<TDate>& splits)
+std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceBars& bars, bool weekly, TDate first,
+                        TDate last, const std::vector<TDate>& splits)
 {
     return HistoryPage(PageTextsOf(stock), key, bars, weekly, first, last, splits);
 }
@@ -296,8 +324,8 @@ std::string HistoryPage(const TStockPageTexts& stock, std::string_view key, cons
 {
     const std::string period = weekly ? "\xbd\xb5\xc2\xad" : "\xc6\xfc\xc2\xad"; // 週足 : 日足, EUC-JP
     TValues values = TitleValues(stock, key,
-                                 stock.Name + OpenBracket() + stock.Code + "\xa1\xcb\xa4\xce" + period
-                                     + "\xbb\xfe\xb7\xcf\xce\xf3", // ）の…時系列, EUC-JP
+                                 stock.Name + OpenBracket() + stock.Code + "\xa1\xcb\xa4\xce" + period +
+                                     "\xbb\xfe\xb7\xcf\xce\xf3",                      // ）の…時系列, EUC-JP
                                  "\xbb\xfe\xb7\xcf\xce\xf3\xa5\xc7\xa1\xbc\xa5\xbf"); // 時系列データ, EUC-JP
 
     // Every row is longer than the 129 bytes the program's end-of-table test looks ahead,
@@ -311,15 +339,18 @@ std::string HistoryPage(const TStockPageTexts& stock, std::string_view key, cons
     std::size_t shown = 0;
     auto split = splits.rbegin();
     const auto splitRows = [&](TDate newerThan) {
-        for (; split != splits.rend() && *split > newerThan && shown < MaxPageRows; ++split, ++shown) {
-            text += shown % 2 ? "<tr class=\"even split\"><td class=\"date\">" : "<tr class=\"odd split\"><td class=\"date\">";
+        for (; split != splits.rend() && *split > newerThan && shown < MaxPageRows; ++split, ++shown)
+        {
+            text += shown % 2 ? "<tr class=\"even split\"><td class=\"date\">"
+                              : "<tr class=\"odd split\"><td class=\"date\">";
             AppendDate(text, *split);
             text += "</td><td class=\"num split\" colspan=\"6\" align=\"center\">"
                     "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb" // 株式分割（併合）, EUC-JP
                     "</td></tr>\n";
         }
     };
-    for (std::size_t i = 0; i < count && shown < MaxPageRows; ++i) {
+    for (std::size_t i = 0; i < count && shown < MaxPageRows; ++i)
+    {
         const TPriceBar& row = bars[bars.size() - 1 - i]; // newest first
         splitRows(row.Date);
         if (shown == MaxPageRows)

@@ -20,8 +20,8 @@ struct TQuoteFigures
     bool Traded = false; // false: the newest day had no trades and the page shows "-"
     TDate Date;
     std::int64_t Price = 0;
-    std::int64_t Change = 0;          // against the previous traded day's close
-    std::int64_t RateHundredths = 0;  // the change in percent, two decimals, times 100
+    std::int64_t Change = 0;         // against the previous traded day's close
+    std::int64_t RateHundredths = 0; // the change in percent, two decimals, times 100
     std::int64_t Open = 0;
     std::int64_t High = 0;
     std::int64_t Low = 0;
@@ -46,16 +46,15 @@ std::string QuoteTimeText(const TQuoteFigures& quote);
 
 //! The quote page of a stock; `key` is the stock key as asked for, `days` the days the quote
 //! was taken from (oldest first), whose last five traded days the page lists too.
-std::string QuotePage(const TStock& stock, std::string_view key, const TQuoteFigures& quote,
-                      const TPriceBars& days);
+std::string QuotePage(const TStock& stock, std::string_view key, const TQuoteFigures& quote, const TPriceBars& days);
 std::string QuotePage(const TStockPageTexts& stock, std::string_view key, const TQuoteFigures& quote,
                       const TPriceBars& days);
 
 //! The history page: the newest MaxPageRows of `bars` (oldest first), newest first. Each of
 //! `splits` (ex-dates, oldest first) is a split row "株式分割（併合）" below the rows dated on or
 //! after it and above the older ones.
-std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceBars& bars, bool weekly,
-                        TDate first, TDate last, const std::vector<TDate>& splits = {});
+std::string HistoryPage(const TStock& stock, std::string_view key, const TPriceBars& bars, bool weekly, TDate first,
+                        TDate last, const std::vector<TDate>& splits = {});
 std::string HistoryPage(const TStockPageTexts& stock, std::string_view key, const TPriceBars& bars, bool weekly,
                         TDate first, TDate last, const std::vector<TDate>& splits = {});
 

@@ -18,9 +18,12 @@ namespace {
 
 std::vector<TStock> ReadMaster(const std::filesystem::path& path)
 {
-    try {
+    try
+    {
         return ParseStockMaster(ReadDataFile(path));
-    } catch (const TMasterError& error) {
+    }
+    catch (const TMasterError& error)
+    {
         throw std::runtime_error(path.string() + ": " + error.what());
     }
 }
@@ -58,7 +61,8 @@ std::optional<std::string> ImportCodeOfFile(std::string_view fileName)
         return std::nullopt;
     std::string_view stem = fileName.substr(0, fileName.size() - Extension.size());
     const std::size_t dot = stem.find('.');
-    if (dot != std::string_view::npos) {
+    if (dot != std::string_view::npos)
+    {
         // A market suffix as finance sites add it: 7203.T
         const std::string_view suffix = stem.substr(dot + 1);
         const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
@@ -91,8 +95,8 @@ void ReportLine(std::ostream& report, const std::string& text)
 
 std::string DaysText(const TPriceBars& bars)
 {
-    return std::to_string(bars.size()) + " 日分 (" + FormatDate(bars.front().Date) + " 〜 "
-           + FormatDate(bars.back().Date) + ")";
+    return std::to_string(bars.size()) + " 日分 (" + FormatDate(bars.front().Date) + " 〜 " +
+           FormatDate(bars.back().Date) + ")";
 }
 
 //! `held` with the days of `imported` put in, a day of both taken from `imported`.
@@ -102,7 +106,8 @@ TPriceBars MergedByDate(const TPriceBars& held, const TPriceBars& imported, std:
     for (const TPriceBar& bar : held)
         days[bar.Date] = bar;
     replaced = 0;
-    for (const TPriceBar& bar : imported) {
+    for (const TPriceBar& bar : imported)
+    {
         replaced += days.count(bar.Date);
         days[bar.Date] = bar;
     }
@@ -115,8 +120,8 @@ TPriceBars MergedByDate(const TPriceBars& held, const TPriceBars& imported, std:
 
 } // namespace
 
-int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::path& dataDir,
-                      std::ostream& report, const TImportOptions& options)
+int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::path& dataDir, std::ostream& report,
+                      const TImportOptions& options)
 {
     const std::filesystem::path masterPath = dataDir / "stocks.csv";
     const std::string masterText = ReadDataFile(masterPath);
@@ -124,11 +129,14 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
 
     int refused = 0;
     const std::filesystem::path extra = from / "stocks.csv";
-    if (std::filesystem::exists(extra)) {
-        try {
-            for (TStock& stock : ParseStockMaster(ReadDataFile(extra))) {
-                const auto known = std::find_if(stocks.begin(), stocks.end(),
-                                                [&](const TStock& s) { return s.Code == stock.Code; });
+    if (std::filesystem::exists(extra))
+    {
+        try
+        {
+            for (TStock& stock : ParseStockMaster(ReadDataFile(extra)))
+            {
+                const auto known =
+                    std::find_if(stocks.begin(), stocks.end(), [&](const TStock& s) { return s.Code == stock.Code; });
                 ReportLine(report, stock.Code + (known == stocks.end() ? ": 銘柄マスターに追加しました"
                                                                        : ": 銘柄マスターを更新しました"));
                 if (known == stocks.end())
@@ -137,7 +145,9 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
                     *known = std::move(stock);
             }
             WriteFileReplacing(masterPath, MasterText(masterText, stocks));
-        } catch (const std::exception& error) {
+        }
+        catch (const std::exception& error)
+        {
             ReportLine(report, extra.string() + ": " + error.what() + "。銘柄は追加していません");
             ++refused;
         }
@@ -146,7 +156,8 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
     // Files by the code their names give; two files of one code cannot both be the history.
     std::map<std::string, std::vector<std::filesystem::path>> filesByCode;
     std::vector<std::string> ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(from)) {
+    for (const auto& entry : std::filesystem::directory_iterator(from))
+    {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name == "stocks.csv")
             continue;
@@ -160,13 +171,16 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
         ReportLine(report, (from / name).string() + ": 株価ファイルの名前 (<コード>.csv) ではないため読み込みません");
 
     std::filesystem::create_directories(dataDir / "prices");
-    for (auto& [code, files] : filesByCode) {
-        if (options.Interrupted && options.Interrupted()) {
+    for (auto& [code, files] : filesByCode)
+    {
+        if (options.Interrupted && options.Interrupted())
+        {
             ReportLine(report, "中断しました。ここまでのファイルは取り込み済みです");
             break;
         }
         std::sort(files.begin(), files.end());
-        if (files.size() > 1) {
+        if (files.size() > 1)
+        {
             std::string names;
             for (const std::filesystem::path& file : files)
                 names += (names.empty() ? "" : ", ") + file.string();
@@ -177,37 +191,49 @@ int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::
         const std::filesystem::path& file = files.front();
         // Captured by name, not as the structured binding, which clang before 16 cannot capture.
         const std::string& wanted = code;
-        const auto stock = std::find_if(stocks.begin(), stocks.end(), [&wanted](const TStock& s) { return s.Code == wanted; });
-        if (stock == stocks.end()) {
-            ReportLine(report, file.string() + ": 銘柄マスターに " + code
-                                   + " がありません。その行 (コード,名称,市場,業種) を書いた stocks.csv をフォルダーに置いてください");
+        const auto stock =
+            std::find_if(stocks.begin(), stocks.end(), [&wanted](const TStock& s) { return s.Code == wanted; });
+        if (stock == stocks.end())
+        {
+            ReportLine(
+                report,
+                file.string() + ": 銘柄マスターに " + code +
+                    " がありません。その行 (コード,名称,市場,業種) を書いた stocks.csv をフォルダーに置いてください");
             ++refused;
             continue;
         }
         const std::filesystem::path target = dataDir / "prices" / (code + ".csv");
-        try {
+        try
+        {
             const TPriceBars imported = ParsePriceCsv(ReadDataFile(file), options.Today);
-            if (options.Replace || !std::filesystem::exists(target)) {
+            if (options.Replace || !std::filesystem::exists(target))
+            {
                 WriteFileReplacing(target, PriceCsvText(imported));
                 ReportLine(report, code + ": " + DaysText(imported) + " を取り込みました");
                 continue;
             }
             TPriceBars held;
-            try {
+            try
+            {
                 held = ParsePriceCsv(ReadDataFile(target));
-            } catch (const std::exception& error) {
-                ReportLine(report, file.string() + ": 取り込み先の " + target.string() + " が読めないため取り込みません ("
-                                       + error.what() + ")。--replace を付ければ置き換えます");
+            }
+            catch (const std::exception& error)
+            {
+                ReportLine(report, file.string() + ": 取り込み先の " + target.string() +
+                                       " が読めないため取り込みません (" + error.what() +
+                                       ")。--replace を付ければ置き換えます");
                 ++refused;
                 continue;
             }
             std::size_t replaced = 0;
             const TPriceBars merged = MergedByDate(held, imported, replaced);
             WriteFileReplacing(target, PriceCsvText(merged));
-            ReportLine(report, code + ": " + DaysText(imported) + " を取り込みました (新しい日 "
-                                   + std::to_string(imported.size() - replaced) + "、置き換えた日 "
-                                   + std::to_string(replaced) + ")。保存は " + DaysText(merged));
-        } catch (const std::exception& error) {
+            ReportLine(report, code + ": " + DaysText(imported) + " を取り込みました (新しい日 " +
+                                   std::to_string(imported.size() - replaced) + "、置き換えた日 " +
+                                   std::to_string(replaced) + ")。保存は " + DaysText(merged));
+        }
+        catch (const std::exception& error)
+        {
             ReportLine(report, file.string() + ": " + error.what() + "。取り込みません");
             ++refused;
         }

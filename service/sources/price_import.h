@@ -31,8 +31,8 @@ std::optional<std::string> ImportCodeOfFile(std::string_view fileName);
 //! lacks is refused, and so are two files of one code. Other files are listed as ignored.
 //! KabuList.dat of the data folder is made again from the master. Reports a line per file
 //! to `report`, in Japanese, outside text escaped; returns the number of files refused.
-int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::path& dataDir,
-                      std::ostream& report, const TImportOptions& options = {});
+int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::path& dataDir, std::ostream& report,
+                      const TImportOptions& options = {});
 
 //! Writes <dataDir>/KabuList.dat from <dataDir>/stocks.csv. Throws std::runtime_error.
 void MakeKabuList(const std::filesystem::path& dataDir);

@@ -35,8 +35,9 @@ std::string QuotePath(const std::string& key)
 std::string HistoryPath(const std::string& key, TDate first, TDate last, char period)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "/MnStock/slast.html?sv=MN&qt=%s&sy=%04d&sm=%02d&sd=%02d&ey=%04d&em=%02d&ed=%02d&k=%c",
-                  key.c_str(), first.Year, first.Month, first.Day, last.Year, last.Month, last.Day, period);
+    std::snprintf(text, sizeof text,
+                  "/MnStock/slast.html?sv=MN&qt=%s&sy=%04d&sm=%02d&sd=%02d&ey=%04d&em=%02d&ed=%02d&k=%c", key.c_str(),
+                  first.Year, first.Month, first.Day, last.Year, last.Month, last.Day, period);
     return text;
 }
 
@@ -87,10 +88,12 @@ public:
         std::string bytes;
         closed = false;
         pollfd ready{Fd, POLLIN, 0};
-        while (::poll(&ready, 1, waitMs) == 1) {
+        while (::poll(&ready, 1, waitMs) == 1)
+        {
             char buffer[4096];
             const ssize_t got = ::recv(Fd, buffer, sizeof buffer, 0);
-            if (got <= 0) {
+            if (got <= 0)
+            {
                 closed = true;
                 break;
             }
@@ -138,11 +141,13 @@ TEST(FinanceService, AnswersBadRequestsWithoutFalling)
         {"monthly period", "/MnStock/slast.html?sv=MN&qt=7203" + range + "&k=m", 400},
         {"unknown path", "/MnStock/other.html", 404},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         const TPage page = Fetch(running.Port, row.path);
         EXPECT_EQ(page.Status, row.status);
-        if (row.status == 200) {
+        if (row.status == 200)
+        {
             EXPECT_NE(page.Body.find(NotFoundEuc), std::string::npos);
         }
     }
@@ -177,7 +182,8 @@ TEST(FinanceService, HonoursTheDateRange)
         {"a range past today ends at today", {2026, 11, 20}, {2027, 1, 31}, 'd'},
         {"a range before the history begins", {1990, 1, 1}, {1999, 12, 31}, 'w'},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         const TPage page = Fetch(running.Port, HistoryPath("6758.t", row.first, row.last, row.period));
         ASSERT_EQ(page.Status, 200);
@@ -185,7 +191,8 @@ TEST(FinanceService, HonoursTheDateRange)
         const TPriceBars expected =
             HistoryRowsOf(HistoryBars(SampleMarket(), stock, row.period == 'w', row.first, row.last, Today));
         ASSERT_EQ(read.size(), expected.size());
-        for (std::size_t i = 0; i < read.size(); ++i) {
+        for (std::size_t i = 0; i < read.size(); ++i)
+        {
             const std::optional<TDate> date = ParseDate(read[i].DateText);
             ASSERT_TRUE(date.has_value());
             EXPECT_GE(*date, row.first);
@@ -194,10 +201,10 @@ TEST(FinanceService, HonoursTheDateRange)
         }
     }
     // Hand-counted: 2026/11/16 to 11/27 has ten weekdays, the Monday 11/23 a holiday.
-    EXPECT_EQ(ParseHistoryPage(Fetch(running.Port, HistoryPath("6758.t", {2026, 11, 16}, {2026, 11, 27}, 'd')).Body,
-                               0, {})
-                  .size(),
-              9u);
+    EXPECT_EQ(
+        ParseHistoryPage(Fetch(running.Port, HistoryPath("6758.t", {2026, 11, 16}, {2026, 11, 27}, 'd')).Body, 0, {})
+            .size(),
+        9u);
 }
 
 TEST(FinanceService, SyntheticPagesAreTheSameAcrossTwoStarts)
@@ -206,11 +213,13 @@ TEST(FinanceService, SyntheticPagesAreTheSameAcrossTwoStarts)
         QuotePath("7203.t"), QuotePath("9984"), HistoryPath("7203.t", {2026, 1, 8}, Today, 'w'),
         HistoryPath("8306.t", {2026, 10, 5}, Today, 'd'), HistoryPath("4385", {2025, 6, 2}, {2025, 11, 28}, 'd')};
     std::vector<std::string> first;
-    for (int start = 0; start < 2; ++start) {
+    for (int start = 0; start < 2; ++start)
+    {
         std::vector<std::string> warnings;
         const TMarket market = TMarket::Load(SampleDataFolder(), warnings);
         TRunningService running(market, [] { return Today; });
-        for (std::size_t i = 0; i < paths.size(); ++i) {
+        for (std::size_t i = 0; i < paths.size(); ++i)
+        {
             SCOPED_TRACE(paths[i]);
             const TPage page = Fetch(running.Port, paths[i]);
             ASSERT_EQ(page.Status, 200);
@@ -227,7 +236,8 @@ TEST(FinanceService, ServesConcurrentClients)
     TRunningService running(SampleMarket(), [] { return Today; });
     const std::vector<std::string> keys{"7203.t", "6758.t", "9984", "8306.t", "4385", "9843.s"};
     std::vector<std::string> paths;
-    for (const std::string& key : keys) {
+    for (const std::string& key : keys)
+    {
         paths.push_back(QuotePath(key));
         paths.push_back(HistoryPath(key, AddDays(Today, -330), Today, 'w'));
         paths.push_back(HistoryPath(key, AddDays(Today, -60), Today, 'd'));
@@ -240,10 +250,12 @@ TEST(FinanceService, ServesConcurrentClients)
     constexpr int Rounds = 3;
     std::atomic<int> matches{0};
     std::vector<std::thread> clients;
-    for (int c = 0; c < Clients; ++c) {
+    for (int c = 0; c < Clients; ++c)
+    {
         clients.emplace_back([&, c] {
             for (int round = 0; round < Rounds; ++round)
-                for (std::size_t i = 0; i < paths.size(); ++i) {
+                for (std::size_t i = 0; i < paths.size(); ++i)
+                {
                     const std::size_t which = (i + static_cast<std::size_t>(c)) % paths.size();
                     const TPage page = Fetch(running.Port, paths[which]);
                     matches += page.Status == 200 && page.Body == expected[which] ? 1 : 0;
@@ -275,8 +287,8 @@ TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
     // of weekly aggregation; a last day without trades.
     WriteBytes(from / "stocks.csv",
                "2222,\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88\xe5\x95\x86\xe4\xba\x8b," // テスト商事
-               "\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8,"                // 東証２部
-               "\xe5\x8d\xb8\xe5\xa3\xb2\xe6\xa5\xad\n");                          // 卸売業
+               "\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8,"                  // 東証２部
+               "\xe5\x8d\xb8\xe5\xa3\xb2\xe6\xa5\xad\n");                           // 卸売業
     WriteBytes(from / "2222.csv", "Date,Open,High,Low,Close,Volume\n"
                                   "2026-11-24,100,104,99,103,1000\n2026-11-25,103,110,102,108,2000\n"
                                   "2026-11-26,108,109,95,96,1500\n2026-11-27,96,100,96,99,500\n"
@@ -284,7 +296,7 @@ TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
                                   "2026-12-03,118,119,110,111,800\n2026-12-04,111,115,108,114,600\n"
                                   "2026-12-07,114,114,114,114,0\n");
     WriteBytes(from / "7203.T.csv", "2026-12-03,2500,2550,2480,2540,1200000\n2026-12-04,2540,2600,2530,2590,900000\n");
-    WriteBytes(from / "5555.csv", "2026-12-04,10,10,10,10,100\n");               // not in the master
+    WriteBytes(from / "5555.csv", "2026-12-04,10,10,10,10,100\n");                       // not in the master
     WriteBytes(from / "6758.csv", "2026-12-04,10,10,10,10,100\n2026-12-05,x,1,1,1,1\n"); // a bad row
 
     std::ostringstream report;
@@ -294,8 +306,9 @@ TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
     EXPECT_FALSE(std::filesystem::exists(data / "prices" / "6758.csv")) << "all of a file or nothing";
     EXPECT_FALSE(std::filesystem::exists(data / "prices" / "5555.csv"));
     const std::string list = ReadBytes(data / "KabuList.dat");
-    EXPECT_NE(list.find(Utf8ToShiftJis("2222,\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88\xe5\x95\x86\xe4\xba\x8b,") + "\x93\x8c"),
-              std::string::npos);
+    EXPECT_NE(
+        list.find(Utf8ToShiftJis("2222,\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88\xe5\x95\x86\xe4\xba\x8b,") + "\x93\x8c"),
+        std::string::npos);
 
     std::vector<std::string> warnings;
     const TMarket market = TMarket::Load(data, warnings);
@@ -307,12 +320,14 @@ TEST(ImportPriceFolder, ImportsCheckedCsvsAndServesThem)
     const THistoryRows expectedWeeks{{"2026/11/30", 99, 120, 97, 114, 5100}, {"2026/11/24", 100, 110, 95, 99, 5000}};
     EXPECT_EQ(weeks, expectedWeeks);
 
-    const std::optional<TKabuQuote> noTrades = ParseQuotePage(Fetch(running.Port, QuotePath("2222.t")).Body, "2222.t", {});
+    const std::optional<TKabuQuote> noTrades =
+        ParseQuotePage(Fetch(running.Port, QuotePath("2222.t")).Body, "2222.t", {});
     ASSERT_TRUE(noTrades.has_value());
     EXPECT_EQ(noTrades->KabuKa, 0);
     EXPECT_EQ(noTrades->KabuTime, "");
 
-    const std::optional<TKabuQuote> toyota = ParseQuotePage(Fetch(running.Port, QuotePath("7203.t")).Body, "7203.t", {});
+    const std::optional<TKabuQuote> toyota =
+        ParseQuotePage(Fetch(running.Port, QuotePath("7203.t")).Body, "7203.t", {});
     ASSERT_TRUE(toyota.has_value());
     EXPECT_EQ(toyota->KabuKa, 2590 * FixedPointOne);
     EXPECT_EQ(toyota->Zenjitsuhi, 50 * FixedPointOne);
@@ -366,7 +381,8 @@ TEST(RequestLogLine, EscapesEveryByteThatCouldSteerATerminal)
         {"a backslash cannot fake an escape", "GET", "/\\x1b", "GET /\\x5cx1b"},
         {"a long method is cut", std::string(40, 'M'), "/", std::string(20, 'M') + "...(40 bytes) /"},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         const std::string line = RequestLogLine("127.0.0.1", row.method, row.target, 400, 12);
         EXPECT_NE(line.find(" 127.0.0.1 " + row.shown + " 400 12"), std::string::npos) << line;
@@ -400,7 +416,8 @@ TEST(FinanceService, IdleConnectionsNeitherStarveARequestNorStayLong)
 {
     TRunningService running(SampleMarket(), [] { return Today; });
     std::vector<std::unique_ptr<TRawConnection>> idle;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 40; ++i)
+    {
         idle.push_back(std::make_unique<TRawConnection>(running.Port));
         ASSERT_TRUE(idle.back()->Connected);
     }
@@ -445,11 +462,12 @@ TEST(FinanceService, SendsEveryPageWholeWhateverRangeIsAsked)
         {"a malformed range", "Range", "bytes=zz"},
         {"the field in lower case", "range", "bytes=0-0,5-5"},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         TRawConnection connection(running.Port);
-        ASSERT_TRUE(connection.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + row.field + ": " + row.value
-                                    + "\r\nConnection: close\r\n\r\n"));
+        ASSERT_TRUE(connection.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + row.field + ": " + row.value +
+                                    "\r\nConnection: close\r\n\r\n"));
         bool closed = false;
         const std::string reply = connection.Receive(5000, closed);
         EXPECT_TRUE(closed);
@@ -487,10 +505,12 @@ TEST(FinanceService, RefusesOversizedHeads)
         {"a 10 KB request line", QuotePath(std::string(10240, '7')), "", "414"},
         {"a 17 KB request line", QuotePath(std::string(17408, '7')), "", "414"},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         std::string head = "GET " + row.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + row.fields + "\r\n";
-        if (row.status == "200") {
+        if (row.status == "200")
+        {
             ASSERT_LE(head.size(), MaxRequestHead);
         }
         TRawConnection connection(running.Port);
@@ -542,7 +562,8 @@ TEST(FinanceService, SlowClientsNeitherStarveARequestNorStayLong)
     const std::string partial = "GET " + QuotePath("7203.t") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     {
         std::vector<std::unique_ptr<TRawConnection>> slow;
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 300; ++i)
+        {
             slow.push_back(std::make_unique<TRawConnection>(running.Port));
             ASSERT_TRUE(slow.back()->Connected);
             slow.back()->Send(partial);
@@ -566,7 +587,8 @@ TEST(FinanceService, SlowClientsNeitherStarveARequestNorStayLong)
     TRawConnection dribbling(running.Port);
     ASSERT_TRUE(dribbling.Send(partial));
     bool closed = false;
-    for (int i = 0; i < 60 && !closed; ++i) { // at most 12 s, for a deadline of 5
+    for (int i = 0; i < 60 && !closed; ++i)
+    { // at most 12 s, for a deadline of 5
         dribbling.Send("X");
         dribbling.Receive(200, closed);
     }

@@ -45,8 +45,7 @@ THistoryRows ExpectedRows(const TStock& stock, bool weekly, TDate today)
     THistoryRows rows;
     for (const TPriceBar& bar : HistoryRowsOf(HistoryBars(SampleMarket(), stock, weekly, first, today, today)))
         rows.push_back({FormatDate(bar.Date), static_cast<std::int32_t>(bar.Open), static_cast<std::int32_t>(bar.High),
-                        static_cast<std::int32_t>(bar.Low), static_cast<std::int32_t>(bar.Close),
-                        bar.Volume});
+                        static_cast<std::int32_t>(bar.Low), static_cast<std::int32_t>(bar.Close), bar.Volume});
     return rows;
 }
 
@@ -65,7 +64,8 @@ TEST(RoundTrip, EverySampleStockReadsBackExactly)
     const TDate today = LocalToday(); // the program's addresses and the service both use it
 
     int checked = 0;
-    for (const TStock& stock : SampleMarket().Stocks()) {
+    for (const TStock& stock : SampleMarket().Stocks())
+    {
         const std::string key = ProgramKey(stock);
         SCOPED_TRACE("key \"" + key + "\"");
         const std::optional<TKabuQuote> quote = LoadKabuQuote(key, {});

@@ -25,7 +25,8 @@ TEST(ServiceStatus, NamesTheProgramItsUserAndWhatItServes)
 {
     // A folder name no JSON string can hold as it is: a quote, a backslash, a control byte and
     // a byte that is not UTF-8.
-    const std::filesystem::path data = FreshFolder("status") / "a\"b\\c\x01" "d\xff";
+    const std::filesystem::path data = FreshFolder("status") / "a\"b\\c\x01"
+                                                               "d\xff";
     std::filesystem::create_directories(data);
     std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
 
@@ -69,7 +70,8 @@ TEST(DataVersion, AnythingButATokenReadsAsNone)
         {"longer than a token", std::string(65, 'a'), "0"},
         {"foreign bytes", "\xff\xfe", "0"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : rows)
+    {
         SCOPED_TRACE(row.name);
         WriteBytes(data / DataVersionFileName, row.bytes);
         EXPECT_EQ(ReadDataVersion(data), row.token);
@@ -83,13 +85,15 @@ bool NotFound(const TServingProcess& service, const std::string& code)
 {
     constexpr std::string_view NotFoundEuc =
         "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
-    return service.Get("/MnStock?qt=" + code + ".t&sv=MN&pg=mn_schart.html").second.find(NotFoundEuc) != std::string::npos;
+    return service.Get("/MnStock?qt=" + code + ".t&sv=MN&pg=mn_schart.html").second.find(NotFoundEuc) !=
+           std::string::npos;
 }
 
 //! Runs a one-shot command of the service on the folder; its exit status.
 int RunCommand(const std::filesystem::path& data, const std::string& arguments)
 {
-    const std::string command = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' " + arguments + " > /dev/null 2>&1";
+    const std::string command =
+        "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' " + arguments + " > /dev/null 2>&1";
     return std::system(command.c_str());
 }
 
@@ -97,7 +101,8 @@ int RunCommand(const std::filesystem::path& data, const std::string& arguments)
 template <typename TCondition>
 bool Eventually(TCondition condition)
 {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i)
+    {
         if (condition())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -118,7 +123,8 @@ TEST(ServiceProgram, PicksUpAnImportAndAListingWithoutARestart)
 
     // An import of 1301's prices: its page shows the imported close (12,345 yen) soon after.
     std::filesystem::create_directories(root / "from");
-    WriteBytes(root / "from" / "1301.csv", "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12345,1000\n");
+    WriteBytes(root / "from" / "1301.csv",
+               "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12345,1000\n");
     ASSERT_EQ(RunCommand(data, "--import '" + (root / "from").string() + "'"), 0);
     EXPECT_TRUE(Eventually([&] { return closeOf1301().find("12,345") != std::string::npos; }));
 
@@ -132,7 +138,8 @@ TEST(ServiceProgram, PicksUpAnImportAndAListingWithoutARestart)
 
     // A later import into the real folder is served too: an import that says it imported is
     // not ignored.
-    WriteBytes(root / "from" / "1301.csv", "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12346,1000\n");
+    WriteBytes(root / "from" / "1301.csv",
+               "Date,Open,High,Low,Close,Volume\n2026-12-03,12000,12400,11900,12346,1000\n");
     ASSERT_EQ(RunCommand(data, "--import '" + (root / "from").string() + "'"), 0);
     EXPECT_TRUE(Eventually([&] { return closeOf1301().find("12,346") != std::string::npos; }));
 }

@@ -144,7 +144,8 @@ TEST(BarStoreTest, ADamagedChunkIsSkippedWithAWarningAndTheOthersLoad)
         {"empty", ""},
         {"another file", "Date,Open\n"},
     };
-    for (const TDamage& damage : damages) {
+    for (const TDamage& damage : damages)
+    {
         WriteBytes(second, damage.Bytes);
         std::vector<std::string> warnings;
         const std::map<std::string, TRawDays> days = LoadRawDays(data, warnings);

@@ -37,10 +37,12 @@ TEST(ParsePriceCsv, ReadsTheFormsUsersHave)
          "2026-12-01,50,52,49,51,300\n",
          {Bar({2026, 12, 1}, 50, 52, 49, 51, 300), Bar({2026, 12, 2}, 0, 0, 0, 0, 0)}},
         {"byte order mark and blank lines",
-         "\xef\xbb\xbf" "date,open,high,low,close,volume\n\n2026-12-01,5,6,4,5,100\n\n",
+         "\xef\xbb\xbf"
+         "date,open,high,low,close,volume\n\n2026-12-01,5,6,4,5,100\n\n",
          {Bar({2026, 12, 1}, 5, 6, 4, 5, 100)}},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(ParsePriceCsv(row.text), row.expected);
     }
@@ -66,7 +68,8 @@ TEST(ParsePriceCsv, RefusesWhatItCannotServe)
         {"the same day twice", "2026-12-01,1,1,1,1,1\n2026-12-01,2,2,2,2,2\n"},
         {"header only", "Date,Open,High,Low,Close,Volume\n"},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         EXPECT_THROW(ParsePriceCsv(row.text), TCsvError);
     }
@@ -76,15 +79,11 @@ TEST(WeeklyBars, AggregatesMondayToFriday)
 {
     // 2026/11/23 is a Monday holiday; 2026/11/30 to 12/04 spans the month end.
     const TPriceBars days{
-        Bar({2026, 11, 24}, 100, 104, 99, 103, 1000),
-        Bar({2026, 11, 25}, 103, 110, 102, 108, 2000),
-        Bar({2026, 11, 26}, 108, 109, 95, 96, 1500),
-        Bar({2026, 11, 27}, 96, 100, 96, 99, 500),
-        Bar({2026, 11, 30}, 99, 101, 97, 100, 700),
-        Bar({2026, 12, 1}, 100, 120, 100, 118, 3000),
+        Bar({2026, 11, 24}, 100, 104, 99, 103, 1000), Bar({2026, 11, 25}, 103, 110, 102, 108, 2000),
+        Bar({2026, 11, 26}, 108, 109, 95, 96, 1500),  Bar({2026, 11, 27}, 96, 100, 96, 99, 500),
+        Bar({2026, 11, 30}, 99, 101, 97, 100, 700),   Bar({2026, 12, 1}, 100, 120, 100, 118, 3000),
         Bar({2026, 12, 2}, 1, 9999, 1, 9999, 0), // no trades: its figures mean nothing
-        Bar({2026, 12, 3}, 118, 119, 110, 111, 800),
-        Bar({2026, 12, 4}, 111, 115, 108, 114, 600),
+        Bar({2026, 12, 3}, 118, 119, 110, 111, 800),  Bar({2026, 12, 4}, 111, 115, 108, 114, 600),
     };
     const TPriceBars expected{
         Bar({2026, 11, 24}, 100, 110, 95, 99, 5000),
@@ -96,9 +95,9 @@ TEST(WeeklyBars, AggregatesMondayToFriday)
 TEST(TradedBarsInRange, HonoursTheRangeDayByDay)
 {
     const TPriceBars days{
-        Bar({2026, 11, 30}, 99, 101, 97, 100, 700),   Bar({2026, 12, 1}, 100, 120, 100, 118, 3000),
-        Bar({2026, 12, 2}, 118, 125, 117, 120, 900),  Bar({2026, 12, 3}, 118, 119, 110, 111, 800),
-        Bar({2026, 12, 4}, 111, 115, 108, 114, 600),  Bar({2026, 12, 7}, 114, 116, 113, 115, 400),
+        Bar({2026, 11, 30}, 99, 101, 97, 100, 700),  Bar({2026, 12, 1}, 100, 120, 100, 118, 3000),
+        Bar({2026, 12, 2}, 118, 125, 117, 120, 900), Bar({2026, 12, 3}, 118, 119, 110, 111, 800),
+        Bar({2026, 12, 4}, 111, 115, 108, 114, 600), Bar({2026, 12, 7}, 114, 116, 113, 115, 400),
     };
     // A week cut by the start date holds only its days in range, dated by the first of them.
     const TPriceBars weeks = WeeklyBars(TradedBarsInRange(days, {2026, 12, 2}, {2026, 12, 4}));
@@ -110,9 +109,8 @@ TEST(SyntheticBars, ADayDependsOnlyOnCodeAndDate)
     const TPriceBars wide = SyntheticBars(7203, {2025, 1, 1}, {2026, 12, 4});
     const TPriceBars narrow = SyntheticBars(7203, {2026, 3, 2}, {2026, 6, 30});
     ASSERT_FALSE(narrow.empty());
-    const auto start = std::find_if(wide.begin(), wide.end(), [&](const TPriceBar& bar) {
-        return bar.Date == narrow.front().Date;
-    });
+    const auto start =
+        std::find_if(wide.begin(), wide.end(), [&](const TPriceBar& bar) { return bar.Date == narrow.front().Date; });
     ASSERT_NE(start, wide.end());
     EXPECT_TRUE(std::equal(narrow.begin(), narrow.end(), start));
     EXPECT_NE(SyntheticBars(7203, {2026, 6, 1}, {2026, 6, 30}), SyntheticBars(6758, {2026, 6, 1}, {2026, 6, 30}));
@@ -125,12 +123,15 @@ TEST(SyntheticBars, LooksLikeAMarketForEverySampleStock)
     const TDate ends[] = {{2026, 12, 4}, {2027, 3, 31}, {2027, 9, 17}};
     std::int64_t lowest = std::numeric_limits<std::int64_t>::max();
     std::int64_t highest = 0;
-    for (const TDate end : ends) {
-        for (const TStock& stock : SampleMarket().Stocks()) {
+    for (const TDate end : ends)
+    {
+        for (const TStock& stock : SampleMarket().Stocks())
+        {
             SCOPED_TRACE(stock.Code + " to " + FormatDate(end));
             const TPriceBars weeks = WeeklyBars(SyntheticBars(std::stoi(stock.Code), AddDays(end, -330), end));
             ASSERT_GE(weeks.size(), 45u);
-            for (const TPriceBar& week : weeks) {
+            for (const TPriceBar& week : weeks)
+            {
                 EXPECT_LE(week.Low, std::min(week.Open, week.Close));
                 EXPECT_GE(week.High, std::max(week.Open, week.Close));
                 EXPECT_GT(week.Low, 0);
@@ -141,7 +142,8 @@ TEST(SyntheticBars, LooksLikeAMarketForEverySampleStock)
             }
             int crossings = 0;
             int previousSign = 0;
-            for (std::size_t i = 13; i <= weeks.size(); ++i) {
+            for (std::size_t i = 13; i <= weeks.size(); ++i)
+            {
                 std::int64_t shortSum = 0;
                 std::int64_t longSum = 0;
                 for (std::size_t j = i - 13; j < i; ++j)

@@ -13,7 +13,7 @@
 
 namespace {
 
-const std::string Prime = "\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0";                            // プライム
+const std::string Prime = "\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0"; // プライム
 const std::string Fisheries = "\xe6\xb0\xb4\xe7\x94\xa3\xef\xbd\xa5\xe8\xbe\xb2\xe6\x9e\x97\xe6\xa5\xad"; // 水産･農林業
 constexpr std::string_view NotFoundEuc =
     "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
@@ -34,8 +34,9 @@ TRawDay Idle(int day)
 std::map<std::string, TRawDays> StoredDays()
 {
     return {
-        {"7203", {Day(2, 300000, 310000, 290000, 300100, 1001), Idle(3), Day(4, 150000, 151000, 149000, 150050, 2000, "0.5"),
-                  Day(5, 301000, 302000, 300000, 301500, 999, "0.9878"), Day(6, 301000, 302000, 300000, 300350, 500)}},
+        {"7203",
+         {Day(2, 300000, 310000, 290000, 300100, 1001), Idle(3), Day(4, 150000, 151000, 149000, 150050, 2000, "0.5"),
+          Day(5, 301000, 302000, 300000, 301500, 999, "0.9878"), Day(6, 301000, 302000, 300000, 300350, 500)}},
         {"130A", {Day(2, 100025, 100100, 100000, 100025, 5), Day(3, 200000, 200000, 200000, 200000, 7, "2")}},
     };
 }
@@ -43,9 +44,9 @@ std::map<std::string, TRawDays> StoredDays()
 TMarket RealMarket(bool rawPrices)
 {
     std::vector<std::string> warnings;
-    TMarket market = TMarket::FromRawDays({{"7203", "A", Prime, Fisheries}, {"130A", "B", Prime, Fisheries},
-                                           {"1301", "C", Prime, Fisheries}},
-                                          StoredDays(), rawPrices, warnings);
+    TMarket market = TMarket::FromRawDays(
+        {{"7203", "A", Prime, Fisheries}, {"130A", "B", Prime, Fisheries}, {"1301", "C", Prime, Fisheries}},
+        StoredDays(), rawPrices, warnings);
     EXPECT_TRUE(warnings.empty());
     return market;
 }
@@ -61,8 +62,8 @@ std::string Get(int port, const std::string& path)
 
 THistoryRows DailyRows(int port, const std::string& key)
 {
-    const std::string body = Get(port, "/MnStock/slast.html?sv=MN&qt=" + key
-                                           + "&sy=2026&sm=03&sd=01&ey=2026&em=03&ed=31&k=d");
+    const std::string body =
+        Get(port, "/MnStock/slast.html?sv=MN&qt=" + key + "&sy=2026&sm=03&sd=01&ey=2026&em=03&ed=31&k=d");
     return ParseHistoryPage(body, 0, [] {});
 }
 
@@ -92,8 +93,8 @@ TEST(RealMarket, PagesShowDaysAdjustedForLaterExDates)
     // Lower-case letters are the same stock.
     EXPECT_EQ(DailyRows(running.Port, "130a.t").size(), 2u);
 
-    const std::optional<TKabuQuote> quote = ParseQuotePage(Get(running.Port, "/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html"),
-                                                           "7203.t", [] {});
+    const std::optional<TKabuQuote> quote =
+        ParseQuotePage(Get(running.Port, "/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html"), "7203.t", [] {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(quote->KabuKa, 3004 * FixedPointOne);
     EXPECT_EQ(quote->Zenjitsuhi, -11 * FixedPointOne);
@@ -141,7 +142,8 @@ TEST(SampleMarket, ServesLetterCodesWithAHistoryOfTheirOwn)
 
     // Codes of no known form are bad requests, as before.
     httplib::Client client(ServiceHost, running.Port);
-    for (const char* key : {"13OA.t", "1E00.t", "130AA.t", "130.t"}) {
+    for (const char* key : {"13OA.t", "1E00.t", "130AA.t", "130.t"})
+    {
         const httplib::Result result = client.Get(std::string("/MnStock?qt=") + key + "&sv=MN&pg=mn_schart.html");
         EXPECT_TRUE(result && result->status == 400) << key;
     }
@@ -153,15 +155,15 @@ TEST(AdjustedDays, FactorsAreReadExactly)
     {
         const char* text;
         bool valid;
-    } rows[] = {{"1", true}, {"0.5", true}, {"10", true}, {"0.9878", true}, {"1.000", true},
-                {"0", false}, {"-0.5", false}, {"", false}, {"1e-1", false}, {"0.5.1", false}, {"nan", false}};
+    } rows[] = {{"1", true},     {"0.5", true}, {"10", true},    {"0.9878", true}, {"1.000", true}, {"0", false},
+                {"-0.5", false}, {"", false},   {"1e-1", false}, {"0.5.1", false}, {"nan", false}};
     for (const auto& row : rows)
         EXPECT_EQ(ParseFactor(row.text).has_value(), row.valid) << row.text;
 
     // A factor that cannot be read is 1 and counted; the days stay served.
     int bad = 0;
-    const TServedDays served = AdjustedDays({Day(2, 100000, 100000, 100000, 100000, 10), Day(3, 100000, 100000, 100000, 100000, 10, "x")},
-                                            false, bad);
+    const TServedDays served = AdjustedDays(
+        {Day(2, 100000, 100000, 100000, 100000, 10), Day(3, 100000, 100000, 100000, 100000, 10, "x")}, false, bad);
     EXPECT_EQ(bad, 1);
     EXPECT_EQ(served.Days.front().Close, 1000);
 }

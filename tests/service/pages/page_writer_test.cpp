@@ -29,7 +29,8 @@ TPriceBars Days(int count, std::int64_t price, std::int64_t volume)
 {
     TPriceBars days;
     TDate date{2026, 1, 5};
-    while (static_cast<int>(days.size()) < count) {
+    while (static_cast<int>(days.size()) < count)
+    {
         if (IsSyntheticTradingDay(date))
             days.push_back({date, price, price, price, price, volume});
         date = AddDays(date, 1);
@@ -55,17 +56,18 @@ TEST(HistoryPage, StaysWithinTheSizesTheProgramReads)
     const Row rows[] = {
         {"no rows, short name", StockNamed(shortName), {}, 0},
         {"one row of small figures", StockNamed(shortName), Days(1, 1, 100), 1},
-        {"fifty-five rows of the largest figures, long name", StockNamed(longName), Days(55, Max32, MaxWeekVolume),
-         50},
+        {"fifty-five rows of the largest figures, long name", StockNamed(longName), Days(55, Max32, MaxWeekVolume), 50},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         const std::string page = HistoryPage(row.stock, "1301.q", row.bars, true, {2026, 1, 5}, {2026, 12, 4});
         EXPECT_GT(page.size(), 14000u);
         EXPECT_LE(page.size(), 50000u);
         const THistoryRows read = ParseHistoryPage(page, 0, {});
         ASSERT_EQ(read.size(), row.rows);
-        if (!read.empty()) {
+        if (!read.empty())
+        {
             EXPECT_EQ(read.front().DateText, FormatDate(row.bars.back().Date)) << "newest first";
             EXPECT_EQ(read.front().ClosePrice, row.bars.back().Close);
             EXPECT_EQ(read.front().Dekidaka, row.bars.back().Volume);
@@ -96,7 +98,8 @@ TEST(QuotePage, ADayWithoutTradesShowsAHyphen)
     days.back().Volume = 0;
     const TQuoteFigures quote = QuoteFiguresOf(days);
     EXPECT_FALSE(quote.Traded);
-    const std::optional<TKabuQuote> read = ParseQuotePage(QuotePage(StockNamed("\xe5\xb8\x9d\xe4\xba\xba"), "1301", quote, days), "1301", {});
+    const std::optional<TKabuQuote> read =
+        ParseQuotePage(QuotePage(StockNamed("\xe5\xb8\x9d\xe4\xba\xba"), "1301", quote, days), "1301", {});
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->KabuKa, 0);
     EXPECT_EQ(read->KabuTime, "");
@@ -107,7 +110,8 @@ TEST(QuotePage, ADayWithoutTradesShowsAHyphen)
 
 TEST(NotFoundPage, IsRefusedByBothScrapers)
 {
-    for (const char* key : {"0000", "99999", "1234.t", "12345.q", "1301.z"}) {
+    for (const char* key : {"0000", "99999", "1234.t", "12345.q", "1301.z"})
+    {
         SCOPED_TRACE(key);
         const std::string page = NotFoundPage(key);
         // Big enough for the quote scraper to look for the notice, too small for the history scraper.
@@ -126,7 +130,8 @@ TEST(NotFoundPage, IsRefusedByBothScrapers)
 TEST(QuotePage, TitleStretchHasOnlyCharactersTheProgramConverts)
 {
     // Half-width kana would reach the program as 0x8E pairs that its conversion misreads.
-    for (const TStock& stock : SampleMarket().Stocks()) {
+    for (const TStock& stock : SampleMarket().Stocks())
+    {
         SCOPED_TRACE(stock.Code);
         const TPriceBars days = Days(2, 100, 100);
         const std::string page = QuotePage(stock, stock.Code, QuoteFiguresOf(days), days);

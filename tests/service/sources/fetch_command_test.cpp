@@ -58,17 +58,24 @@ std::set<std::string> AskedDays(const std::vector<std::string>& queries)
 TRawDay Bar(TDate date, double close, std::int64_t volume, std::string factor = "1")
 {
     const auto hundredths = [](double yen) { return static_cast<std::int64_t>(yen * 100); };
-    return {date, true, hundredths(close - 10), hundredths(close + 20), hundredths(close - 30), hundredths(close),
-            volume, static_cast<std::int64_t>(close * static_cast<double>(volume)), std::move(factor)};
+    return {date,
+            true,
+            hundredths(close - 10),
+            hundredths(close + 20),
+            hundredths(close - 30),
+            hundredths(close),
+            volume,
+            static_cast<std::int64_t>(close * static_cast<double>(volume)),
+            std::move(factor)};
 }
 
 TEST(FetchCommandTest, AFirstFetchStoresTheWholeMarketAsTheSourceGaveIt)
 {
     const std::filesystem::path folder = FreshFolder("fetch_first");
     TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
-    const TFetchResult result = RunFetch(
-        folder, Args(standin, folder / "data", {"--from", Dashed(MarketFirst), "--to", Dashed(MarketLast)}),
-        TJQuantsStandin::Key);
+    const TFetchResult result =
+        RunFetch(folder, Args(standin, folder / "data", {"--from", Dashed(MarketFirst), "--to", Dashed(MarketLast)}),
+                 TJQuantsStandin::Key);
     ASSERT_EQ(result.Exit, 0) << result.Stderr;
 
     // 277 trading days; 7203 splits 1:2 on 2025-05-16, 8233 consolidates 2:1 on 2025-09-26,
@@ -119,8 +126,10 @@ TEST(FetchCommandTest, ALaterRunAsksOnlyForTheDaysAfterThoseHeld)
     const std::filesystem::path folder = FreshFolder("fetch_later");
     TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
     const std::filesystem::path data = folder / "data";
-    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", "2025-03-03", "--to", "2025-03-31"}),
-                       TJQuantsStandin::Key).Exit, 0);
+    ASSERT_EQ(
+        RunFetch(folder, Args(standin, data, {"--from", "2025-03-03", "--to", "2025-03-31"}), TJQuantsStandin::Key)
+            .Exit,
+        0);
     const size_t first = BarQueries(standin).size();
     EXPECT_EQ(first, 21u);
 
@@ -143,15 +152,20 @@ TEST(FetchCommandTest, TheDryRunSaysWhatIsHeldAndWhatAFetchWouldAsk)
     const std::filesystem::path folder = FreshFolder("fetch_dry");
     TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
     const std::filesystem::path data = folder / "data";
-    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", "2025-03-03", "--to", "2025-03-14"}), TJQuantsStandin::Key).Exit, 0);
+    ASSERT_EQ(
+        RunFetch(folder, Args(standin, data, {"--from", "2025-03-03", "--to", "2025-03-14"}), TJQuantsStandin::Key)
+            .Exit,
+        0);
     const size_t asked = standin.RequestCount();
-    const TFetchResult result = RunFetch(folder, {"--data", data.string(), "--fetch", "--to", "2025-03-21", "--rate", "2", "--dry-run"}, "");
+    const TFetchResult result =
+        RunFetch(folder, {"--data", data.string(), "--fetch", "--to", "2025-03-21", "--rate", "2", "--dry-run"}, "");
     ASSERT_EQ(result.Exit, 0) << result.Stderr;
     EXPECT_EQ(standin.RequestCount(), asked);
     // Held 03-03..03-14 (10 days, 7 stocks); asks 03-17..03-21: 5 days and the master, 6
     // requests at 2 a minute: 2 at once, 4 over two more minutes.
-    EXPECT_EQ(result.Stdout, "{\"held_first\":\"2025-03-03\",\"held_last\":\"2025-03-14\",\"stocks\":6,"
-                              "\"from\":\"2025-03-03\",\"to\":\"2025-03-21\",\"days\":5,\"requests\":6,\"seconds\":120}\n");
+    EXPECT_EQ(result.Stdout,
+              "{\"held_first\":\"2025-03-03\",\"held_last\":\"2025-03-14\",\"stocks\":6,"
+              "\"from\":\"2025-03-03\",\"to\":\"2025-03-21\",\"days\":5,\"requests\":6,\"seconds\":120}\n");
 }
 
 TEST(FetchCommandTest, KilledAtAnyPointItLosesNothingAndAsksAtMostTheRequestInFlightAgain)
@@ -171,7 +185,9 @@ TEST(FetchCommandTest, KilledAtAnyPointItLosesNothingAndAsksAtMostTheRequestInFl
     const std::filesystem::path data = folder / "data";
     // A SIGTERM first, answered in words and kept; then hard kills, which nothing can answer.
     int interruptions = 0;
-    for (const auto& [afterRequests, signal] : std::vector<std::pair<size_t, int>>{{12, SIGTERM}, {35, SIGKILL}, {60, SIGKILL}, {80, SIGINT}}) {
+    for (const auto& [afterRequests, signal] :
+         std::vector<std::pair<size_t, int>>{{12, SIGTERM}, {35, SIGKILL}, {60, SIGKILL}, {80, SIGINT}})
+    {
         TFetchProcess fetch(folder, Args(standin, data, range), TJQuantsStandin::Key);
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         while (standin.RequestCount() < afterRequests && std::chrono::steady_clock::now() < deadline)
@@ -179,9 +195,12 @@ TEST(FetchCommandTest, KilledAtAnyPointItLosesNothingAndAsksAtMostTheRequestInFl
         fetch.Signal(signal);
         const TFetchResult result = fetch.Wait();
         ++interruptions;
-        if (signal == SIGKILL) {
+        if (signal == SIGKILL)
+        {
             EXPECT_EQ(result.Exit, 128 + SIGKILL);
-        } else {
+        }
+        else
+        {
             EXPECT_EQ(result.Exit, 128 + signal) << result.Stderr;
             EXPECT_NE(result.Stderr.find("中断しました。ここまでに取得した分は残っています"), std::string::npos);
             EXPECT_EQ(result.Progress.back().substr(0, 13), "end exit=" + std::to_string(128 + signal) + " ");
@@ -224,7 +243,8 @@ TEST(FetchCommandTest, AnEmptyDayIsAskedAgainOnlyWhileItIsRecent)
     // The source has bars up to three days ago: the days after are empty until its update.
     TJQuantsStandin standin(TStandinMarket::Small(AddDays(today, -40), AddDays(today, -3)), 10);
     const std::filesystem::path data = folder / "data";
-    const std::vector<std::string> args = Args(standin, data, {"--plan", "light", "--from", Dashed(AddDays(today, -40))});
+    const std::vector<std::string> args =
+        Args(standin, data, {"--plan", "light", "--from", Dashed(AddDays(today, -40))});
     ASSERT_EQ(RunFetch(folder, args, TJQuantsStandin::Key).Exit, 0);
     const size_t first = BarQueries(standin).size();
     ASSERT_EQ(RunFetch(folder, args, TJQuantsStandin::Key).Exit, 0);
@@ -233,7 +253,8 @@ TEST(FetchCommandTest, AnEmptyDayIsAskedAgainOnlyWhileItIsRecent)
 
     std::set<std::string> expected; // weekdays of the last 7 days that brought nothing
     const std::map<std::string, TRawDays> held = LoadRawDays(data);
-    for (TDate date = AddDays(today, -7); date <= today; date = AddDays(date, 1)) {
+    for (TDate date = AddDays(today, -7); date <= today; date = AddDays(date, 1))
+    {
         const bool brought = std::any_of(held.at("7203").begin(), held.at("7203").end(),
                                          [&](const TRawDay& day) { return day.Date == date; });
         if (Weekday(date) < 5 && !brought)
@@ -262,8 +283,10 @@ TEST(FetchCommandTest, AnEmptyDayLastAskedWhileRecentIsAskedOnceMore)
         store.Commit({TBarRequest::TKind::Date, Dashed(holiday), 0, "", AddDays(holiday, 9), 0}, {});
     }
     TJQuantsStandin standin(TStandinMarket::Small(AddDays(holiday, -3), AddDays(today, -3)), 10);
-    ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", Dashed(holiday), "--to", Dashed(early)}),
-                       TJQuantsStandin::Key).Exit, 0);
+    ASSERT_EQ(
+        RunFetch(folder, Args(standin, data, {"--from", Dashed(holiday), "--to", Dashed(early)}), TJQuantsStandin::Key)
+            .Exit,
+        0);
     const std::set<std::string> asked = AskedDays(BarQueries(standin));
     EXPECT_TRUE(asked.contains(Dashed(early)));
     EXPECT_FALSE(asked.contains(Dashed(holiday)));
@@ -296,21 +319,85 @@ TEST(FetchCommandTest, EveryFailureHasItsExitAndSaysWhatToDo)
         {"no key", none, {}, "", 64, "API キーがありません: ORVANTA_JQUANTS_API_KEY を設定するか", 0},
         {"key file others can read", keyFile(0644), {}, "", 64, "chmod 600", 0},
         {"key file of the user", keyFile(0600), {}, "", 0, "5/5 日、", 5},
-        {"429 after the retries", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(4); }, {}, TJQuantsStandin::Key, 2, "5 分待って", 0},
-        {"429 twice", [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(2); }, {}, TJQuantsStandin::Key, 0, "5/5 日、", 5},
-        {"an answer echoing the key", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 400, R"({"message":"bad key test-key-not-a-real-key"})"); }, {}, TJQuantsStandin::Key, 2, "bad key (キー)", 0},
+        {"429 after the retries",
+         [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(4); },
+         {},
+         TJQuantsStandin::Key,
+         2,
+         "5 分待って",
+         0},
+        {"429 twice",
+         [](TJQuantsStandin& s, const std::filesystem::path&) { s.Answer429(2); },
+         {},
+         TJQuantsStandin::Key,
+         0,
+         "5/5 日、",
+         5},
+        {"an answer echoing the key",
+         [](TJQuantsStandin& s, const std::filesystem::path&) {
+             s.AnswerWith(1, 400, R"({"message":"bad key test-key-not-a-real-key"})");
+         },
+         {},
+         TJQuantsStandin::Key,
+         2,
+         "bad key (キー)",
+         0},
         // The source's words reached the terminal raw: a C1 CSI in its message started a control sequence.
-        {"an answer with a control sequence", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 400, R"({"message":"bad \u009b2J query"})"); }, {}, TJQuantsStandin::Key, 2, "bad \\x9b2J query", 0},
-        {"server error", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 500, "{}"); }, {}, TJQuantsStandin::Key, 2, "HTTP 500", 0},
-        {"not the published JSON", [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 200, "<html>"); }, {}, TJQuantsStandin::Key, 2, "公開されている JSON の形ではありません", 0},
-        {"past the plan", [](TJQuantsStandin& s, const std::filesystem::path&) { s.RefuseDaysAfter({2025, 3, 5}); }, {}, TJQuantsStandin::Key, 0, "2025-03-05 までを配信しています", 3},
-        {"bars folder is a file", [](TJQuantsStandin&, const std::filesystem::path& f) { std::filesystem::create_directories(f / "data"); WriteBytes(f / "data" / "bars", "x"); }, {}, TJQuantsStandin::Key, 1, "data/bars", 0},
+        {"an answer with a control sequence",
+         [](TJQuantsStandin& s, const std::filesystem::path&) {
+             s.AnswerWith(1, 400, R"({"message":"bad \u009b2J query"})");
+         },
+         {},
+         TJQuantsStandin::Key,
+         2,
+         "bad \\x9b2J query",
+         0},
+        {"server error",
+         [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 500, "{}"); },
+         {},
+         TJQuantsStandin::Key,
+         2,
+         "HTTP 500",
+         0},
+        {"not the published JSON",
+         [](TJQuantsStandin& s, const std::filesystem::path&) { s.AnswerWith(1, 200, "<html>"); },
+         {},
+         TJQuantsStandin::Key,
+         2,
+         "公開されている JSON の形ではありません",
+         0},
+        {"past the plan",
+         [](TJQuantsStandin& s, const std::filesystem::path&) {
+             s.RefuseDaysAfter({2025, 3, 5});
+         },
+         {},
+         TJQuantsStandin::Key,
+         0,
+         "2025-03-05 までを配信しています",
+         3},
+        {"bars folder is a file",
+         [](TJQuantsStandin&, const std::filesystem::path& f) {
+             std::filesystem::create_directories(f / "data");
+             WriteBytes(f / "data" / "bars", "x");
+         },
+         {},
+         TJQuantsStandin::Key,
+         1,
+         "data/bars",
+         0},
         {"bad argument", none, {"--rate", "0"}, TJQuantsStandin::Key, 64, "--rate には", 0},
         {"bad code", none, {"--codes", "72O3"}, TJQuantsStandin::Key, 64, "は銘柄コードではありません", 0},
         // Usage errors echoed the argument raw, escape sequences and all.
-        {"bad code with an escape sequence", none, {"--codes", "72\x1b]0;x"}, TJQuantsStandin::Key, 64, "\"72\\x1b]0;x\"", 0},
+        {"bad code with an escape sequence",
+         none,
+         {"--codes", "72\x1b]0;x"},
+         TJQuantsStandin::Key,
+         64,
+         "\"72\\x1b]0;x\"",
+         0},
     };
-    for (const TErrorCase& row : cases) {
+    for (const TErrorCase& row : cases)
+    {
         SCOPED_TRACE(row.Name);
         const std::filesystem::path folder = FreshFolder("fetch_errors");
         TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
@@ -333,9 +420,9 @@ TEST(FetchCommandTest, CodesAreFetchedOneStockAtATimeOverTheRange)
     const std::filesystem::path folder = FreshFolder("fetch_codes");
     TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
     const std::filesystem::path data = folder / "data";
-    const TFetchResult result = RunFetch(
-        folder, Args(standin, data, {"--from", "2025-03-03", "--to", "2025-04-30", "--codes", "130a,25935"}),
-        TJQuantsStandin::Key);
+    const TFetchResult result =
+        RunFetch(folder, Args(standin, data, {"--from", "2025-03-03", "--to", "2025-04-30", "--codes", "130a,25935"}),
+                 TJQuantsStandin::Key);
     ASSERT_EQ(result.Exit, 0) << result.Stderr;
     const std::map<std::string, TRawDays> days = LoadRawDays(data);
     ASSERT_EQ(days.size(), 2u);
@@ -365,7 +452,9 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
     TJQuantsStandin standin(TStandinMarket::Small(MarketFirst, MarketLast), 10);
     const std::filesystem::path data = folder / "data";
     ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--from", Dashed(MarketFirst), "--to", "2026-02-05"}),
-                       TJQuantsStandin::Key).Exit, 0);
+                       TJQuantsStandin::Key)
+                  .Exit,
+              0);
     // 7203 (base 1000) splits 1:2 on t = 92, 2025-05-16; 8233 (base 3500) consolidates 2:1 on
     // t = 184, 2025-09-26. Raw close = base + t, open -10, high +20, low -30, volume 1000 (t + 1).
     const std::string splitWeek = "&sy=2025&sm=05&sd=12&ey=2025&em=05&ed=16";
@@ -394,20 +483,21 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
         // Days before the ex-date × 0.5, halves up (1091 / 2 = 545.5 -> 546), volumes ÷ 0.5:
         // the split does not show as a price halving.
         EXPECT_EQ(ServedRows(service, "7203.t", splitWeek, 'd'), (THistoryRows{
-                                                                    Row("2025/05/16", 536, 566, 516, 546, 186000),
-                                                                    Row("2025/05/15", 541, 556, 531, 546, 184000),
-                                                                    Row("2025/05/14", 540, 555, 530, 545, 182000),
-                                                                    Row("2025/05/13", 540, 555, 530, 545, 180000),
-                                                                    Row("2025/05/12", 539, 554, 529, 544, 178000),
-                                                                }));
+                                                                     Row("2025/05/16", 536, 566, 516, 546, 186000),
+                                                                     Row("2025/05/15", 541, 556, 531, 546, 184000),
+                                                                     Row("2025/05/14", 540, 555, 530, 545, 182000),
+                                                                     Row("2025/05/13", 540, 555, 530, 545, 180000),
+                                                                     Row("2025/05/12", 539, 554, 529, 544, 178000),
+                                                                 }));
         // The week: Monday's open, the split day's high and low, Friday's close, the sum of volumes.
         EXPECT_EQ(ServedRows(service, "7203.t", splitWeek, 'w'),
                   (THistoryRows{Row("2025/05/12", 539, 566, 516, 546, 910000)}));
         // Days before the consolidation × 2, volumes ÷ 2.
-        EXPECT_EQ(ServedRows(service, "8233.t", consolidationDays, 'd'), (THistoryRows{
-                                                                            Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
-                                                                            Row("2025/09/25", 7346, 7406, 7306, 7366, 92000),
-                                                                        }));
+        EXPECT_EQ(ServedRows(service, "8233.t", consolidationDays, 'd'),
+                  (THistoryRows{
+                      Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
+                      Row("2025/09/25", 7346, 7406, 7306, 7366, 92000),
+                  }));
         EXPECT_EQ(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
                   std::string::npos);
 
@@ -426,11 +516,12 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
                       Row("2025/05/16", 536, 566, 516, 546, 0),
                       Row("2025/05/15", 1081, 1111, 1061, 1091, 92000),
                   }));
-        EXPECT_EQ(ServedRows(service, "8233.t", consolidationDays, 'd'), (THistoryRows{
-                                                                            Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
-                                                                            Row("2025/09/26", 7358, 7388, 7338, 7368, 0),
-                                                                            Row("2025/09/25", 3673, 3703, 3653, 3683, 184000),
-                                                                        }));
+        EXPECT_EQ(ServedRows(service, "8233.t", consolidationDays, 'd'),
+                  (THistoryRows{
+                      Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
+                      Row("2025/09/26", 7358, 7388, 7338, 7368, 0),
+                      Row("2025/09/25", 3673, 3703, 3653, 3683, 184000),
+                  }));
         EXPECT_NE(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
                   std::string::npos);
     }

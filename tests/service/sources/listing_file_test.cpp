@@ -14,10 +14,11 @@ std::filesystem::path TestData(const char* name)
     return std::filesystem::path(ORVANTA_SERVICE_TEST_DATA) / name;
 }
 
-const std::string Kyokuyo = "\xe6\xa5\xb5\xe6\xb4\x8b";                                               // 極洋
+const std::string Kyokuyo = "\xe6\xa5\xb5\xe6\xb4\x8b"; // 極洋
 const std::string PrimeDomestic = "\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0\xef\xbc\x88\xe5\x86\x85"
-                                  "\xe5\x9b\xbd\xe6\xa0\xaa\xe5\xbc\x8f\xef\xbc\x89";                  // プライム（内国株式）
-const std::string Fisheries = "\xe6\xb0\xb4\xe7\x94\xa3\xe3\x83\xbb\xe8\xbe\xb2\xe6\x9e\x97\xe6\xa5\xad"; // 水産・農林業
+                                  "\xe5\x9b\xbd\xe6\xa0\xaa\xe5\xbc\x8f\xef\xbc\x89"; // プライム（内国株式）
+const std::string Fisheries =
+    "\xe6\xb0\xb4\xe7\x94\xa3\xe3\x83\xbb\xe8\xbe\xb2\xe6\x9e\x97\xe6\xa5\xad"; // 水産・農林業
 
 TEST(ReadListingFile, ReadsNumberAndTextCellsOfXlsAndXlsx)
 {
@@ -34,7 +35,8 @@ TEST(ReadListingFile, ReadsNumberAndTextCellsOfXlsAndXlsx)
     ASSERT_EQ(xlsx.size(), 4u) << "the note row without a code is no stock";
     EXPECT_EQ(xlsx[0].Code, "1301");
     EXPECT_EQ(xlsx[0].S33Code, "50");
-    EXPECT_EQ(xlsx[1].Name, "\xe6\x97\xa7\xe3\x82\xb8\xe3\x83\xa3\xe3\x82\xb9\xe3\x83\x80\xe3\x83\x83\xe3\x82\xaf") // 旧ジャスダック
+    EXPECT_EQ(xlsx[1].Name,
+              "\xe6\x97\xa7\xe3\x82\xb8\xe3\x83\xa3\xe3\x82\xb9\xe3\x83\x80\xe3\x83\x83\xe3\x82\xaf") // 旧ジャスダック
         << "an inline string";
     EXPECT_EQ(xlsx[2].Name, "\xe3\x83\x88\xe3\x83\xa8\xe3\x82\xbf\xe8\x87\xaa\xe5\x8b\x95\xe8\xbb\x8a") // トヨタ自動車
         << "runs joined, the phonetic guide left out";
@@ -42,20 +44,25 @@ TEST(ReadListingFile, ReadsNumberAndTextCellsOfXlsAndXlsx)
 
 TEST(ListingRowsFromCsv, TellsUtf8FromCp932)
 {
-    const std::string utf8 = "\xe6\x97\xa5\xe4\xbb\x98,\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89,\xe9\x8a\x98\xe6\x9f\x84\xe5\x90\x8d,"
-                             "\xe5\xb8\x82\xe5\xa0\xb4\xe3\x83\xbb\xe5\x95\x86\xe5\x93\x81\xe5\x8c\xba\xe5\x88\x86,"
-                             "33\xe6\xa5\xad\xe7\xa8\xae\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89,"
-                             "33\xe6\xa5\xad\xe7\xa8\xae\xe5\x8c\xba\xe5\x88\x86\r\n"
-                             "20260130,1301," + Kyokuyo + "," + PrimeDomestic + ",50," + Fisheries + "\r\n"
-                             "20260130,130A,\"A, \"\"B\"\"\"," + PrimeDomestic + ",3050,x\r\n";
-    const std::string cp932 = "\x93\xfa\x95\x74,\x83\x52\x81\x5b\x83\x68,\x96\xc1\x95\xbf\x96\xbc,"
-                              "\x8e\x73\x8f\xea\x81\x45\x8f\xa4\x95\x69\x8b\xe6\x95\xaa,"
-                              "33\x8b\xc6\x8e\xed\x83\x52\x81\x5b\x83\x68,33\x8b\xc6\x8e\xed\x8b\xe6\x95\xaa\r\n"
-                              "20260130,1301,\x8b\xc9\x97\x6d,"
-                              "\x83\x76\x83\x89\x83\x43\x83\x80\x81\x69\x93\xe0\x8d\x91\x8a\x94\x8e\xae\x81\x6a,50,"
-                              "\x90\x85\x8e\x59\x81\x45\x94\x5f\x97\xd1\x8b\xc6\r\n"
-                              "20260130,130A,\"A, \"\"B\"\"\","
-                              "\x83\x76\x83\x89\x83\x43\x83\x80\x81\x69\x93\xe0\x8d\x91\x8a\x94\x8e\xae\x81\x6a,3050,x\r\n";
+    const std::string utf8 =
+        "\xe6\x97\xa5\xe4\xbb\x98,\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89,\xe9\x8a\x98\xe6\x9f\x84\xe5\x90\x8d,"
+        "\xe5\xb8\x82\xe5\xa0\xb4\xe3\x83\xbb\xe5\x95\x86\xe5\x93\x81\xe5\x8c\xba\xe5\x88\x86,"
+        "33\xe6\xa5\xad\xe7\xa8\xae\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89,"
+        "33\xe6\xa5\xad\xe7\xa8\xae\xe5\x8c\xba\xe5\x88\x86\r\n"
+        "20260130,1301," +
+        Kyokuyo + "," + PrimeDomestic + ",50," + Fisheries +
+        "\r\n"
+        "20260130,130A,\"A, \"\"B\"\"\"," +
+        PrimeDomestic + ",3050,x\r\n";
+    const std::string cp932 =
+        "\x93\xfa\x95\x74,\x83\x52\x81\x5b\x83\x68,\x96\xc1\x95\xbf\x96\xbc,"
+        "\x8e\x73\x8f\xea\x81\x45\x8f\xa4\x95\x69\x8b\xe6\x95\xaa,"
+        "33\x8b\xc6\x8e\xed\x83\x52\x81\x5b\x83\x68,33\x8b\xc6\x8e\xed\x8b\xe6\x95\xaa\r\n"
+        "20260130,1301,\x8b\xc9\x97\x6d,"
+        "\x83\x76\x83\x89\x83\x43\x83\x80\x81\x69\x93\xe0\x8d\x91\x8a\x94\x8e\xae\x81\x6a,50,"
+        "\x90\x85\x8e\x59\x81\x45\x94\x5f\x97\xd1\x8b\xc6\r\n"
+        "20260130,130A,\"A, \"\"B\"\"\","
+        "\x83\x76\x83\x89\x83\x43\x83\x80\x81\x69\x93\xe0\x8d\x91\x8a\x94\x8e\xae\x81\x6a,3050,x\r\n";
     const struct
     {
         const char* name;
@@ -64,9 +71,15 @@ TEST(ListingRowsFromCsv, TellsUtf8FromCp932)
         {"UTF-8", utf8},
         {"UTF-8 with a byte order mark", "\xef\xbb\xbf" + utf8},
         {"CP932", cp932},
-        {"LF line ends", [&] { std::string s = utf8; s.erase(std::remove(s.begin(), s.end(), '\r'), s.end()); return s; }()},
+        {"LF line ends",
+         [&] {
+             std::string s = utf8;
+             s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
+             return s;
+         }()},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : rows)
+    {
         SCOPED_TRACE(row.name);
         const std::vector<TListingRow> listing = ListingRowsFromCsv(row.bytes);
         ASSERT_EQ(listing.size(), 2u);
@@ -90,7 +103,8 @@ TEST(ReadListingFile, RefusesWhatIsNoListing)
         {"an .xls that is text", "d.xls", "not a workbook"},
         {"another extension", "e.txt", "x"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : rows)
+    {
         SCOPED_TRACE(row.name);
         WriteBytes(folder / row.file, row.bytes);
         EXPECT_THROW(ReadListingFile(folder / row.file), TListingError);
@@ -98,10 +112,11 @@ TEST(ReadListingFile, RefusesWhatIsNoListing)
     EXPECT_THROW(ReadListingFile(folder / "missing.csv"), TListingError);
 }
 
-int RunListing(const std::filesystem::path& data, const std::filesystem::path& file, const std::filesystem::path& report)
+int RunListing(const std::filesystem::path& data, const std::filesystem::path& file,
+               const std::filesystem::path& report)
 {
-    const std::string command = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' --listing '" + file.string()
-                                + "' > '" + report.string() + "' 2>&1";
+    const std::string command = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' --listing '" +
+                                file.string() + "' > '" + report.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -128,8 +143,8 @@ TEST(ServiceProgram, ListingMakesTheFolderRealAndReportsChanges)
     const std::vector<TStock> stocks = ParseStockMaster(ReadBytes(data / "stocks.csv"));
     ASSERT_EQ(stocks.size(), 7u);
     EXPECT_EQ(stocks[1], (TStock{"130A", "\xe9\xab\x98\xe5\xb3\xb6\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88", // 高島テスト
-                                 "\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9",                      // グロース
-                                 "\xe9\x80\x9a\xe4\xbf\xa1\xe6\xa5\xad"}));                                // 通信業
+                                 "\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9",                     // グロース
+                                 "\xe9\x80\x9a\xe4\xbf\xa1\xe6\xa5\xad"}));                              // 通信業
     const std::string list = ReadBytes(data / "KabuList.dat");
     EXPECT_NE(list.find("2593,\x88\xc9\x93\xa1\x89\x80 \x81\x95 Co,"), std::string::npos) << "伊藤園 ＆ Co";
     EXPECT_NE(list.find("1306,"), std::string::npos);

@@ -20,8 +20,7 @@ const std::string Header = "Date,Open,High,Low,Close,Volume\n";
 struct TImportFolders
 {
     explicit TImportFolders(const std::string& name)
-        : Data(FreshFolder(name + "_data"))
-        , From(FreshFolder(name + "_from"))
+        : Data(FreshFolder(name + "_data")), From(FreshFolder(name + "_from"))
     {
         std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", Data / "stocks.csv");
         std::filesystem::create_directories(Data / "prices");
@@ -98,18 +97,20 @@ TEST(ServiceImport, RefusesOrListsWhatItDoesNotTake)
         std::string said;
     };
     const Row rows[] = {
-        {"two files of one stock, both named", (folders.From / "1301.T.csv").string() + ", "
-                                                   + (folders.From / "1301.csv").string() + ": どれも銘柄 1301"},
+        {"two files of one stock, both named",
+         (folders.From / "1301.T.csv").string() + ", " + (folders.From / "1301.csv").string() + ": どれも銘柄 1301"},
         {"upper-case extension ignored", (folders.From / "1332.CSV").string() + ": 株価ファイルの名前"},
         {"other extension ignored", (folders.From / "1333.txt").string() + ": 株価ファイルの名前"},
         {"a letter O where a code has none", (folders.From / "13OA.csv").string() + ": 株価ファイルの名前"},
         {"a day after today, with its line", (folders.From / "1377.csv").string() + ": 3 行目: 2099/01/05 は今日"},
         {"a low of 0, with its line", (folders.From / "1605.csv").string() + ": 3 行目: 安値と高値"},
-        {"a letter code, read in upper case", (folders.From / "130a.T.csv").string() + ": 銘柄マスターに 130A がありません"},
+        {"a letter code, read in upper case",
+         (folders.From / "130a.T.csv").string() + ": 銘柄マスターに 130A がありません"},
         {"control characters of a name escaped", "\\x1b]0;owned\\x07.csv: 株価ファイルの名前"},
         {"the good file imported", "1801: 1 日分 (2026/12/04 〜 2026/12/04) を取り込みました"},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         EXPECT_TRUE(Contains(run.Out, row.said)) << run.Out;
     }
@@ -132,7 +133,8 @@ TEST(ImportCodeOfFile, ReadsTheCodesOfBothForms)
         {"130.csv", {}},        {"1332.CSV", {}},       {"7203.TYO.csv", {}},   {".csv", {}},
         {"notes.csv", {}},      {"7203.csv.txt", {}},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(ImportCodeOfFile(row.name), row.code);
     }
@@ -160,16 +162,20 @@ TEST(ServiceProgram, ExitsWithTheStatusOfWhatHappened)
         {"two modes at once", {"--check", "--make-list"}, 64, "一度に一つだけ"},
         {"nothing answers the check", {"--check", "--port", std::to_string(port)}, 1, ""},
         {"a data folder without a master", {"--data", empty.string(), "--port", std::to_string(port)}, 1, "stocks.csv"},
-        {"an import from a folder that is not there", {"--data", empty.string(), "--import", (empty / "none").string()},
-         1, ""},
+        {"an import from a folder that is not there",
+         {"--data", empty.string(), "--import", (empty / "none").string()},
+         1,
+         ""},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         const TProgramRun run = RunServiceProgram(row.args);
         EXPECT_EQ(run.Status, row.status) << run.Err;
         EXPECT_TRUE(Contains(run.Err, row.said)) << run.Err;
         EXPECT_FALSE(Contains(run.Err, "\x1b")) << "an escape character reached the terminal";
-        if (row.status == 64) {
+        if (row.status == 64)
+        {
             EXPECT_TRUE(Contains(run.Err, "使い方")) << "the usage follows a bad command line";
         }
     }
@@ -183,7 +189,8 @@ TEST(ServiceProgram, StopsOnASignalWithItsStatus)
         int signal;
         int status;
     };
-    for (const Row row : {Row{SIGINT, 130}, Row{SIGTERM, 143}}) {
+    for (const Row row : {Row{SIGINT, 130}, Row{SIGTERM, 143}})
+    {
         SCOPED_TRACE(row.status);
         const std::filesystem::path folder = FreshFolder("signal");
         const int port = FreeLoopbackPort();
@@ -202,8 +209,8 @@ TEST(ServiceProgram, DelaysEveryAnswerByTheLatencyAsked)
 {
     const std::filesystem::path folder = FreshFolder("latency");
     const int port = FreeLoopbackPort();
-    TServiceProcess service({"--port", std::to_string(port), "--data", SampleDataFolder().string(), "--latency", "1500"},
-                            folder);
+    TServiceProcess service(
+        {"--port", std::to_string(port), "--data", SampleDataFolder().string(), "--latency", "1500"}, folder);
     for (int i = 0; i < 1000 && !ServiceAnswers(port); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(ServiceAnswers(port)) << service.Err();
@@ -230,10 +237,10 @@ TEST(ServiceImport, ADaysChangeReadsBackAsWorkedByHand)
         std::int64_t rateHundredths; // percent times 100
     };
     const Row rows[] = {
-        {"a rise: 50 / 2540 = 1.9685 %", "7203", "2026-12-03,2500,2550,2480,2540,1200\n2026-12-04,2540,2600,2530,2590,900\n",
-         50, 197},
-        {"a fall of exactly 1.5 %", "6758", "2026-12-03,1600,1600,1600,1600,10\n2026-12-04,1576,1576,1576,1576,10\n", -24,
-         -150},
+        {"a rise: 50 / 2540 = 1.9685 %", "7203",
+         "2026-12-03,2500,2550,2480,2540,1200\n2026-12-04,2540,2600,2530,2590,900\n", 50, 197},
+        {"a fall of exactly 1.5 %", "6758", "2026-12-03,1600,1600,1600,1600,10\n2026-12-04,1576,1576,1576,1576,10\n",
+         -24, -150},
         {"0.125 % rounds up", "9984", "2026-12-03,800,800,800,800,10\n2026-12-04,801,801,801,801,10\n", 1, 13},
         {"-0.125 % rounds away from zero", "8306", "2026-12-03,800,800,800,800,10\n2026-12-04,799,799,799,799,10\n", -1,
          -13},
@@ -248,7 +255,8 @@ TEST(ServiceImport, ADaysChangeReadsBackAsWorkedByHand)
     std::vector<std::string> warnings;
     const TMarket market = TMarket::Load(folders.Data, warnings);
     TRunningService running(market, [] { return TDate{2026, 12, 4}; });
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
+    {
         SCOPED_TRACE(row.name);
         httplib::Client client(ServiceHost, running.Port);
         const httplib::Result page = client.Get("/MnStock?qt=" + std::string(row.code) + ".t&sv=MN&pg=mn_schart.html");
@@ -270,7 +278,8 @@ TEST(ServiceImport, StopsBetweenFilesOnASignal)
     const std::filesystem::path output = FreshFolder("import_signal_output");
     TServiceProcess import({"--data", folders.Data.string(), "--import", folders.From.string()}, output);
     int writer = -1;
-    for (int i = 0; i < 1000 && writer < 0; ++i) { // opens once the import reads the pipe
+    for (int i = 0; i < 1000 && writer < 0; ++i)
+    { // opens once the import reads the pipe
         writer = ::open((folders.From / "stocks.csv").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (writer < 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -34,11 +34,13 @@ TEST(RateLimitTest, RequestsGoWhenTheirWindowHasRoomAndNotBefore)
         {2, {0ms, 0ms, 60000ms, 60000ms, 120000ms}},
         {5, {0ms, 0ms, 0ms, 0ms, 0ms, 60000ms}},
     };
-    for (const TRow& row : rows) {
+    for (const TRow& row : rows)
+    {
         TManualClock clock;
         const TFetchClock::TTime start = clock.Current;
         TRateLimiter limiter(row.Rate, 60s, clock);
-        for (size_t i = 0; i < row.Sends.size(); ++i) {
+        for (size_t i = 0; i < row.Sends.size(); ++i)
+        {
             ASSERT_TRUE(limiter.Take(nullptr));
             EXPECT_EQ(clock.Current - start, row.Sends[i]) << "rate " << row.Rate << ", request " << i;
         }
