@@ -1,4 +1,4 @@
-#include "request_gate.h"
+#include "http/request_gate.h"
 
 #include <httplib.h>
 

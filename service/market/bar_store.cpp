@@ -1,4 +1,4 @@
-#include "sources/bar_store.h"
+#include "market/bar_store.h"
 
 #include <algorithm>
 #include <cerrno>

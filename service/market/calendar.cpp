@@ -1,4 +1,4 @@
-#include "calendar.h"
+#include "market/calendar.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "data_layers.h"
+#include "market/data_layers.h"
 
 #include <stdexcept>
 

@@ -1,7 +1,7 @@
-#include "price_history.h"
+#include "market/price_history.h"
 
 #include "common/exact_format.h"
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include <algorithm>
 #include <array>

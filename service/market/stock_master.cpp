@@ -1,6 +1,6 @@
-#include "stock_master.h"
+#include "market/stock_master.h"
 
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include <algorithm>
 #include <cstdio>

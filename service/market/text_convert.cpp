@@ -1,4 +1,4 @@
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include <cerrno>
 #include <iconv.h>

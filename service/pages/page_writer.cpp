@@ -1,7 +1,7 @@
-#include "page_writer.h"
+#include "pages/page_writer.h"
 
-#include "page_templates.h"
-#include "text_convert.h"
+#include "pages/page_templates.h"
+#include "market/text_convert.h"
 
 #include "common/exact_format.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "price_history.h"
-#include "stock_master.h"
+#include "market/price_history.h"
+#include "market/stock_master.h"
 
 #include <cstdint>
 #include <string>

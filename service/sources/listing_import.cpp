@@ -1,9 +1,9 @@
-#include "listing_import.h"
+#include "sources/listing_import.h"
 
-#include "data_version.h"
-#include "master_rules.h"
+#include "market/data_version.h"
+#include "market/master_rules.h"
 #include "sources/listing_file.h"
-#include "terminal_text.h"
+#include "sources/terminal_text.h"
 
 #include <set>
 #include <stdexcept>

@@ -1,8 +1,8 @@
-#include "price_import.h"
+#include "sources/price_import.h"
 
-#include "price_history.h"
-#include "stock_master.h"
-#include "terminal_text.h"
+#include "market/price_history.h"
+#include "market/stock_master.h"
+#include "sources/terminal_text.h"
 
 #include "market/data_version.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calendar.h"
+#include "market/calendar.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,10 +1,10 @@
-#include "finance_service.h"
+#include "http/finance_service.h"
 
-#include "page_writer.h"
-#include "price_import.h"
-#include "request_gate.h"
+#include "pages/page_writer.h"
+#include "sources/price_import.h"
+#include "http/request_gate.h"
 #include "service_test_support.h"
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include "data/history_page.h"
 #include "data/quote_page.h"

@@ -1,9 +1,9 @@
 // The sample market read back by the program itself: its retrieval, cache files and scrapers
 // against the service on loopback give exactly the figures the service meant to serve.
 
-#include "page_writer.h"
+#include "pages/page_writer.h"
 #include "service_test_support.h"
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include "data/history_page.h"
 #include "data/quote_page.h"

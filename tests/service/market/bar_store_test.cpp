@@ -1,7 +1,7 @@
 // The fetched bars on disk: what goes in comes out by served code, oldest first, once a day;
 // the record of answered requests survives a reopen and a compaction; damage is skipped.
 #include "service_test_support.h"
-#include "sources/bar_store.h"
+#include "market/bar_store.h"
 
 #include <gtest/gtest.h>
 

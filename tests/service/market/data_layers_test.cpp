@@ -1,6 +1,6 @@
-#include "data_layers.h"
+#include "market/data_layers.h"
 
-#include "market.h"
+#include "market/market.h"
 #include "service_test_support.h"
 
 #include <gtest/gtest.h>

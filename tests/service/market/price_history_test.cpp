@@ -1,4 +1,4 @@
-#include "price_history.h"
+#include "market/price_history.h"
 
 #include "service_test_support.h"
 

@@ -1,8 +1,8 @@
-#include "stock_master.h"
+#include "market/stock_master.h"
 
-#include "price_import.h"
+#include "sources/price_import.h"
 #include "service_test_support.h"
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include "screener/kabu_list.h"
 

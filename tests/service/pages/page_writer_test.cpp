@@ -1,7 +1,7 @@
-#include "page_writer.h"
+#include "pages/page_writer.h"
 
 #include "service_test_support.h"
-#include "text_convert.h"
+#include "market/text_convert.h"
 
 #include "data/history_page.h"
 #include "data/quote_page.h"

@@ -3,7 +3,7 @@
 #include "fetch_process.h"
 #include "jquants_standin.h"
 #include "service_process.h"
-#include "sources/bar_store.h"
+#include "market/bar_store.h"
 
 #include "data/history_page.h"
 #include "data/quote_page.h"

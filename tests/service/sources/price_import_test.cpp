@@ -1,6 +1,6 @@
 // The import and the command line of orvanta-service, run as a user runs them.
 
-#include "price_import.h"
+#include "sources/price_import.h"
 
 #include "service_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "terminal_text.h"
+#include "sources/terminal_text.h"
 
 #include <gtest/gtest.h>
 
