@@ -1,9 +1,11 @@
-#include "finance_service.h"
+#include "http/finance_service.h"
+
+#include "http/page_routes.h"
+#include "http/request_gate.h"
+#include "sources/terminal_text.h"
+#include "market/data_version.h"
 
 #include "common/socket_owner.h"
-#include "market/data_version.h"
-#include "request_gate.h"
-#include "terminal_text.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -169,10 +171,10 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
 {
     httplib::Server& server = *Server_;
     server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
-        Answer(res, QuoteReply(*Market_(), req.params, Today_()));
+        Answer(res, QuoteReply(*Served(), req.params, Today_()));
     });
     server.Get("/MnStock/slast.html", [this](const httplib::Request& req, httplib::Response& res) {
-        Answer(res, HistoryReply(*Market_(), req.params, Today_()));
+        Answer(res, HistoryReply(*Served(), req.params, Today_()));
     });
     server.Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
         const std::string version = DataVersion_ ? DataVersion_() : ReadDataVersion(DataFolder_);
@@ -229,6 +231,16 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
         [this](int status, const std::string& remote, std::string_view requestLine) {
             return RefusalAnswer(status, remote, requestLine);
         });
+}
+
+std::shared_ptr<const TServedMarket> TFinanceService::Served()
+{
+    std::shared_ptr<const TMarket> market = Market_();
+    const std::lock_guard<std::mutex> lock(ServedMutex_);
+    // Served_ keeps its market alive, so a new market never comes at the address of the cached one.
+    if (!Served_ || &Served_->Market() != market.get())
+        Served_ = std::make_shared<const TServedMarket>(std::move(market));
+    return Served_;
 }
 
 std::string TFinanceService::RefusalAnswer(int status, const std::string& remote, std::string_view requestLine)

@@ -1,17 +1,19 @@
 #pragma once
 
-#include "calendar.h"
-#include "market.h"
+#include "market/calendar.h"
+#include "market/market.h"
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 class TConnectionGate;
 class TPageServer;
+class TServedMarket;
 
 // The HTTP side of orvanta-service: loopback only, the two page routes, one log line per request.
 
@@ -56,8 +58,12 @@ public:
 
 private:
     std::string RefusalAnswer(int status, const std::string& remote, std::string_view requestLine);
+    //! The market a request answers from, with its page texts, made again only when the market changed.
+    std::shared_ptr<const TServedMarket> Served();
 
     std::function<std::shared_ptr<const TMarket>()> Market_;
+    std::mutex ServedMutex_;
+    std::shared_ptr<const TServedMarket> Served_; // under ServedMutex_; holds its market
     std::function<TDate()> Today_;
     std::function<void(const std::string&)> Log_;
     std::unique_ptr<TPageServer> Server_;

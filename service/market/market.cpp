@@ -1,19 +1,12 @@
-#include "market.h"
+#include "market/market.h"
 
 #include "market/adjusted_days.h"
 #include "market/data_version.h"
-#include "page_writer.h"
-#include "text_convert.h"
-
-#if __has_include("sources/bar_store.h")
-#include "sources/bar_store.h"
-#define ORVANTA_HAS_BAR_STORE 1
-#endif
+#include "market/bar_store.h"
 
 #include <algorithm>
 #include <cassert>
 #include <fstream>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -35,64 +28,6 @@ int SyntheticSeed(std::string_view code)
     for (const char c : code)
         seed = seed * 36 + (c <= '9' ? c - '0' : c - 'A' + 10);
     return 100000 + seed;
-}
-
-class TBadRequest : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
-
-//! The one value of a query key; a missing or repeated key is a bad request.
-const std::string& One(const TQueryParams& params, const char* name)
-{
-    const auto [first, last] = params.equal_range(name);
-    if (first == last)
-        throw TBadRequest(std::string("missing ") + name);
-    if (std::next(first) != last)
-        throw TBadRequest(std::string("repeated ") + name);
-    return first->second;
-}
-
-void Expect(const TQueryParams& params, const char* name, std::string_view value)
-{
-    if (One(params, name) != value)
-        throw TBadRequest(std::string("unexpected ") + name);
-}
-
-//! The code of a stock key "1234", "130A.t" or "12345.q"; a key of any other form is a bad request.
-//! Letters are taken in either case. Nothing when the form is right but the suffix names no market.
-std::optional<std::string> CodeOfKey(std::string_view key)
-{
-    const std::size_t dot = key.find('.');
-    std::string code(key.substr(0, dot));
-    for (char& c : code)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    if (!IsStockCode(code))
-        throw TBadRequest("malformed qt");
-    if (dot == std::string_view::npos)
-        return code;
-    const std::string_view suffix = key.substr(dot);
-    if (suffix.size() != 2 || suffix[1] < 'a' || suffix[1] > 'z')
-        throw TBadRequest("malformed qt");
-    for (const TMarketName& market : MarketNames())
-        if (market.Suffix == suffix)
-            return code;
-    return std::nullopt;
-}
-
-TDate DateOf(const TQueryParams& params, const char* year, const char* month, const char* day)
-{
-    const std::string& y = One(params, year);
-    const std::string& m = One(params, month);
-    const std::string& d = One(params, day);
-    if (y.size() != 4 || !IsDigits(y) || m.size() > 2 || !IsDigits(m) || d.size() > 2 || !IsDigits(d))
-        throw TBadRequest("malformed date");
-    const TDate date{std::stoi(y), std::stoi(m), std::stoi(d)};
-    if (!IsValidDate(date.Year, date.Month, date.Day))
-        throw TBadRequest("no such date");
-    return date;
 }
 
 //! The imported daily prices of the master's stocks: per code, the CSV of the topmost layer that
@@ -136,23 +71,14 @@ std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesyst
     return csvBars;
 }
 
-TReply BadRequest(const TBadRequest& error)
-{
-    return {400, BadRequestPage(error.what())};
-}
-
 } // namespace
 
 TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> csvBars)
     : Stocks_(std::move(stocks)), CsvBars_(std::move(csvBars))
 {
     Index_.reserve(Stocks_.size());
-    Texts_.reserve(Stocks_.size());
     for (std::size_t i = 0; i < Stocks_.size(); ++i)
-    {
         Index_.emplace(Stocks_[i].Code, i);
-        Texts_.push_back(PageTextsOf(Stocks_[i]));
-    }
 }
 
 TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
@@ -220,12 +146,7 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
         {
             throw std::runtime_error(masterPath.string() + ": " + error.what());
         }
-#ifdef ORVANTA_HAS_BAR_STORE
         const std::map<std::string, TRawDays> days = LoadRawDays(top, warnings);
-#else
-        const std::map<std::string, TRawDays> days;
-        warnings.push_back("このビルドには取得した日足の保存先がありません: 実データは取り込んだ株価だけを配信します");
-#endif
         // Prices the user imported stand for the stocks the fetch brought nothing for.
         std::map<std::string, TPriceBars> imported = ReadPriceFiles({top}, stocks, "配信しません", warnings);
         return FromRawDays(std::move(stocks), days, rawPrices, warnings, std::move(imported));
@@ -287,63 +208,4 @@ TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, 
     // The range is honoured day by day: a week cut by the start date holds only its days in range.
     const TPriceBars traded = TradedBarsInRange(market.Days(stock, first, last, today), first, last);
     return weekly ? WeeklyBars(traded) : traded;
-}
-
-TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today)
-{
-    try
-    {
-        Expect(params, "sv", "MN");
-        Expect(params, "pg", "mn_schart.html");
-        const std::string& key = One(params, "qt");
-        const std::optional<std::string> code = CodeOfKey(key);
-        const TStock* stock = code ? market.Find(*code) : nullptr;
-        if (!stock || !market.Serves(*stock))
-            return {200, NotFoundPage(key)};
-        const TPriceBars days = market.QuoteDays(*stock, today);
-        return {200, QuotePage(market.PageTexts(*stock), key, QuoteFiguresOf(days), days)};
-    }
-    catch (const TBadRequest& error)
-    {
-        return BadRequest(error);
-    }
-}
-
-TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate today)
-{
-    try
-    {
-        Expect(params, "sv", "MN");
-        const std::string& key = One(params, "qt");
-        const TDate first = DateOf(params, "sy", "sm", "sd");
-        const TDate last = DateOf(params, "ey", "em", "ed");
-        const std::string& period = One(params, "k");
-        if (period != "w" && period != "d")
-            throw TBadRequest("k must be w or d");
-        if (last < first)
-            throw TBadRequest("the end date is before the start date");
-        const std::optional<std::string> code = CodeOfKey(key);
-        const TStock* stock = code ? market.Find(*code) : nullptr;
-        if (!stock || !market.Serves(*stock))
-            return {200, NotFoundPage(key)};
-        const bool weekly = period == "w";
-        std::vector<TDate> splits;
-        for (const TDate& date : market.Splits(*stock))
-            if (date >= first && date <= last)
-                splits.push_back(date);
-        return {200, HistoryPage(market.PageTexts(*stock), key, HistoryBars(market, *stock, weekly, first, last, today),
-                                 weekly, first, last, splits)};
-    }
-    catch (const TBadRequest& error)
-    {
-        return BadRequest(error);
-    }
-}
-
-std::string BadRequestPage(std::string_view reason)
-{
-    return "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">\n<html><head>"
-           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
-           "<title>400 Bad Request</title></head>\n<body><h1>Bad Request</h1>\n<p>" +
-           std::string(reason) + "</p>\n</body></html>\n";
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "calendar.h"
+#include "market/calendar.h"
 #include "market/raw_days.h"
-#include "page_writer.h"
-#include "price_history.h"
-#include "stock_master.h"
+#include "market/price_history.h"
+#include "market/stock_master.h"
 
 #include <filesystem>
 #include <map>
@@ -15,7 +14,7 @@
 #include <vector>
 
 // What the service knows, read once at start and only read afterwards (shared by the
-// request threads without locks), and the pages it answers with.
+// request threads without locks).
 
 class TMarket
 {
@@ -48,8 +47,6 @@ public:
     bool Real() const { return Real_; }
     //! True when a page of the stock is served: a sample stock always, a real one with days.
     bool Serves(const TStock& stock) const { return !Real_ || HasCsv(stock.Code); }
-    //! The stock's texts as the pages print them, made once at load.
-    const TStockPageTexts& PageTexts(const TStock& stock) const { return Texts_[Index_.at(stock.Code)]; }
     //! The ex-dates a raw-price market marks with split rows, oldest first.
     const std::vector<TDate>& Splits(const TStock& stock) const;
 
@@ -64,27 +61,9 @@ private:
     std::vector<TStock> Stocks_;
     std::map<std::string, TPriceBars> CsvBars_;          // by code
     std::unordered_map<std::string, std::size_t> Index_; // code to its place in Stocks_
-    std::vector<TStockPageTexts> Texts_;                 // in the order of Stocks_
     bool Real_ = false;
     std::map<std::string, std::vector<TDate>> Splits_; // by code, raw-price markets only
 };
-
-using TQueryParams = std::multimap<std::string, std::string>;
-
-struct TReply
-{
-    int Status = 200;
-    std::string Body; // EUC-JP HTML
-};
-
-//! "/MnStock?qt=<key>&sv=MN&pg=mn_schart.html".
-TReply QuoteReply(const TMarket& market, const TQueryParams& params, TDate today);
-
-//! "/MnStock/slast.html?sv=MN&qt=<key>&sy=&sm=&sd=&ey=&em=&ed=&k=w|d".
-TReply HistoryReply(const TMarket& market, const TQueryParams& params, TDate today);
-
-//! The page of a 400 answer, naming what was wrong.
-std::string BadRequestPage(std::string_view reason);
 
 //! The figures a history reply serves: the traded days in range, daily or weekly, oldest first
 //! (the page shows the newest MaxPageRows of them).
