@@ -1,7 +1,7 @@
 // The bar store's chunk files on any bytes: a damaged chunk is skipped with a warning, never
 // read past its end, and what loads is one row a day per stock, oldest first. The input gets
 // its check sum appended, so the fuzzer reaches the reading behind the check.
-#include "sources/bar_store.h"
+#include "market/bar_store.h"
 
 #include <cstddef>
 #include <cstdint>

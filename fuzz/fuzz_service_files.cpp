@@ -1,7 +1,7 @@
 // The service's readers of user files on any bytes: the daily price CSV and the stock master.
 // A file they cannot use is refused with their own error; anything else is a fault.
-#include "price_history.h"
-#include "stock_master.h"
+#include "market/price_history.h"
+#include "market/stock_master.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The service's request handling on any bytes, without a socket: the gate's limits on a head,
 // the library's request line and query parsing, and the page answer of every route. The
 // first byte's lowest bit chooses whether the rest is a whole request or a request target.
-#include "finance_service.h"
-#include "market.h"
+#include "http/finance_service.h"
+#include "market/market.h"
 
 #include <cstddef>
 #include <cstdint>

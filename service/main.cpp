@@ -1,13 +1,13 @@
 // orvanta-service: the bundled stand-in for the finance web service, on loopback.
 
-#include "data_layers.h"
-#include "finance_service.h"
-#include "market.h"
-#include "market/listing_import.h"
-#include "market/live_market.h"
-#include "price_import.h"
-#include "terminal_text.h"
+#include "http/finance_service.h"
 #include "sources/fetch_command.h"
+#include "sources/listing_import.h"
+#include "sources/price_import.h"
+#include "sources/terminal_text.h"
+#include "market/data_layers.h"
+#include "market/live_market.h"
+#include "market/market.h"
 
 #include "common/data_folders.h"
 

@@ -3,7 +3,7 @@
 // then loading what it stored. Prints its figures; asserts nothing.
 #include "jquants_standin.h"
 #include "loopback_port.h"
-#include "sources/bar_store.h"
+#include "market/bar_store.h"
 #include "sources/jquants_client.h"
 
 #include <httplib.h>

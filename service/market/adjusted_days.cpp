@@ -1,4 +1,4 @@
-#include "adjusted_days.h"
+#include "market/adjusted_days.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "market/raw_days.h"
-#include "price_history.h"
+#include "market/price_history.h"
 
 #include <optional>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "data_version.h"
+#include "market/data_version.h"
 
-#include "raw_days.h"
+#include "market/raw_days.h"
 
 #include "common/temp_file.h"
 

@@ -1,6 +1,6 @@
-#include "live_market.h"
+#include "market/live_market.h"
 
-#include "data_version.h"
+#include "market/data_version.h"
 
 #include <exception>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data_layers.h"
-#include "market.h"
+#include "market/data_layers.h"
+#include "market/market.h"
 
 #include <chrono>
 #include <condition_variable>

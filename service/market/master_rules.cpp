@@ -1,9 +1,9 @@
-#include "master_rules.h"
+#include "market/master_rules.h"
 
-#include "data_version.h"
+#include "market/data_version.h"
 #include "common/temp_file.h"
-#include "raw_days.h"
-#include "text_convert.h"
+#include "market/raw_days.h"
+#include "market/text_convert.h"
 
 #include <algorithm>
 #include <map>

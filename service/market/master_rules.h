@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stock_master.h"
+#include "market/stock_master.h"
 
 #include <filesystem>
 #include <optional>

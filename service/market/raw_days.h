@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calendar.h"
+#include "market/calendar.h"
 
 #include <cstdint>
 #include <string>

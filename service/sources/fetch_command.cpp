@@ -1,33 +1,20 @@
 #include "sources/fetch_command.h"
 
-#include "data_layers.h"
-#include "sources/bar_store.h"
+#include "sources/fetch_options.h"
 #include "sources/jquants_client.h"
 #include "sources/rate_limit.h"
-#include "terminal_text.h"
-
-#include "common/data_folders.h"
-
-#if __has_include("market/master_rules.h")
-#include "market/master_rules.h"
-#define ORVANTA_MASTER_RULES 1
-#endif
-#if __has_include("market/data_version.h")
+#include "sources/terminal_text.h"
+#include "market/bar_store.h"
 #include "market/data_version.h"
-#define ORVANTA_DATA_VERSION 1
-#endif
+#include "market/master_rules.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -39,27 +26,10 @@ constexpr int ExitLocal = 1;
 constexpr int ExitSource = 2;
 constexpr int ExitUsage = 64;
 
-constexpr const char* DefaultSource = "https://api.jquants.com/v2";
-constexpr const char* KeyVariable = "ORVANTA_JQUANTS_API_KEY";
 constexpr int FirstFetchDays = 400; // back from the newest day: the weekly chart needs 330
 constexpr int EmptyDayRecheckDays = 7; // today's bars come only with the evening update
 constexpr int RetriesAfter429 = 3;
 constexpr int CompactAbove = 64;
-
-constexpr const char* FetchUsage =
-    "使い方: orvanta-service [--data DIR] --fetch [--plan free|light|standard|premium]\n"
-    "         [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--codes CODE,...] [--rate N]\n"
-    "         [--source URL] [--progress-fd N] [--dry-run]\n"
-    "J-Quants API から市場全体の日足を一日ずつデータフォルダーへ取得します。次からは新しい分だけを\n"
-    "取得します。API キーは変数 ORVANTA_JQUANTS_API_KEY から、なければ\n"
-    "$XDG_CONFIG_HOME/orvanta/jquants-api-key (モード 0600) から読みます。\n"
-    "  --plan P         J-Quants のプラン: その回数制限と最新の日 (free: 1 分に 5 回、12 週前まで)\n"
-    "  --from, --to     取得する日の範囲 (既定: プランの最新の日とその 400 日前の間)\n"
-    "  --codes C,...    代わりにこのコードの銘柄を一つずつ、範囲全体について取得する\n"
-    "  --rate N         プランの回数ではなく 1 分に N 回までで要求する\n"
-    "  --source URL     API のベースアドレス (既定 https://api.jquants.com/v2)\n"
-    "  --progress-fd N  要求ごとに 1 行を記述子 N にも書く\n"
-    "  --dry-run        保存済みの日と取得で要求する内容を JSON で表示し、何も取得しない\n";
 
 //! A message for a person on stderr, after the progress line when one is on the terminal;
 //! outside text in it (paths, the source's words) is escaped.
@@ -73,194 +43,6 @@ volatile std::sig_atomic_t StopSignal = 0;
 extern "C" void OnStopSignal(int signal)
 {
     StopSignal = signal;
-}
-
-struct TPlan
-{
-    const char* Name;
-    int Rate;
-    int HeldBackDays;
-};
-
-constexpr TPlan Plans[] = {{"free", 5, 84}, {"light", 60, 0}, {"standard", 120, 0}, {"premium", 500, 0}};
-
-struct TUsageError : std::runtime_error
-{
-    using std::runtime_error::runtime_error;
-};
-
-struct THelpAsked
-{
-};
-
-struct TFetchOptions
-{
-    std::filesystem::path DataFolder;
-    const TPlan* Plan = &Plans[0];
-    std::optional<TDate> From;
-    std::optional<TDate> To;
-    std::vector<std::string> Codes;
-    int Rate = 0;
-    std::string Source = DefaultSource;
-    int ProgressFd = -1;
-    bool DryRun = false;
-};
-
-std::optional<long> ReadNumber(const std::string& text, long low, long high)
-{
-    long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<TDate> ReadDate(const std::string& text)
-{
-    return text.size() == 10 && text[4] == '-' ? ParseDate(text) : std::nullopt;
-}
-
-// "7203" and "130A" are asked as "72030" and "130A0"; five characters as they are.
-std::vector<std::string> ReadCodes(const std::string& text)
-{
-    std::vector<std::string> codes;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t end = std::min(text.find(',', start), text.size());
-        std::string code = text.substr(start, end - start);
-        std::transform(code.begin(), code.end(), code.begin(),
-                       [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-        if (code.size() == 4)
-            code += '0';
-        if (!IsSourceCode(code))
-            throw TUsageError("\"" + text.substr(start, end - start) + "\" は銘柄コードではありません (7203、130A、25935 の形)");
-        if (std::find(codes.begin(), codes.end(), code) == codes.end())
-            codes.push_back(code);
-        start = end + 1;
-    }
-    return codes;
-}
-
-TFetchOptions ParseOptions(int argc, char** argv)
-{
-    TFetchOptions options;
-    bool hasData = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0')
-                throw TUsageError(arg + " の後に値がありません");
-            return argv[++i];
-        };
-        if (arg == "--fetch") {
-        } else if (arg == "--help" || arg == "-h") {
-            throw THelpAsked{};
-        } else if (arg == "--dry-run") {
-            options.DryRun = true;
-        } else if (arg == "--data") {
-            options.DataFolder = value();
-            hasData = true;
-        } else if (arg == "--plan") {
-            const std::string name = value();
-            const auto plan = std::find_if(std::begin(Plans), std::end(Plans), [&](const TPlan& p) { return name == p.Name; });
-            if (plan == std::end(Plans))
-                throw TUsageError("--plan は free、light、standard、premium のどれかです");
-            options.Plan = plan;
-        } else if (arg == "--from" || arg == "--to") {
-            const std::string text = value();
-            const std::optional<TDate> date = ReadDate(text);
-            if (!date)
-                throw TUsageError(arg + " の値 \"" + text + "\" は YYYY-MM-DD の形の日付ではありません");
-            (arg == "--from" ? options.From : options.To) = date;
-        } else if (arg == "--codes") {
-            options.Codes = ReadCodes(value());
-        } else if (arg == "--rate") {
-            const std::optional<long> rate = ReadNumber(value(), 1, 10000);
-            if (!rate)
-                throw TUsageError("--rate には 1 分あたりの要求の回数を 1〜10000 で指定します");
-            options.Rate = static_cast<int>(*rate);
-        } else if (arg == "--source") {
-            options.Source = value();
-            if (!options.Source.starts_with("https://") && !options.Source.starts_with("http://"))
-                throw TUsageError("--source には http か https のアドレスを指定します");
-        } else if (arg == "--progress-fd") {
-            const std::optional<long> fd = ReadNumber(value(), 0, 1 << 20);
-            if (!fd || ::fcntl(static_cast<int>(*fd), F_GETFD) < 0)
-                throw TUsageError("--progress-fd には開いているファイル記述子を指定します");
-            options.ProgressFd = static_cast<int>(*fd);
-        } else {
-            throw TUsageError("\"" + arg + "\" は知らない引数です");
-        }
-    }
-    if (options.From && options.To && *options.To < *options.From)
-        throw TUsageError("--from の日が --to の日より後です");
-    if (!hasData) {
-        const TDataLayers layers = DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder());
-        options.DataFolder = options.DryRun ? layers.back() : WritableLayer(layers);
-    }
-    return options;
-}
-
-std::filesystem::path KeyFilePath()
-{
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::filesystem::path(config) / "orvanta" / "jquants-api-key";
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : "") / ".config" / "orvanta" / "jquants-api-key";
-}
-
-// The key, or a reason for exit 64. The reason names where the key was looked for, never the key.
-std::string ReadKey(std::string& problem)
-{
-    std::string key;
-    if (const char* fromEnvironment = std::getenv(KeyVariable); fromEnvironment && fromEnvironment[0] != '\0') {
-        key = fromEnvironment;
-    } else {
-        const std::filesystem::path file = KeyFilePath();
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            problem = std::string("API キーがありません: ") + KeyVariable + " を設定するか、キーを " + file.string() +
-                      " (モード 0600) に書いてください。キーは J-Quants の無料アカウントでも得られます";
-            return {};
-        }
-        struct stat info{};
-        if (::fstat(fd, &info) != 0 || (info.st_mode & 077) != 0) {
-            ::close(fd);
-            problem = "キーのファイル " + file.string() + " はほかの利用者も読めます: chmod 600 " + file.string() +
-                      " を実行してください";
-            return {};
-        }
-        char buffer[1024];
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        ::close(fd);
-        if (got > 0)
-            key.assign(buffer, static_cast<size_t>(got));
-        const size_t end = key.find_first_of("\r\n");
-        key = key.substr(0, end);
-    }
-    while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
-        key.pop_back();
-    key.erase(0, key.find_first_not_of(" \t"));
-    const bool printable =
-        std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7f; });
-    if (key.empty() || !printable) {
-        problem = key.empty() ? "API キーが空です: J-Quants のダッシュボードからコピーしてください"
-                              : "API キーにキーにはない文字があります: J-Quants のダッシュボードからもう一度コピーしてください";
-        return {};
-    }
-    return key;
-}
-
-// The source's minute; tests shorten it (ORVANTA_FETCH_MINUTE_MS) to check the rate in seconds.
-std::chrono::milliseconds SourceMinute()
-{
-    const char* text = std::getenv("ORVANTA_FETCH_MINUTE_MS");
-    if (text) {
-        if (const std::optional<long> ms = ReadNumber(text, 100, 60000))
-            return std::chrono::milliseconds(*ms);
-    }
-    return std::chrono::minutes(1);
 }
 
 bool IsWeekday(TDate date)
@@ -422,7 +204,6 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
         rows.insert(rows.end(), std::make_move_iterator(page->Rows.begin()), std::make_move_iterator(page->Rows.end()));
         nextPage = page->NextPage;
     } while (!nextPage.empty());
-#ifdef ORVANTA_MASTER_RULES
     TMasterCounts counts;
     std::vector<TStock> stocks;
     for (const TMasterRow& row : rows) {
@@ -435,10 +216,6 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
                  "orvanta-service: 銘柄マスター: %d 銘柄を配信します (うち KabuList.dat にないもの %d)。"
                  "TOKYO PRO MARKET の %d 銘柄とその他の %d 銘柄は除きました\n",
                  counts.Served, counts.NotListed, counts.ProMarket, counts.Skipped);
-#else
-    std::fprintf(stderr, "orvanta-service: 銘柄マスター (%zu 銘柄) を読みましたが、このビルドでは書き込めません\n",
-                 rows.size());
-#endif
     return {};
 }
 
@@ -479,11 +256,8 @@ TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::st
             });
         TBarRequest request{kind, key, page, bars->NextPage, Today, static_cast<int>(bars->Rows.size())};
         Store.Commit(request, bars->Rows);
-        if (!bars->Rows.empty()) {
-#ifdef ORVANTA_DATA_VERSION
+        if (!bars->Rows.empty())
             BumpDataVersion(Options.DataFolder);
-#endif
-        }
         Rows += static_cast<long>(bars->Rows.size());
         QueryRows += static_cast<long>(bars->Rows.size());
         Refused += bars->Refused;
@@ -635,11 +409,11 @@ int RunFetchCommand(int argc, char** argv)
 {
     TFetchOptions options;
     try {
-        options = ParseOptions(argc, argv);
-    } catch (const THelpAsked&) {
+        options = ParseFetchOptions(argc, argv);
+    } catch (const TFetchHelpAsked&) {
         std::fputs(FetchUsage, stdout);
         return ExitFetched;
-    } catch (const TUsageError& error) {
+    } catch (const TFetchUsageError& error) {
         Tell(error.what());
         std::fputs(FetchUsage, stderr);
         return ExitUsage;
@@ -691,7 +465,7 @@ int RunFetchCommand(int argc, char** argv)
         }
 
         std::string problem;
-        const std::string key = ReadKey(problem);
+        const std::string key = ReadApiKey(problem);
         if (key.empty()) {
             Tell(problem);
             return ExitUsage;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sources/bar_store.h"
+#include "market/bar_store.h"
 
 #include <csignal>
 #include <optional>

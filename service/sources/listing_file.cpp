@@ -1,4 +1,4 @@
-#include "listing_file.h"
+#include "sources/listing_file.h"
 
 #include <freexl.h>
 #include <pugixml.hpp>

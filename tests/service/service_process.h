@@ -1,6 +1,6 @@
 #pragma once
 
-#include "finance_service.h"
+#include "http/finance_service.h"
 #include "loopback_port.h"
 
 #include <httplib.h>

@@ -2,8 +2,8 @@
 
 #include "loopback_port.h"
 
-#include "finance_service.h"
-#include "market.h"
+#include "http/finance_service.h"
+#include "market/market.h"
 
 #include <gtest/gtest.h>
 

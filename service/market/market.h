@@ -1,0 +1,70 @@
+#pragma once
+
+#include "market/calendar.h"
+#include "market/raw_days.h"
+#include "market/price_history.h"
+#include "market/stock_master.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <string_view>
+#include <vector>
+
+// What the service knows, read once at start and only read afterwards (shared by the
+// request threads without locks).
+
+class TMarket
+{
+public:
+    TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> csvBars);
+
+    //! A market of real data: the master and the stored raw days by served code. Pages show
+    //! the days adjusted for later ex-dates, or with `rawPrices` as stored with a split row on
+    //! each ex-date; `imported` days (whole yen) serve a stock without stored days; a stock
+    //! without either is not found; nothing is made up.
+    static TMarket FromRawDays(std::vector<TStock> stocks, const std::map<std::string, TRawDays>& days, bool rawPrices,
+                               std::vector<std::string>& warnings, std::map<std::string, TPriceBars> imported = {});
+
+    //! Reads <dataDir>/stocks.csv and the CSVs <dataDir>/prices/<code>.csv. Throws
+    //! std::runtime_error for a missing or bad master; a bad price file is reported in
+    //! `warnings` and its stock served with synthetic prices.
+    static TMarket Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings);
+
+    //! The same over data folders laid one over the other, the last on top: the master of the
+    //! topmost folder that has one, and per code the price CSV of the topmost folder that has it.
+    //! When the top folder holds real data, that folder alone is read: its master and its
+    //! stored days (FromRawDays).
+    static TMarket Load(const std::vector<std::filesystem::path>& layers, std::vector<std::string>& warnings,
+                        bool rawPrices = false);
+
+    const std::vector<TStock>& Stocks() const { return Stocks_; }
+    const TStock* Find(std::string_view code) const;
+    bool HasCsv(std::string_view code) const { return CsvBars_.count(std::string(code)) > 0; }
+    //! True for a market of real data, whose stocks without days are not served.
+    bool Real() const { return Real_; }
+    //! True when a page of the stock is served: a sample stock always, a real one with days.
+    bool Serves(const TStock& stock) const { return !Real_ || HasCsv(stock.Code); }
+    //! The ex-dates a raw-price market marks with split rows, oldest first.
+    const std::vector<TDate>& Splits(const TStock& stock) const;
+
+    //! The stock's days within [first, last], oldest first: its CSV rows, or else its synthetic
+    //! days, which end at `today`.
+    TPriceBars Days(const TStock& stock, TDate first, TDate last, TDate today) const;
+
+    //! The days the quote page is taken from: all CSV rows, or the synthetic days of the last weeks.
+    TPriceBars QuoteDays(const TStock& stock, TDate today) const;
+
+private:
+    std::vector<TStock> Stocks_;
+    std::map<std::string, TPriceBars> CsvBars_;          // by code
+    std::unordered_map<std::string, std::size_t> Index_; // code to its place in Stocks_
+    bool Real_ = false;
+    std::map<std::string, std::vector<TDate>> Splits_; // by code, raw-price markets only
+};
+
+//! The figures a history reply serves: the traded days in range, daily or weekly, oldest first
+//! (the page shows the newest MaxPageRows of them).
+TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last, TDate today);
