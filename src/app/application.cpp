@@ -49,7 +49,7 @@ void RegisterFontSubstitutions()
 {
     // fontconfig alone would pick DejaVu Sans and borrow Japanese glyphs per character.
     const QString gothic = QStringLiteral("IPAPGothic");
-    for (const QString& name : {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS UI Gothic"),
-                                QStringLiteral("HG創英角ﾎﾟｯﾌﾟ体")})
+    for (const QString& name :
+         {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS UI Gothic"), QStringLiteral("HG創英角ﾎﾟｯﾌﾟ体")})
         QFont::insertSubstitution(name, gothic);
 }

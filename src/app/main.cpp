@@ -67,8 +67,9 @@ void WireDataUpdate(TMainForm& form)
     }
     else
     {
-        form.SetDataUpdateTarget(std::nullopt, QStringLiteral("株価データは %1 のサービスのものです。そのサービスの側で更新してください。")
-                                                   .arg(QString::fromStdString(FinanceServiceAddress())));
+        form.SetDataUpdateTarget(
+            std::nullopt, QStringLiteral("株価データは %1 のサービスのものです。そのサービスの側で更新してください。")
+                              .arg(QString::fromStdString(FinanceServiceAddress())));
     }
     // The service serves a fetch's data at once; the window takes the new list and drops the
     // day's pages of the old data, and the caption stops saying "sample" after a first fetch.
@@ -121,7 +122,8 @@ int main(int argc, char** argv)
     std::optional<TStartup> startup;
     try
     {
-        startup.emplace(commandLine, TStartupEnvironment::FromProcess(), [&](const QString& warning) { tell(warning, false); });
+        startup.emplace(commandLine, TStartupEnvironment::FromProcess(),
+                        [&](const QString& warning) { tell(warning, false); });
     }
     catch (const TStartupError& error)
     {

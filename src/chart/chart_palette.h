@@ -25,27 +25,27 @@ inline const QColor PanelGray{68, 68, 68};
 struct TChartPalette
 {
     // The panes.
-    QColor PaneBackground;   // what a pass clears a pane to
-    QColor Grid;             // frames, value grid, period marks and RSI levels
-    QColor Text;             // titles, axis labels, signal captions and buy prices
-    QColor CandleUp;         // a period that closed at or above its open
-    QColor CandleDown;       // a period that closed below its open
-    QColor ShortAverage;     // the short average and its RSI line
-    QColor LongAverage;      // the long average and its RSI line
-    QColor ShortRsiHot;      // the short RSI line at 70 or above
-    QColor LongRsiHot;       // the long RSI line at 70 or above
-    QColor SignalMarker;     // the circle on a buy signal
-    QColor Volume;           // volume bars
+    QColor PaneBackground; // what a pass clears a pane to
+    QColor Grid;           // frames, value grid, period marks and RSI levels
+    QColor Text;           // titles, axis labels, signal captions and buy prices
+    QColor CandleUp;       // a period that closed at or above its open
+    QColor CandleDown;     // a period that closed below its open
+    QColor ShortAverage;   // the short average and its RSI line
+    QColor LongAverage;    // the long average and its RSI line
+    QColor ShortRsiHot;    // the short RSI line at 70 or above
+    QColor LongRsiHot;     // the long RSI line at 70 or above
+    QColor SignalMarker;   // the circle on a buy signal
+    QColor Volume;         // volume bars
     // Around the panes: the chart panel and the quote board.
-    QColor ChartPanel;       // the panel the three panes lie on
-    QColor BoardBackground;  // the board's, the legend's and the verdict's panels
-    QColor BoardLabel;       // the ground of each board label
-    QColor BoardCaption;     // a board caption ("現在値")
+    QColor ChartPanel;        // the panel the three panes lie on
+    QColor BoardBackground;   // the board's, the legend's and the verdict's panels
+    QColor BoardLabel;        // the ground of each board label
+    QColor BoardCaption;      // a board caption ("現在値")
     QColor BoardMutedCaption; // the caption of a figure not shown ("単元株数")
-    QColor BoardValue;       // a board figure
-    QColor BoardName;        // the stock's code and name once a quote was read
-    QColor VerdictSignal;    // "買いです。" when the newest week is a signal week
-    QColor VerdictQuiet;     // "買いです。" otherwise
+    QColor BoardValue;        // a board figure
+    QColor BoardName;         // the stock's code and name once a quote was read
+    QColor VerdictSignal;     // "買いです。" when the newest week is a signal week
+    QColor VerdictQuiet;      // "買いです。" otherwise
 };
 
 //! The program's own colours, exactly as they have always been.

@@ -35,8 +35,7 @@ TEntryVerdict EntryVerdict(const TBuySignalResult& backTest, std::int32_t signal
     }
     // The board's figures are read only when the condition asks for them: a figure that does
     // not convert ends the run then and only then.
-    if (conditions.Under100k &&
-        static_cast<std::int64_t>(BoardNumber(board.Tani)) * BoardNumber(board.KabuKa) > 100000)
+    if (conditions.Under100k && static_cast<std::int64_t>(BoardNumber(board.Tani)) * BoardNumber(board.KabuKa) > 100000)
     {
         verdict.Outcome = TEntryOutcome::Over100k;
         return verdict;

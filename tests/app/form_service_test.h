@@ -36,8 +36,8 @@ inline std::vector<THistoryCells> VShapedWeeks(int weeks)
     for (int i = weeks - 1; i >= 0; --i)
     {
         const int close = i < 13 ? 1000 : i < 20 ? 900 : 1100;
-        rows.push_back({WeekDate2026(i), std::to_string(close), std::to_string(close - 5),
-                        std::to_string(close + 10), std::to_string(close - 10), "50000"});
+        rows.push_back({WeekDate2026(i), std::to_string(close), std::to_string(close - 5), std::to_string(close + 10),
+                        std::to_string(close - 10), "50000"});
     }
     return rows;
 }

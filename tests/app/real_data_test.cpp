@@ -55,8 +55,7 @@ std::unique_ptr<TStartup> StartProgram(const std::filesystem::path& folder, cons
     const TCommandLine commandLine =
         ParseCommandLine({QStringLiteral("orvanta"), QStringLiteral("--service"), address, QStringLiteral("--workdir"),
                           QString::fromStdString(work.string())});
-    return std::make_unique<TStartup>(commandLine, environment,
-                                      [&](const QString& text) { warnings.push_back(text); });
+    return std::make_unique<TStartup>(commandLine, environment, [&](const QString& text) { warnings.push_back(text); });
 }
 
 TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
@@ -140,7 +139,8 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
         QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
         ASSERT_TRUE(shown.empty()) << shown.front().Text.toStdString();
         EXPECT_EQ(form.ChartPane->ChartCode, "25935.t");
-        EXPECT_EQ(form.ChartPane->KabuQuote.KabuKa, static_cast<std::int64_t>(2000 + last) * FixedPointOne); // base 2000
+        EXPECT_EQ(form.ChartPane->KabuQuote.KabuKa,
+                  static_cast<std::int64_t>(2000 + last) * FixedPointOne); // base 2000
     }
 
     // 全て as cron runs it: the fetched market's five listed stocks, the letter code among them;
@@ -210,8 +210,9 @@ TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePage
     TJQuantsStandin standin(TStandinMarket::Small(AddDays(today, -400), AddDays(today, -1)), 10);
     const std::filesystem::path data = status()[QStringLiteral("data")].toString().toStdString();
     const QString version = status()[QStringLiteral("data_version")].toString();
-    const TFetchResult fetch = RunFetch(
-        Folder, {"--data", data.string(), "--fetch", "--source", standin.Url(), "--plan", "premium"}, TJQuantsStandin::Key);
+    const TFetchResult fetch =
+        RunFetch(Folder, {"--data", data.string(), "--fetch", "--source", standin.Url(), "--plan", "premium"},
+                 TJQuantsStandin::Key);
     ASSERT_EQ(fetch.Exit, 0) << fetch.Stderr;
     // Bounded: ten seconds for the service to load what the fetch stored.
     for (int i = 0; i < 200 && status()[QStringLiteral("sample")].toBool(); ++i)

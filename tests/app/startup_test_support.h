@@ -17,9 +17,8 @@ protected:
     {
         const char* base = std::getenv("ORVANTA_TEST_TMP");
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        Root = std::filesystem::path(base ? base : "/tmp") /
-               (std::string("startup_") + info->test_suite_name() + "_" + info->name() + "_" +
-                std::to_string(::getpid()));
+        Root = std::filesystem::path(base ? base : "/tmp") / (std::string("startup_") + info->test_suite_name() + "_" +
+                                                              info->name() + "_" + std::to_string(::getpid()));
         std::filesystem::remove_all(Root);
         std::filesystem::create_directories(Root);
         Previous = std::filesystem::current_path();

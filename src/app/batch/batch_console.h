@@ -8,7 +8,7 @@
 struct TBatchConsole
 {
     std::function<void(const QString&)> Write; // text as it comes, lines ended by '\n'
-    bool Terminal = false; // progress as one line rewritten in place, else a line every 10 %
+    bool Terminal = false;                     // progress as one line rewritten in place, else a line every 10 %
 };
 
 //! The process's stderr, a terminal or not.

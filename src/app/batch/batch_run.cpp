@@ -80,8 +80,7 @@ public:
         QObject::connect(Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this] {
             char bytes[16];
             while (::read(Pipe[0], bytes, sizeof bytes) > 0)
-            {
-            }
+            {}
             if (!Told)
             {
                 Told = true;
@@ -89,8 +88,7 @@ public:
             }
         });
         struct sigaction action
-        {
-        };
+        {};
         action.sa_handler = &TStopSignals::Handle;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
@@ -132,11 +130,9 @@ private:
     int Pipe[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> Notifier;
     struct sigaction OldInt
-    {
-    };
+    {};
     struct sigaction OldTerm
-    {
-    };
+    {};
     bool Told = false;
 };
 
@@ -152,8 +148,7 @@ void QuietQtNotes()
 
 TBatchRun::TBatchRun(TBatchOptions options, TBatchConsole console)
     : Options(std::move(options)), Console(std::move(console)), Dialogs(Console), Form(Dialogs)
-{
-}
+{}
 
 int TBatchRun::Run()
 {
@@ -174,7 +169,7 @@ int TBatchRun::Run()
     catch (const std::system_error& error)
     {
         console.Write(BatchLogLine(QStringLiteral("レポートのフォルダ \"%1\" に書き込めません: %2")
-                                  .arg(options.OutDir, QString::fromLocal8Bit(error.code().message().c_str()))));
+                                       .arg(options.OutDir, QString::fromLocal8Bit(error.code().message().c_str()))));
         return UsageStatus;
     }
 
@@ -246,19 +241,21 @@ int TBatchRun::Run()
     }
     catch (const std::exception& error)
     {
-        console.Write(BatchLogLine(QStringLiteral("レポートを書けませんでした: ") + QString::fromStdString(error.what())));
+        console.Write(
+            BatchLogLine(QStringLiteral("レポートを書けませんでした: ") + QString::fromStdString(error.what())));
         status = 2;
     }
-    console.Write(BatchLogLine(QString::fromStdString(run.Sector) +
-                          QStringLiteral(": 一覧 %1 銘柄、株価を読んだ %2、該当 %3、読めなかった %4。ページ取得 %5、"
-                                         "当日のキャッシュ %6。レポート: %7")
-                              .arg(run.Entries)
-                              .arg(run.Screened)
-                              .arg(report.Rows.size())
-                              .arg(run.Skipped.size())
-                              .arg(run.Pages.Fetched)
-                              .arg(run.Pages.FromCache)
-                              .arg(QDir(options.OutDir).absolutePath())));
+    console.Write(
+        BatchLogLine(QString::fromStdString(run.Sector) +
+                     QStringLiteral(": 一覧 %1 銘柄、株価を読んだ %2、該当 %3、読めなかった %4。ページ取得 %5、"
+                                    "当日のキャッシュ %6。レポート: %7")
+                         .arg(run.Entries)
+                         .arg(run.Screened)
+                         .arg(report.Rows.size())
+                         .arg(run.Skipped.size())
+                         .arg(run.Pages.Fetched)
+                         .arg(run.Pages.FromCache)
+                         .arg(QDir(options.OutDir).absolutePath())));
     // The status of a signal wins over any other, as a shell expects of a killed command.
     const int latest = TStopSignals::Signal();
     return latest != 0 ? 128 + latest : status;

@@ -2,9 +2,7 @@
 
 #include "app/batch/batch_console.h"
 
-TConsoleDialogs::TConsoleDialogs(const TBatchConsole& console) : Console(console)
-{
-}
+TConsoleDialogs::TConsoleDialogs(const TBatchConsole& console) : Console(console) {}
 
 void TConsoleDialogs::ShowMessage(QWidget*, const TMessageBoxRequest& request)
 {
@@ -28,6 +26,4 @@ bool TConsoleDialogs::ShiftKeyDown()
     return false;
 }
 
-void TConsoleDialogs::OpenUrl(const QString&)
-{
-}
+void TConsoleDialogs::OpenUrl(const QString&) {}

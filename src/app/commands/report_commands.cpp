@@ -56,9 +56,9 @@ void SaveChartImage(TUserDialogs& dialogs, QWidget* parent, const std::function<
                     const std::string& chartCode)
 {
     const QString suggested = QStringLiteral("chart-%1.png").arg(QString::fromStdString(TrimmedKey(chartCode)));
-    const QString file = dialogs.AskForPath(parent, {TFileDialogRequest::TKind::SaveFile,
-                                                     QStringLiteral("チャートを画像で保存"), suggested,
-                                                     QStringLiteral("PNG (*.png)")});
+    const QString file =
+        dialogs.AskForPath(parent, {TFileDialogRequest::TKind::SaveFile, QStringLiteral("チャートを画像で保存"),
+                                    suggested, QStringLiteral("PNG (*.png)")});
     if (file.isEmpty())
         return;
     WriteFileWhole(file, PngBytes(chart()));

@@ -12,11 +12,11 @@ constexpr Qt::Alignment Centre = Qt::AlignHCenter | Qt::AlignVCenter;
 constexpr Qt::Alignment Right = Qt::AlignRight | Qt::AlignVCenter;
 
 const TResultColumn Columns[ResultColumnCount] = {
-    {"銘柄", 120, Left},       {"市場", 40, Centre},     {"現在値", 70, Centre},  {"前日比", 75, Centre},
-    {"始値", 2, Centre},       {"高値", 2, Centre},      {"安値", 2, Centre},     {"出来高", 65, Centre},
-    {"単元株数", 0, Centre},   {"推奨", 40, Centre},     {"購入値", 70, Centre},  {"購入日付", 75, Centre},
-    {"売却値", 70, Centre},    {"売却日付", 75, Centre}, {"上昇率", 50, Centre},  {"評価", 40, Centre},
-    {"1株あたり益", 75, Centre}, {"Info1", 0, Right},    {"Info2", 0, Right},     {"Info3", 0, Right},
+    {"銘柄", 120, Left},         {"市場", 40, Centre},     {"現在値", 70, Centre}, {"前日比", 75, Centre},
+    {"始値", 2, Centre},         {"高値", 2, Centre},      {"安値", 2, Centre},    {"出来高", 65, Centre},
+    {"単元株数", 0, Centre},     {"推奨", 40, Centre},     {"購入値", 70, Centre}, {"購入日付", 75, Centre},
+    {"売却値", 70, Centre},      {"売却日付", 75, Centre}, {"上昇率", 50, Centre}, {"評価", 40, Centre},
+    {"1株あたり益", 75, Centre}, {"Info1", 0, Right},      {"Info2", 0, Right},    {"Info3", 0, Right},
     {"Info4", 0, Right}};
 
 } // namespace

@@ -141,11 +141,9 @@ private:
 
 } // namespace
 
-TScreeningRun::TScreeningRun(TChartView& chart, TChartSource& source, const TScreeningView& view,
-                             TScreeningHooks hooks)
+TScreeningRun::TScreeningRun(TChartView& chart, TChartSource& source, const TScreeningView& view, TScreeningHooks hooks)
     : Chart(chart), Source(source), View(view), Hooks(std::move(hooks))
-{
-}
+{}
 
 void TScreeningRun::Run(const TKabuList& list, const TEntryConditions& conditions, TRunRecord& record,
                         TChartArchive& charts)
@@ -183,7 +181,8 @@ void TScreeningRun::Run(const TKabuList& list, const TEntryConditions& condition
         return;
     }
     if (list.Truncated)
-        Hooks.Inform(QStringLiteral("銘柄一覧が%1件を超えています。先頭の%1件だけを検索します。").arg(MaxKabuListEntries));
+        Hooks.Inform(
+            QStringLiteral("銘柄一覧が%1件を超えています。先頭の%1件だけを検索します。").arg(MaxKabuListEntries));
     // The pages of the stocks ahead may be fetched while the chain works on one; whatever
     // is under way ends on every way out.
     Source.BeginRun(ScreeningKeys(list.Entries));

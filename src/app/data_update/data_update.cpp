@@ -37,13 +37,15 @@ std::optional<std::map<std::string_view, std::string_view>> Fields(std::string_v
 {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.remove_suffix(1);
-    if (!lead.empty()) {
+    if (!lead.empty())
+    {
         if (line.substr(0, lead.size()) != lead || line.size() == lead.size() || line[lead.size()] != ' ')
             return std::nullopt;
         line.remove_prefix(lead.size() + 1);
     }
     std::map<std::string_view, std::string_view> fields;
-    while (!line.empty()) {
+    while (!line.empty())
+    {
         const std::size_t space = line.find(' ');
         const std::string_view word = line.substr(0, space);
         line = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
@@ -225,7 +227,8 @@ QString HeldText(const TFetchOutlook& outlook)
 QString OutlookText(const TFetchOutlook& outlook, const TDataPlan& plan)
 {
     if (outlook.Days == 0 && outlook.Requests <= 1)
-        return QStringLiteral("新しく取得する日はありません（%1プランの最新日まで取得済み）").arg(QLatin1String(plan.Caption));
+        return QStringLiteral("新しく取得する日はありません（%1プランの最新日まで取得済み）")
+            .arg(QLatin1String(plan.Caption));
     return QStringLiteral("今回の取得：%1〜%2の%3日分、約%4リクエスト（%5プランの毎分%6回で%7）")
         .arg(SlashDate(outlook.From), SlashDate(outlook.To), Grouped(outlook.Days), Grouped(outlook.Requests),
              QLatin1String(plan.Caption), QString::number(plan.RequestsPerMinute), DurationText(outlook.Seconds));
@@ -241,7 +244,8 @@ QString ProgressText(const TFetchProgress& progress)
 QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end, const QString& lastError)
 {
     QString text;
-    switch (exitStatus) {
+    switch (exitStatus)
+    {
     case 0:
         text = end ? QStringLiteral("取得が終わりました：%1日分、%2銘柄、%3行。")
                          .arg(Grouped(end->Days), Grouped(end->Stocks), Grouped(end->Rows))

@@ -100,5 +100,4 @@ QString ProgressText(const TFetchProgress& progress);
 //! The outcome in words: `exitStatus` of the child (or -1 when it crashed), the HTTP status
 //! of its last request (0 when none), its last line, and its last line on stderr, which
 //! says what went wrong in its own words.
-QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end,
-                    const QString& lastError);
+QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end, const QString& lastError);

@@ -2,9 +2,7 @@
 
 #include <QWidget>
 
-TDataUpdateCommand::TDataUpdateCommand(QWidget* window) : QObject(window), Window(window)
-{
-}
+TDataUpdateCommand::TDataUpdateCommand(QWidget* window) : QObject(window), Window(window) {}
 
 void TDataUpdateCommand::SetTarget(std::optional<TDataUpdateTarget> target, const QString& note)
 {

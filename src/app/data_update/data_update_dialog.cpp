@@ -28,7 +28,8 @@ QLabel* PlainLabel(QWidget* parent, const char* name)
 QList<QByteArray> TakeLines(QByteArray& buffer)
 {
     QList<QByteArray> lines;
-    for (qsizetype end = buffer.indexOf('\n'); end >= 0; end = buffer.indexOf('\n')) {
+    for (qsizetype end = buffer.indexOf('\n'); end >= 0; end = buffer.indexOf('\n'))
+    {
         lines.append(buffer.left(end));
         buffer.remove(0, end + 1);
     }
@@ -47,14 +48,21 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
     KeyEdit->setObjectName(QStringLiteral("KeyEdit"));
     KeyEdit->setEchoMode(QLineEdit::Password);
     KeyNote = PlainLabel(this, "KeyNote");
-    if (Target.KeyInEnvironment) {
+    if (Target.KeyInEnvironment)
+    {
         KeyEdit->setEnabled(false);
         KeyNote->setText(QStringLiteral("環境変数 ORVANTA_JQUANTS_API_KEY のキーを使います。"));
-    } else if (HasSavedApiKey(Target.ConfigFolder)) {
+    }
+    else if (HasSavedApiKey(Target.ConfigFolder))
+    {
         KeyEdit->setPlaceholderText(QStringLiteral("保存済みのキーを使います"));
-        KeyNote->setText(QStringLiteral("J-Quants のダッシュボードで発行したキーです。入力すると保存済みのキーと入れ替えます。"));
-    } else {
-        KeyNote->setText(QStringLiteral("J-Quants のダッシュボードで発行したキーを一度だけ入力してください（このユーザーだけが読めるファイルに保存します）。"));
+        KeyNote->setText(
+            QStringLiteral("J-Quants のダッシュボードで発行したキーです。入力すると保存済みのキーと入れ替えます。"));
+    }
+    else
+    {
+        KeyNote->setText(QStringLiteral(
+            "J-Quants のダッシュボードで発行したキーを一度だけ入力してください（このユーザーだけが読めるファイルに保存します）。"));
     }
 
     PlanBox = new QComboBox(this);
@@ -113,7 +121,8 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
     });
     // The child reads the key from the very folder the dialog keeps it in.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(Target.ConfigFolder.parent_path().string()));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       QString::fromStdString(Target.ConfigFolder.parent_path().string()));
     FetchProcess.setProcessEnvironment(environment);
     OutlookProcess.setProcessEnvironment(environment);
     UpdateControls();
@@ -121,11 +130,13 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
 
 TDataUpdateDialog::~TDataUpdateDialog()
 {
-    if (OutlookProcess.state() != QProcess::NotRunning) {
+    if (OutlookProcess.state() != QProcess::NotRunning)
+    {
         OutlookProcess.kill();
         OutlookProcess.waitForFinished(2000);
     }
-    if (FetchProcess.state() != QProcess::NotRunning) {
+    if (FetchProcess.state() != QProcess::NotRunning)
+    {
         FetchProcess.disconnect(this);
         FetchProcess.terminate();
         if (!FetchProcess.waitForFinished(10000))
@@ -184,7 +195,8 @@ QStringList TDataUpdateDialog::FetchArguments() const
 
 void TDataUpdateDialog::RefreshOutlook()
 {
-    if (OutlookProcess.state() != QProcess::NotRunning) {
+    if (OutlookProcess.state() != QProcess::NotRunning)
+    {
         OutlookProcess.kill();
         OutlookProcess.waitForFinished(2000);
     }
@@ -195,7 +207,8 @@ void TDataUpdateDialog::RefreshOutlook()
 void TDataUpdateDialog::OutlookFinished()
 {
     const std::optional<TFetchOutlook> outlook = ParseFetchOutlook(OutlookProcess.readAllStandardOutput());
-    if (!outlook) {
+    if (!outlook)
+    {
         HeldLabel->clear();
         OutlookLabel->setText(QStringLiteral("取得する範囲を調べられませんでした。"));
         return;
@@ -209,11 +222,14 @@ void TDataUpdateDialog::StartButtonClick()
     if (Fetching() || ScreeningRunning)
         return;
     const QString key = KeyEdit->text().trimmed();
-    try {
+    try
+    {
         if (!key.isEmpty() && !Target.KeyInEnvironment)
             SaveApiKey(Target.ConfigFolder, key.toStdString());
         RememberPlan(Target.ConfigFolder, ChosenPlan());
-    } catch (const std::system_error&) {
+    }
+    catch (const std::system_error&)
+    {
         OutcomeLabel->setText(QStringLiteral("キーとプランを設定フォルダーに保存できませんでした。"));
         return;
     }
@@ -231,7 +247,8 @@ void TDataUpdateDialog::StartButtonClick()
     OutcomeLabel->clear();
     // The key reaches the child through the key file or the inherited environment, never
     // through its command line, which every user of the machine can read.
-    FetchProcess.start(Target.ServiceProgram, FetchArguments() << QStringLiteral("--progress-fd") << QStringLiteral("1"));
+    FetchProcess.start(Target.ServiceProgram, FetchArguments()
+                                                  << QStringLiteral("--progress-fd") << QStringLiteral("1"));
     UpdateControls();
     emit FetchStarted();
 }
@@ -247,15 +264,19 @@ void TDataUpdateDialog::CancelButtonClick()
 void TDataUpdateDialog::ReadProgress()
 {
     ProgressBuffer += FetchProcess.readAllStandardOutput();
-    for (const QByteArray& line : TakeLines(ProgressBuffer)) {
+    for (const QByteArray& line : TakeLines(ProgressBuffer))
+    {
         const std::string text = line.toStdString();
-        if (const std::optional<TFetchProgress> progress = ParseFetchProgress(text)) {
+        if (const std::optional<TFetchProgress> progress = ParseFetchProgress(text))
+        {
             LastHttpStatus = progress->HttpStatus;
             const int total = std::max(1, progress->Requests + progress->RequestsLeft);
             FetchBar->setRange(0, total);
             FetchBar->setValue(progress->Requests);
             ProgressLabel->setText(ProgressText(*progress));
-        } else if (const std::optional<TFetchEnd> end = ParseFetchEnd(text)) {
+        }
+        else if (const std::optional<TFetchEnd> end = ParseFetchEnd(text))
+        {
             End = end;
         }
     }

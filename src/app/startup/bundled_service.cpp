@@ -67,7 +67,8 @@ int TBundledService::FreeLoopbackPort()
         return 0;
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    const int port = ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 ? ntohs(address.sin_port) : 0;
+    const int port =
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 ? ntohs(address.sin_port) : 0;
     ::close(fd);
     return port;
 }
@@ -81,9 +82,7 @@ bool TBundledService::PortTaken(int port)
     return false;
 }
 
-TBundledService::TBundledService(QString program, int port) : Program_(std::move(program)), Port_(port)
-{
-}
+TBundledService::TBundledService(QString program, int port) : Program_(std::move(program)), Port_(port) {}
 
 TBundledService::~TBundledService()
 {
@@ -100,8 +99,7 @@ std::optional<TServiceStatus> TBundledService::OwnStatus() const
     return status;
 }
 
-TBundledService::TStart TBundledService::Start(const QString& logFile, std::chrono::milliseconds wait,
-                                               bool& logFailed)
+TBundledService::TStart TBundledService::Start(const QString& logFile, std::chrono::milliseconds wait, bool& logFailed)
 {
     const QDeadlineTimer deadline(wait);
     const int log = OpenLog(logFile);

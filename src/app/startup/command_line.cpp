@@ -72,14 +72,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("日本の上場株の株価ボード、ローソク足チャート、買いシグナルと業種別の一覧検索。\n"
-                       "今のフォルダに dat/ か KabuList.dat があればそこで、なければ $XDG_DATA_HOME/orvanta で動きます。\n"
-                       "--screen を付けると、ウィンドウを開かずに（ディスプレイ不要）業種を一覧検索し、--out の\n"
-                       "フォルダに result.csv、summary.json、report.html と charts/ を書きます。経過は標準エラーへ。\n"
-                       "終了コード: 0 検索が普通に終わった、2 データエラーで止まった（それまでの行は書きます）・\n"
-                       "どのページも読めなかった・レポートを書けなかった、64 コマンドラインの誤りかレポートの\n"
-                       "フォルダに書けない、130/143 SIGINT/SIGTERM で中断した（それまでの行は書きます）。\n"
-                       "業種: ") +
+        QStringLiteral(
+            "日本の上場株の株価ボード、ローソク足チャート、買いシグナルと業種別の一覧検索。\n"
+            "今のフォルダに dat/ か KabuList.dat があればそこで、なければ $XDG_DATA_HOME/orvanta で動きます。\n"
+            "--screen を付けると、ウィンドウを開かずに（ディスプレイ不要）業種を一覧検索し、--out の\n"
+            "フォルダに result.csv、summary.json、report.html と charts/ を書きます。経過は標準エラーへ。\n"
+            "終了コード: 0 検索が普通に終わった、2 データエラーで止まった（それまでの行は書きます）・\n"
+            "どのページも読めなかった・レポートを書けなかった、64 コマンドラインの誤りかレポートの\n"
+            "フォルダに書けない、130/143 SIGINT/SIGTERM で中断した（それまでの行は書きます）。\n"
+            "業種: ") +
         SectorList());
     // Our own help and version options: Qt's adds --help-all, whose Qt options this parser,
     // running before the application object, would not accept.
@@ -102,10 +103,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
                                     QStringLiteral("sector"));
     const QCommandLineOption hitsOnly(QStringLiteral("hits-only"),
                                       QStringLiteral("最新週に買いシグナルのある銘柄だけ（条件一致のみ表示）。"));
-    const QCommandLineOption under100k(QStringLiteral("under-100k"),
-                                       QStringLiteral("売買単位の代金が 10 万円以内の銘柄だけ（10万円以内の低位株のみ）。"));
-    const QCommandLineOption rsi30(QStringLiteral("rsi30"),
-                                   QStringLiteral("2 本の RSI がともに 30% 以下になった銘柄も載せます（RSI 30%以下）。"));
+    const QCommandLineOption under100k(
+        QStringLiteral("under-100k"),
+        QStringLiteral("売買単位の代金が 10 万円以内の銘柄だけ（10万円以内の低位株のみ）。"));
+    const QCommandLineOption rsi30(
+        QStringLiteral("rsi30"), QStringLiteral("2 本の RSI がともに 30% 以下になった銘柄も載せます（RSI 30%以下）。"));
     const QCommandLineOption out(QStringLiteral("out"),
                                  QStringLiteral("--screen のレポートを <dir> に書きます（なければ作ります）。"),
                                  QStringLiteral("dir"));
@@ -123,8 +125,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
     if (!parser.positionalArguments().isEmpty())
     {
-        commandLine.Exit =
-            Mistake(QStringLiteral("余分な引数 \"") + parser.positionalArguments().constFirst() + u'"');
+        commandLine.Exit = Mistake(QStringLiteral("余分な引数 \"") + parser.positionalArguments().constFirst() + u'"');
         return commandLine;
     }
     if (parser.isSet(help))
@@ -134,8 +135,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         commandLine.Exit = {QStringLiteral("使い方: orvanta [options]\n"
                                            "        orvanta [options] --screen SECTOR [--hits-only] [--under-100k] "
                                            "[--rsi30] --out DIR") +
-                                text.mid(text.indexOf(QLatin1Char('\n'))).replace(QStringLiteral("\nOptions:\n"),
-                                                                                 QStringLiteral("\nオプション:\n")),
+                                text.mid(text.indexOf(QLatin1Char('\n')))
+                                    .replace(QStringLiteral("\nOptions:\n"), QStringLiteral("\nオプション:\n")),
                             0};
         return commandLine;
     }
@@ -174,7 +175,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     const std::optional<QString> sector = SectorItem(parser.value(screen));
     if (!sector)
     {
-        commandLine.Exit = Mistake(QStringLiteral("業種 \"") + parser.value(screen) + QStringLiteral("\" はありません"));
+        commandLine.Exit =
+            Mistake(QStringLiteral("業種 \"") + parser.value(screen) + QStringLiteral("\" はありません"));
         return commandLine;
     }
     batch.Sector = *sector;

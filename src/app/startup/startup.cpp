@@ -66,8 +66,9 @@ void TStartup::StartService(const TStartupEnvironment& environment, const std::f
     const QString program = TBundledService::FindProgram(environment.ProgramFolder);
     if (program.isEmpty())
     {
-        warn(QStringLiteral("金融サービス orvanta-service が見つかりません。株価データは取得できません。\n"
-                            "orvanta-service を入れ直すか、動いている金融サービスのアドレスを --service で指定してください。"));
+        warn(QStringLiteral(
+            "金融サービス orvanta-service が見つかりません。株価データは取得できません。\n"
+            "orvanta-service を入れ直すか、動いている金融サービスのアドレスを --service で指定してください。"));
         return;
     }
     if (TBundledService(program, environment.DefaultPort).OwnStatus())
@@ -113,8 +114,9 @@ void TStartup::StartService(const TStartupEnvironment& environment, const std::f
         Service_ = std::move(service);
         return;
     }
-    warn(QStringLiteral("金融サービス orvanta-service を起動できる空きポートがありません。株価データは取得できません。\n"
-                        "動いている金融サービスのアドレスを --service で指定してください。"));
+    warn(
+        QStringLiteral("金融サービス orvanta-service を起動できる空きポートがありません。株価データは取得できません。\n"
+                       "動いている金融サービスのアドレスを --service で指定してください。"));
 }
 
 qint64 TStartup::StartedServiceId() const

@@ -22,7 +22,7 @@ struct TStartupEnvironment
     std::filesystem::path PerUserFolder; // $XDG_DATA_HOME/orvanta
     std::filesystem::path SampleFolder;  // the installed sample market
     std::optional<std::string> ServiceUrlVariable;
-    QString ProgramFolder;               // searched for orvanta-service before PATH
+    QString ProgramFolder; // searched for orvanta-service before PATH
     int DefaultPort = DefaultFinancePort;
     std::chrono::milliseconds ServiceWait{5000};
 

@@ -31,7 +31,8 @@ QString PathText(const std::filesystem::path& path)
 std::optional<std::string> ReadPlainFile(const std::filesystem::path& file, std::uintmax_t limit,
                                          bool followLink = false)
 {
-    struct stat info{};
+    struct stat info
+    {};
     if ((followLink ? ::stat(file.c_str(), &info) : ::lstat(file.c_str(), &info)) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<std::uintmax_t>(info.st_size) > limit)
         return std::nullopt;
@@ -78,7 +79,8 @@ bool SameLocalDay(std::time_t a, std::time_t b)
 bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::string& dataVersion, std::time_t now)
 {
     // dat/ itself may be the user's link to a folder elsewhere; the files in it are never followed.
-    struct stat folder{};
+    struct stat folder
+    {};
     if (::stat(datFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
         return true;
     if (ReadToken(datFolder / VersionFileName) == dataVersion)
@@ -90,7 +92,8 @@ bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::str
     {
         if (!IsCacheFileName(entry->path().filename().string()))
             continue;
-        struct stat info{};
+        struct stat info
+        {};
         // Only today's pages would be read again as fresh; older ones are fetched anew anyway.
         if (::lstat(entry->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
             !SameLocalDay(info.st_mtime, now))
@@ -124,7 +127,8 @@ TListOutcome BringStockList(const std::filesystem::path& from, const std::filesy
         WriteFileReplacing(hashFile, hash + "\n");
     };
 
-    struct stat info{};
+    struct stat info
+    {};
     if (::lstat(target.c_str(), &info) != 0)
     {
         replace();

@@ -21,11 +21,11 @@ bool DropCacheOfOtherData(const std::filesystem::path& datFolder, const std::str
 
 enum class TListOutcome
 {
-    NoList,   // the service's folder has no KabuList.dat
-    Copied,   // the working folder had none
-    Same,     // the working folder's list has those bytes already
-    Replaced, // the working folder's list was the copy made last, and is now the new one
-    NewFile,  // the user edited theirs: the new one went to KabuList.new.dat
+    NoList,         // the service's folder has no KabuList.dat
+    Copied,         // the working folder had none
+    Same,           // the working folder's list has those bytes already
+    Replaced,       // the working folder's list was the copy made last, and is now the new one
+    NewFile,        // the user edited theirs: the new one went to KabuList.new.dat
     NewFileAlready, // ... where it already was
 };
 

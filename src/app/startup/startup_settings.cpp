@@ -69,7 +69,8 @@ QString NotOwnReason(const struct stat& info, const std::filesystem::path& path)
 
 QString ForeignFolderReason(const std::filesystem::path& folder)
 {
-    struct stat info{};
+    struct stat info
+    {};
     if (::stat(folder.c_str(), &info) != 0)
         return {};
     if (!S_ISDIR(info.st_mode))

@@ -63,10 +63,9 @@ void TChartPane::CreateBoard()
                                   QString::fromUtf8(row.Caption), Qt::AlignHCenter | Qt::AlignVCenter,
                                   isUnit ? Palette.BoardMutedCaption : Palette.BoardCaption, Palette.BoardLabel);
         const bool isName = row.Value == &LabelKabuNo;
-        *row.Value = MakeLabel(KabuKaPanel, row.ValueName,
-                               isName ? QRect(60, row.Top, 119, 12) : QRect(72, row.Top, 98, 12), QString(),
-                               (isName ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, Palette.BoardValue,
-                               Palette.BoardLabel);
+        *row.Value = MakeLabel(
+            KabuKaPanel, row.ValueName, isName ? QRect(60, row.Top, 119, 12) : QRect(72, row.Top, 98, 12), QString(),
+            (isName ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, Palette.BoardValue, Palette.BoardLabel);
     }
     LabelTani->hide();
     LabelTime = MakeLabel(KabuKaPanel, "LabelTime", QRect(8, 160, 98, 12), QStringLiteral(" ---------- --:-- "),
@@ -124,7 +123,8 @@ void TChartPane::RunEvents() const
 
 bool TChartPane::GetKabuKa(const std::string& kabuKey)
 {
-    const TQuoteRead read = Source.Quote(kabuKey, [this] { RunEvents(); }, Cancelled);
+    const TQuoteRead read = Source.Quote(
+        kabuKey, [this] { RunEvents(); }, Cancelled);
     QuoteMiss = read.Miss;
     QuotePageBytes = read.PageBytes;
     if (!read.Quote)
@@ -181,7 +181,8 @@ void TChartPane::GetChartData(const std::string& kabuKey, TChartLength length)
     // Readers running while the page loads see an empty table, never a half-copied one.
     ClearChartDates(ChartBars);
     const TChartPeriod period = length == TChartLength::Daily ? TChartPeriod::Daily : TChartPeriod::Weekly;
-    const THistoryRows rows = Source.History(kabuKey, period, KabuQuote.KabuKa, [this] { RunEvents(); }, Cancelled);
+    const THistoryRows rows = Source.History(
+        kabuKey, period, KabuQuote.KabuKa, [this] { RunEvents(); }, Cancelled);
     if (CopyHistoryRows(rows, ChartBars))
         ChartCode = kabuKey;
 }
@@ -193,8 +194,9 @@ void TChartPane::DrawChartData(TChartLength length)
     ImageRSI->Restart();
     QPainter chart(&ImageChart->Picture);
     QPainter rsi(&ImageRSI->Picture);
-    ::DrawChartData(chart, rsi, ChartBars, ChartCode, length, TDecimal{KabuQuote.KabuKa, 4}, ChartScale, RsiScale,
-                    [this] { RunEvents(); }, Palette);
+    ::DrawChartData(
+        chart, rsi, ChartBars, ChartCode, length, TDecimal{KabuQuote.KabuKa, 4}, ChartScale, RsiScale,
+        [this] { RunEvents(); }, Palette);
 }
 
 int TChartPane::CalcAverageRsi(TAverageInstance instance)
@@ -211,7 +213,8 @@ int TChartPane::FindBuySignals(TChartLength length)
     const TBuySignalScan scan = ::FindBuySignals(ChartBars, length, BuySignals);
     {
         QPainter chart(&ImageChart->Picture);
-        DrawBuySignalMarkers(chart, ChartScale, scan.Markers, [this] { RunEvents(); }, Palette);
+        DrawBuySignalMarkers(
+            chart, ChartScale, scan.Markers, [this] { RunEvents(); }, Palette);
     }
     if (scan.Verdict != TVerdictColour::Unchanged)
         SetVerdictColour(scan.Verdict == TVerdictColour::Yellow ? Palette.VerdictSignal : Palette.VerdictQuiet);
@@ -222,7 +225,8 @@ void TChartPane::DrawDekidakaData()
 {
     ImageDekidaka->Restart(); // the pass clears the pane first
     QPainter dekidaka(&ImageDekidaka->Picture);
-    ::DrawDekidakaData(dekidaka, ChartBars, ChartScale, [this] { RunEvents(); }, Palette);
+    ::DrawDekidakaData(
+        dekidaka, ChartBars, ChartScale, [this] { RunEvents(); }, Palette);
 }
 
 void TChartPane::SetVerdictColour(const QColor& colour)

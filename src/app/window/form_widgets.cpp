@@ -40,8 +40,8 @@ QFrame* MakePanel(QWidget* parent, const char* name, const QRect& place, const s
     return panel;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const QString& text,
-                  Qt::Alignment alignment, const QColor& colour, const std::optional<QColor>& background)
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const QString& text, Qt::Alignment alignment,
+                  const QColor& colour, const std::optional<QColor>& background)
 {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
@@ -60,8 +60,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const Q
     return label;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, const QString& text,
-                        const QFont& font)
+QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, const QString& text, const QFont& font)
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QLatin1String(name));

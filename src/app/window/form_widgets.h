@@ -32,11 +32,10 @@ QFrame* MakePanel(QWidget* parent, const char* name, const QRect& place,
                   const std::optional<QColor>& colour = std::nullopt);
 
 //! A label of plain text: outside data such as a stock name must never render as markup.
-QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const QString& text,
-                  Qt::Alignment alignment, const QColor& colour, const std::optional<QColor>& background);
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& place, const QString& text, Qt::Alignment alignment,
+                  const QColor& colour, const std::optional<QColor>& background);
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, const QString& text,
-                        const QFont& font);
+QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& place, const QString& text, const QFont& font);
 
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const QRect& place, const QString& text);
 

@@ -52,4 +52,3 @@ void TImageSurface::mouseMoveEvent(QMouseEvent* event)
     const QPoint point = event->position().toPoint();
     emit MouseMoved(point.x(), point.y());
 }
-

@@ -2,9 +2,7 @@
 
 #include <utility>
 
-TLayoutArea::TLayoutArea(QWidget* parent, std::function<void()> layout) : QWidget(parent), Layout(std::move(layout))
-{
-}
+TLayoutArea::TLayoutArea(QWidget* parent, std::function<void()> layout) : QWidget(parent), Layout(std::move(layout)) {}
 
 void TLayoutArea::resizeEvent(QResizeEvent* event)
 {

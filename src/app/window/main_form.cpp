@@ -57,8 +57,8 @@ const QString HomePageAddress = QStringLiteral("https://quillon-soft.example/orv
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
-    : QMainWindow(parent), OwnDialogs(std::make_unique<TDesktopDialogs>()),
-      OwnSource(std::make_unique<TTodaysPages>()), Dialogs(*OwnDialogs), Source(*OwnSource)
+    : QMainWindow(parent), OwnDialogs(std::make_unique<TDesktopDialogs>()), OwnSource(std::make_unique<TTodaysPages>()),
+      Dialogs(*OwnDialogs), Source(*OwnSource)
 {
     Build();
 }
@@ -136,8 +136,8 @@ void TMainForm::CreateInputPanel()
     ShijouBox->setObjectName(QStringLiteral("ShijouBox"));
     ShijouBox->setGeometry(136, 10, 65, 21);
     ShijouBox->setFont(PixelFont(WindowFontName, 13));
-    ShijouBox->addItems({QStringLiteral("東証"), QStringLiteral("大証"), QStringLiteral("店頭"),
-                         QStringLiteral("名証"), QStringLiteral("札証"), QStringLiteral("その他")});
+    ShijouBox->addItems({QStringLiteral("東証"), QStringLiteral("大証"), QStringLiteral("店頭"), QStringLiteral("名証"),
+                         QStringLiteral("札証"), QStringLiteral("その他")});
     new TMouseOnlyChoice(ShijouBox);
 
     ChartLengSelect = new QGroupBox(QStringLiteral("チャート期間"), InputPanel);
@@ -165,8 +165,8 @@ void TMainForm::CreateInputPanel()
 void TMainForm::CreateKabuSearchPanel()
 {
     KabuSearchPanel = MakePanel(TopPanel, "KabuSearchPanel", QRect(1, 1, 928, 38));
-    KabuSearchButton = MakeButton(KabuSearchPanel, "KabuSearchButton", QRect(8, 8, 75, 29),
-                                  QStringLiteral("一覧検索"), PixelFont(WindowFontName, 12, true));
+    KabuSearchButton = MakeButton(KabuSearchPanel, "KabuSearchButton", QRect(8, 8, 75, 29), QStringLiteral("一覧検索"),
+                                  PixelFont(WindowFontName, 12, true));
     connect(KabuSearchButton, &QPushButton::clicked, this, &TMainForm::KabuSearchButtonClick);
 
     KabuSearchBox = new QComboBox(KabuSearchPanel);
@@ -185,8 +185,8 @@ void TMainForm::CreateKabuSearchPanel()
     HitPutCheck = MakeCheck(HitPutGroupBox, "HitPutCheck", QRect(6, 14, 129, 17), QStringLiteral("条件一致のみ表示"));
     RSI30Check = MakeCheck(HitPutGroupBox, "RSI30Check", QRect(174, 14, 99, 17), QStringLiteral("RSI 30%以下"));
     RSI30Check->hide();
-    UnderKabuCheck = MakeCheck(HitPutGroupBox, "UnderKabuCheck", QRect(302, 14, 171, 17),
-                               QStringLiteral("10万円以内の低位株のみ"));
+    UnderKabuCheck =
+        MakeCheck(HitPutGroupBox, "UnderKabuCheck", QRect(302, 14, 171, 17), QStringLiteral("10万円以内の低位株のみ"));
 }
 
 void TMainForm::CreateKabuPanel()
@@ -253,8 +253,8 @@ void TMainForm::CreateTaytolPanel()
     Bevel1->setFrameShape(QFrame::Box);
     Bevel1->setFrameShadow(QFrame::Sunken);
 
-    StaticText2 = MakeLabel(TaytolPanel, "StaticText2", QRect(36, 21, 249, 20), QStringLiteral("Quillon Soft. presents"),
-                            Qt::AlignCenter, QColor(0, 0, 255), ButtonFace);
+    StaticText2 = MakeLabel(TaytolPanel, "StaticText2", QRect(36, 21, 249, 20),
+                            QStringLiteral("Quillon Soft. presents"), Qt::AlignCenter, QColor(0, 0, 255), ButtonFace);
     StaticText2->setFont(PixelFont(QStringLiteral("Arial"), 15, true));
     StaticText2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StaticText3 = MakeLabel(TaytolPanel, "StaticText3", QRect(520, 125, 81, 20), QString(), Qt::AlignCenter,
@@ -263,17 +263,21 @@ void TMainForm::CreateTaytolPanel()
     StaticText3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 
     MessagePanel1 = MakePanel(TaytolPanel, "MessagePanel1", QRect(0, pictureHeight, 670, 77), Qt::white);
-    Label18 = MakeLabel(MessagePanel1, "Label18", QRect(16, 16, 640, 14),
-                        QStringLiteral("本ソフトの株価一覧ダイアログが表示する購入値と売却値は、推奨指示を行った週の最終価格で購入して売却した場合の"),
-                        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
-    Label19 = MakeLabel(MessagePanel1, "Label19", QRect(32, 32, 630, 14),
-                        QStringLiteral("参考値で表示しています。　よって週内での変動要素が織り込まれていない結果情報ですので過去の参考データとして"),
-                        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
+    Label18 = MakeLabel(
+        MessagePanel1, "Label18", QRect(16, 16, 640, 14),
+        QStringLiteral(
+            "本ソフトの株価一覧ダイアログが表示する購入値と売却値は、推奨指示を行った週の最終価格で購入して売却した場合の"),
+        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
+    Label19 = MakeLabel(
+        MessagePanel1, "Label19", QRect(32, 32, 630, 14),
+        QStringLiteral(
+            "参考値で表示しています。　よって週内での変動要素が織り込まれていない結果情報ですので過去の参考データとして"),
+        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
     Label20 = MakeLabel(MessagePanel1, "Label20", QRect(32, 48, 300, 14),
-                        QStringLiteral("ご理解いただけますようにお願い申し上げます。"), Qt::AlignLeft | Qt::AlignVCenter,
-                        Qt::black, std::nullopt);
-    OKMessageButton = MakeButton(MessagePanel1, "OKMessageButton", QRect(336, 48, 297, 25), QStringLiteral("了承する。"),
-                                 PixelFont(WindowFontName, 12));
+                        QStringLiteral("ご理解いただけますようにお願い申し上げます。"),
+                        Qt::AlignLeft | Qt::AlignVCenter, Qt::black, std::nullopt);
+    OKMessageButton = MakeButton(MessagePanel1, "OKMessageButton", QRect(336, 48, 297, 25),
+                                 QStringLiteral("了承する。"), PixelFont(WindowFontName, 12));
     connect(OKMessageButton, &QPushButton::clicked, this, &TMainForm::OKMessageButtonClick);
 }
 
@@ -295,9 +299,11 @@ void TMainForm::CreateMenus()
 
     Window1 = menuBar()->addMenu(QStringLiteral("ウィンドウ(&W)"));
     Window1->setObjectName(QStringLiteral("Window1"));
-    KabukaChartWin = Window1->addAction(QStringLiteral("株価チャートウインドウ表示"), this, &TMainForm::KabukaChartWinClick);
+    KabukaChartWin =
+        Window1->addAction(QStringLiteral("株価チャートウインドウ表示"), this, &TMainForm::KabukaChartWinClick);
     KabukaChartWin->setObjectName(QStringLiteral("KabukaChartWin"));
-    KabukaSearchWin = Window1->addAction(QStringLiteral("株価一覧検索ウインドウ表示"), this, &TMainForm::KabukaSearchWinClick);
+    KabukaSearchWin =
+        Window1->addAction(QStringLiteral("株価一覧検索ウインドウ表示"), this, &TMainForm::KabukaSearchWinClick);
     KabukaSearchWin->setObjectName(QStringLiteral("KabukaSearchWin"));
     Window1->addSeparator();
     SearchSummary1 = Window1->addAction(QStringLiteral("検索結果の集計…"), this, &TMainForm::SearchSummary1Click);
@@ -391,9 +397,10 @@ void TMainForm::AppException(const std::exception_ptr& error)
     }
     // The exception's own message is for debuggers and the batch log; the user always sees
     // the same two lines.
-    ShowMessage({ApplicationTitle(),
-                 QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。"),
-                 QMessageBox::NoIcon});
+    ShowMessage(
+        {ApplicationTitle(),
+         QStringLiteral("インターネット データ エラー\n理由：株価データフォーマットが変更されたことによるエラーです。"),
+         QMessageBox::NoIcon});
 }
 
 void TMainForm::ShowInformation(const QString& text)
@@ -518,14 +525,13 @@ TChartLength TMainForm::ChartLength() const
 
 void TMainForm::KabuNoButtonClick()
 {
-    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
-               [this] {
-                   const auto message =
-                       LookUpStock(*ChartPane, KabuNoEdit->text(), ShijouBox->currentIndex(), ChartLength());
-                   UpdateReportActions();
-                   if (message)
-                       ShowInformation(*message);
-               });
+    RunCommand(
+        {KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton}, [this] {
+            const auto message = LookUpStock(*ChartPane, KabuNoEdit->text(), ShijouBox->currentIndex(), ChartLength());
+            UpdateReportActions();
+            if (message)
+                ShowInformation(*message);
+        });
 }
 
 void TMainForm::ChartLengDayClick()
@@ -543,47 +549,46 @@ void TMainForm::ChartLengDayClick()
 void TMainForm::KabuSearchButtonClick()
 {
     bool started = false;
-    RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton},
-               [&] {
-                   const TKabuList list = ReadKabuList(Utf8ToCp932(KabuSearchBox->currentText().toStdString()));
-                   ChartLengWeek->setChecked(true);
-                   CodePanel->show();
-                   if (Dialogs.ShiftKeyDown())
-                       return;
-                   // The run's record goes with its rows: kept until the next run clears them.
-                   LastRun.emplace();
-                   LastRun->SampleData = CurrentServiceStatus().Sample;
-                   LastRun->Sector = KabuSearchBox->currentText().toStdString();
-                   LastRun->Date = DateText(TodayLocal());
-                   LastRun->HitsOnly = HitPutCheck->isChecked();
-                   LastRun->Under100k = UnderKabuCheck->isChecked();
-                   LastRun->Rsi30 = RSI30Check->isChecked();
-                   LastRun->Entries = static_cast<int>(list.Entries.size());
-                   LastRun->End = TRunEnd::DataError; // until it ends otherwise
-                   started = true;
-                   struct TRunningGuard
-                   {
-                       TMainForm& Form;
-                       ~TRunningGuard()
-                       {
-                           Form.ScreeningRunning = false;
-                           Form.UpdateReportActions();
-                       }
-                   } runningGuard{*this};
-                   ScreeningRunning = true;
-                   UpdateReportActions();
-                   TScreeningHooks hooks;
-                   hooks.Closing = [this] { return IsClosing(); };
-                   hooks.Inform = [this](const QString& text) { ShowInformation(text); };
-                   hooks.Progress = [this](int index, int count, const QString& stock) {
-                       emit ScreeningProgress(index, count, stock);
-                   };
-                   hooks.Layout = [this] { LayoutClientArea(); };
-                   TScreeningRun run(*ChartPane, Source, {KabuCodeList, KabuReadBar, LabelKabuReadBar},
-                                     std::move(hooks));
-                   run.Run(list, {HitPutCheck->isChecked(), UnderKabuCheck->isChecked(), RSI30Check->isChecked()},
-                           *LastRun, RunCharts);
-               });
+    RunCommand(
+        {KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton}, [&] {
+            const TKabuList list = ReadKabuList(Utf8ToCp932(KabuSearchBox->currentText().toStdString()));
+            ChartLengWeek->setChecked(true);
+            CodePanel->show();
+            if (Dialogs.ShiftKeyDown())
+                return;
+            // The run's record goes with its rows: kept until the next run clears them.
+            LastRun.emplace();
+            LastRun->SampleData = CurrentServiceStatus().Sample;
+            LastRun->Sector = KabuSearchBox->currentText().toStdString();
+            LastRun->Date = DateText(TodayLocal());
+            LastRun->HitsOnly = HitPutCheck->isChecked();
+            LastRun->Under100k = UnderKabuCheck->isChecked();
+            LastRun->Rsi30 = RSI30Check->isChecked();
+            LastRun->Entries = static_cast<int>(list.Entries.size());
+            LastRun->End = TRunEnd::DataError; // until it ends otherwise
+            started = true;
+            struct TRunningGuard
+            {
+                TMainForm& Form;
+                ~TRunningGuard()
+                {
+                    Form.ScreeningRunning = false;
+                    Form.UpdateReportActions();
+                }
+            } runningGuard{*this};
+            ScreeningRunning = true;
+            UpdateReportActions();
+            TScreeningHooks hooks;
+            hooks.Closing = [this] { return IsClosing(); };
+            hooks.Inform = [this](const QString& text) { ShowInformation(text); };
+            hooks.Progress = [this](int index, int count, const QString& stock) {
+                emit ScreeningProgress(index, count, stock);
+            };
+            hooks.Layout = [this] { LayoutClientArea(); };
+            TScreeningRun run(*ChartPane, Source, {KabuCodeList, KabuReadBar, LabelKabuReadBar}, std::move(hooks));
+            run.Run(list, {HitPutCheck->isChecked(), UnderKabuCheck->isChecked(), RSI30Check->isChecked()}, *LastRun,
+                    RunCharts);
+        });
     if (started && LastRun->End == TRunEnd::DataError)
         LastRun->ErrorText = LastErrorText;
 }

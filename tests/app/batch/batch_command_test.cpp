@@ -71,10 +71,10 @@ protected:
         process.setWorkingDirectory(QString::fromStdString((startFolder.empty() ? Folder : startFolder).string()));
         // An address of its own, where nothing answers: the program starts no service itself.
         // A later --service among the arguments wins.
-        process.start(QStringLiteral(ORVANTA_BINARY),
-                      QStringList{QStringLiteral("--service"),
-                                  QStringLiteral("http://127.0.0.1:%1").arg(ClosedLoopbackPort())} +
-                          arguments);
+        process.start(
+            QStringLiteral(ORVANTA_BINARY),
+            QStringList{QStringLiteral("--service"), QStringLiteral("http://127.0.0.1:%1").arg(ClosedLoopbackPort())} +
+                arguments);
     }
 
     TRun Orvanta(const QStringList& arguments, const std::filesystem::path& startFolder = {})
@@ -112,14 +112,19 @@ TEST_F(BatchCommandTest, HelpVersionAndBadArgumentsEndAtOnce)
         {"an unknown option",
          {QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out"),
           QStringLiteral("--all")},
-         UsageStatus, "all"},
-        {"an unknown sector", {QStringLiteral("--screen"), QStringLiteral("金融"), QStringLiteral("--out"), QStringLiteral("out")},
-         UsageStatus, "業種 \"金融\" はありません"},
+         UsageStatus,
+         "all"},
+        {"an unknown sector",
+         {QStringLiteral("--screen"), QStringLiteral("金融"), QStringLiteral("--out"), QStringLiteral("out")},
+         UsageStatus,
+         "業種 \"金融\" はありません"},
         {"no --out", {QStringLiteral("--screen"), QStringLiteral("全て")}, UsageStatus, "--out"},
         {"a condition without --screen", {QStringLiteral("--hits-only")}, UsageStatus, "--hits-only"},
-        {"an argument", {QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out"),
-                         QStringLiteral("extra")},
-         UsageStatus, "\"extra\""},
+        {"an argument",
+         {QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out"),
+          QStringLiteral("extra")},
+         UsageStatus,
+         "\"extra\""},
     };
     for (const auto& row : rows)
     {
@@ -143,19 +148,22 @@ TEST_F(BatchCommandTest, HelpVersionAndBadArgumentsEndAtOnce)
 TEST_F(BatchCommandTest, AQuietStopIsANormalEndAndADataErrorIsTwo)
 {
     // The list's first code is out of range: the run stops there, before any page is fetched.
-    WriteFileBytes("KabuList.dat", "0999,x," + Tosho1 + "," + Machinery + "\r\n6301,x," + Tosho1 + "," + Machinery + "\r\n");
-    TRun run = Orvanta({QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out")});
+    WriteFileBytes("KabuList.dat",
+                   "0999,x," + Tosho1 + "," + Machinery + "\r\n6301,x," + Tosho1 + "," + Machinery + "\r\n");
+    TRun run =
+        Orvanta({QStringLiteral("--screen"), QStringLiteral("全て"), QStringLiteral("--out"), QStringLiteral("out")});
     EXPECT_EQ(run.Status, 0) << run.Err.toStdString();
     EXPECT_EQ(Summary()[QStringLiteral("ended")].toString(), QStringLiteral("stopped at code 999"));
     EXPECT_EQ(Summary()[QStringLiteral("entries")].toInt(), 2);
     for (const char* file : {"result.csv", "report.html"})
         EXPECT_TRUE(std::filesystem::exists(Folder / "out" / file)) << file;
-    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: 全て: 一覧 2 銘柄、株価を読んだ 0、"))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: 全て: 一覧 2 銘柄、株価を読んだ 0、")))
+        << run.Err.toStdString();
 
     // An entry of an unknown market has no code: a data error, reported and written.
     WriteFileBytes("KabuList.dat", "6301,x,Tosho3," + Machinery + "\r\n");
-    run = Orvanta({QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--rsi30"), QStringLiteral("--out"),
-                   QStringLiteral("out")});
+    run = Orvanta({QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--rsi30"),
+                   QStringLiteral("--out"), QStringLiteral("out")});
     EXPECT_EQ(run.Status, 2) << run.Err.toStdString();
     const QString ended = Summary()[QStringLiteral("ended")].toString();
     EXPECT_TRUE(ended.startsWith(QStringLiteral("data error: "))) << ended.toStdString();
@@ -173,13 +181,16 @@ TEST_F(BatchCommandTest, AQuietStopIsANormalEndAndADataErrorIsTwo)
 TEST_F(BatchCommandTest, ARunInWhichNothingAnsweredEndsWithTwo)
 {
     WriteFileBytes("KabuList.dat", ListLines({6301, 6302, 6303}));
-    const TRun run = Orvanta({QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--out"), QStringLiteral("out")});
+    const TRun run =
+        Orvanta({QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--out"), QStringLiteral("out")});
     EXPECT_EQ(run.Status, 2) << run.Err.toStdString();
     EXPECT_EQ(Summary()[QStringLiteral("ended")].toString(), QStringLiteral("no page could be read"));
     EXPECT_EQ(Summary()[QStringLiteral("pages")].toObject()[QStringLiteral("fetched")].toInt(-1), 0)
         << "requests that brought nothing are not pages fetched";
     EXPECT_EQ(Summary()[QStringLiteral("skipped")].toArray().size(), 3);
-    EXPECT_TRUE(run.Err.contains(QStringLiteral("\norvanta: どの銘柄のページも読めませんでした。サービスが応答していません。\n"))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(
+        QStringLiteral("\norvanta: どの銘柄のページも読めませんでした。サービスが応答していません。\n")))
+        << run.Err.toStdString();
     EXPECT_TRUE(QString::fromUtf8(FileBytes(Folder / "out" / "report.html"))
                     .contains(QStringLiteral("どの銘柄のページも読めませんでした")));
 }
@@ -250,9 +261,9 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
         } releaseOnExit{release};
 
         QProcess process;
-        Start(process, {QStringLiteral("--service"), address, QStringLiteral("--connections"),
-                        QLatin1String(row.Connections), QStringLiteral("--screen"), QStringLiteral("機械"),
-                        QStringLiteral("--out"), QStringLiteral("out")});
+        Start(process,
+              {QStringLiteral("--service"), address, QStringLiteral("--connections"), QLatin1String(row.Connections),
+               QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--out"), QStringLiteral("out")});
         QByteArray err;
         // 6301 is screened, and 6302's page is under way and silent.
         for (int i = 0; i < 400 && !(stalled && err.contains(" 6301 ")); ++i)

@@ -67,9 +67,9 @@ const std::vector<int> RsiAtThirtyCloses = {1000, 990,  980,  1000, 970,  980,  
                                             1030, 1040, 1010, 980,  960,  950,  970,  980,  980,  970};
 // The 7-week RSI falls to 30 or less six times, the 13-week one never (its least is 31, week
 // 27): never both.
-const std::vector<int> ShortRsiOnlyCloses = {1000, 980,  980,  980,  1000, 970,  990,  970,  990,  1010,
-                                             990,  990,  980,  990,  1010, 1010, 1020, 1020, 1030, 1050,
-                                             1030, 1000, 990,  960,  980,  970,  950,  940,  960,  970};
+const std::vector<int> ShortRsiOnlyCloses = {1000, 980,  980, 980, 1000, 970,  990,  970,  990,  1010,
+                                             990,  990,  980, 990, 1010, 1010, 1020, 1020, 1030, 1050,
+                                             1030, 1000, 990, 960, 980,  970,  950,  940,  960,  970};
 
 // 取引は成立していません, EUC-JP
 const std::string NoTradeEuc =
@@ -179,11 +179,11 @@ protected:
         routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             const auto weeks = key == "6301.t" || key == "6325.t" ? VShapedWeeks(30)
-                               : key == "6302.t" ? VShapedWeeks(34)
-                               : key == "6307.t" ? WeeksOfCloses(RsiAtThirtyCloses)
-                               : key == "6308.t" ? WeeksOfCloses(ShortRsiOnlyCloses)
-                               : key == "6309.t" ? std::vector<THistoryCells>{}
-                                                 : FlatWeeks();
+                               : key == "6302.t"                  ? VShapedWeeks(34)
+                               : key == "6307.t"                  ? WeeksOfCloses(RsiAtThirtyCloses)
+                               : key == "6308.t"                  ? WeeksOfCloses(ShortRsiOnlyCloses)
+                               : key == "6309.t"                  ? std::vector<THistoryCells>{}
+                                                                  : FlatWeeks();
             response.set_content(HistoryPage(weeks, 20000), "text/html; charset=EUC-JP");
         });
     }
@@ -239,7 +239,8 @@ TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
     const QString html = QString::fromUtf8(FileBytes(out + QStringLiteral("/report.html")));
     EXPECT_TRUE(html.contains(QStringLiteral("<td class=\"l\">6302 キヤノン</td>")));
     EXPECT_LT(html.indexOf(QStringLiteral("charts/0001.png")), html.indexOf(QStringLiteral("charts/0002.png")));
-    EXPECT_TRUE(html.contains(QStringLiteral("<td>6305</td><td>x</td><td>東証</td><td>ページの大きさが 12,000 バイトです")));
+    EXPECT_TRUE(
+        html.contains(QStringLiteral("<td>6305</td><td>x</td><td>東証</td><td>ページの大きさが 12,000 バイトです")));
 
     // Progress in a log: a line for each tenth of the list, the stock's code and name.
     const QStringList lines = Written.split(u'\n', Qt::SkipEmptyParts);
@@ -247,7 +248,8 @@ TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
     EXPECT_EQ(lines[0], QStringLiteral(" 10% [   2/  20] 6302 キヤノン"));
     EXPECT_EQ(lines[1], QStringLiteral(" 20% [   4/  20] 6304")) << "no quote: the code alone";
     EXPECT_EQ(lines[9], QStringLiteral("100% [  20/  20] 6324"));
-    EXPECT_TRUE(lines[10].startsWith(QStringLiteral("orvanta: 機械: 一覧 20 銘柄、株価を読んだ 3、該当 2、読めなかった 17。")))
+    EXPECT_TRUE(
+        lines[10].startsWith(QStringLiteral("orvanta: 機械: 一覧 20 銘柄、株価を読んだ 3、該当 2、読めなかった 17。")))
         << lines[10].toStdString();
     EXPECT_FALSE(Written.contains(u'\r'));
 
@@ -305,7 +307,7 @@ TEST_F(BatchRunTest, ADataErrorEndsTheRunAndTheRowsSoFarAreWritten)
     const QString ended = Summary(Options.OutDir)[QStringLiteral("ended")].toString();
     EXPECT_TRUE(ended.startsWith(QStringLiteral("data error: "))) << ended.toStdString();
     EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: データエラーで検索が止まりました: ") +
-                                ended.mid(QStringLiteral("data error: ").size()) + u'\n'));
+                                 ended.mid(QStringLiteral("data error: ").size()) + u'\n'));
     EXPECT_TRUE(QString::fromUtf8(FileBytes(Options.OutDir + QStringLiteral("/report.html")))
                     .contains(QStringLiteral("データエラーで検索が止まりました")));
 
@@ -406,8 +408,9 @@ TEST_F(BatchRunTest, EverySkipReasonIsNamedInTheSummaryAndTheReport)
         EXPECT_EQ(entry[QStringLiteral("code")].toString(), QLatin1String(reasons[i].Code));
         EXPECT_EQ(entry[QStringLiteral("name")].toString(), QStringLiteral("x"));
         EXPECT_EQ(entry[QStringLiteral("reason")].toString(), QLatin1String(reasons[i].Token));
-        EXPECT_TRUE(html.contains(QStringLiteral("<tr><td>%1</td><td>x</td><td>東証</td><td>").arg(QLatin1String(reasons[i].Code)) +
-                                  QString::fromUtf8(reasons[i].Words) + QStringLiteral("</td></tr>")));
+        EXPECT_TRUE(html.contains(
+            QStringLiteral("<tr><td>%1</td><td>x</td><td>東証</td><td>").arg(QLatin1String(reasons[i].Code)) +
+            QString::fromUtf8(reasons[i].Words) + QStringLiteral("</td></tr>")));
     }
 }
 
@@ -431,7 +434,8 @@ TEST_F(BatchRunTest, AReportThatCannotBeWrittenEndsWithTwoAndItsReason)
     ASSERT_TRUE(QDir().mkpath(Options.OutDir + QStringLiteral("/summary.json")));
     TBatchRun batch(Options, Console);
     EXPECT_EQ(batch.Run(), 2);
-    EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: レポートを書けませんでした: 書き込めません: "))) << Written.toStdString();
+    EXPECT_TRUE(Written.contains(QStringLiteral("orvanta: レポートを書けませんでした: 書き込めません: ")))
+        << Written.toStdString();
     EXPECT_TRUE(Written.contains(QStringLiteral("summary.json"))) << Written.toStdString();
     EXPECT_FALSE(Server.Log().empty()) << "the run went ahead";
 }
@@ -501,12 +505,14 @@ TEST_F(BatchRunTest, TheWindowSavesAndSumsUpItsLastRunThroughTheMenu)
         EXPECT_EQ(FileBytes(answer + QStringLiteral("/charts/000%1.png").arg(row + 1)),
                   RowChart(*form.KabuCodeList->topLevelItem(row), form.RunCharts))
             << row;
-    EXPECT_NE(FileBytes(answer + QStringLiteral("/charts/0001.png")), FileBytes(answer + QStringLiteral("/charts/0002.png")));
+    EXPECT_NE(FileBytes(answer + QStringLiteral("/charts/0001.png")),
+              FileBytes(answer + QStringLiteral("/charts/0002.png")));
 
     form.SearchSummary1->trigger();
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].Caption, QStringLiteral("情報"));
-    EXPECT_TRUE(Shown[0].Text.contains(QStringLiteral("一覧の 20 銘柄のうち 3 銘柄の株価を読み、2 銘柄が該当しました。")));
+    EXPECT_TRUE(
+        Shown[0].Text.contains(QStringLiteral("一覧の 20 銘柄のうち 3 銘柄の株価を読み、2 銘柄が該当しました。")));
     EXPECT_TRUE(Shown[0].Text.contains(QStringLiteral("6306 x 東証: サービスから応答がありません")));
     EXPECT_TRUE(Shown[0].Text.contains(QStringLiteral("株価を読めなかった銘柄: 17 銘柄")));
 

@@ -243,7 +243,8 @@ TEST_F(LookupTest, AHeavilyTradedStockShowsItsVolumes)
     EXPECT_EQ(form.ChartPane->ChartBars[0].Dekidaka, 10000004600);
     // The newest week has the smallest volume and the oldest the largest: the oldest bar
     // reaches the top of the pane.
-    EXPECT_EQ(QColor(form.ChartPane->ImageDekidaka->Shown.pixel(form.ChartPane->ChartScale.Left + 3, 20)), QColor(0, 0, 255));
+    EXPECT_EQ(QColor(form.ChartPane->ImageDekidaka->Shown.pixel(form.ChartPane->ChartScale.Left + 3, 20)),
+              QColor(0, 0, 255));
 }
 
 // The page decided which stock the board and the list rows named: a page claiming another

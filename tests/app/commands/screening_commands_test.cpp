@@ -40,7 +40,7 @@
 namespace {
 
 // Shift_JIS pieces of the list file.
-const std::string Tosho1 = "\x93\x8c\x8f\xd8\x82\x50\x95\x94";  // 東証１部
+const std::string Tosho1 = "\x93\x8c\x8f\xd8\x82\x50\x95\x94"; // 東証１部
 const std::string Jasdaq = "JASDAQ";
 const std::string Mothers = "\x83\x7d\x83\x55\x81\x5b\x83\x59"; // マザーズ
 const std::string Machinery = "\x8b\x40\x8a\x42";               // 機械
@@ -130,10 +130,7 @@ protected:
         std::filesystem::current_path(Folder);
     }
     void TearDown() override { std::filesystem::current_path(Previous); }
-    void WriteList(const std::string& lines)
-    {
-        std::ofstream(Folder / "KabuList.dat", std::ios::binary) << lines;
-    }
+    void WriteList(const std::string& lines) { std::ofstream(Folder / "KabuList.dat", std::ios::binary) << lines; }
     static std::string Line(const std::string& code, const std::string& market, const std::string& sector)
     {
         return code + ",x," + market + "," + sector + "\r\n";
@@ -157,9 +154,9 @@ protected:
     static std::vector<bool> Inputs(const TMainForm& form)
     {
         std::vector<bool> states;
-        for (QWidget* control : std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox,
-                                                                form.ChartLengDay, form.ChartLengWeek,
-                                                                form.KabuSearchBox, form.KabuSearchButton})
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox, form.ChartLengDay,
+                                             form.ChartLengWeek, form.KabuSearchBox, form.KabuSearchButton})
             states.push_back(control->isEnabled());
         return states;
     }
@@ -172,17 +169,17 @@ protected:
     TableSource Source;
 };
 
-
 TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
 {
-    WriteList(";list\r\n" + Line("6301", Tosho1, Machinery) + Line("1605", Tosho1, Other) + Line("6302", Jasdaq, Machinery) +
-              Line("6303", Tosho1, Machinery) + Line("6304", Mothers, Machinery));
+    WriteList(";list\r\n" + Line("6301", Tosho1, Machinery) + Line("1605", Tosho1, Other) +
+              Line("6302", Jasdaq, Machinery) + Line("6303", Tosho1, Machinery) + Line("6304", Mothers, Machinery));
     TMainForm form(Dialogs, &Source);
     form.show();
     form.KabukaSearchWin->trigger();
     form.ChartLengDay->setChecked(true); // the input bar is hidden: the period switch does nothing
     Source.Stocks["6301.t"] = Stock(QStringLiteral("6301 コマツ"), QStringLiteral("  3,000"));
-    Source.Stocks["6302.q"] = Stock(QStringLiteral("6302 無信号"), QStringLiteral("    500"), 12); // too short for a signal
+    Source.Stocks["6302.q"] =
+        Stock(QStringLiteral("6302 無信号"), QStringLiteral("    500"), 12); // too short for a signal
     Source.Stocks["6304  "] = Stock(QStringLiteral("6304 新興"), QStringLiteral("    800"), 24); // a newest-week signal
     Start(form, MachinerySector);
 
@@ -343,7 +340,8 @@ TEST_F(ScreeningTest, SortingCopyingAndOpeningRows)
     };
 
     form.KabuCodeListColumnClick(2);
-    EXPECT_EQ(order(2), (QStringList{QStringLiteral("    800円"), QStringLiteral("  1,500円"), QStringLiteral("  3,000円")}))
+    EXPECT_EQ(order(2),
+              (QStringList{QStringLiteral("    800円"), QStringLiteral("  1,500円"), QStringLiteral("  3,000円")}))
         << "text order: the blanks of the narrower amount come first";
     EXPECT_EQ(form.KabuCodeListTag, -1);
     form.KabuCodeListColumnClick(0);
@@ -500,8 +498,8 @@ protected:
         const QRect row = List->visualItemRect(newest);
         // The stock under way may have been noted without its row added yet.
         const int rows = List->topLevelItemCount();
-        if (rows < Found() - 1 || rows > Found() || List->currentItem() != newest ||
-            !List->selectedItems().isEmpty() || row.isEmpty() || !List->viewport()->rect().contains(row))
+        if (rows < Found() - 1 || rows > Found() || List->currentItem() != newest || !List->selectedItems().isEmpty() ||
+            row.isEmpty() || !List->viewport()->rect().contains(row))
             ++Wrong;
         return false;
     }

@@ -59,7 +59,8 @@ protected:
         });
         routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
             const bool signal = request.get_param_value("qt") == "6301.t";
-            response.set_content(HistoryPage(signal ? VShapedWeeks(30) : FlatWeeks(), 20000), "text/html; charset=EUC-JP");
+            response.set_content(HistoryPage(signal ? VShapedWeeks(30) : FlatWeeks(), 20000),
+                                 "text/html; charset=EUC-JP");
         });
     }
 };
@@ -316,10 +317,9 @@ TEST_F(ScreeningFetchAheadTest, ClosingTheWindowEndsEveryTransferAndLeavesNoPart
     closer.start();
     QTest::mouseClick(form.KabuSearchButton, Qt::LeftButton);
     closer.stop();
-    const bool partial = std::any_of(std::filesystem::directory_iterator("dat"), std::filesystem::directory_iterator(),
-                                     [](const auto& entry) {
-                                         return entry.path().filename().string().find(".part-") != std::string::npos;
-                                     });
+    const bool partial = std::any_of(
+        std::filesystem::directory_iterator("dat"), std::filesystem::directory_iterator(),
+        [](const auto& entry) { return entry.path().filename().string().find(".part-") != std::string::npos; });
     const int threadsAfter = FetchAheadThreads();
     letGo();
 
@@ -345,9 +345,10 @@ protected:
     void SetUp() override
     {
         TFormServiceTest::SetUp();
-        const std::string prime = "\x83\x76\x83\x89\x83\x43\x83\x80";                // プライム
-        const std::string meishoMain = "\x96\xbc\x8f\xd8\x83\x81\x83\x43\x83\x93";   // 名証メイン
-        const std::string fukushoQ = "\x95\x9f\x8f\xd8" "Q-Board";                   // 福証Q-Board
+        const std::string prime = "\x83\x76\x83\x89\x83\x43\x83\x80";              // プライム
+        const std::string meishoMain = "\x96\xbc\x8f\xd8\x83\x81\x83\x43\x83\x93"; // 名証メイン
+        const std::string fukushoQ = "\x95\x9f\x8f\xd8"
+                                     "Q-Board"; // 福証Q-Board
         WriteFileBytes("KabuList.dat", "6301,a," + Tosho1 + "," + Machinery + "\r\n130A,b," + prime + "," + Machinery +
                                            "\r\n9a7a,c," + meishoMain + "," + Machinery + "\r\n1309,d," + fukushoQ +
                                            "," + Machinery + "\r\n99999,e," + prime + "," + Machinery + "\r\n6303,f," +
@@ -429,8 +430,8 @@ TEST_F(ScreeningTodaysMarketTest, LetterCodesAreFetchedAheadListedAndTheRunStill
     // Every row still holds its purchase of 1095 yen on 2026/06/22; the rate uses the price.
     EXPECT_EQ(Column(form, 0), (QStringList{QStringLiteral("6301 キヤノン"), QStringLiteral("130A キヤノン"),
                                             QStringLiteral("9A7A キヤノン"), QStringLiteral("1309 キヤノン")}));
-    EXPECT_EQ(Column(form, 1), (QStringList{QStringLiteral("東証"), QStringLiteral("プライム"), QStringLiteral("名証メイン"),
-                                            QStringLiteral("福証Q-Board")}));
+    EXPECT_EQ(Column(form, 1), (QStringList{QStringLiteral("東証"), QStringLiteral("プライム"),
+                                            QStringLiteral("名証メイン"), QStringLiteral("福証Q-Board")}));
     EXPECT_EQ(Column(form, 8), (QStringList{QStringLiteral("  1株"), QStringLiteral("100株"), QStringLiteral("100株"),
                                             QStringLiteral("  1株")}));
     EXPECT_EQ(Column(form, 14), (QStringList{QStringLiteral("112%"), QStringLiteral("112%"), QStringLiteral(" 82%"),
@@ -441,7 +442,8 @@ TEST_F(ScreeningTodaysMarketTest, LetterCodesAreFetchedAheadListedAndTheRunStill
 
     // Column 1 sorts as text: 1309 < 130A < 6301 < 9A7A, the exchange's own order.
     QHeaderView* header = form.KabuCodeList->header();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, header->height() / 2));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionPosition(0) + 5, header->height() / 2));
     EXPECT_EQ(Column(form, 0), (QStringList{QStringLiteral("1309 キヤノン"), QStringLiteral("130A キヤノン"),
                                             QStringLiteral("6301 キヤノン"), QStringLiteral("9A7A キヤノン")}));
 

@@ -107,7 +107,8 @@ TEST_F(DataUpdateDialogTest, AFetchFromTheMenuStoresTheMarketAndLocksOutAScreeni
     auto* search = Form.findChild<QPushButton*>(QStringLiteral("KabuSearchButton"));
     QSignalSpy started(dialog, &TDataUpdateDialog::FetchStarted);
     QObject::connect(dialog, &TDataUpdateDialog::FetchStarted, [&] { EXPECT_FALSE(search->isEnabled()); });
-    EXPECT_EQ(FetchWith(dialog, QStringLiteral("test-key-not-a-real-key")), 0) << Label(dialog, "OutcomeLabel").toStdString();
+    EXPECT_EQ(FetchWith(dialog, QStringLiteral("test-key-not-a-real-key")), 0)
+        << Label(dialog, "OutcomeLabel").toStdString();
     EXPECT_EQ(started.size(), 1);
     EXPECT_TRUE(search->isEnabled()) << "the run is free again once the fetch has ended";
     EXPECT_TRUE(Label(dialog, "OutcomeLabel").startsWith(QStringLiteral("取得が終わりました")));
@@ -128,7 +129,8 @@ TEST_F(DataUpdateDialogTest, CancelKeepsWhatWasFetchedAndTheNextFetchAsksNoDayTw
     ASSERT_NE(dialog, nullptr);
     Standin.SetDelay(std::chrono::milliseconds(150));
     QSignalSpy finished(dialog, &TDataUpdateDialog::FetchFinished);
-    QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("KeyEdit")), QStringLiteral("test-key-not-a-real-key"));
+    QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("KeyEdit")),
+                     QStringLiteral("test-key-not-a-real-key"));
     QTest::mouseClick(Button(dialog, "StartButton"), Qt::LeftButton);
     ASSERT_TRUE(ProcessUntil([&] { return Standin.RequestCount() >= 5; }, 20000));
     QTest::mouseClick(Button(dialog, "CancelButton"), Qt::LeftButton);

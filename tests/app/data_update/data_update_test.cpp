@@ -41,7 +41,8 @@ TEST(FetchProgressLine, ReadsTheChildsLinesAndNothingElse)
         {"a human line", "取得中 3/15"},
         {"empty", ""},
     };
-    for (const Row& row : refused) {
+    for (const Row& row : refused)
+    {
         SCOPED_TRACE(row.Name);
         EXPECT_FALSE(ParseFetchProgress(row.Line));
     }
@@ -52,18 +53,18 @@ TEST(FetchProgressLine, ReadsTheChildsLinesAndNothingElse)
 TEST(DurationText, RoundsToTheNearestMinute)
 {
     const std::pair<int, const char*> rows[] = {
-        {0, "1分未満"}, {59, "1分未満"}, {60, "約1分"}, {89, "約1分"}, {90, "約2分"},
-        {3569, "約59分"}, {3570, "約1時間"}, {3930, "約1時間6分"},
+        {0, "1分未満"}, {59, "1分未満"},  {60, "約1分"},     {89, "約1分"},
+        {90, "約2分"},  {3569, "約59分"}, {3570, "約1時間"}, {3930, "約1時間6分"},
     };
-    for (const auto& [seconds, text] : rows) {
+    for (const auto& [seconds, text] : rows)
+    {
         SCOPED_TRACE(seconds);
         EXPECT_EQ(DurationText(seconds), QString::fromUtf8(text));
     }
 }
 
 class ApiKeyFileTest : public TTempFolderTest
-{
-};
+{};
 
 TEST_F(ApiKeyFileTest, TheKeyIsKeptForTheUserAloneAndNeverThroughAPlantedLink)
 {
@@ -79,7 +80,8 @@ TEST_F(ApiKeyFileTest, TheKeyIsKeptForTheUserAloneAndNeverThroughAPlantedLink)
     EXPECT_EQ(ReadText(elsewhere), "keep me");
     EXPECT_TRUE(HasSavedApiKey(config));
     EXPECT_EQ(ReadText(ApiKeyFile(config)), "test-key-not-a-real-key\n");
-    struct stat file{};
+    struct stat file
+    {};
     ASSERT_EQ(::lstat(ApiKeyFile(config).c_str(), &file), 0);
     EXPECT_EQ(file.st_mode & 07777, 0600u);
     ASSERT_EQ(::stat(config.c_str(), &file), 0);

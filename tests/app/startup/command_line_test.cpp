@@ -47,7 +47,10 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         {"help names the program", {"--help"}, 0, "使い方: orvanta [options]"},
         {"--version", {"--version"}, 0, "orvanta 1.6a\n"},
         {"-v", {"-v"}, 0, "orvanta 1.6a\n"},
-        {"an unknown option", {"--screen-all"}, UsageStatus, "orvanta: 不明なオプション screen-all（orvanta --help を参照）\n"},
+        {"an unknown option",
+         {"--screen-all"},
+         UsageStatus,
+         "orvanta: 不明なオプション screen-all（orvanta --help を参照）\n"},
         {"a Qt option is not ours", {"-platform", "xcb"}, UsageStatus, "orvanta: "},
         {"a value missing", {"--workdir"}, UsageStatus, "--workdir の値がありません"},
         {"a value where none is taken", {"--rsi30=yes"}, UsageStatus, "--rsi30 は値を取りません"},
@@ -55,10 +58,17 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         {"an argument", {"7203"}, UsageStatus, "\"7203\""},
         {"more connections than allowed", {"--connections", "9"}, UsageStatus, "--connections は 0～8 です"},
         {"connections not a number", {"--connections", "four"}, UsageStatus, "--connections は 0～8 です"},
-        {"controls in an argument are shown, not obeyed", {"x\x1b]0;pwned\x07\n"}, UsageStatus,
+        {"controls in an argument are shown, not obeyed",
+         {"x\x1b]0;pwned\x07\n"},
+         UsageStatus,
          "\"x\\x1b]0;pwned\\x07\\x0a\""},
-        {"C1 controls and DEL too, Japanese kept", {"--screen", "機械\xc2\x9b" "2J\x7f\xc2\x85", "--out", "o"},
-         UsageStatus, "業種 \"機械\\x9b2J\\x7f\\x85\" はありません"},
+        {"C1 controls and DEL too, Japanese kept",
+         {"--screen",
+          "機械\xc2\x9b"
+          "2J\x7f\xc2\x85",
+          "--out", "o"},
+         UsageStatus,
+         "業種 \"機械\\x9b2J\\x7f\\x85\" はありません"},
         {"fewer connections than none", {"--connections", "-1"}, UsageStatus, "--connections"},
     };
     for (const Row& row : rows)
@@ -67,7 +77,8 @@ TEST(ParseCommandLine, HelpVersionAndMistakesEndTheProgramAtOnce)
         const TCommandLine commandLine = Parse(row.arguments);
         ASSERT_TRUE(commandLine.Exit.has_value());
         EXPECT_EQ(commandLine.Exit->Status, row.status);
-        EXPECT_TRUE(commandLine.Exit->Text.contains(QString::fromUtf8(row.text))) << commandLine.Exit->Text.toStdString();
+        EXPECT_TRUE(commandLine.Exit->Text.contains(QString::fromUtf8(row.text)))
+            << commandLine.Exit->Text.toStdString();
     }
 }
 
@@ -93,7 +104,7 @@ TEST(ParseCommandLine, TheConditionsOfAnUnattendedRun)
         const char* Typed;
         const char* Item;
     } spellings[] = {
-        {"水産・農林業", "水産･農林業"},   // the ordinary middle dot for the half-width one
+        {"水産・農林業", "水産･農林業"},    // the ordinary middle dot for the half-width one
         {"ガラス土石製品", "ｶﾞﾗｽ土石製品"}, // full-width katakana for half-width
         {"ｶﾞﾗｽ土石製品", "ｶﾞﾗｽ土石製品"},
         {"電気・ガス業", "電気･ガス業"},

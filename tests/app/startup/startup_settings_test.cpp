@@ -56,8 +56,7 @@ TEST(ChooseServiceAddress, AMalformedAddressStopsTheStartNamingItsSource)
 }
 
 class WorkFolder : public TTempFolderTest
-{
-};
+{};
 
 TEST_F(WorkFolder, AFolderWithTheProgramsFilesIsUsedAsItIs)
 {

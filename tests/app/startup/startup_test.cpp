@@ -26,10 +26,7 @@ namespace {
 class TCoreApplication : public ::testing::Environment
 {
 public:
-    void SetUp() override
-    {
-        Application = MakeCoreApplication();
-    }
+    void SetUp() override { Application = MakeCoreApplication(); }
     void TearDown() override { Application.reset(); }
 
 private:
@@ -363,9 +360,10 @@ TEST_F(Startup, AnotherUsersServiceGivenByAddressLendsNoStockList)
     std::filesystem::create_directories(work / "dat");
     const std::string mine = "; my list\r\n";
     WriteText(work / "KabuList.dat", mine);
-    WriteText(work / "KabuList.dat.sha256",
-              QCryptographicHash::hash(QByteArray::fromStdString(mine), QCryptographicHash::Sha256).toHex().toStdString() +
-                  "\n");
+    WriteText(
+        work / "KabuList.dat.sha256",
+        QCryptographicHash::hash(QByteArray::fromStdString(mine), QCryptographicHash::Sha256).toHex().toStdString() +
+            "\n");
     TCommandLine commandLine;
     commandLine.ServiceUrl = QString::fromStdString(LoopbackAddress(port));
     commandLine.WorkDir = QString::fromStdString(work.string());
@@ -571,8 +569,9 @@ TEST_F(ServiceData, TheServicesListReplacesOnlyTheCopyMadeLast)
 TEST_F(Startup, TheServiceTellsWhichFreePortItTook)
 {
     QProcess service;
-    service.start(QStringLiteral(ORVANTA_SERVICE_BINARY),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), QStringLiteral(ORVANTA_SAMPLE_DATA)});
+    service.start(
+        QStringLiteral(ORVANTA_SERVICE_BINARY),
+        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), QStringLiteral(ORVANTA_SAMPLE_DATA)});
     ASSERT_TRUE(service.waitForStarted());
     QByteArray said;
     for (int i = 0; i < 100 && !said.contains("http://127.0.0.1:"); ++i)

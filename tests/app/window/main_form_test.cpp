@@ -75,8 +75,8 @@ class RecordingSource final : public TChartSource
 public:
     std::vector<std::string> Calls;
     bool QuoteFound = true;
-    std::string ThrowIn;                // "Quote" or "History"
-    bool MalformedDate = false;         // a history the price chart cannot draw
+    std::string ThrowIn;        // "Quote" or "History"
+    bool MalformedDate = false; // a history the price chart cannot draw
     std::function<void()> DuringHistory;
 
     TQuoteRead Quote(const std::string& key, const TProcessEvents&, const TCancelled&) override
@@ -130,9 +130,9 @@ struct RecordingWindow
 std::vector<bool> InputStates(const TMainForm& form)
 {
     std::vector<bool> states;
-    for (QWidget* control : std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox,
-                                                            form.ChartLengDay, form.ChartLengWeek, form.KabuSearchBox,
-                                                            form.KabuSearchButton})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox, form.ChartLengDay,
+                                         form.ChartLengWeek, form.KabuSearchBox, form.KabuSearchButton})
         states.push_back(control->isEnabled());
     return states;
 }
@@ -195,8 +195,9 @@ TEST(MainForm, StartsInTheChartViewWithTheTitlePanelInFront)
     EXPECT_EQ(form.KabuSearchBox->count(), 35);
     EXPECT_TRUE(form.ChartLengWeek->isChecked());
     EXPECT_FALSE(form.ChartLengDay->isChecked());
-    for (QLabel* value : {form.ChartPane->LabelKabuNo, form.ChartPane->LabelKabuKa, form.ChartPane->Label1, form.ChartPane->Label2, form.ChartPane->Label3, form.ChartPane->Label4,
-                          form.ChartPane->Label5, form.ChartPane->LabelTani})
+    for (QLabel* value :
+         {form.ChartPane->LabelKabuNo, form.ChartPane->LabelKabuKa, form.ChartPane->Label1, form.ChartPane->Label2,
+          form.ChartPane->Label3, form.ChartPane->Label4, form.ChartPane->Label5, form.ChartPane->LabelTani})
         EXPECT_TRUE(value->text().isEmpty()) << value->objectName().toStdString();
     EXPECT_FALSE(form.ChartPane->LabelTani->isVisible());
     EXPECT_FALSE(form.RSI30Check->isVisible());
@@ -355,15 +356,17 @@ TEST(MainForm, KeyStrokesNeverChangeTheComboBoxes)
     form.show();
     form.ShijouBox->setCurrentIndex(2);
     form.KabuSearchBox->setCurrentIndex(7);
-    const int keys[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown, Qt::Key_A, Qt::Key_1,
-                        Qt::Key_Space};
+    const int keys[] = {Qt::Key_Down,     Qt::Key_Up, Qt::Key_End, Qt::Key_Home,
+                        Qt::Key_PageDown, Qt::Key_A,  Qt::Key_1,   Qt::Key_Space};
     for (QComboBox* box : {form.ShijouBox, form.KabuSearchBox})
     {
         const int before = box->currentIndex();
         for (int key : keys)
             for (QObject* target : {static_cast<QObject*>(box), static_cast<QObject*>(box->view())})
             {
-                const QString text = key == Qt::Key_A ? QStringLiteral("a") : key == Qt::Key_1 ? QStringLiteral("1") : QString();
+                const QString text = key == Qt::Key_A   ? QStringLiteral("a")
+                                     : key == Qt::Key_1 ? QStringLiteral("1")
+                                                        : QString();
                 QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
                 QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
                 QCoreApplication::sendEvent(target, &press);
@@ -468,7 +471,8 @@ TEST(MainForm, LookupRunsTheChainInOrderWithTheControlsLocked)
     EXPECT_EQ(form.ChartPane->Label13->text(), QStringLiteral("　７週平均"));
     EXPECT_EQ(form.ChartPane->LabelKaikaShort->text(), QStringLiteral("   1001円"));
     EXPECT_EQ(form.ChartPane->Label14->text(), QStringLiteral("１３週平均"));
-    EXPECT_EQ(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("      0円")) << "10 weeks hold no 13-week average";
+    EXPECT_EQ(form.ChartPane->LabelKaikaLong->text(), QStringLiteral("      0円"))
+        << "10 weeks hold no 13-week average";
 
     // The period switch redraws the code in the box without reading the quote again, for the
     // newly checked period, and leaves the screening bar's controls alone.

@@ -51,9 +51,9 @@ protected:
         TFormServiceTest::SetUp();
         // A steady text cursor: a blinking one would be caught in either phase.
         QApplication::setCursorFlashTime(0);
-        WriteFileBytes("KabuList.dat", "7751,a," + Tosho1 + "," + Machinery + "\r\n6301,b," + Tosho1 + "," +
-                                           Machinery + "\r\n6302,c," + Jasdaq + "," + Machinery + "\r\n6303,d," +
-                                           Tosho1 + "," + Machinery + "\r\n");
+        WriteFileBytes("KabuList.dat", "7751,a," + Tosho1 + "," + Machinery + "\r\n6301,b," + Tosho1 + "," + Machinery +
+                                           "\r\n6302,c," + Jasdaq + "," + Machinery + "\r\n6303,d," + Tosho1 + "," +
+                                           Machinery + "\r\n");
     }
     void TearDown() override
     {
@@ -81,9 +81,9 @@ protected:
             const std::string key = request.get_param_value("qt");
             const bool weekly = request.get_param_value("k") == "w";
             const int seed = key == "6301.t" ? 1 : key == "6302.q" ? 2 : 0;
-            response.set_content(HistoryPage(key == "6301.t" ? VShapedWeeks(30) : Rows(weekly ? 47 : 41, seed, weekly),
-                                             20000),
-                                 "text/html; charset=EUC-JP");
+            response.set_content(
+                HistoryPage(key == "6301.t" ? VShapedWeeks(30) : Rows(weekly ? 47 : 41, seed, weekly), 20000),
+                "text/html; charset=EUC-JP");
         });
     }
 
