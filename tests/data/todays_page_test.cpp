@@ -2,11 +2,13 @@
 
 #include "data/cache_file.h"
 #include "data/data_error.h"
+#include "data/fetch_ahead.h"
 #include "test_pages.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -226,6 +228,75 @@ TEST_F(LoadHistoryRowsTest, UnreadableCacheFileThrows)
 {
     std::filesystem::create_directory("dat/k1301.t.02"); // fresh by its date, but no file to read
     EXPECT_THROW(LoadHistoryRows("1301.t", TChartPeriod::Weekly, Price1500, {}), TDataError);
+}
+
+// The chart chain's source of today's pages, with a run's pages fetched ahead or not: each
+// page is asked for once, and the chain reads what it would read without the source.
+class TodaysPagesTest : public TLoopbackServiceTest
+{
+protected:
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+            TQuotePageFields fields;
+            fields.Code = request.get_param_value("qt").substr(0, 4);
+            response.set_content(QuotePage(fields), "text/html");
+        });
+        routes.Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000"),
+                                              Cells("2007/01/02", "1,400", "1,390", "1,410", "1,380", "6,000")}),
+                                 "text/html");
+        });
+    }
+};
+
+TEST_F(TodaysPagesTest, ARunReadsEachPageOnceWithOrWithoutFetchingAhead)
+{
+    const std::vector<std::string> keys{"6301.t", "6302.t", "6303.t"};
+    struct Row
+    {
+        const char* name;
+        int connections;
+        bool stopFirst; // the window closes before the chain reads a page
+    };
+    const Row rows[] = {{"one page after another", 0, false}, {"four fetched ahead", 4, false},
+                        {"fetching ahead given up", 4, true}};
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        for (const std::string& key : keys)
+            for (const char* suffix : {".00", ".02"})
+                std::filesystem::remove("dat/k" + key + suffix);
+        const std::size_t requestsBefore = Server.Log().size();
+        SetFetchAheadConnections(row.connections);
+        TTodaysPages source;
+        source.BeginRun(keys);
+        if (row.stopFirst)
+            source.StopReadingAhead();
+        for (const std::string& key : keys)
+        {
+            const TQuoteRead quote = source.Quote(key, {}, {});
+            ASSERT_TRUE(quote.Quote.has_value()) << key;
+            EXPECT_EQ(quote.Quote->KabuNo, key.substr(0, 4));
+            const THistoryRows history = source.History(key, TChartPeriod::Weekly, Price1500, {}, {});
+            ASSERT_EQ(history.size(), 2u) << key;
+            EXPECT_EQ(history[0].DateText, "2007/01/09") << "newest first";
+            EXPECT_EQ(history[1].ClosePrice, 1400);
+        }
+        source.EndRun();
+        SetFetchAheadConnections(DefaultFetchAheadConnections);
+        const std::vector<TLoopbackServer::TRequest> log = Server.Log();
+        std::vector<std::string> targets;
+        for (std::size_t i = requestsBefore; i < log.size(); ++i)
+            targets.push_back(log[i].Target);
+        std::sort(targets.begin(), targets.end());
+        EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end()) << "a page asked for twice";
+        EXPECT_EQ(targets.size(), 6u);
+        // The same day, a second source reads the cache.
+        TTodaysPages again;
+        EXPECT_TRUE(again.Quote("6302.t", {}, {}).Quote.has_value());
+        EXPECT_EQ(Server.Log().size(), log.size());
+    }
 }
 
 } // namespace
