@@ -1,5 +1,7 @@
 #include "app/batch/batch_run.h"
 
+#include "app/batch/progress_lines.h"
+#include "app/batch/stop_signals.h"
 #include "app/startup/console_text.h"
 #include "app/window/exception_handler.h"
 #include "common/temp_file.h"
@@ -13,130 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
-#include <QSocketNotifier>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
-#include <memory>
 #include <system_error>
-
-namespace {
-
-// Progress of the run: on a terminal one line rewritten in place; in a log (cron, a pipe)
-// a plain line whenever another tenth of the list is done, so logs stay short.
-class TProgressLines
-{
-public:
-    explicit TProgressLines(const TBatchConsole& console) : Console(console) {}
-
-    void Show(int index, int count, const QString& stock)
-    {
-        const QString line = QString::fromStdString(ProgressText(index, count)) + u' ' + PrintableText(stock);
-        if (Console.Terminal)
-        {
-            // Back to the line's start, then erase what a longer line left.
-            Console.Write(QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
-            InPlace = true;
-            return;
-        }
-        const int tenth = static_cast<int>(static_cast<std::int64_t>(index) * 10 / count);
-        if (tenth > LastTenth)
-        {
-            LastTenth = tenth;
-            Console.Write(line + u'\n');
-        }
-    }
-
-    //! Ends the line rewritten in place, so the next message starts on a line of its own.
-    void EndLine()
-    {
-        if (InPlace)
-            Console.Write(QStringLiteral("\n"));
-        InPlace = false;
-    }
-
-private:
-    const TBatchConsole& Console;
-    int LastTenth = 0;
-    bool InPlace = false;
-};
-
-// SIGINT and SIGTERM end a run as closing the window does. The handler only notes the signal
-// and writes a byte into a pipe; the run's event points read it and ask the form to close, so
-// the transfer under way is given up, its temporary file removed, and the rows so far reported.
-class TStopSignals
-{
-public:
-    explicit TStopSignals(std::function<void()> onStop) : OnStop(std::move(onStop))
-    {
-        Caught = 0;
-        if (::pipe2(Pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            throw std::system_error(errno, std::generic_category(), "pipe");
-        WriteEnd = Pipe[1];
-        Notifier = std::make_unique<QSocketNotifier>(Pipe[0], QSocketNotifier::Read);
-        QObject::connect(Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this] {
-            char bytes[16];
-            while (::read(Pipe[0], bytes, sizeof bytes) > 0)
-            {}
-            if (!Told)
-            {
-                Told = true;
-                OnStop();
-            }
-        });
-        struct sigaction action
-        {};
-        action.sa_handler = &TStopSignals::Handle;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &OldInt);
-        ::sigaction(SIGTERM, &action, &OldTerm);
-    }
-    ~TStopSignals()
-    {
-        ::sigaction(SIGINT, &OldInt, nullptr);
-        ::sigaction(SIGTERM, &OldTerm, nullptr);
-        Notifier.reset();
-        WriteEnd = -1;
-        ::close(Pipe[0]);
-        ::close(Pipe[1]);
-    }
-    TStopSignals(const TStopSignals&) = delete;
-    TStopSignals& operator=(const TStopSignals&) = delete;
-
-    //! The first signal caught, 0 for none.
-    static int Signal() { return Caught; }
-
-private:
-    static void Handle(int signal)
-    {
-        const int savedErrno = errno;
-        if (Caught == 0)
-            Caught = signal;
-        const char byte = 1;
-        if (WriteEnd >= 0)
-        {
-            [[maybe_unused]] const ssize_t ignored = ::write(WriteEnd, &byte, 1);
-        }
-        errno = savedErrno;
-    }
-
-    static inline volatile std::sig_atomic_t Caught = 0;
-    static inline volatile int WriteEnd = -1;
-    std::function<void()> OnStop;
-    int Pipe[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> Notifier;
-    struct sigaction OldInt
-    {};
-    struct sigaction OldTerm
-    {};
-    bool Told = false;
-};
-
-} // namespace
 
 void QuietQtNotes()
 {

@@ -1,7 +1,9 @@
 #include "app/commands/screening_run.h"
 
 #include "app/commands/chart_view.h"
+#include "app/commands/pending_rows.h"
 #include "app/commands/result_list.h"
+#include "app/commands/run_frames.h"
 #include "data/chart_source.h"
 #include "data/text_codec.h"
 #include "data/todays_page.h"
@@ -9,15 +11,12 @@
 #include "report/run_summary.h"
 #include "screener/kabu_list.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <functional>
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -32,112 +31,6 @@ TBoardTexts QuoteBoardTexts(const TKabuQuote& quote)
             Cp932ToUtf8(board.Label2),      Cp932ToUtf8(board.Label3),      Cp932ToUtf8(board.Label4),
             Cp932ToUtf8(board.Label5),      Cp932ToUtf8(board.LabelTani)};
 }
-
-// Paints what a run changes for every stock, the result list and the progress display, at
-// most 25 times a second: a new row makes the list repaint all its visible rows, and a step
-// of the progress bar repaints the bar and what lies over it at once; more frames look the
-// same to a reader. A change that arrives between frames is painted by a timer at the next
-// frame, also when no further change follows for a long time, so the newest state shows
-// within 40 ms and painting is never left switched off.
-class TRunFrames
-{
-public:
-    explicit TRunFrames(std::initializer_list<QWidget*> widgets) : Widgets(widgets)
-    {
-        Timer.setSingleShot(true);
-        QObject::connect(&Timer, &QTimer::timeout, Widgets.front(), [this] { Paint(); });
-        SinceFrame.start();
-    }
-    ~TRunFrames() { Resume(); }
-    TRunFrames(const TRunFrames&) = delete;
-    TRunFrames& operator=(const TRunFrames&) = delete;
-
-    //! Runs `action` at once while the widgets paint, else right before they paint again,
-    //! in place of an action still waiting: what it changes shows only in a frame anyway.
-    void BeforeFrame(std::function<void()> action)
-    {
-        if (Paused)
-            Waiting = std::move(action);
-        else
-            action();
-    }
-
-    //! Call before the widgets change.
-    void Coming()
-    {
-        const qint64 elapsed = SinceFrame.elapsed();
-        if (elapsed >= FrameMs)
-        {
-            Timer.stop();
-            Paint();
-            return;
-        }
-        if (!Paused)
-        {
-            for (QWidget* widget : Widgets)
-                widget->setUpdatesEnabled(false);
-            Paused = true;
-        }
-        if (!Timer.isActive())
-            Timer.start(static_cast<int>(FrameMs - elapsed));
-    }
-
-private:
-    static constexpr qint64 FrameMs = 40;
-
-    void Paint()
-    {
-        Resume();
-        SinceFrame.restart();
-    }
-
-    void Resume()
-    {
-        if (!Paused)
-            return;
-        if (Waiting)
-            std::exchange(Waiting, nullptr)();
-        for (QWidget* widget : Widgets)
-            widget->setUpdatesEnabled(true);
-        Paused = false;
-    }
-
-    std::vector<QWidget*> Widgets;
-    QTimer Timer;
-    QElapsedTimer SinceFrame;
-    bool Paused = false;
-    std::function<void()> Waiting; // for the next frame
-};
-
-// The rows a run has found but not yet put in the list. A row put in lays the whole list out
-// again, so they go in together, just before a frame shows them; the newest is then scrolled
-// into view and made current, with no row selected.
-class TPendingRows
-{
-public:
-    explicit TPendingRows(QTreeWidget* list) : List(list) {}
-    ~TPendingRows() { Flush(); }
-    TPendingRows(const TPendingRows&) = delete;
-    TPendingRows& operator=(const TPendingRows&) = delete;
-
-    void Add(QTreeWidgetItem* row) { Rows.append(row); }
-
-    void Flush()
-    {
-        if (Rows.isEmpty())
-            return;
-        QTreeWidgetItem* newest = Rows.back();
-        List->addTopLevelItems(Rows);
-        Rows.clear();
-        List->setCurrentItem(newest);
-        List->scrollToItem(newest);
-        List->clearSelection();
-    }
-
-private:
-    QTreeWidget* List;
-    QList<QTreeWidgetItem*> Rows;
-};
 
 } // namespace
 
