@@ -1,6 +1,7 @@
 #include "app/window/main_form.h"
 
 #include "../fake_dialogs.h"
+#include "../form_inputs.h"
 #include "../form_service_test.h"
 #include "app/commands/result_list.h"
 #include "app/window/chart_pane.h"
@@ -151,16 +152,6 @@ protected:
         Source.Stocks["6304  "] = Stock(QStringLiteral("6304 D"), QStringLiteral("    800"));
         Start(form, MachinerySector);
     }
-    static std::vector<bool> Inputs(const TMainForm& form)
-    {
-        std::vector<bool> states;
-        for (QWidget* control :
-             std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox, form.ChartLengDay,
-                                             form.ChartLengWeek, form.KabuSearchBox, form.KabuSearchButton})
-            states.push_back(control->isEnabled());
-        return states;
-    }
-
     std::filesystem::path Folder;
     std::filesystem::path Previous;
     TFakeDialogs Dialogs;
@@ -202,7 +193,7 @@ TEST_F(ScreeningTest, ListsStocksWithAPurchaseInListOrder)
     EXPECT_FALSE(form.LabelKabuReadBar->isVisible());
     EXPECT_TRUE(form.CodePanel->isVisible());
     EXPECT_TRUE(Shown.empty());
-    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+    EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
 
     // What a reader sees: yellow text on black, grey grid lines between the cells.
     QWidget* viewport = form.KabuCodeList->viewport();
@@ -262,7 +253,7 @@ TEST_F(ScreeningTest, EmptySectorRangeStopAndShiftSkip)
     EXPECT_EQ(Shown[0].Caption, QStringLiteral("情報"));
     EXPECT_EQ(form.KabuCodeList->topLevelItemCount(), 0);
     EXPECT_FALSE(form.KabuReadBar->isVisible());
-    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+    EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
 }
 
 TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
@@ -280,7 +271,7 @@ TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
     EXPECT_EQ(Shown[0].Text, dataError);
     EXPECT_FALSE(form.KabuReadBar->isVisible());
     EXPECT_FALSE(form.LabelKabuReadBar->isVisible());
-    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+    EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
 
     Shown.clear();
     WriteList(Line("6301", Tosho1, Machinery) + Line("6303", Tosho1, Machinery));
@@ -295,7 +286,7 @@ TEST_F(ScreeningTest, ErrorsEndTheRunKeepingTheRows)
     form.KabuSearchButton->click();
     ASSERT_EQ(Shown.size(), 1u) << "a missing list file";
     EXPECT_EQ(Shown[0].Text, dataError);
-    EXPECT_EQ(Inputs(form), std::vector<bool>(7, true));
+    EXPECT_EQ(InputStates(form), std::vector<bool>(7, true));
 }
 
 TEST_F(ScreeningTest, AListBeyondTheLimitSaysSoAndScreensTheFirstEntries)

@@ -5,6 +5,7 @@
 #include "app/window/exception_handler.h"
 #include "data/chart_source.h"
 #include "../fake_dialogs.h"
+#include "../form_inputs.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -126,16 +127,6 @@ struct RecordingWindow
     RecordingSource Source;
     TMainForm Form{Dialogs, &Source};
 };
-
-std::vector<bool> InputStates(const TMainForm& form)
-{
-    std::vector<bool> states;
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{form.KabuNoButton, form.KabuNoEdit, form.ShijouBox, form.ChartLengDay,
-                                         form.ChartLengWeek, form.KabuSearchBox, form.KabuSearchButton})
-        states.push_back(control->isEnabled());
-    return states;
-}
 
 TEST(TImageSurface, PicturesHandedOverKeepTheirPixelsWhileThePaneIsDrawnAgain)
 {
