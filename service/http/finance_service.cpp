@@ -178,6 +178,9 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
     });
     server.Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
         const std::string version = DataVersion_ ? DataVersion_() : ReadDataVersion(DataFolder_);
+        // The pages follow the market the status names: a market loaded anew here replaces the
+        // one the pages were made from now, so the old one is let go at once.
+        Served();
         res.set_content(StatusJson(DataFolder_, ::getuid(), version), "application/json");
         res.set_header("Server", ServerName);
     });
