@@ -335,6 +335,17 @@ protected:
         return window;
     }
 
+    //! Why no window came: the program's exit and what it wrote to stderr, for the failure.
+    std::string NoWindow()
+    {
+        std::string why = "no window";
+        if (Program.state() == QProcess::NotRunning)
+            why += "; the program ended with " + std::to_string(Program.exitCode()) +
+                   (Program.exitStatus() == QProcess::CrashExit ? " (crashed)" : "");
+        std::ifstream errors(Root / "program.err");
+        return why + "; its stderr:\n" + std::string(std::istreambuf_iterator<char>(errors), {});
+    }
+
     //! Types 7203 into the code box and presses 表示, then waits for the board to show it.
     void LookUp7203(const QString& window)
     {
@@ -409,7 +420,7 @@ protected:
 TEST_F(InstalledProgram, RunsItsOwnServiceAndKeepsItsFilesInTheXdgDataFolder)
 {
     const QString window = StartProgram();
-    ASSERT_FALSE(window.isEmpty()) << "no window";
+    ASSERT_FALSE(window.isEmpty()) << NoWindow();
     const qint64 service = ServiceChildOf(Program.processId());
     ASSERT_NE(service, 0) << "the program started no service";
     EXPECT_TRUE(ServiceAnswers());
@@ -465,7 +476,7 @@ TEST_F(InstalledProgram, RunsItsOwnServiceBesideAForeignProgramOnTheDefaultPort)
     foreign.stop();
     serving.join();
     ASSERT_TRUE(running);
-    ASSERT_FALSE(window.isEmpty()) << "no window";
+    ASSERT_FALSE(window.isEmpty()) << NoWindow();
     EXPECT_EQ(pagesAsked.load(), 0) << "pages were asked of the foreign program";
 }
 
@@ -478,7 +489,7 @@ TEST_F(InstalledProgram, LeavesAServiceThatWasRunningRunning)
     ASSERT_TRUE(WaitFor(ServiceAnswers, 10s));
 
     const QString window = StartProgram();
-    ASSERT_FALSE(window.isEmpty()) << "no window";
+    ASSERT_FALSE(window.isEmpty()) << NoWindow();
     EXPECT_EQ(ServiceChildOf(Program.processId()), 0) << "a second service was started";
     LookUp7203(window);
     ASSERT_TRUE(QuitProgram());
@@ -493,7 +504,7 @@ TEST_F(InstalledProgram, LeavesAServiceThatWasRunningRunning)
 TEST_F(InstalledProgram, AKilledProgramTakesItsServiceWithIt)
 {
     const QString window = StartProgram();
-    ASSERT_FALSE(window.isEmpty()) << "no window";
+    ASSERT_FALSE(window.isEmpty()) << NoWindow();
     const qint64 service = ServiceChildOf(Program.processId());
     ASSERT_NE(service, 0);
     ::kill(static_cast<pid_t>(Program.processId()), SIGKILL);
