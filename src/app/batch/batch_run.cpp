@@ -55,19 +55,14 @@ int TBatchRun::Run()
 
     TProgressLines progress(console);
     Dialogs.BeforeLine = [&progress] { progress.EndLine(); };
-    // What escapes an event handler outside the run's guard goes where the window sends it.
-    const TExceptionHandler previousHandler = UnhandledExceptionHandler();
-    SetUnhandledExceptionHandler([&form](const std::exception_ptr& error) { form.AppException(error); });
-    struct TRestoreHandler
+    // What escapes an event handler outside the run's guard goes where the window sends it;
+    // the form takes its handler with it when it goes.
+    SetUnhandledExceptionHandler([&form](const std::exception_ptr& error) { form.AppException(error); }, &form);
+    struct TForgetProgress
     {
-        const TExceptionHandler& Previous;
         TConsoleDialogs& Dialogs;
-        ~TRestoreHandler()
-        {
-            SetUnhandledExceptionHandler(Previous);
-            Dialogs.BeforeLine = nullptr;
-        }
-    } restoreHandler{previousHandler, Dialogs};
+        ~TForgetProgress() { Dialogs.BeforeLine = nullptr; }
+    } forgetProgress{Dialogs};
     const QMetaObject::Connection progressLines = QObject::connect(
         &form, &TMainForm::ScreeningProgress, &form,
         [&progress](int index, int count, const QString& stock) { progress.Show(index, count, stock); });

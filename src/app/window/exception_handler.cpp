@@ -4,20 +4,32 @@
 
 namespace {
 
-TExceptionHandler& Installed()
+struct TInstalled
 {
-    static TExceptionHandler handler;
-    return handler;
+    TExceptionHandler Handler;
+    const void* Owner = nullptr;
+};
+
+TInstalled& Installed()
+{
+    static TInstalled installed;
+    return installed;
 }
 
 } // namespace
 
-void SetUnhandledExceptionHandler(TExceptionHandler handler)
+void SetUnhandledExceptionHandler(TExceptionHandler handler, const void* owner)
 {
-    Installed() = std::move(handler);
+    Installed() = {std::move(handler), owner};
+}
+
+void DropUnhandledExceptionHandler(const void* owner)
+{
+    if (owner != nullptr && Installed().Owner == owner)
+        Installed() = {};
 }
 
 const TExceptionHandler& UnhandledExceptionHandler()
 {
-    return Installed();
+    return Installed().Handler;
 }

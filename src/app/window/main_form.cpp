@@ -29,11 +29,9 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -117,6 +115,8 @@ TMainForm::~TMainForm()
 {
     if (MainForm == this)
         MainForm = nullptr;
+    // The handler installed when this window was shown would reach a form that is gone.
+    DropUnhandledExceptionHandler(this);
 }
 
 void TMainForm::CreateInputPanel()
@@ -373,7 +373,7 @@ void TMainForm::FormShow()
     TaytolPanel->raise();
     TaitolTimer->start();
     // Commands catch through their guard; this catches what escapes any other handler.
-    SetUnhandledExceptionHandler([this](const std::exception_ptr& error) { AppException(error); });
+    SetUnhandledExceptionHandler([this](const std::exception_ptr& error) { AppException(error); }, this);
     KabuSearchPanel->hide();
     CodePanel->hide();
     InputPanel->show();

@@ -32,6 +32,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -606,6 +607,24 @@ TEST(MainForm, ExceptionsOutsideACommandReachTheDataErrorBox)
     EXPECT_TRUE(ProcessUntil([&] { return !dialogs.Shown.empty(); }));
     ASSERT_EQ(dialogs.Shown.size(), 1u);
     EXPECT_EQ(dialogs.Shown[0].Text, DataErrorText);
+}
+
+// Regression: the handler a shown window installed stayed when the window went, and the next
+// exception outside a command reached a form that no longer existed.
+TEST(MainForm, AWindowThatGoesTakesItsExceptionHandlerWithIt)
+{
+    TFakeDialogs dialogs;
+    auto first = std::make_unique<TMainForm>(dialogs);
+    first->show();
+    {
+        TMainForm second(dialogs);
+        second.show();
+        first.reset(); // the second window's handler stays
+        QTimer::singleShot(0, &second, [] { throw std::runtime_error("escaped"); });
+        EXPECT_TRUE(ProcessUntil([&] { return !dialogs.Shown.empty(); }));
+        EXPECT_EQ(dialogs.Shown.size(), 1u);
+    }
+    EXPECT_FALSE(UnhandledExceptionHandler()) << "no handler reaches a window that is gone";
 }
 
 // IPA P Gothic is wider than the layout's face: "　７週平均" lost its last character to its
