@@ -1,5 +1,6 @@
 // The service's status answer read on any bytes, and the same bytes as a service address.
 #include "app/startup/startup_status.h"
+#include "common/service_contract.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     ParseServiceStatus(text);
-    LoopbackPort(text);
-    LoopbackPort("http://127.0.0.1" + text);
+    LoopbackServicePort(text);
+    LoopbackServicePort("http://" + std::string(ServiceHost) + text);
     return 0;
 }

@@ -26,36 +26,39 @@
 
 namespace {
 
-constexpr const char* Usage =
-    "使い方: orvanta-service [--port N] [--data DIR] [--latency MS] [--raw-prices]\n"
-    "        orvanta-service [--port N] --check\n"
-    "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
-    "        orvanta-service [--data DIR] --make-list\n"
-    "        orvanta-service [--data DIR] --listing FILE\n"
-    "        orvanta-service [--data DIR] --fetch [...]   (--fetch --help を参照)\n"
-    "DIR の銘柄の株価ページと時系列ページを 127.0.0.1:N (既定 18650) で配信します。\n"
-    "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
-    "$XDG_DATA_HOME/orvanta/service (既定 ~/.local/share/orvanta/service) にあり、\n"
-    "--import と --make-list はそこへ書き込みます。\n"
-    "  --port N       配信する、または確かめるポート (0 なら空いているポートで配信し、アドレスの行に示す)\n"
-    "  --data DIR     このデータフォルダーだけを読み書きする\n"
-    "  --latency MS   どの応答も MS ミリ秒 (0〜60000) 遅らせる (遠くのサービスの代わりに)\n"
-    "  --raw-prices   実データを売買された値段のまま配信し、権利落ち日ごとに株式分割の行を入れる\n"
-    "                 (既定は後の分割・併合で調整した値段)\n"
-    "  --check        そのポートでこの利用者自身のサービスが応答していれば 0、いなければ 1 で終わる\n"
-    "  --import DIR   フォルダーの日足 CSV (<コード>.csv: Date,Open,High,Low,Close,Volume) を\n"
-    "                 取り込む。ファイルにある日はその日を置き換え、ほかの日は残す\n"
-    "  --replace      --import で、各銘柄の履歴をファイルの内容で丸ごと置き換える\n"
-    "  --make-list    データフォルダーの stocks.csv から KabuList.dat を作る\n"
-    "  --listing FILE 取引所の上場銘柄一覧 (data_j.xls、data_j.xlsx またはその CSV) から\n"
-    "                 データフォルダーの銘柄マスターを作る (そのフォルダーは以後実データを持つ)\n"
-    "  -h, --help     この説明を表示する\n"
-    "終了コード: 0 成功、1 手元の失敗、2 データ元による中止、64 コマンドラインの誤り、\n"
-    "130 と 143 は SIGINT と SIGTERM による中断\n";
-
-// Exit statuses, the same in every mode.
-constexpr int ExitLocalFailure = 1;
-constexpr int ExitUsage = 64;
+std::string Usage()
+{
+    return "使い方: orvanta-service [--port N] [--data DIR] [--latency MS] [--raw-prices]\n"
+           "        orvanta-service [--port N] --check\n"
+           "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
+           "        orvanta-service [--data DIR] --make-list\n"
+           "        orvanta-service [--data DIR] --listing FILE\n"
+           "        orvanta-service [--data DIR] --fetch [...]   (--fetch --help を参照)\n"
+           "DIR の銘柄の株価ページと時系列ページを " +
+           std::string(ServiceHost) + ":N (既定 " + std::to_string(DefaultServicePort) +
+           ") で配信します。\n"
+           "--data がなければ同梱のサンプル市場に利用者のデータを重ねて配信します。利用者のデータは\n"
+           "$XDG_DATA_HOME/orvanta/service (既定 ~/.local/share/orvanta/service) にあり、\n"
+           "--import と --make-list はそこへ書き込みます。\n"
+           "  --port N       配信する、または確かめるポート (0 なら空いているポートで配信し、アドレスの行に示す)\n"
+           "  --data DIR     このデータフォルダーだけを読み書きする\n"
+           "  --latency MS   どの応答も MS ミリ秒 (0〜60000) 遅らせる (遠くのサービスの代わりに)\n"
+           "  --raw-prices   実データを売買された値段のまま配信し、権利落ち日ごとに株式分割の行を入れる\n"
+           "                 (既定は後の分割・併合で調整した値段)\n"
+           "  --check        そのポートでこの利用者自身のサービスが応答していれば 0、いなければ 1 で終わる\n"
+           "  --import DIR   フォルダーの日足 CSV (<コード>.csv: Date,Open,High,Low,Close,Volume) を\n"
+           "                 取り込む。ファイルにある日はその日を置き換え、ほかの日は残す\n"
+           "  --replace      --import で、各銘柄の履歴をファイルの内容で丸ごと置き換える\n"
+           "  --make-list    データフォルダーの stocks.csv から KabuList.dat を作る\n"
+           "  --listing FILE 取引所の上場銘柄一覧 (data_j.xls、data_j.xlsx またはその CSV) から\n"
+           "                 データフォルダーの銘柄マスターを作る (そのフォルダーは以後実データを持つ)\n"
+           "  -h, --help     この説明を表示する\n"
+           "終了コード: " +
+           std::to_string(ServiceExitSuccess) + " 成功、" + std::to_string(ServiceExitLocalFailure) + " 手元の失敗、" +
+           std::to_string(ServiceExitSourceStopped) + " データ元による中止、" + std::to_string(ServiceExitUsage) +
+           " コマンドラインの誤り、\n" + std::to_string(ServiceExitOfSignal(SIGINT)) + " と " +
+           std::to_string(ServiceExitOfSignal(SIGTERM)) + " は SIGINT と SIGTERM による中断\n";
+}
 
 //! A message for a person on stderr: outside text in it is escaped by TerminalText.
 void Say(const std::string& message)
@@ -66,8 +69,8 @@ void Say(const std::string& message)
 int BadCommandLine(const std::string& message)
 {
     Say(message);
-    std::fputs(Usage, stderr);
-    return ExitUsage;
+    std::fputs(Usage().c_str(), stderr);
+    return ServiceExitUsage;
 }
 
 // The signal that asked an import to stop; the import ends after the file under way.
@@ -130,7 +133,7 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
         port = service.BindAnyPort();
         if (port < 0) {
             Say(std::string("空いているポートが ") + ServiceHost + " にありません");
-            return ExitLocalFailure;
+            return ServiceExitLocalFailure;
         }
         bound = true;
     }
@@ -138,10 +141,10 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     if (!bound && !service.Bind(port)) {
         if (ServiceAnswers(port)) {
             Say(address + " ではすでにサービスが動いています");
-            return 0;
+            return ServiceExitSuccess;
         }
         Say(address + " で待ち受けられません (ほかのプログラムがポートを使っていませんか)");
-        return ExitLocalFailure;
+        return ServiceExitLocalFailure;
     }
     std::atomic<bool> served{false};
     std::atomic<int> stoppedBy{0};
@@ -168,10 +171,10 @@ int Serve(const TDataLayers& layers, int port, std::chrono::milliseconds latency
     stopper.join();
     if (stoppedBy == 0) {
         Say("接続を受け付けられなくなったため終了します");
-        return ExitLocalFailure;
+        return ServiceExitLocalFailure;
     }
     Say("停止しました");
-    return 128 + stoppedBy;
+    return ServiceExitOfSignal(stoppedBy);
 }
 
 int Import(const std::filesystem::path& from, const std::filesystem::path& target, bool replace)
@@ -189,8 +192,8 @@ int Import(const std::filesystem::path& from, const std::filesystem::path& targe
     const int refused = ImportPriceFolder(from, target, std::cout, options);
     std::cout << TerminalText("取り込み先: " + target.string()) << '\n';
     if (StopSignal != 0)
-        return 128 + StopSignal;
-    return refused == 0 ? 0 : ExitLocalFailure;
+        return ServiceExitOfSignal(StopSignal);
+    return refused == 0 ? ServiceExitSuccess : ServiceExitLocalFailure;
 }
 
 } // namespace
@@ -242,8 +245,8 @@ int main(int argc, char** argv)
         } else if (arg == "--make-list") {
             makeList = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
+            std::fputs(Usage().c_str(), stdout);
+            return ServiceExitSuccess;
         } else {
             return BadCommandLine("\"" + arg + "\" は知らない引数です");
         }
@@ -261,17 +264,17 @@ int main(int argc, char** argv)
                                        : TDataLayers{dataDir};
         if (!listing.empty()) {
             ImportListing(listing, layers.back(), std::cout);
-            return 0;
+            return ServiceExitSuccess;
         }
         if (makeList) {
             MakeKabuList(WritableLayer(layers));
-            return 0;
+            return ServiceExitSuccess;
         }
         if (!importFrom.empty())
             return Import(importFrom, WritableLayer(layers), replace);
         return Serve(layers, port, latency, rawPrices);
     } catch (const std::exception& error) {
         Say(error.what());
-        return ExitLocalFailure;
+        return ServiceExitLocalFailure;
     }
 }

@@ -6,6 +6,8 @@
 #include "market/bar_store.h"
 #include "sources/jquants_client.h"
 
+#include "common/service_contract.h"
+
 #include <httplib.h>
 
 #include <algorithm>
@@ -82,7 +84,7 @@ TChildUsage RunChild(const std::vector<std::string>& args, const std::string& ke
     for (std::string& arg : argv)
         pointers.push_back(arg.data());
     pointers.push_back(nullptr);
-    std::string keyVariable = "ORVANTA_JQUANTS_API_KEY=" + key;
+    std::string keyVariable = std::string(ApiKeyVariable) + "=" + key;
     std::string path = "PATH=/usr/bin:/bin";
     char* environment[] = {keyVariable.data(), path.data(), nullptr};
     const auto started = std::chrono::steady_clock::now();
@@ -144,7 +146,7 @@ void MeasureServing(const std::string& service, const std::filesystem::path& dat
     pointers.push_back(nullptr);
     std::string path = "PATH=/usr/bin:/bin";
     char* environment[] = {path.data(), nullptr};
-    const std::string quote = "/MnStock?qt=3299.t&sv=MN&pg=mn_schart.html";
+    const std::string quote = std::string(QuoteRoute) + "?qt=3299.t&sv=MN&pg=mn_schart.html";
     const auto started = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -176,8 +178,8 @@ void MeasureServing(const std::string& service, const std::filesystem::path& dat
             std::string Path;
         } pages[] = {
             {"quote", quote},
-            {"daily", "/MnStock/slast.html?sv=MN&qt=3299.t&sy=2025&sm=10&sd=06&ey=2026&em=02&ed=06&k=d"},
-            {"weekly", "/MnStock/slast.html?sv=MN&qt=3299.t&sy=2025&sm=03&sd=13&ey=2026&em=02&ed=06&k=w"},
+            {"daily", std::string(HistoryRoute) + "?sv=MN&qt=3299.t&sy=2025&sm=10&sd=06&ey=2026&em=02&ed=06&k=d"},
+            {"weekly", std::string(HistoryRoute) + "?sv=MN&qt=3299.t&sy=2025&sm=03&sd=13&ey=2026&em=02&ed=06&k=w"},
         };
         httplib::Client client(Loopback, port);
         client.set_keep_alive(true);

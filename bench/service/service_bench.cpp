@@ -3,6 +3,7 @@
 #include "http/page_routes.h"
 #include "market/market.h"
 #include "pages/page_writer.h"
+#include "common/service_contract.h"
 
 #include <httplib.h>
 
@@ -143,7 +144,7 @@ void BM_RealPageOverHttp(benchmark::State& state)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     httplib::Client client(ServiceHost, port);
     client.set_keep_alive(true);
-    const std::string path = "/MnStock/slast.html?sv=MN&qt=6000.t&sy=2026&sm=09&sd=01&ey=2026&em=10&ed=31&k=d";
+    const std::string path = std::string(HistoryRoute) + "?sv=MN&qt=6000.t&sy=2026&sm=09&sd=01&ey=2026&em=10&ed=31&k=d";
     for (auto _ : state) {
         const httplib::Result result = client.Get(path);
         if (!result || result->status != 200) {

@@ -22,7 +22,6 @@
 namespace {
 
 constexpr const char* PageType = "text/html; charset=EUC-JP";
-constexpr const char* ServerName = "orvanta-service";
 constexpr const char* ServiceVersion = "1.6a";
 
 // A JSON string of outside bytes: quotes, backslashes and control bytes escaped, and a byte
@@ -89,7 +88,7 @@ void Answer(httplib::Response& res, const TReply& reply)
 {
     res.status = reply.Status;
     res.set_content(reply.Body, PageType);
-    res.set_header("Server", ServerName);
+    res.set_header("Server", ServiceProgram);
 }
 
 //! The status line's text of a head the gate refuses.
@@ -170,19 +169,19 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
       Server_(std::make_unique<TPageServer>())
 {
     httplib::Server& server = *Server_;
-    server.Get("/MnStock", [this](const httplib::Request& req, httplib::Response& res) {
+    server.Get(QuoteRoute, [this](const httplib::Request& req, httplib::Response& res) {
         Answer(res, QuoteReply(*Served(), req.params, Today_()));
     });
-    server.Get("/MnStock/slast.html", [this](const httplib::Request& req, httplib::Response& res) {
+    server.Get(HistoryRoute, [this](const httplib::Request& req, httplib::Response& res) {
         Answer(res, HistoryReply(*Served(), req.params, Today_()));
     });
-    server.Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
+    server.Get(StatusRoute, [this](const httplib::Request&, httplib::Response& res) {
         const std::string version = DataVersion_ ? DataVersion_() : ReadDataVersion(DataFolder_);
         // The pages follow the market the status names: a market loaded anew here replaces the
         // one the pages were made from now, so the old one is let go at once.
         Served();
         res.set_content(StatusJson(DataFolder_, ::getuid(), version), "application/json");
-        res.set_header("Server", ServerName);
+        res.set_header("Server", ServiceProgram);
     });
     // Unknown paths and errors the library answers itself (414, 400 of a broken request line)
     // still get a small page, never an empty body.
@@ -190,7 +189,7 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
         if (res.body.empty())
         {
             res.set_content(BadRequestPage(res.status == 404 ? "no such page" : "request refused"), PageType);
-            res.set_header("Server", ServerName);
+            res.set_header("Server", ServiceProgram);
         }
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
@@ -258,7 +257,7 @@ std::string TFinanceService::RefusalAnswer(int status, const std::string& remote
         Log_(line);
     else
         std::fprintf(stderr, "%s\n", line.c_str());
-    return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServerName +
+    return "HTTP/1.1 " + std::to_string(status) + ' ' + RefusalReason(status) + "\r\nServer: " + ServiceProgram +
            "\r\nContent-Type: " + PageType + "\r\nContent-Length: " + std::to_string(page.size()) +
            "\r\nConnection: close\r\n\r\n" + page;
 }
@@ -340,15 +339,21 @@ bool TFinanceService::IsRunning() const
 std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid, const std::string& dataVersion)
 {
     // Read at each request: a one-shot command may have made the folder real since the start.
-    std::string json = "{\"program\":";
-    AppendJsonString(json, ServerName);
-    json += ",\"version\":";
+    std::string json;
+    const auto field = [&json](const char* name) {
+        json += (json.empty() ? "{\"" : ",\"") + std::string(name) + "\":";
+    };
+    field(StatusProgramField);
+    AppendJsonString(json, ServiceProgram);
+    field(StatusVersionField);
     AppendJsonString(json, ServiceVersion);
-    json += ",\"uid\":" + std::to_string(uid) + ",\"data\":";
+    field(StatusUidField);
+    json += std::to_string(uid);
+    field(StatusDataField);
     AppendJsonString(json, dataFolder.string());
-    json += ",\"sample\":";
+    field(StatusSampleField);
     json += IsRealDataFolder(dataFolder) ? "false" : "true";
-    json += ",\"data_version\":";
+    field(StatusDataVersionField);
     AppendJsonString(json, dataVersion);
     json += '}';
     return json;
@@ -360,9 +365,8 @@ bool ServiceAnswers(int port)
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(5, 0);
     // Whatever holds the port may send without end: a status is small.
-    constexpr std::size_t MaxStatusBytes = 64 * 1024;
     std::string body;
-    const httplib::Result result = client.Get("/orvanta/status", [&](const char* data, std::size_t length) {
+    const httplib::Result result = client.Get(StatusRoute, [&](const char* data, std::size_t length) {
         body.append(data, length);
         return body.size() <= MaxStatusBytes;
     });
@@ -370,7 +374,7 @@ bool ServiceAnswers(int port)
         return false;
     // Any program can answer as one of us; only the kernel says whose the listening socket is.
     const nlohmann::json status = nlohmann::json::parse(body, nullptr, false);
-    return status.is_object() && status.value("program", nlohmann::json()) == ServerName &&
+    return status.is_object() && status.value(StatusProgramField, nlohmann::json()) == ServiceProgram &&
            LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
 

@@ -3,6 +3,8 @@
 #include "market/calendar.h"
 #include "market/market.h"
 
+#include "common/service_contract.h"
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -15,10 +17,8 @@ class TConnectionGate;
 class TPageServer;
 class TServedMarket;
 
-// The HTTP side of orvanta-service: loopback only, the two page routes, one log line per request.
-
-constexpr int DefaultServicePort = 18650;
-constexpr const char* ServiceHost = "127.0.0.1";
+// The HTTP side of orvanta-service: loopback only (ServiceHost), the two page routes, one log
+// line per request.
 
 class TFinanceService
 {
@@ -73,7 +73,7 @@ private:
     std::function<std::string()> DataVersion_;
 };
 
-//! The body of GET /orvanta/status: which program this is, whose, and what data it serves.
+//! The body of GET StatusRoute: which program this is, whose, and what data it serves.
 std::string StatusJson(const std::filesystem::path& dataFolder, unsigned uid, const std::string& dataVersion);
 
 //! True when an orvanta-service of this user answers on 127.0.0.1:port: its status names the

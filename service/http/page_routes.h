@@ -36,10 +36,10 @@ private:
     std::unordered_map<std::string, TStockPageTexts> Texts_; // by code
 };
 
-//! "/MnStock?qt=<key>&sv=MN&pg=mn_schart.html".
+//! QuoteRoute "?qt=<key>&sv=MN&pg=mn_schart.html".
 TReply QuoteReply(const TServedMarket& served, const TQueryParams& params, TDate today);
 
-//! "/MnStock/slast.html?sv=MN&qt=<key>&sy=&sm=&sd=&ey=&em=&ed=&k=w|d".
+//! HistoryRoute "?sv=MN&qt=<key>&sy=&sm=&sd=&ey=&em=&ed=&k=w|d".
 TReply HistoryReply(const TServedMarket& served, const TQueryParams& params, TDate today);
 
 //! The page of a 400 answer, naming what was wrong.

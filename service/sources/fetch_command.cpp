@@ -21,11 +21,6 @@
 
 namespace {
 
-constexpr int ExitFetched = 0;
-constexpr int ExitLocal = 1;
-constexpr int ExitSource = 2;
-constexpr int ExitUsage = 64;
-
 constexpr int FirstFetchDays = 400; // back from the newest day: the weekly chart needs 330
 constexpr int EmptyDayRecheckDays = 7; // today's bars come only with the evening update
 constexpr int RetriesAfter429 = 3;
@@ -60,7 +55,7 @@ public:
     {
     }
 
-    int Rate() const { return Options.Rate > 0 ? Options.Rate : Options.Plan->Rate; }
+    int Rate() const { return Options.Rate > 0 ? Options.Rate : Options.Plan->RequestsPerMinute; }
 
     int Run(const std::string& key, TDate from, TDate to, const std::vector<TDate>& days, std::optional<TDate> heldLast);
 
@@ -68,7 +63,7 @@ private:
     struct TOutcome
     {
         bool Go = true;
-        int Exit = ExitFetched;
+        int Exit = ServiceExitSuccess;
     };
 
     TApiAnswer Ask(const std::string& path, const TApiQuery& query);
@@ -78,6 +73,7 @@ private:
     TOutcome SourceFailed(const TApiAnswer& answer, const std::string& what);
     TOutcome Stopped();
     void Progress(long status);
+    void WriteProgress(const std::string& line) const;
     void Finish(int exit);
 
     const TFetchOptions& Options;
@@ -124,7 +120,7 @@ TApiAnswer TFetchRun::Ask(const std::string& path, const TApiQuery& query)
 TFetchRun::TOutcome TFetchRun::Stopped()
 {
     Tell("中断しました。ここまでに取得した分は残っています。もう一度実行すると続きから取得します", Terminal);
-    return {false, 128 + static_cast<int>(StopSignal)};
+    return {false, ServiceExitOfSignal(static_cast<int>(StopSignal))};
 }
 
 TFetchRun::TOutcome TFetchRun::SourceFailed(const TApiAnswer& answer, const std::string& what)
@@ -158,7 +154,7 @@ TFetchRun::TOutcome TFetchRun::SourceFailed(const TApiAnswer& answer, const std:
     else
         text = what + "の要求をデータ元が拒否しました (HTTP " + std::to_string(answer.Status) + ")" + said;
     Tell(text + "。それまでに取得した分は残っています", Terminal);
-    return {false, ExitSource};
+    return {false, ServiceExitSourceStopped};
 }
 
 void TFetchRun::Progress(long status)
@@ -166,14 +162,8 @@ void TFetchRun::Progress(long status)
     const long unitsLeft = std::max(0L, UnitsTotal - UnitsDone);
     const long left = static_cast<long>(static_cast<double>(unitsLeft) * PagesPerUnit + 0.5);
     const long long eta = std::chrono::duration_cast<std::chrono::seconds>(Limiter.TimeFor(left)).count();
-    if (Options.ProgressFd >= 0) {
-        char line[256];
-        const int length = std::snprintf(line, sizeof line, "request=%ld left=%ld days=%ld/%ld rows=%ld eta=%lld http=%ld\n",
-                                         Requests, left, UnitsDone, UnitsTotal, Rows, eta, status);
-        // A reader that went away costs it its lines, not the fetch.
-        if (length > 0 && ::write(Options.ProgressFd, line, static_cast<size_t>(length)) < 0) {
-        }
-    }
+    if (Options.ProgressFd >= 0)
+        WriteProgress(FetchProgressLine({Requests, left, UnitsDone, UnitsTotal, Rows, eta, static_cast<int>(status)}));
     if (Terminal) {
         std::fprintf(stderr, "\rorvanta-service: %ld/%ld 日、要求 %ld 回、残り %ld 回、あと約 %lld 秒   ", UnitsDone,
                      UnitsTotal, Requests, left, eta);
@@ -184,6 +174,12 @@ void TFetchRun::Progress(long status)
         std::fprintf(stderr, "orvanta-service: %ld/%ld 日、要求 %ld 回、残り %ld 回、あと約 %lld 秒\n", UnitsDone,
                      UnitsTotal, Requests, left, eta);
     }
+}
+
+void TFetchRun::WriteProgress(const std::string& line) const
+{
+    // A reader that went away costs it its lines, not the fetch.
+    [[maybe_unused]] const ssize_t written = ::write(Options.ProgressFd, line.data(), line.size());
 }
 
 TFetchRun::TOutcome TFetchRun::FetchMaster()
@@ -241,7 +237,7 @@ TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::st
         if (answer.Status == 403 && KeyAccepted && kind == TBarRequest::TKind::Date && LastServed) {
             Tell("注: データ元はご利用のプランでは " + DashedDate(*LastServed) + " までを配信しています。" + key +
                      " からはプランの範囲外のため拒否されました (403)", Terminal);
-            return {false, ExitFetched};
+            return {false, ServiceExitSuccess};
         }
         if (answer.Status != 200)
             return SourceFailed(answer, what);
@@ -298,7 +294,7 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
             throw;
         } catch (const std::exception& error) { // a master the rules cannot take whole
             Tell(std::string("データ元の銘柄マスターは保存していません: ") + error.what());
-            outcome = {false, ExitSource};
+            outcome = {false, ServiceExitSourceStopped};
         }
         MasterRequests = Requests;
         if (Options.Codes.empty()) {
@@ -348,7 +344,7 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
     } catch (const std::system_error& error) {
         Tell(std::string(error.what()) +
                  "。それまでに取得した分は残っています。空きを作るかフォルダーを直して、もう一度実行してください", Terminal);
-        outcome = {false, ExitLocal};
+        outcome = {false, ServiceExitLocalFailure};
     }
     Finish(outcome.Exit);
     return outcome.Exit;
@@ -359,13 +355,8 @@ void TFetchRun::Finish(int exit)
     std::fprintf(stderr, "%sorvanta-service: %ld/%ld %s、%zu 銘柄、%ld 行 (要求 %ld 回)、受け付けなかった行 %ld\n",
                  Terminal ? "\n" : "", UnitsDone, UnitsTotal, Options.Codes.empty() ? "日" : "銘柄", Stocks.size(),
                  Rows, Requests, Refused);
-    if (Options.ProgressFd >= 0) {
-        char line[256];
-        const int length = std::snprintf(line, sizeof line, "end exit=%d days=%ld stocks=%zu rows=%ld requests=%ld refused=%ld\n",
-                                         exit, UnitsDone, Stocks.size(), Rows, Requests, Refused);
-        if (length > 0 && ::write(Options.ProgressFd, line, static_cast<size_t>(length)) < 0) {
-        }
-    }
+    if (Options.ProgressFd >= 0)
+        WriteProgress(FetchEndLine({exit, UnitsDone, static_cast<long long>(Stocks.size()), Rows, Requests, Refused}));
 }
 
 // The days a fetch asks for: weekdays of the range without bars yet. An empty answer is asked
@@ -390,11 +381,6 @@ std::vector<TDate> DaysToAsk(const std::map<TDate, TQueryState>& states, TDate f
     return days;
 }
 
-std::string JsonDate(const std::optional<TDate>& date)
-{
-    return date ? "\"" + DashedDate(*date) + "\"" : "null";
-}
-
 } // namespace
 
 bool IsFetchCommand(int argc, char** argv)
@@ -411,15 +397,15 @@ int RunFetchCommand(int argc, char** argv)
     try {
         options = ParseFetchOptions(argc, argv);
     } catch (const TFetchHelpAsked&) {
-        std::fputs(FetchUsage, stdout);
-        return ExitFetched;
+        std::fputs(FetchUsage().c_str(), stdout);
+        return ServiceExitSuccess;
     } catch (const TFetchUsageError& error) {
         Tell(error.what());
-        std::fputs(FetchUsage, stderr);
-        return ExitUsage;
+        std::fputs(FetchUsage().c_str(), stderr);
+        return ServiceExitUsage;
     } catch (const std::exception& error) {
         Tell(error.what());
-        return ExitLocal;
+        return ServiceExitLocalFailure;
     }
 
     const TDate today = LocalToday();
@@ -455,20 +441,26 @@ int RunFetchCommand(int argc, char** argv)
             const long requests =
                 1 + (options.Codes.empty() ? perDay * static_cast<long>(days.size()) : static_cast<long>(options.Codes.size()));
             TSteadyClock clock;
-            TRateLimiter rate(options.Rate > 0 ? options.Rate : options.Plan->Rate, std::chrono::minutes(1), clock);
-            std::printf("{\"held_first\":%s,\"held_last\":%s,\"stocks\":%zu,\"from\":\"%s\",\"to\":\"%s\",\"days\":%zu,"
-                        "\"requests\":%ld,\"seconds\":%lld}\n",
-                        JsonDate(heldFirst).c_str(), JsonDate(heldLast).c_str(), LoadRawDays(options.DataFolder).size(),
-                        DashedDate(from).c_str(), DashedDate(to).c_str(), days.size(), requests,
-                        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(rate.TimeFor(requests)).count()));
-            return ExitFetched;
+            TRateLimiter rate(options.Rate > 0 ? options.Rate : options.Plan->RequestsPerMinute,
+                              std::chrono::minutes(1), clock);
+            TFetchOutlookFigures outlook;
+            outlook.HeldFirst = heldFirst ? DashedDate(*heldFirst) : "";
+            outlook.HeldLast = heldLast ? DashedDate(*heldLast) : "";
+            outlook.Stocks = static_cast<long long>(LoadRawDays(options.DataFolder).size());
+            outlook.From = DashedDate(from);
+            outlook.To = DashedDate(to);
+            outlook.Days = static_cast<long long>(days.size());
+            outlook.Requests = requests;
+            outlook.Seconds = std::chrono::duration_cast<std::chrono::seconds>(rate.TimeFor(requests)).count();
+            std::fputs(FetchOutlookJson(outlook).c_str(), stdout);
+            return ServiceExitSuccess;
         }
 
         std::string problem;
         const std::string key = ReadApiKey(problem);
         if (key.empty()) {
             Tell(problem);
-            return ExitUsage;
+            return ServiceExitUsage;
         }
 
         struct sigaction action{};
@@ -482,6 +474,6 @@ int RunFetchCommand(int argc, char** argv)
         return run.Run(key, from, to, days, heldLast);
     } catch (const std::exception& error) {
         Tell(error.what());
-        return ExitLocal;
+        return ServiceExitLocalFailure;
     }
 }

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr const char* KeyVariable = "ORVANTA_JQUANTS_API_KEY";
-
 std::optional<long> ReadNumber(const std::string& text, long low, long high)
 {
     long value = 0;
@@ -53,31 +51,41 @@ std::vector<std::string> ReadCodes(const std::string& text)
     return codes;
 }
 
-std::filesystem::path KeyFilePath()
+//! The plans' names joined by `separator`: "free|light|standard|premium".
+std::string PlanNames(const char* separator)
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::filesystem::path(config) / "orvanta" / "jquants-api-key";
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : "") / ".config" / "orvanta" / "jquants-api-key";
+    std::string names;
+    for (const TDataPlan& plan : DataPlans)
+        names += (names.empty() ? "" : separator) + std::string(plan.Name);
+    return names;
 }
 
 } // namespace
 
-const char* const FetchUsage =
-    "使い方: orvanta-service [--data DIR] --fetch [--plan free|light|standard|premium]\n"
-    "         [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--codes CODE,...] [--rate N]\n"
-    "         [--source URL] [--progress-fd N] [--dry-run]\n"
-    "J-Quants API から市場全体の日足を一日ずつデータフォルダーへ取得します。次からは新しい分だけを\n"
-    "取得します。API キーは変数 ORVANTA_JQUANTS_API_KEY から、なければ\n"
-    "$XDG_CONFIG_HOME/orvanta/jquants-api-key (モード 0600) から読みます。\n"
-    "  --plan P         J-Quants のプラン: その回数制限と最新の日 (free: 1 分に 5 回、12 週前まで)\n"
-    "  --from, --to     取得する日の範囲 (既定: プランの最新の日とその 400 日前の間)\n"
-    "  --codes C,...    代わりにこのコードの銘柄を一つずつ、範囲全体について取得する\n"
-    "  --rate N         プランの回数ではなく 1 分に N 回までで要求する\n"
-    "  --source URL     API のベースアドレス (既定 https://api.jquants.com/v2)\n"
-    "  --progress-fd N  要求ごとに 1 行を記述子 N にも書く\n"
-    "  --dry-run        保存済みの日と取得で要求する内容を JSON で表示し、何も取得しない\n";
+std::string FetchUsage()
+{
+    const TDataPlan& free = DataPlans.front();
+    return "使い方: orvanta-service [--data DIR] --fetch [--plan " + PlanNames("|") +
+           "]\n"
+           "         [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--codes CODE,...] [--rate N]\n"
+           "         [--source URL] [--progress-fd N] [--dry-run]\n"
+           "J-Quants API から市場全体の日足を一日ずつデータフォルダーへ取得します。次からは新しい分だけを\n"
+           "取得します。API キーは変数 " +
+           ApiKeyVariable + " から、なければ\n" + ApiKeyFile("$XDG_CONFIG_HOME/orvanta").string() +
+           " (モード 0600) から読みます。\n"
+           "  --plan P         J-Quants のプラン: その回数制限と最新の日 (" +
+           free.Name + ": 1 分に " + std::to_string(free.RequestsPerMinute) + " 回、" +
+           std::to_string(free.HeldBackDays / 7) +
+           " 週前まで)\n"
+           "  --from, --to     取得する日の範囲 (既定: プランの最新の日とその 400 日前の間)\n"
+           "  --codes C,...    代わりにこのコードの銘柄を一つずつ、範囲全体について取得する\n"
+           "  --rate N         プランの回数ではなく 1 分に N 回までで要求する\n"
+           "  --source URL     API のベースアドレス (既定 " +
+           DefaultFetchSource +
+           ")\n"
+           "  --progress-fd N  要求ごとに 1 行を記述子 N にも書く\n"
+           "  --dry-run        保存済みの日と取得で要求する内容を JSON で表示し、何も取得しない\n";
+}
 
 TFetchOptions ParseFetchOptions(int argc, char** argv)
 {
@@ -108,12 +116,9 @@ TFetchOptions ParseFetchOptions(int argc, char** argv)
         }
         else if (arg == "--plan")
         {
-            const std::string name = value();
-            const auto plan = std::find_if(std::begin(FetchPlans), std::end(FetchPlans),
-                                           [&](const TFetchPlan& p) { return name == p.Name; });
-            if (plan == std::end(FetchPlans))
-                throw TFetchUsageError("--plan は free、light、standard、premium のどれかです");
-            options.Plan = plan;
+            options.Plan = FindDataPlan(value());
+            if (options.Plan == nullptr)
+                throw TFetchUsageError("--plan は " + PlanNames("、") + " のどれかです");
         }
         else if (arg == "--from" || arg == "--to")
         {
@@ -165,18 +170,26 @@ TFetchOptions ParseFetchOptions(int argc, char** argv)
 std::string ReadApiKey(std::string& problem)
 {
     std::string key;
-    if (const char* fromEnvironment = std::getenv(KeyVariable); fromEnvironment && fromEnvironment[0] != '\0')
+    if (const char* fromEnvironment = std::getenv(ApiKeyVariable); fromEnvironment && fromEnvironment[0] != '\0')
     {
         key = fromEnvironment;
     }
     else
     {
-        const std::filesystem::path file = KeyFilePath();
+        const std::filesystem::path folder = ConfigFolder();
+        // Without a home folder a relative path would read a key from wherever the fetch started.
+        if (folder.empty())
+        {
+            problem = std::string("API キーがありません: ") + ApiKeyVariable +
+                      " を設定してください (ホームフォルダーがなく、キーのファイルの場所を決められません)";
+            return {};
+        }
+        const std::filesystem::path file = ApiKeyFile(folder);
         const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
         {
-            problem = std::string("API キーがありません: ") + KeyVariable + " を設定するか、キーを " + file.string() +
-                      " (モード 0600) に書いてください。キーは J-Quants の無料アカウントでも得られます";
+            problem = std::string("API キーがありません: ") + ApiKeyVariable + " を設定するか、キーを " +
+                      file.string() + " (モード 0600) に書いてください。キーは J-Quants の無料アカウントでも得られます";
             return {};
         }
         struct stat info

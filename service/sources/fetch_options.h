@@ -2,6 +2,8 @@
 
 #include "market/calendar.h"
 
+#include "common/service_contract.h"
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -12,21 +14,10 @@
 // What orvanta-service --fetch is asked to do, read apart from the run that does it: the
 // command line, the data API's key and the length of the source's minute.
 
-//! A plan of the data API: requests a minute, and how many days its newest day lies back.
-struct TFetchPlan
-{
-    const char* Name;
-    int Rate;
-    int HeldBackDays;
-};
-
-inline constexpr TFetchPlan FetchPlans[] = {
-    {"free", 5, 84}, {"light", 60, 0}, {"standard", 120, 0}, {"premium", 500, 0}};
-
 inline constexpr const char* DefaultFetchSource = "https://api.jquants.com/v2";
 
 //! The fetch's usage text.
-extern const char* const FetchUsage;
+std::string FetchUsage();
 
 //! A command line the fetch cannot run: exit 64 with the usage text; what() says what is wrong.
 struct TFetchUsageError : std::runtime_error
@@ -41,7 +32,7 @@ struct TFetchHelpAsked
 struct TFetchOptions
 {
     std::filesystem::path DataFolder;
-    const TFetchPlan* Plan = &FetchPlans[0];
+    const TDataPlan* Plan = &DataPlans.front();
     std::optional<TDate> From;
     std::optional<TDate> To;
     std::vector<std::string> Codes; // the source's 5-character codes, without repeats
@@ -56,7 +47,7 @@ struct TFetchOptions
 //! when there is no user folder.
 TFetchOptions ParseFetchOptions(int argc, char** argv);
 
-//! The key from ORVANTA_JQUANTS_API_KEY, else from the user's key file (mode 0600 only). Empty
+//! The key from ApiKeyVariable, else from the user's ApiKeyFile (mode 0600 only). Empty
 //! when there is none, with `problem` the reason for exit 64: it names where the key was looked
 //! for, never the key.
 std::string ReadApiKey(std::string& problem);

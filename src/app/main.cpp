@@ -60,8 +60,8 @@ void WireDataUpdate(TMainForm& form)
         TDataUpdateTarget target;
         target.ServiceProgram = program;
         target.DataFolder = QString::fromStdString(status.DataFolder.string());
-        target.ConfigFolder = ConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-        const char* key = std::getenv("ORVANTA_JQUANTS_API_KEY");
+        target.ConfigFolder = ConfigFolder();
+        const char* key = std::getenv(ApiKeyVariable);
         target.KeyInEnvironment = key != nullptr && key[0] != '\0';
         form.SetDataUpdateTarget(target, {});
     }

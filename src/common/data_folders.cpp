@@ -6,25 +6,37 @@
 #include <unistd.h>
 #include <vector>
 
+std::filesystem::path XdgFolder(const char* xdgBase, const char* home, const std::filesystem::path& homeDefault)
+{
+    if (xdgBase != nullptr && std::filesystem::path(xdgBase).is_absolute())
+        return std::filesystem::path(xdgBase) / "orvanta";
+    if (home != nullptr && std::filesystem::path(home).is_absolute())
+        return std::filesystem::path(home) / homeDefault / "orvanta";
+    return {};
+}
+
 std::filesystem::path PerUserFolder(const char* xdgDataHome, const char* home)
 {
-    if (xdgDataHome != nullptr && std::filesystem::path(xdgDataHome).is_absolute())
-        return std::filesystem::path(xdgDataHome) / "orvanta";
-    if (home != nullptr && std::filesystem::path(home).is_absolute())
-        return std::filesystem::path(home) / ".local" / "share" / "orvanta";
-    return {};
+    return XdgFolder(xdgDataHome, home, std::filesystem::path(".local") / "share");
 }
 
 std::filesystem::path PerUserFolder()
 {
-    const char* home = std::getenv("HOME");
+    const std::string home = HomeFolder();
+    return PerUserFolder(std::getenv("XDG_DATA_HOME"), home.c_str());
+}
+
+std::string HomeFolder()
+{
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        return home;
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if ((home == nullptr || *home == '\0')
-        && getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-        home = found->pw_dir;
-    return PerUserFolder(std::getenv("XDG_DATA_HOME"), home);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
+        return found->pw_dir;
+    return {};
 }
 
 std::filesystem::path SampleMarketFolder(const std::filesystem::path& executable)

@@ -1,6 +1,7 @@
 #include "data/history_page.h"
 
 #include "common/exact_format.h"
+#include "common/service_contract.h"
 #include "data/cache_file.h"
 #include "data/data_error.h"
 #include "data/numeric_text.h"
@@ -177,7 +178,7 @@ std::string HistoryUrl(std::string_view serviceAddress, std::string_view kabuKey
     const std::chrono::days back{period == TChartPeriod::Weekly ? 330 : 60};
     const std::string start = DateText(std::chrono::sys_days{today} - back);
     const std::string end = DateText(today);
-    return std::string(serviceAddress) + "/MnStock/slast.html?sv=MN&qt=" + TrimmedKey(kabuKey) +
+    return std::string(serviceAddress) + HistoryRoute + "?sv=MN&qt=" + TrimmedKey(kabuKey) +
            "&sy=" + start.substr(0, 4) + "&sm=" + start.substr(5, 2) + "&sd=" + start.substr(8, 2) +
            "&ey=" + end.substr(0, 4) + "&em=" + end.substr(5, 2) + "&ed=" + end.substr(8, 2) +
            (period == TChartPeriod::Weekly ? "&k=w" : "&k=d");

@@ -1,6 +1,7 @@
 #include "data/quote_page.h"
 
 #include "common/exact_format.h"
+#include "common/service_contract.h"
 #include "data/cache_file.h"
 #include "data/data_error.h"
 #include "data/euc_to_sjis.h"
@@ -188,8 +189,7 @@ std::string QuoteCacheFile(std::string_view kabuKey)
 
 std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey)
 {
-    return std::string(serviceAddress) + "/MnStock?qt=" + TrimmedKey(kabuKey) +
-           "&sv=MN&pg=mn_schart.html";
+    return std::string(serviceAddress) + QuoteRoute + "?qt=" + TrimmedKey(kabuKey) + "&sv=MN&pg=mn_schart.html";
 }
 
 TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,

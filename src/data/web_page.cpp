@@ -1,5 +1,6 @@
 #include "data/web_page.h"
 
+#include "common/service_contract.h"
 #include "data/data_error.h"
 #include "data/page_transfer.h"
 
@@ -23,7 +24,7 @@ constexpr std::chrono::milliseconds StallEvents{250};
 
 std::string& ServiceAddress()
 {
-    static std::string address = "http://127.0.0.1:18650";
+    static std::string address = LoopbackServiceUrl(DefaultServicePort);
     return address;
 }
 

@@ -14,7 +14,7 @@
 //! so that a hostile service cannot fill the disk and the run's memory with a list's pages.
 constexpr std::int64_t MaxPageBytes = 64 * 1024;
 
-//! The finance service's address, "http://127.0.0.1:18650" unless a test set another.
+//! The finance service's address, LoopbackServiceUrl(DefaultServicePort) unless a test set another.
 const std::string& FinanceServiceAddress();
 void SetFinanceServiceAddress(std::string address);
 

@@ -6,6 +6,7 @@
 #include "app/window/main_form.h"
 #include "fake_dialogs.h"
 #include "app/startup/startup.h"
+#include "common/service_contract.h"
 
 #include "../data/test_support.h"
 #include "fetch_process.h"
@@ -30,7 +31,7 @@ class RealDataTest : public TWorkFolderTest
 protected:
     void TearDown() override
     {
-        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        SetFinanceServiceAddress(LoopbackServiceUrl(DefaultServicePort));
         TWorkFolderTest::TearDown();
     }
 };
@@ -186,9 +187,9 @@ TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePage
     before ? ::setenv("XDG_DATA_HOME", previous.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
     ASSERT_TRUE(service.Answers());
     const auto status = [&] {
-        return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get("/orvanta/status").second)).object();
+        return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get(StatusRoute).second)).object();
     };
-    ASSERT_TRUE(status()[QStringLiteral("sample")].toBool());
+    ASSERT_TRUE(status()[QLatin1String(StatusSampleField)].toBool());
     const QString address = QStringLiteral("http://127.0.0.1:%1").arg(service.Port);
     const std::filesystem::path work = Folder / "work";
     TFakeDialogs dialogs;
@@ -209,16 +210,16 @@ TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePage
     const TDate today = LocalToday();
     TJQuantsStandin standin(TStandinMarket::Small(AddDays(today, -400), AddDays(today, -1)), 10);
     const std::filesystem::path data = status()[QStringLiteral("data")].toString().toStdString();
-    const QString version = status()[QStringLiteral("data_version")].toString();
+    const QString version = status()[QLatin1String(StatusDataVersionField)].toString();
     const TFetchResult fetch =
         RunFetch(Folder, {"--data", data.string(), "--fetch", "--source", standin.Url(), "--plan", "premium"},
                  TJQuantsStandin::Key);
     ASSERT_EQ(fetch.Exit, 0) << fetch.Stderr;
     // Bounded: ten seconds for the service to load what the fetch stored.
-    for (int i = 0; i < 200 && status()[QStringLiteral("sample")].toBool(); ++i)
+    for (int i = 0; i < 200 && status()[QLatin1String(StatusSampleField)].toBool(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_FALSE(status()[QStringLiteral("sample")].toBool());
-    EXPECT_NE(status()[QStringLiteral("data_version")].toString(), version);
+    ASSERT_FALSE(status()[QLatin1String(StatusSampleField)].toBool());
+    EXPECT_NE(status()[QLatin1String(StatusDataVersionField)].toString(), version);
 
     const size_t last = standin.Market().TradingDays().size() - 1;
     const std::int64_t realPrice = static_cast<std::int64_t>((1001 + last) / 2) * FixedPointOne;

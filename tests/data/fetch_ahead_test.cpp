@@ -1,4 +1,5 @@
 #include "data/fetch_ahead.h"
+#include "common/service_contract.h"
 
 #include "data/cache_file.h"
 #include "data/data_error.h"
@@ -88,7 +89,7 @@ protected:
     void AddRoutes(httplib::Server& routes) override
     {
         routes.set_keep_alive_max_count(1000);
-        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [this](const httplib::Request& request, httplib::Response& response) {
             const std::string code = request.get_param_value("qt").substr(0, 4);
             if (QuoteHandler && QuoteHandler(code, response))
                 return;
@@ -100,7 +101,7 @@ protected:
                 fields.Price = "1,234.5";
             response.set_content(QuotePage(fields), "text/html");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request&, httplib::Response& response) {
             response.set_content(HistoryPage(Weeks()), "text/html");
         });
     }
@@ -114,10 +115,10 @@ protected:
         }));
     }
 
-    static std::string QuotePath(const std::string& key) { return "/MnStock?qt=" + key + "&"; }
+    static std::string QuotePath(const std::string& key) { return std::string(QuoteRoute) + "?qt=" + key + "&"; }
     static std::string HistoryPath(const std::string& key)
     {
-        return "/MnStock/slast.html?sv=MN&qt=" + key + "&";
+        return std::string(HistoryRoute) + "?sv=MN&qt=" + key + "&";
     }
 
     // Answers a quote request itself when it returns true.

@@ -1,4 +1,5 @@
 #include "data/history_page.h"
+#include "common/service_contract.h"
 
 #include "data/data_error.h"
 #include "test_pages.h"
@@ -25,12 +26,10 @@ TEST(HistoryUrl, CarriesTheDateKeysOfThePeriod)
 {
     using namespace std::chrono;
     const year_month_day day{year{2007}, January, std::chrono::day{9}};
-    EXPECT_EQ(
-        HistoryUrl("http://h", "1301.t", TChartPeriod::Weekly, day),
-        "http://h/MnStock/slast.html?sv=MN&qt=1301.t&sy=2006&sm=02&sd=13&ey=2007&em=01&ed=09&k=w");
-    EXPECT_EQ(
-        HistoryUrl("http://h", "1301  ", TChartPeriod::Daily, day),
-        "http://h/MnStock/slast.html?sv=MN&qt=1301&sy=2006&sm=11&sd=10&ey=2007&em=01&ed=09&k=d");
+    EXPECT_EQ(HistoryUrl("http://h", "1301.t", TChartPeriod::Weekly, day),
+              "http://h" + std::string(HistoryRoute) + "?sv=MN&qt=1301.t&sy=2006&sm=02&sd=13&ey=2007&em=01&ed=09&k=w");
+    EXPECT_EQ(HistoryUrl("http://h", "1301  ", TChartPeriod::Daily, day),
+              "http://h" + std::string(HistoryRoute) + "?sv=MN&qt=1301&sy=2006&sm=11&sd=10&ey=2007&em=01&ed=09&k=d");
     EXPECT_EQ(HistoryCacheFile("1301  ", TChartPeriod::Weekly), "dat/k1301  .02");
     EXPECT_EQ(HistoryCacheFile("1301.t", TChartPeriod::Daily), "dat/k1301.t.01");
 }

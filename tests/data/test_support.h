@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/web_page.h"
+#include "common/service_contract.h"
 
 #include <httplib.h>
 
@@ -204,7 +205,7 @@ protected:
     {
         // The routes may use members of the fixture, which go before Server does.
         Server.Stop();
-        SetFinanceServiceAddress("http://127.0.0.1:18650");
+        SetFinanceServiceAddress(LoopbackServiceUrl(DefaultServicePort));
         TWorkFolderTest::TearDown();
     }
 

@@ -1,4 +1,5 @@
 #include "data/todays_page.h"
+#include "common/service_contract.h"
 
 #include "data/cache_file.h"
 #include "data/data_error.h"
@@ -39,7 +40,7 @@ protected:
 class LoadKabuQuoteTest : public TOnePageTest
 {
 protected:
-    LoadKabuQuoteTest() : TOnePageTest("/MnStock", QuotePage({})) {}
+    LoadKabuQuoteTest() : TOnePageTest(QuoteRoute, QuotePage({})) {}
 };
 
 TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
@@ -48,7 +49,7 @@ TEST_F(LoadKabuQuoteTest, FetchesOncePerDay)
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(*first, DefaultQuote());
     ASSERT_EQ(Server.Log().size(), 1u);
-    EXPECT_EQ(Server.Log()[0].Target, "/MnStock?qt=7751.t&sv=MN&pg=mn_schart.html");
+    EXPECT_EQ(Server.Log()[0].Target, std::string(QuoteRoute) + "?qt=7751.t&sv=MN&pg=mn_schart.html");
     EXPECT_EQ(ReadFileBytes("dat/k7751.t.00"), Page);
 
     Page = "changed";
@@ -129,7 +130,7 @@ TEST_F(LoadKabuQuoteTest, AnErrorStatusIsNoAnswerAndTheRightAnswerIsFetchedLater
 TEST_F(LoadKabuQuoteTest, KeyWithBlankSuffixIsTrimmedInTheAddressOnly)
 {
     ASSERT_TRUE(LoadKabuQuote("7751  ", {}).has_value());
-    EXPECT_EQ(Server.Log().at(0).Target, "/MnStock?qt=7751&sv=MN&pg=mn_schart.html");
+    EXPECT_EQ(Server.Log().at(0).Target, std::string(QuoteRoute) + "?qt=7751&sv=MN&pg=mn_schart.html");
     EXPECT_TRUE(std::filesystem::exists("dat/k7751  .00"));
 }
 
@@ -171,8 +172,7 @@ class LoadHistoryRowsTest : public TOnePageTest
 {
 protected:
     LoadHistoryRowsTest()
-        : TOnePageTest("/MnStock/slast.html",
-                       HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")}))
+        : TOnePageTest(HistoryRoute, HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000")}))
     {}
 };
 
@@ -237,12 +237,12 @@ class TodaysPagesTest : public TLoopbackServiceTest
 protected:
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
             TQuotePageFields fields;
             fields.Code = request.get_param_value("qt").substr(0, 4);
             response.set_content(QuotePage(fields), "text/html");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request&, httplib::Response& response) {
             response.set_content(HistoryPage({Cells("2007/01/09", "1,500", "1,490", "1,510", "1,480", "7,000"),
                                               Cells("2007/01/02", "1,400", "1,390", "1,410", "1,380", "6,000")}),
                                  "text/html");

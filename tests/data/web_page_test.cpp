@@ -1,4 +1,5 @@
 #include "data/web_page.h"
+#include "common/service_contract.h"
 
 #include "data/cache_file.h"
 #include "data/data_error.h"
@@ -491,7 +492,7 @@ TEST_F(ProxyTest, OtherHostsTakeTheEnvironmentsProxy)
 
 TEST(FinanceServiceAddress, IsTheLoopbackServiceUnlessSet)
 {
-    EXPECT_EQ(FinanceServiceAddress(), "http://127.0.0.1:18650");
+    EXPECT_EQ(FinanceServiceAddress(), LoopbackServiceUrl(DefaultServicePort));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // tests apart, also from those of another build on the same machine.
 
 #include "core_application.h"
+#include "common/service_contract.h"
 
 #include <QProcess>
 
@@ -31,7 +32,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::filesystem::path Prefix = ORVANTA_INSTALL_PREFIX;
-constexpr int DefaultPort = 18650;
 
 //! Polls `done` every 100 ms until it holds or `limit` passes.
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
@@ -278,7 +278,7 @@ protected:
         std::filesystem::create_directories(Root / "home");
         ASSERT_TRUE(std::filesystem::exists(Prefix / "bin" / "orvanta")) << "not installed in " << Prefix;
         ASSERT_TRUE(WaitFor([] { return !ServiceAnswers(); }, 30s))
-            << "something already answers on port " << DefaultPort << "; stop it to run this test";
+            << "something already answers on port " << DefaultServicePort << "; stop it to run this test";
     }
 
     void TearDown() override
@@ -451,8 +451,8 @@ TEST_F(InstalledProgram, RunsItsOwnServiceBesideAForeignProgramOnTheDefaultPort)
     httplib::Server foreign;
     std::atomic<int> pagesAsked{0};
     foreign.Get(R"(/.*)", [&](const httplib::Request& request, httplib::Response& response) {
-        pagesAsked += request.path.rfind("/MnStock", 0) == 0 ? 1 : 0;
-        response.set_header("Server", "orvanta-service");
+        pagesAsked += request.path.rfind(QuoteRoute, 0) == 0 ? 1 : 0;
+        response.set_header("Server", ServiceProgram);
         response.set_content("<html>something else</html>", "text/html");
     });
     // The last test's connections may still be in TIME_WAIT on the port.
@@ -460,7 +460,7 @@ TEST_F(InstalledProgram, RunsItsOwnServiceBesideAForeignProgramOnTheDefaultPort)
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    ASSERT_TRUE(WaitFor([&] { return foreign.bind_to_port("127.0.0.1", DefaultPort); }, 30s));
+    ASSERT_TRUE(WaitFor([&] { return foreign.bind_to_port("127.0.0.1", DefaultServicePort); }, 30s));
     std::thread serving([&] { foreign.listen_after_bind(); });
     // Nothing may leave this test before the server is stopped: its handler uses our locals.
     const bool running = WaitFor([&] { return foreign.is_running(); }, 10s);

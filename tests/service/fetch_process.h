@@ -2,6 +2,8 @@
 
 #include "service_test_support.h"
 
+#include "common/service_contract.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <sstream>
@@ -22,7 +24,7 @@ struct TFetchResult
 class TFetchProcess
 {
 public:
-    //! Starts the service with `args`; `key` empty leaves ORVANTA_JQUANTS_API_KEY unset.
+    //! Starts the service with `args`; `key` empty leaves ApiKeyVariable unset.
     TFetchProcess(const std::filesystem::path& folder, const std::vector<std::string>& args, const std::string& key,
                   const std::vector<std::string>& extraEnvironment = {})
         : ErrFile(folder / "fetch.stderr"), OutFile(folder / "fetch.stdout"), ProgressFile(folder / "fetch.progress")
@@ -35,7 +37,7 @@ public:
                                                 "XDG_CONFIG_HOME=" + (folder / "config").string(),
                                                 "XDG_DATA_HOME=" + (folder / "share").string(), "PATH=/usr/bin:/bin"};
         if (!key.empty())
-            environment.push_back("ORVANTA_JQUANTS_API_KEY=" + key);
+            environment.push_back(std::string(ApiKeyVariable) + "=" + key);
         environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
         std::vector<char*> argvPointers, environmentPointers;
         for (std::string& arg : argv)

@@ -2,6 +2,7 @@
 
 #include "http/finance_service.h"
 #include "loopback_port.h"
+#include "common/service_contract.h"
 
 #include <httplib.h>
 
@@ -61,7 +62,7 @@ public:
         return {result->status, result->body};
     }
 
-    bool Answers() const { return Get("/orvanta/status").first == 200; }
+    bool Answers() const { return Get(StatusRoute).first == 200; }
 
     int Port;
 

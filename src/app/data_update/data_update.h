@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/service_contract.h"
+
 #include <QString>
 
 #include <array>
@@ -8,28 +10,12 @@
 #include <string>
 #include <string_view>
 
-// What the window's data update knows without widgets: the data API's plans, where the API
-// key and the chosen plan are kept, and the words for what the fetch child reports.
-
-struct TDataPlan
-{
-    const char* Name;    // as `orvanta-service --plan` takes it
-    const char* Caption; // as the dialog shows it
-    int RequestsPerMinute;
-};
-
-//! Free, Light, Standard and Premium, in that order.
-const std::array<TDataPlan, 4>& DataPlans();
+// What the window's data update knows without widgets: where the API key (ApiKeyFile) and the
+// chosen plan are kept, and the words for what the fetch child reports (FetchProgressLine,
+// FetchEndLine, its exit status).
 
 //! The plan named `name`; Free for an unknown name.
 const TDataPlan& DataPlanNamed(std::string_view name);
-
-//! "<XDG_CONFIG_HOME>/orvanta", or "<home>/.config/orvanta" when XDG_CONFIG_HOME is unset,
-//! empty or relative. Empty when neither gives an absolute folder.
-std::filesystem::path ConfigFolder(const char* xdgConfigHome, const char* home);
-
-//! The file the API key is kept in, inside the config folder.
-std::filesystem::path ApiKeyFile(const std::filesystem::path& configFolder);
 
 //! Keeps `key` in the key file with mode 0600 (its folder 0700), replacing the file by a
 //! rename so no other user ever sees a readable copy. Throws std::system_error.
@@ -42,34 +28,6 @@ bool HasSavedApiKey(const std::filesystem::path& configFolder);
 const TDataPlan& RememberedPlan(const std::filesystem::path& configFolder);
 //! Remembers the plan. Throws std::system_error.
 void RememberPlan(const std::filesystem::path& configFolder, const TDataPlan& plan);
-
-//! One line of the fetch's progress descriptor, for a request done.
-struct TFetchProgress
-{
-    int Requests = 0;
-    int RequestsLeft = 0;
-    int DaysDone = 0;
-    int DaysTotal = 0;
-    long long Rows = 0;
-    int SecondsLeft = 0;
-    int HttpStatus = 0;
-};
-
-//! The last line, once the fetch is over.
-struct TFetchEnd
-{
-    int ExitStatus = 0;
-    int Days = 0;
-    int Stocks = 0;
-    long long Rows = 0;
-    int Requests = 0;
-    int Refused = 0;
-};
-
-//! "request=3 left=12 days=3/15 rows=12000 eta=144 http=200"; nothing for any other line.
-std::optional<TFetchProgress> ParseFetchProgress(std::string_view line);
-//! "end exit=0 days=3 stocks=4000 rows=12000 requests=4 refused=0"; nothing for any other line.
-std::optional<TFetchEnd> ParseFetchEnd(std::string_view line);
 
 //! What is held and what a fetch would ask for, from `--fetch --dry-run`.
 struct TFetchOutlook
@@ -84,7 +42,7 @@ struct TFetchOutlook
     int Seconds = 0;
 };
 
-//! The dry run's JSON object; nothing when it is not one.
+//! The dry run's JSON object (FetchOutlookJson); nothing when it is not one.
 std::optional<TFetchOutlook> ParseFetchOutlook(const QByteArray& json);
 
 //! "1分未満", "約3分", "約2時間5分".

@@ -51,7 +51,7 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
     if (Target.KeyInEnvironment)
     {
         KeyEdit->setEnabled(false);
-        KeyNote->setText(QStringLiteral("環境変数 ORVANTA_JQUANTS_API_KEY のキーを使います。"));
+        KeyNote->setText(QStringLiteral("環境変数 %1 のキーを使います。").arg(QLatin1String(ApiKeyVariable)));
     }
     else if (HasSavedApiKey(Target.ConfigFolder))
     {
@@ -67,7 +67,7 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
 
     PlanBox = new QComboBox(this);
     PlanBox->setObjectName(QStringLiteral("PlanBox"));
-    for (const TDataPlan& plan : DataPlans())
+    for (const TDataPlan& plan : DataPlans)
         PlanBox->addItem(QStringLiteral("%1（毎分%2回）").arg(QLatin1String(plan.Caption)).arg(plan.RequestsPerMinute),
                          QLatin1String(plan.Name));
     PlanBox->setCurrentIndex(PlanBox->findData(QLatin1String(RememberedPlan(Target.ConfigFolder).Name)));
@@ -270,9 +270,10 @@ void TDataUpdateDialog::ReadProgress()
         if (const std::optional<TFetchProgress> progress = ParseFetchProgress(text))
         {
             LastHttpStatus = progress->HttpStatus;
-            const int total = std::max(1, progress->Requests + progress->RequestsLeft);
+            // Each figure of a progress line is at most 10^9, so the sum fits an int.
+            const int total = static_cast<int>(std::max(1LL, progress->Requests + progress->RequestsLeft));
             FetchBar->setRange(0, total);
-            FetchBar->setValue(progress->Requests);
+            FetchBar->setValue(static_cast<int>(progress->Requests));
             ProgressLabel->setText(ProgressText(*progress));
         }
         else if (const std::optional<TFetchEnd> end = ParseFetchEnd(text))

@@ -20,7 +20,7 @@ struct TDataUpdateTarget
     QString ServiceProgram;             // the orvanta-service to run as the fetch child
     QString DataFolder;                 // the bundled service's data folder
     std::filesystem::path ConfigFolder; // where the API key and the plan are kept
-    bool KeyInEnvironment = false;      // ORVANTA_JQUANTS_API_KEY is set and wins over the file
+    bool KeyInEnvironment = false;      // ApiKeyVariable is set and wins over the file
     QString Source;                     // the data API's address; empty for the real one
 };
 

@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString ServiceName = QStringLiteral("orvanta-service");
 constexpr int StopLimitMs = 5000;
 
 //! A socket bound to 127.0.0.1:`port` (0: any free port), or -1.
@@ -54,10 +53,11 @@ int OpenLog(const QString& logFile)
 
 QString TBundledService::FindProgram(const QString& programFolder)
 {
-    const QFileInfo beside(programFolder + QLatin1Char('/') + ServiceName);
+    const QString name = QLatin1String(ServiceProgram);
+    const QFileInfo beside(programFolder + QLatin1Char('/') + name);
     if (!programFolder.isEmpty() && beside.isFile() && beside.isExecutable())
         return beside.absoluteFilePath();
-    return QStandardPaths::findExecutable(ServiceName);
+    return QStandardPaths::findExecutable(name);
 }
 
 int TBundledService::FreeLoopbackPort()
@@ -92,7 +92,7 @@ TBundledService::~TBundledService()
 std::optional<TServiceStatus> TBundledService::OwnStatus() const
 {
     // The answer alone can be given by any program; the kernel's word on the socket cannot.
-    std::optional<TServiceStatus> status = AskServiceStatus(LoopbackAddress(Port_));
+    std::optional<TServiceStatus> status = AskServiceStatus(LoopbackServiceUrl(Port_));
     if (!status || !ListensAsThisUser(Port_))
         return std::nullopt;
     status->Own = true;

@@ -2,6 +2,7 @@
 
 #include "app/startup/console_text.h"
 
+#include "common/service_contract.h"
 #include "data/fetch_ahead.h"
 #include "screener/kabu_list.h"
 
@@ -94,8 +95,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
                                      QStringLiteral("dir"));
     const QCommandLineOption service(QStringLiteral("service"),
                                      QStringLiteral("株価サービスのアドレス http://host[:port]。このときサービスを"
-                                                    "自分で起動・停止しません。既定: $ORVANTA_SERVICE_URL、なければ "
-                                                    "http://127.0.0.1:18650。"),
+                                                    "自分で起動・停止しません。既定: $ORVANTA_SERVICE_URL、なければ ") +
+                                         QString::fromStdString(LoopbackServiceUrl(DefaultServicePort)) +
+                                         QStringLiteral("。"),
                                      QStringLiteral("url"));
     const QCommandLineOption screen(QStringLiteral("screen"),
                                     QStringLiteral("<sector> をウィンドウなしで一覧検索します。業種の選択肢の名前"

@@ -93,7 +93,7 @@ void TStartup::StartService(const TStartupEnvironment& environment, const std::f
         // Someone may have taken the port between the look and the service's bind: another one.
         if (start == TBundledService::TStart::Ended && TBundledService::PortTaken(port) && attempt + 1 < Attempts)
             continue;
-        SetFinanceServiceAddress(LoopbackAddress(port));
+        SetFinanceServiceAddress(LoopbackServiceUrl(port));
         switch (start)
         {
         case TBundledService::TStart::Answering:

@@ -23,7 +23,7 @@ struct TStartupEnvironment
     std::filesystem::path SampleFolder;  // the installed sample market
     std::optional<std::string> ServiceUrlVariable;
     QString ProgramFolder; // searched for orvanta-service before PATH
-    int DefaultPort = DefaultFinancePort;
+    int DefaultPort = DefaultServicePort;
     std::chrono::milliseconds ServiceWait{5000};
 
     static TStartupEnvironment FromProcess();

@@ -1,5 +1,6 @@
 #include "app/startup/startup_data.h"
 
+#include "common/service_contract.h"
 #include "common/temp_file.h"
 #include "data/web_page.h"
 
@@ -165,7 +166,7 @@ TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const st
         status = AskServiceStatus(serviceUrl).value_or(TServiceStatus{});
     if (status.Known)
     {
-        const std::optional<int> port = LoopbackPort(serviceUrl);
+        const std::optional<int> port = LoopbackServicePort(serviceUrl);
         status.Own = port && ListensAsThisUser(*port);
         if (!DropCacheOfOtherData(workFolder / "dat", status.DataVersion, std::time(nullptr)))
             say(QStringLiteral("サービスのデータが変わりましたが、%1 の今日のキャッシュを片付けられませんでした。"

@@ -88,11 +88,6 @@ QString ForeignFolderReason(const std::filesystem::path& folder)
     return NotOwnReason(info, dat);
 }
 
-std::string LoopbackAddress(int port)
-{
-    return "http://127.0.0.1:" + std::to_string(port);
-}
-
 TServiceAddress ChooseServiceAddress(const std::optional<QString>& option, const char* variable, int defaultPort)
 {
     if (option)
@@ -107,7 +102,7 @@ TServiceAddress ChooseServiceAddress(const std::optional<QString>& option, const
             return {*address, true};
         throw TStartupError(BadAddressText(QString::fromLocal8Bit(variable), QStringLiteral("ORVANTA_SERVICE_URL")));
     }
-    return {LoopbackAddress(defaultPort), false};
+    return {LoopbackServiceUrl(defaultPort), false};
 }
 
 TWorkFolder ChooseWorkFolder(const std::optional<QString>& option, const std::filesystem::path& startFolder,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/service_contract.h"
+
 #include <QString>
 
 #include <filesystem>
@@ -18,12 +20,6 @@ public:
     QString Text() const { return QString::fromStdString(what()); }
 };
 
-//! The port of the bundled service's default address.
-constexpr int DefaultFinancePort = 18650;
-
-//! "http://127.0.0.1:<port>".
-std::string LoopbackAddress(int port);
-
 struct TServiceAddress
 {
     std::string Url;
@@ -31,9 +27,10 @@ struct TServiceAddress
 };
 
 //! --service, else the ORVANTA_SERVICE_URL variable (empty counts as unset), else the loopback
-//! address of `defaultPort`. Throws TStartupError naming where a malformed address came from.
+//! address of `defaultPort` (LoopbackServiceUrl). Throws TStartupError naming where a malformed
+//! address came from.
 TServiceAddress ChooseServiceAddress(const std::optional<QString>& option, const char* variable,
-                                     int defaultPort = DefaultFinancePort);
+                                     int defaultPort = DefaultServicePort);
 
 struct TWorkFolder
 {

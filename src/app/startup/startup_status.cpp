@@ -1,5 +1,6 @@
 #include "app/startup/startup_status.h"
 
+#include "common/service_contract.h"
 #include "common/socket_owner.h"
 #include "data/web_page.h"
 
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr std::size_t MaxStatusBytes = 64 * 1024;
 constexpr long StatusConnectMs = 2000;
 constexpr long StatusLimitMs = 5000;
 
@@ -51,13 +51,14 @@ std::optional<TServiceStatus> ParseServiceStatus(std::string_view json)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
-    if (object.value(QStringLiteral("program")).toString() != QStringLiteral("orvanta-service"))
+    const auto field = [&object](const char* name) { return object.value(QLatin1String(name)); };
+    if (field(StatusProgramField).toString() != QLatin1String(ServiceProgram))
         return std::nullopt;
     TServiceStatus status;
     status.Known = true;
-    status.Sample = object.value(QStringLiteral("sample")).toBool(false);
-    status.DataFolder = object.value(QStringLiteral("data")).toString().toStdString();
-    const QString version = object.value(QStringLiteral("data_version")).toString();
+    status.Sample = field(StatusSampleField).toBool(false);
+    status.DataFolder = field(StatusDataField).toString().toStdString();
+    const QString version = field(StatusDataVersionField).toString();
     status.DataVersion = version.isEmpty() ? std::string("0") : version.toStdString();
     return status;
 }
@@ -68,7 +69,7 @@ std::optional<TServiceStatus> AskServiceStatus(const std::string& serviceUrl)
     if (!handle)
         return std::nullopt;
     std::string body;
-    const std::string url = serviceUrl + "/orvanta/status";
+    const std::string url = serviceUrl + StatusRoute;
     curl_easy_setopt(handle.get(), CURLOPT_URL, url.c_str());
     if (IsLoopbackUrl(url))
         curl_easy_setopt(handle.get(), CURLOPT_PROXY, "");
@@ -82,29 +83,6 @@ std::optional<TServiceStatus> AskServiceStatus(const std::string& serviceUrl)
         curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200)
         return std::nullopt;
     return ParseServiceStatus(body);
-}
-
-std::optional<int> LoopbackPort(const std::string& serviceUrl)
-{
-    constexpr std::string_view Prefix = "http://127.0.0.1";
-    const std::string_view url = serviceUrl;
-    if (url.substr(0, Prefix.size()) != Prefix)
-        return std::nullopt;
-    const std::string_view rest = url.substr(Prefix.size());
-    if (rest.empty())
-        return 80;
-    if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6)
-        return std::nullopt;
-    int port = 0;
-    for (const char c : rest.substr(1))
-    {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        port = port * 10 + (c - '0');
-    }
-    if (port < 1 || port > 65535)
-        return std::nullopt;
-    return port;
 }
 
 bool ListensAsThisUser(int port)

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-// What the finance service says of itself (GET /orvanta/status), and what the program makes of
+// What the finance service says of itself (GET StatusRoute), and what the program makes of
 // it: whether the data is the sample market, where the service keeps it and which version it is.
 
 struct TServiceStatus
@@ -19,16 +19,13 @@ struct TServiceStatus
     std::string DataVersion = "0"; // changes whenever a fetch, listing or import changes the data
 };
 
-//! The status answer read; none unless it is a JSON object whose "program" is "orvanta-service".
+//! The status answer read; none unless it is a JSON object whose program is ServiceProgram.
 //! Own is left false: only the kernel can tell that.
 std::optional<TServiceStatus> ParseServiceStatus(std::string_view json);
 
 //! Asks `serviceUrl` for its status (a loopback address: a few seconds at most, no proxy). None
 //! when nothing answers, or something that is not an orvanta-service.
 std::optional<TServiceStatus> AskServiceStatus(const std::string& serviceUrl);
-
-//! The port of an address on 127.0.0.1 ("http://127.0.0.1:18650"); none for any other host.
-std::optional<int> LoopbackPort(const std::string& serviceUrl);
 
 //! True when the kernel says the socket listening for 127.0.0.1:`port` belongs to this user.
 bool ListensAsThisUser(int port);

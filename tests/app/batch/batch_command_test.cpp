@@ -1,6 +1,7 @@
 // The orvanta command as cron runs it: a child process in a fresh folder, no display.
 
 #include "app/startup/command_line.h"
+#include "common/service_contract.h"
 
 #include "../form_service_test.h"
 
@@ -225,7 +226,7 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
         std::atomic<bool> release{false};
         std::atomic<bool> stalled{false};
         TLoopbackServer server;
-        server.Routes().Get("/MnStock", [&](const httplib::Request& request, httplib::Response& response) {
+        server.Routes().Get(QuoteRoute, [&](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             TQuotePageFields fields;
             fields.Code = key.substr(0, 4);
@@ -250,7 +251,7 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
                                                       return true;
                                                   });
         });
-        server.Routes().Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+        server.Routes().Get(HistoryRoute, [](const httplib::Request&, httplib::Response& response) {
             response.set_content(HistoryPage(VShapedWeeks(30), 20000), "text/html; charset=EUC-JP");
         });
         const QString address = QString::fromStdString(server.Start());

@@ -2,6 +2,7 @@
 // finance service: the files must say what the window lists.
 
 #include "../form_service_test.h"
+#include "common/service_contract.h"
 
 #include "app/batch/batch_run.h"
 #include "app/commands/report_commands.h"
@@ -153,7 +154,7 @@ protected:
     }
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             TQuotePageFields fields;
             fields.Code = key.substr(0, 4);
@@ -176,7 +177,7 @@ protected:
                 fields.TitleNoticeEuc = NotFoundEuc;
             response.set_content(QuotePage(fields, key == "6305.t" ? 12000 : 16000), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             const auto weeks = key == "6301.t" || key == "6325.t" ? VShapedWeeks(30)
                                : key == "6302.t"                  ? VShapedWeeks(34)

@@ -2,6 +2,7 @@
 
 #include "../form_service_test.h"
 #include "test_images.h"
+#include "common/service_contract.h"
 
 #include "../../chart/image_probe.h"
 #include "data/web_page.h"
@@ -47,7 +48,7 @@ class LookupTest : public TFormServiceTest
 protected:
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [this](const httplib::Request& request, httplib::Response& response) {
             if (request.get_param_value("qt") != PageKey)
             {
                 TQuotePageFields missing;
@@ -89,7 +90,7 @@ protected:
             fields.Code = PageCode;
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [this](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(HistoryRoute, [this](const httplib::Request& request, httplib::Response& response) {
             const bool weekly = request.get_param_value("k") == "w";
             response.set_content(HistoryPage(WeeklyRows(weekly ? 47 : 20, VolumeBase), 20000),
                                  "text/html; charset=EUC-JP");
@@ -391,13 +392,13 @@ class VerdictTest : public TFormServiceTest
 protected:
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
             TQuotePageFields fields;
             fields.Code = request.get_param_value("qt").substr(0, 4);
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
         // 7201 ends on a signal week; 7202 rises steadily and never signals.
-        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request& request, httplib::Response& response) {
             std::vector<THistoryCells> rows = VShapedWeeks(24);
             if (request.get_param_value("qt") != "7201.t")
                 for (std::size_t i = 0; i < rows.size(); ++i)

@@ -4,6 +4,7 @@
 #include "data/fetch_ahead.h"
 #include "data/web_page.h"
 #include "screener/screening.h"
+#include "common/service_contract.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -49,7 +50,7 @@ protected:
     }
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             TQuotePageFields fields;
             fields.Code = key.substr(0, 4);
@@ -57,7 +58,7 @@ protected:
                 fields.TitleNoticeEuc = NotFoundEuc;
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request& request, httplib::Response& response) {
             const bool signal = request.get_param_value("qt") == "6301.t";
             response.set_content(HistoryPage(signal ? VShapedWeeks(30) : FlatWeeks(), 20000),
                                  "text/html; charset=EUC-JP");
@@ -163,7 +164,7 @@ protected:
         routes.set_post_routing_handler([](const httplib::Request&, httplib::Response&) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         });
-        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [this](const httplib::Request& request, httplib::Response& response) {
             const std::string code = request.get_param_value("qt").substr(0, 4);
             if (HoldBack && HoldBack(code, response))
                 return;
@@ -174,7 +175,7 @@ protected:
             fields.Price = std::to_string(1000 + std::stoi(code) % 10) + "," + code.substr(1);
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request& request, httplib::Response& response) {
             const int code = std::stoi(request.get_param_value("qt").substr(0, 4));
             response.set_content(HistoryPage(code % 2 == 1 ? VShapedWeeks(24 + code % 7) : FlatWeeks(), 20000),
                                  "text/html; charset=EUC-JP");
@@ -366,7 +367,7 @@ protected:
     }
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [this](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [this](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             TQuotePageFields fields;
             fields.Code = key.substr(0, 4);
@@ -394,7 +395,7 @@ protected:
             }
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request&, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request&, httplib::Response& response) {
             response.set_content(HistoryPage(VShapedWeeks(30), 20000), "text/html; charset=EUC-JP");
         });
     }

@@ -2,6 +2,7 @@
 // menu, the dialog's buttons and the child's real exit.
 
 #include "app/window/main_form.h"
+#include "common/service_contract.h"
 
 #include "jquants_standin.h"
 
@@ -44,7 +45,7 @@ protected:
         std::filesystem::remove_all(Root);
         std::filesystem::create_directories(Root / "data");
         // The key reaches the child through the file the dialog writes, never the environment.
-        ::unsetenv("ORVANTA_JQUANTS_API_KEY");
+        ::unsetenv(ApiKeyVariable);
         Target.ServiceProgram = QStringLiteral(ORVANTA_SERVICE_BINARY);
         Target.DataFolder = QString::fromStdString((Root / "data").string());
         Target.ConfigFolder = Root / "config" / "orvanta";

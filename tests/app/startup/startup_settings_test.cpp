@@ -1,4 +1,5 @@
 #include "app/startup/startup_settings.h"
+#include "common/service_contract.h"
 
 #include "../startup_test_support.h"
 
@@ -13,28 +14,30 @@ TEST(ChooseServiceAddress, OptionThenVariableThenTheDefault)
     const std::optional<QString> none;
     const std::optional<QString> option = QStringLiteral("http://10.0.0.2:8080");
 
-    const TServiceAddress fallback = ChooseServiceAddress(none, nullptr, 18650);
-    EXPECT_EQ(fallback.Url, "http://127.0.0.1:18650");
+    const TServiceAddress fallback = ChooseServiceAddress(none, nullptr, DefaultServicePort);
+    EXPECT_EQ(fallback.Url, LoopbackServiceUrl(DefaultServicePort));
     EXPECT_FALSE(fallback.Explicit);
-    EXPECT_FALSE(ChooseServiceAddress(none, "", 18650).Explicit) << "an empty variable counts as unset";
+    EXPECT_FALSE(ChooseServiceAddress(none, "", DefaultServicePort).Explicit) << "an empty variable counts as unset";
 
-    const TServiceAddress fromVariable = ChooseServiceAddress(none, "http://10.0.0.3", 18650);
+    const TServiceAddress fromVariable = ChooseServiceAddress(none, "http://10.0.0.3", DefaultServicePort);
     EXPECT_EQ(fromVariable.Url, "http://10.0.0.3");
     EXPECT_TRUE(fromVariable.Explicit);
 
-    const TServiceAddress fromOption = ChooseServiceAddress(option, "http://10.0.0.3", 18650);
+    const TServiceAddress fromOption = ChooseServiceAddress(option, "http://10.0.0.3", DefaultServicePort);
     EXPECT_EQ(fromOption.Url, "http://10.0.0.2:8080");
     EXPECT_TRUE(fromOption.Explicit);
 
     // The default address given by hand is still the user's: never started or stopped for them.
-    EXPECT_TRUE(ChooseServiceAddress(QStringLiteral("http://127.0.0.1:18650"), nullptr, 18650).Explicit);
+    EXPECT_TRUE(ChooseServiceAddress(QString::fromStdString(LoopbackServiceUrl(DefaultServicePort)), nullptr,
+                                     DefaultServicePort)
+                    .Explicit);
 }
 
 TEST(ChooseServiceAddress, AMalformedAddressStopsTheStartNamingItsSource)
 {
     try
     {
-        ChooseServiceAddress(QStringLiteral("https://10.0.0.2"), "http://10.0.0.3", 18650);
+        ChooseServiceAddress(QStringLiteral("https://10.0.0.2"), "http://10.0.0.3", DefaultServicePort);
         FAIL() << "accepted";
     }
     catch (const TStartupError& error)
@@ -43,10 +46,10 @@ TEST(ChooseServiceAddress, AMalformedAddressStopsTheStartNamingItsSource)
         EXPECT_TRUE(error.Text().contains(QStringLiteral("--service"))) << error.what();
     }
     // With an option the variable is not read, so a bad one does not matter.
-    EXPECT_NO_THROW(ChooseServiceAddress(QStringLiteral("http://10.0.0.2"), "10.0.0.3", 18650));
+    EXPECT_NO_THROW(ChooseServiceAddress(QStringLiteral("http://10.0.0.2"), "10.0.0.3", DefaultServicePort));
     try
     {
-        ChooseServiceAddress(std::nullopt, "10.0.0.3:80", 18650);
+        ChooseServiceAddress(std::nullopt, "10.0.0.3:80", DefaultServicePort);
         FAIL() << "accepted";
     }
     catch (const TStartupError& error)

@@ -1,5 +1,6 @@
 #include "app/startup/startup.h"
 #include "app/startup/startup_data.h"
+#include "common/service_contract.h"
 
 #include "core_application.h"
 #include "data/web_page.h"
@@ -126,7 +127,8 @@ std::string LookUp7203()
 {
     std::filesystem::create_directories("dat");
     std::filesystem::remove("dat/k7203.t.00");
-    if (GetWebPage(FinanceServiceAddress() + "/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html", "dat/k7203.t.00", {}) <= 0)
+    if (GetWebPage(FinanceServiceAddress() + QuoteRoute + "?qt=7203.t&sv=MN&pg=mn_schart.html", "dat/k7203.t.00", {}) <=
+        0)
         return {};
     std::ifstream in("dat/k7203.t.00", std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -276,7 +278,7 @@ TEST_F(Startup, AServiceThatDoesNotComeUpIsReportedAndTheWindowStillOpens)
 TEST_F(Startup, AMalformedAddressStopsTheStartBeforeAnythingIsMade)
 {
     TCommandLine commandLine;
-    commandLine.ServiceUrl = QStringLiteral("http://127.0.0.1:18650/");
+    commandLine.ServiceUrl = QString::fromStdString(LoopbackServiceUrl(DefaultServicePort) + "/");
     EXPECT_THROW(TStartup(commandLine, Environment, Warn), TStartupError);
     EXPECT_FALSE(std::filesystem::exists(Environment.PerUserFolder));
     EXPECT_EQ(std::filesystem::current_path(), Previous);
@@ -301,7 +303,7 @@ TEST_F(Startup, WhatHoldsTheDefaultPortWithoutBeingTheUsersServiceIsPassedOver)
     // Someone else's program on the port, dressed as the service the way the old check took it.
     TStandIn foreign;
     foreign.Routes().Get(R"(/.*)", [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Server", "orvanta-service");
+        res.set_header("Server", ServiceProgram);
         res.set_content("<html>not the finance service</html>", "text/html");
     });
     ASSERT_FALSE(foreign.Start(Environment.DefaultPort).empty());
@@ -311,10 +313,10 @@ TEST_F(Startup, WhatHoldsTheDefaultPortWithoutBeingTheUsersServiceIsPassedOver)
     EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
     ASSERT_NE(startup.StartedServiceId(), 0) << "no service of its own";
     const std::string own = FinanceServiceAddress();
-    EXPECT_NE(own, LoopbackAddress(Environment.DefaultPort));
+    EXPECT_NE(own, LoopbackServiceUrl(Environment.DefaultPort));
     EXPECT_NE(LookUp7203().find("7203"), std::string::npos) << "the lookup got no page of its own service";
     for (const std::string& target : foreign.Requests())
-        EXPECT_EQ(target.find("/MnStock"), std::string::npos) << "a page was asked of the foreign program";
+        EXPECT_EQ(target.find(QuoteRoute), std::string::npos) << "a page was asked of the foreign program";
     EXPECT_NE(ReadText(startup.WorkFolder() / "service.log").find(own), std::string::npos)
         << "the service names the port it took";
     EXPECT_TRUE(startup.ServiceStatus().Own);
@@ -334,7 +336,7 @@ TEST_F(Startup, AnotherUsersServiceOnTheDefaultPortIsNotShared)
     {
         const TStartup startup(TCommandLine{}, Environment, Warn);
         EXPECT_NE(startup.StartedServiceId(), 0);
-        EXPECT_NE(FinanceServiceAddress(), LoopbackAddress(Environment.DefaultPort));
+        EXPECT_NE(FinanceServiceAddress(), LoopbackServiceUrl(Environment.DefaultPort));
         EXPECT_FALSE(LookUp7203().empty());
     }
     EXPECT_EQ(theirs.state(), QProcess::Running) << "theirs is left alone";
@@ -365,7 +367,7 @@ TEST_F(Startup, AnotherUsersServiceGivenByAddressLendsNoStockList)
         QCryptographicHash::hash(QByteArray::fromStdString(mine), QCryptographicHash::Sha256).toHex().toStdString() +
             "\n");
     TCommandLine commandLine;
-    commandLine.ServiceUrl = QString::fromStdString(LoopbackAddress(port));
+    commandLine.ServiceUrl = QString::fromStdString(LoopbackServiceUrl(port));
     commandLine.WorkDir = QString::fromStdString(work.string());
     {
         const TStartup startup(commandLine, Environment, Warn);
@@ -449,10 +451,16 @@ protected:
         Work = Root / "work";
         std::filesystem::create_directories(Data);
         std::filesystem::create_directories(Work / "dat");
-        Service.Routes().Get("/orvanta/status", [this](const httplib::Request&, httplib::Response& res) {
+        Service.Routes().Get(StatusRoute, [this](const httplib::Request&, httplib::Response& res) {
             const std::lock_guard lock(Mutex);
-            res.set_content(R"({"program":"orvanta-service","version":"1.6a","uid":0,"data":")" + Data.string() +
-                                R"(","sample":false,"data_version":")" + Version + "\"}",
+            const auto field = [](const char* name, const std::string& value) {
+                return '"' + std::string(name) + "\":" + value;
+            };
+            res.set_content('{' + field(StatusProgramField, '"' + std::string(ServiceProgram) + '"') + ',' +
+                                field(StatusVersionField, "\"1.6a\"") + ',' + field(StatusUidField, "0") + ',' +
+                                field(StatusDataField, '"' + Data.string() + '"') + ',' +
+                                field(StatusSampleField, "false") + ',' +
+                                field(StatusDataVersionField, '"' + Version + '"') + '}',
                             "application/json");
         });
         CommandLine.ServiceUrl = QString::fromStdString(Service.Start());

@@ -6,6 +6,7 @@
 
 #include "../form_service_test.h"
 #include "test_images.h"
+#include "common/service_contract.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -62,7 +63,7 @@ protected:
     }
     void AddRoutes(httplib::Server& routes) override
     {
-        routes.Get("/MnStock", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             TQuotePageFields fields;
             fields.Code = key.substr(0, 4);
@@ -77,7 +78,7 @@ protected:
             }
             response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
         });
-        routes.Get("/MnStock/slast.html", [](const httplib::Request& request, httplib::Response& response) {
+        routes.Get(HistoryRoute, [](const httplib::Request& request, httplib::Response& response) {
             const std::string key = request.get_param_value("qt");
             const bool weekly = request.get_param_value("k") == "w";
             const int seed = key == "6301.t" ? 1 : key == "6302.q" ? 2 : 0;

@@ -1,4 +1,5 @@
 #include "http/finance_service.h"
+#include "common/service_contract.h"
 
 #include "pages/page_writer.h"
 #include "sources/price_import.h"
@@ -29,16 +30,15 @@ constexpr std::string_view NotFoundEuc =
 
 std::string QuotePath(const std::string& key)
 {
-    return "/MnStock?qt=" + key + "&sv=MN&pg=mn_schart.html";
+    return std::string(QuoteRoute) + "?qt=" + key + "&sv=MN&pg=mn_schart.html";
 }
 
 std::string HistoryPath(const std::string& key, TDate first, TDate last, char period)
 {
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "/MnStock/slast.html?sv=MN&qt=%s&sy=%04d&sm=%02d&sd=%02d&ey=%04d&em=%02d&ed=%02d&k=%c", key.c_str(),
+    std::snprintf(text, sizeof text, "?sv=MN&qt=%s&sy=%04d&sm=%02d&sd=%02d&ey=%04d&em=%02d&ed=%02d&k=%c", key.c_str(),
                   first.Year, first.Month, first.Day, last.Year, last.Month, last.Day, period);
-    return text;
+    return HistoryRoute + std::string(text);
 }
 
 struct TPage
@@ -122,24 +122,26 @@ TEST(FinanceService, AnswersBadRequestsWithoutFalling)
     const Row rows[] = {
         {"unknown stock", QuotePath("1234.t"), 200},
         {"unknown market suffix", QuotePath("7203.z"), 200},
-        {"unknown stock's history", "/MnStock/slast.html?sv=MN&qt=1234" + range + "&k=w", 200},
-        {"missing qt", "/MnStock?sv=MN&pg=mn_schart.html", 400},
-        {"missing sv", "/MnStock?qt=7203.t&pg=mn_schart.html", 400},
-        {"other page", "/MnStock?qt=7203.t&sv=MN&pg=other.html", 400},
+        {"unknown stock's history", std::string(HistoryRoute) + "?sv=MN&qt=1234" + range + "&k=w", 200},
+        {"missing qt", std::string(QuoteRoute) + "?sv=MN&pg=mn_schart.html", 400},
+        {"missing sv", std::string(QuoteRoute) + "?qt=7203.t&pg=mn_schart.html", 400},
+        {"other page", std::string(QuoteRoute) + "?qt=7203.t&sv=MN&pg=other.html", 400},
         {"letters in the code", QuotePath("72O3.t"), 400},
         {"six digits", QuotePath("720300"), 400},
         {"two-letter suffix", QuotePath("7203.tt"), 400},
         {"repeated qt", QuotePath("7203.t") + "&qt=6758.t", 400},
         {"bytes beyond ASCII", QuotePath("%ff%fe%00"), 400},
-        {"missing end day", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=01&sd=05&ey=2026&em=12&k=w", 400},
-        {"month 13", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=13&sd=05&ey=2026&em=12&ed=04&k=w", 400},
-        {"February 30", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=02&sd=30&ey=2026&em=12&ed=04&k=w", 400},
-        {"five-digit year", "/MnStock/slast.html?sv=MN&qt=7203&sy=20266&sm=01&sd=05&ey=2026&em=12&ed=04&k=w", 400},
-        {"year 0000", "/MnStock/slast.html?sv=MN&qt=7203&sy=0000&sm=01&sd=05&ey=2026&em=12&ed=04&k=w", 400},
-        {"negative day", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=01&sd=-5&ey=2026&em=12&ed=04&k=w", 400},
-        {"end before start", "/MnStock/slast.html?sv=MN&qt=7203&sy=2026&sm=12&sd=05&ey=2026&em=01&ed=04&k=w", 400},
-        {"monthly period", "/MnStock/slast.html?sv=MN&qt=7203" + range + "&k=m", 400},
-        {"unknown path", "/MnStock/other.html", 404},
+        {"missing end day", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=2026&sm=01&sd=05&ey=2026&em=12&k=w", 400},
+        {"month 13", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=2026&sm=13&sd=05&ey=2026&em=12&ed=04&k=w", 400},
+        {"February 30", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=2026&sm=02&sd=30&ey=2026&em=12&ed=04&k=w", 400},
+        {"five-digit year", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=20266&sm=01&sd=05&ey=2026&em=12&ed=04&k=w",
+         400},
+        {"year 0000", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=0000&sm=01&sd=05&ey=2026&em=12&ed=04&k=w", 400},
+        {"negative day", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=2026&sm=01&sd=-5&ey=2026&em=12&ed=04&k=w", 400},
+        {"end before start", std::string(HistoryRoute) + "?sv=MN&qt=7203&sy=2026&sm=12&sd=05&ey=2026&em=01&ed=04&k=w",
+         400},
+        {"monthly period", std::string(HistoryRoute) + "?sv=MN&qt=7203" + range + "&k=m", 400},
+        {"unknown path", std::string(QuoteRoute) + "/other.html", 404},
     };
     for (const Row& row : rows)
     {

@@ -4,6 +4,7 @@
 #include "pages/page_writer.h"
 #include "service_test_support.h"
 #include "market/text_convert.h"
+#include "common/service_contract.h"
 
 #include "data/history_page.h"
 #include "data/quote_page.h"
@@ -83,7 +84,7 @@ TEST(RoundTrip, EverySampleStockReadsBackExactly)
     }
     EXPECT_EQ(checked, static_cast<int>(SampleMarket().Stocks().size()));
 
-    SetFinanceServiceAddress("http://127.0.0.1:18650");
+    SetFinanceServiceAddress(LoopbackServiceUrl(DefaultServicePort));
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(work);
 }

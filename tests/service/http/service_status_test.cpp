@@ -2,6 +2,7 @@
 #include "market/raw_days.h"
 #include "service_process.h"
 #include "service_test_support.h"
+#include "common/service_contract.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,7 +16,7 @@ namespace {
 
 nlohmann::json Status(const TServingProcess& service)
 {
-    const auto [status, body] = service.Get("/orvanta/status");
+    const auto [status, body] = service.Get(StatusRoute);
     EXPECT_EQ(status, 200);
     // Throws, and so fails the test, on anything but one JSON object.
     return nlohmann::json::parse(body);
@@ -85,8 +86,8 @@ bool NotFound(const TServingProcess& service, const std::string& code)
 {
     constexpr std::string_view NotFoundEuc =
         "\xb8\xab\xa4\xc4\xa4\xab\xa4\xea\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf"; // 見つかりませんでした
-    return service.Get("/MnStock?qt=" + code + ".t&sv=MN&pg=mn_schart.html").second.find(NotFoundEuc) !=
-           std::string::npos;
+    return service.Get(std::string(QuoteRoute) + "?qt=" + code + ".t&sv=MN&pg=mn_schart.html")
+               .second.find(NotFoundEuc) != std::string::npos;
 }
 
 //! Runs a one-shot command of the service on the folder; its exit status.
@@ -118,7 +119,9 @@ TEST(ServiceProgram, PicksUpAnImportAndAListingWithoutARestart)
     std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
     TServingProcess service({"--data", data.string()});
     ASSERT_TRUE(service.Answers());
-    const auto closeOf1301 = [&] { return service.Get("/MnStock?qt=1301.t&sv=MN&pg=mn_schart.html").second; };
+    const auto closeOf1301 = [&] {
+        return service.Get(std::string(QuoteRoute) + "?qt=1301.t&sv=MN&pg=mn_schart.html").second;
+    };
     EXPECT_FALSE(NotFound(service, "1301")) << "the sample stock has its made-up history";
 
     // An import of 1301's prices: its page shows the imported close (12,345 yen) soon after.

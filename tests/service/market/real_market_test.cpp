@@ -3,6 +3,7 @@
 
 #include "market/adjusted_days.h"
 #include "service_test_support.h"
+#include "common/service_contract.h"
 
 #include "data/history_page.h"
 #include "data/quote_page.h"
@@ -63,7 +64,7 @@ std::string Get(int port, const std::string& path)
 THistoryRows DailyRows(int port, const std::string& key)
 {
     const std::string body =
-        Get(port, "/MnStock/slast.html?sv=MN&qt=" + key + "&sy=2026&sm=03&sd=01&ey=2026&em=03&ed=31&k=d");
+        Get(port, std::string(HistoryRoute) + "?sv=MN&qt=" + key + "&sy=2026&sm=03&sd=01&ey=2026&em=03&ed=31&k=d");
     return ParseHistoryPage(body, 0, [] {});
 }
 
@@ -93,15 +94,16 @@ TEST(RealMarket, PagesShowDaysAdjustedForLaterExDates)
     // Lower-case letters are the same stock.
     EXPECT_EQ(DailyRows(running.Port, "130a.t").size(), 2u);
 
-    const std::optional<TKabuQuote> quote =
-        ParseQuotePage(Get(running.Port, "/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html"), "7203.t", [] {});
+    const std::optional<TKabuQuote> quote = ParseQuotePage(
+        Get(running.Port, std::string(QuoteRoute) + "?qt=7203.t&sv=MN&pg=mn_schart.html"), "7203.t", [] {});
     ASSERT_TRUE(quote.has_value());
     EXPECT_EQ(quote->KabuKa, 3004 * FixedPointOne);
     EXPECT_EQ(quote->Zenjitsuhi, -11 * FixedPointOne);
 
     // A stock of the master without stored days is not made up: the not-found page, status 200.
-    for (const std::string path : {"/MnStock?qt=1301.t&sv=MN&pg=mn_schart.html",
-                                   "/MnStock/slast.html?sv=MN&qt=1301.t&sy=2026&sm=03&sd=01&ey=2026&em=03&ed=31&k=w"})
+    for (const std::string& path :
+         {std::string(QuoteRoute) + "?qt=1301.t&sv=MN&pg=mn_schart.html",
+          std::string(HistoryRoute) + "?sv=MN&qt=1301.t&sy=2026&sm=03&sd=01&ey=2026&em=03&ed=31&k=w"})
         EXPECT_NE(Get(running.Port, path).find(NotFoundEuc), std::string::npos) << path;
 }
 
@@ -132,7 +134,7 @@ TEST(SampleMarket, ServesLetterCodesWithAHistoryOfTheirOwn)
     TRunningService running(market, [] { return TDate{2026, 12, 4}; });
     // The board's price, as the page prints it.
     const auto price = [&](const std::string& key) {
-        const std::string page = Get(running.Port, "/MnStock?qt=" + key + "&sv=MN&pg=mn_schart.html");
+        const std::string page = Get(running.Port, std::string(QuoteRoute) + "?qt=" + key + "&sv=MN&pg=mn_schart.html");
         const std::size_t at = page.find("<td class=\"now\"><b>");
         return at == std::string::npos ? std::string() : page.substr(at + 20, page.find("</b>", at) - at - 20);
     };
@@ -144,7 +146,7 @@ TEST(SampleMarket, ServesLetterCodesWithAHistoryOfTheirOwn)
     httplib::Client client(ServiceHost, running.Port);
     for (const char* key : {"13OA.t", "1E00.t", "130AA.t", "130.t"})
     {
-        const httplib::Result result = client.Get(std::string("/MnStock?qt=") + key + "&sv=MN&pg=mn_schart.html");
+        const httplib::Result result = client.Get(std::string(QuoteRoute) + "?qt=" + key + "&sv=MN&pg=mn_schart.html");
         EXPECT_TRUE(result && result->status == 400) << key;
     }
 }

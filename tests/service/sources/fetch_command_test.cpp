@@ -6,6 +6,7 @@
 #include "market/bar_store.h"
 
 #include "data/history_page.h"
+#include "common/service_contract.h"
 #include "data/quote_page.h"
 
 #include <gtest/gtest.h>
@@ -299,7 +300,7 @@ struct TErrorCase
     std::vector<std::string> Extra;
     std::string Key;
     int Exit;
-    const char* Says;
+    std::string Says;
     size_t DaysKept;
 };
 
@@ -307,8 +308,10 @@ TEST(FetchCommandTest, EveryFailureHasItsExitAndSaysWhatToDo)
 {
     const auto keyFile = [](mode_t mode) {
         return [mode](TJQuantsStandin&, const std::filesystem::path& folder) {
-            std::filesystem::create_directories(folder / "config" / "orvanta");
-            const std::filesystem::path file = folder / "config" / "orvanta" / "jquants-api-key";
+            // Where the window keeps it for the child it starts with XDG_CONFIG_HOME set.
+            const std::filesystem::path config = ConfigFolder((folder / "config").c_str(), nullptr);
+            std::filesystem::create_directories(config);
+            const std::filesystem::path file = ApiKeyFile(config);
             WriteBytes(file, std::string(TJQuantsStandin::Key) + "\n");
             ::chmod(file.c_str(), mode);
         };
@@ -316,7 +319,7 @@ TEST(FetchCommandTest, EveryFailureHasItsExitAndSaysWhatToDo)
     const auto none = [](TJQuantsStandin&, const std::filesystem::path&) {};
     const std::vector<TErrorCase> cases = {
         {"wrong key", none, {}, "wrong-key-not-a-real-key", 2, "キーが誤っているか期限切れです", 0},
-        {"no key", none, {}, "", 64, "API キーがありません: ORVANTA_JQUANTS_API_KEY を設定するか", 0},
+        {"no key", none, {}, "", 64, "API キーがありません: " + std::string(ApiKeyVariable) + " を設定するか", 0},
         {"key file others can read", keyFile(0644), {}, "", 64, "chmod 600", 0},
         {"key file of the user", keyFile(0600), {}, "", 0, "5/5 日、", 5},
         {"429 after the retries",
@@ -435,7 +438,7 @@ TEST(FetchCommandTest, CodesAreFetchedOneStockAtATimeOverTheRange)
 // The pages the service makes of what a fetch stored, read with the program's own scrapers.
 THistoryRows ServedRows(const TServingProcess& service, const std::string& key, const std::string& range, char kind)
 {
-    const auto [status, body] = service.Get("/MnStock/slast.html?sv=MN&qt=" + key + range + "&k=" + kind);
+    const auto [status, body] = service.Get(std::string(HistoryRoute) + "?sv=MN&qt=" + key + range + "&k=" + kind);
     EXPECT_EQ(status, 200) << key << range;
     return ParseHistoryPage(body, 0, [] {});
 }
@@ -462,7 +465,8 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
     constexpr std::string_view SplitText =
         "\xb3\xf4\xbc\xb0\xca\xac\xb3\xe4\xa1\xca\xca\xbb\xb9\xe7\xa1\xcb"; // 株式分割（併合）, EUC-JP
     const auto takashimaya = [](const TServingProcess& service) {
-        return ParseQuotePage(service.Get("/MnStock?qt=8233.t&sv=MN&pg=mn_schart.html").second, "8233.t", [] {});
+        return ParseQuotePage(service.Get(std::string(QuoteRoute) + "?qt=8233.t&sv=MN&pg=mn_schart.html").second,
+                              "8233.t", [] {});
     };
     {
         const TServingProcess service({"--data", data.string()});
@@ -473,9 +477,9 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
         // data only once the pages come from it. Regression: it read the folder's version while
         // the pages came from the market loaded up to a second before, and a client keyed its
         // cache on that version.
-        const std::string version = service.Get("/orvanta/status").second;
+        const std::string version = service.Get(StatusRoute).second;
         ASSERT_EQ(RunFetch(folder, Args(standin, data, {"--to", Dashed(MarketLast)}), TJQuantsStandin::Key).Exit, 0);
-        EXPECT_NE(service.Get("/orvanta/status").second, version);
+        EXPECT_NE(service.Get(StatusRoute).second, version);
         const std::optional<TKabuQuote> lastDay = takashimaya(service);
         ASSERT_TRUE(lastDay.has_value());
         EXPECT_EQ(lastDay->KabuKa, 7552 * FixedPointOne); // 3776 × 2
@@ -498,11 +502,12 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
                       Row("2025/09/26", 7358, 7388, 7338, 7368, 92500),
                       Row("2025/09/25", 7346, 7406, 7306, 7366, 92000),
                   }));
-        EXPECT_EQ(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
-                  std::string::npos);
+        EXPECT_EQ(
+            service.Get(std::string(HistoryRoute) + "?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
+            std::string::npos);
 
-        const std::optional<TKabuQuote> toyota =
-            ParseQuotePage(service.Get("/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html").second, "7203.t", [] {});
+        const std::optional<TKabuQuote> toyota = ParseQuotePage(
+            service.Get(std::string(QuoteRoute) + "?qt=7203.t&sv=MN&pg=mn_schart.html").second, "7203.t", [] {});
         ASSERT_TRUE(toyota.has_value());
         EXPECT_EQ(toyota->KabuKa, 638 * FixedPointOne); // 1276 / 2
     }
@@ -522,8 +527,9 @@ TEST(FetchCommandTest, TheServiceServesTheFetchedMarketAdjustedOrRaw)
                       Row("2025/09/26", 7358, 7388, 7338, 7368, 0),
                       Row("2025/09/25", 3673, 3703, 3653, 3683, 184000),
                   }));
-        EXPECT_NE(service.Get("/MnStock/slast.html?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
-                  std::string::npos);
+        EXPECT_NE(
+            service.Get(std::string(HistoryRoute) + "?sv=MN&qt=7203.t" + splitWeek + "&k=d").second.find(SplitText),
+            std::string::npos);
     }
 }
 

@@ -1,6 +1,7 @@
 // The import and the command line of orvanta-service, run as a user runs them.
 
 #include "sources/price_import.h"
+#include "common/service_contract.h"
 
 #include "service_test_support.h"
 
@@ -217,7 +218,7 @@ TEST(ServiceProgram, DelaysEveryAnswerByTheLatencyAsked)
     httplib::Client client(ServiceHost, port);
     client.set_read_timeout(30, 0);
     const auto start = std::chrono::steady_clock::now();
-    const httplib::Result answer = client.Get("/MnStock?qt=7203.t&sv=MN&pg=mn_schart.html");
+    const httplib::Result answer = client.Get(std::string(QuoteRoute) + "?qt=7203.t&sv=MN&pg=mn_schart.html");
     const auto waited = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
@@ -259,7 +260,8 @@ TEST(ServiceImport, ADaysChangeReadsBackAsWorkedByHand)
     {
         SCOPED_TRACE(row.name);
         httplib::Client client(ServiceHost, running.Port);
-        const httplib::Result page = client.Get("/MnStock?qt=" + std::string(row.code) + ".t&sv=MN&pg=mn_schart.html");
+        const httplib::Result page =
+            client.Get(std::string(QuoteRoute) + "?qt=" + std::string(row.code) + ".t&sv=MN&pg=mn_schart.html");
         ASSERT_TRUE(page);
         const std::optional<TKabuQuote> quote = ParseQuotePage(page->body, std::string(row.code) + ".t", {});
         ASSERT_TRUE(quote.has_value());

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What the program and orvanta-service agree on: where the service listens and what it is asked,
+// what its status answer says, and how its fetch reports to the window. Each fact is written
+// here once; both sides and their tests take it from here, so the two cannot drift apart.
+
+// --- Where it listens --------------------------------------------------------------------------
+
+//! The service's executable, also the "program" its status answer names and its Server header.
+constexpr const char* ServiceProgram = "orvanta-service";
+//! The only host the service binds.
+constexpr const char* ServiceHost = "127.0.0.1";
+constexpr int DefaultServicePort = 18650;
+
+//! "http://127.0.0.1:<port>".
+std::string LoopbackServiceUrl(int port);
+
+//! The port of an address LoopbackServiceUrl writes ("http://127.0.0.1" alone is port 80);
+//! none for any other text, another host included.
+std::optional<int> LoopbackServicePort(std::string_view url);
+
+// --- What it is asked --------------------------------------------------------------------------
+
+//! A stock's quote page: QuoteRoute "?qt=<key>&sv=MN&pg=mn_schart.html".
+constexpr const char* QuoteRoute = "/MnStock";
+//! A stock's price history: HistoryRoute "?sv=MN&qt=<key>&sy=&sm=&sd=&ey=&em=&ed=&k=w|d".
+constexpr const char* HistoryRoute = "/MnStock/slast.html";
+//! The service's status, a JSON object of the fields below.
+constexpr const char* StatusRoute = "/orvanta/status";
+
+//! A status answer is small; a client reads no more than this (64 KiB).
+constexpr std::size_t MaxStatusBytes = 64 * 1024;
+
+// The status answer's fields.
+constexpr const char* StatusProgramField = "program";          // ServiceProgram
+constexpr const char* StatusVersionField = "version";          // the service's version text
+constexpr const char* StatusUidField = "uid";                  // the user it runs as
+constexpr const char* StatusDataField = "data";                // its data folder, absolute
+constexpr const char* StatusSampleField = "sample";            // true while it serves the sample market
+constexpr const char* StatusDataVersionField = "data_version"; // a token that changes with the data
+
+// --- The fetch ---------------------------------------------------------------------------------
+
+// orvanta-service's exit statuses, the same in every mode; the window's data update tells the
+// user what a fetch's status means.
+constexpr int ServiceExitSuccess = 0;
+constexpr int ServiceExitLocalFailure = 1;  // the data folder could not be read or written
+constexpr int ServiceExitSourceStopped = 2; // the data API refused or failed; what came is kept
+constexpr int ServiceExitUsage = 64;        // a bad command line, or no usable API key
+
+//! The status of a run a signal interrupted: 130 for SIGINT, 143 for SIGTERM.
+constexpr int ServiceExitOfSignal(int signal)
+{
+    return 128 + signal;
+}
+
+//! A plan of the data API: its name as --plan takes it, as the window shows it, its requests a
+//! minute, and how many days its newest day lies back.
+struct TDataPlan
+{
+    const char* Name;
+    const char* Caption;
+    int RequestsPerMinute;
+    int HeldBackDays;
+};
+
+//! Free, Light, Standard and Premium, in that order.
+inline constexpr std::array<TDataPlan, 4> DataPlans{{
+    {"free", "Free", 5, 84},
+    {"light", "Light", 60, 0},
+    {"standard", "Standard", 120, 0},
+    {"premium", "Premium", 500, 0},
+}};
+
+//! The plan named `name`; null for a name that is none.
+const TDataPlan* FindDataPlan(std::string_view name);
+
+//! One line the fetch writes to its progress descriptor (--progress-fd) after each request.
+struct TFetchProgress
+{
+    long long Requests = 0;
+    long long RequestsLeft = 0;
+    long long DaysDone = 0; // days, or codes with --codes
+    long long DaysTotal = 0;
+    long long Rows = 0;
+    long long SecondsLeft = 0;
+    int HttpStatus = 0; // of the request just done; 0 when none came
+};
+
+//! The last line, once the fetch is over.
+struct TFetchEnd
+{
+    int ExitStatus = 0;
+    long long Days = 0;
+    long long Stocks = 0;
+    long long Rows = 0;
+    long long Requests = 0;
+    long long Refused = 0;
+};
+
+//! "request=3 left=12 days=3/15 rows=12000 eta=144 http=200\n".
+std::string FetchProgressLine(const TFetchProgress& progress);
+//! "end exit=0 days=3 stocks=4000 rows=12000 requests=4 refused=0\n".
+std::string FetchEndLine(const TFetchEnd& end);
+
+//! A line FetchProgressLine wrote, its line end optional; nothing for any other line, or for a
+//! figure that is negative or over 10^9 (Rows: over 2^63).
+std::optional<TFetchProgress> ParseFetchProgress(std::string_view line);
+//! A line FetchEndLine wrote, read likewise.
+std::optional<TFetchEnd> ParseFetchEnd(std::string_view line);
+
+//! What `--fetch --dry-run` prints: the days held and what a fetch would ask for.
+struct TFetchOutlookFigures
+{
+    std::string HeldFirst; // "YYYY-MM-DD"; empty when nothing is held
+    std::string HeldLast;
+    long long Stocks = 0;
+    std::string From;
+    std::string To;
+    long long Days = 0;
+    long long Requests = 0;
+    long long Seconds = 0;
+};
+
+// The dry run's JSON fields.
+constexpr const char* OutlookHeldFirstField = "held_first"; // a date, or null
+constexpr const char* OutlookHeldLastField = "held_last";
+constexpr const char* OutlookStocksField = "stocks";
+constexpr const char* OutlookFromField = "from";
+constexpr const char* OutlookToField = "to";
+constexpr const char* OutlookDaysField = "days";
+constexpr const char* OutlookRequestsField = "requests";
+constexpr const char* OutlookSecondsField = "seconds";
+
+//! The dry run's one line, a JSON object of the fields above, with its line end.
+std::string FetchOutlookJson(const TFetchOutlookFigures& outlook);
+
+// --- The data API's key ------------------------------------------------------------------------
+
+//! The variable that gives the key; it wins over the key file.
+constexpr const char* ApiKeyVariable = "ORVANTA_JQUANTS_API_KEY";
+
+//! XdgFolder of XDG_CONFIG_HOME: "<XDG_CONFIG_HOME>/orvanta", or "<home>/.config/orvanta" when
+//! XDG_CONFIG_HOME is unset, empty or relative; empty when neither gives an absolute folder.
+std::filesystem::path ConfigFolder(const char* xdgConfigHome, const char* home);
+
+//! The same from this process's environment; without HOME, the home folder of the user's account.
+std::filesystem::path ConfigFolder();
+
+//! The key file in a config folder, "<configFolder>/jquants-api-key"; kept with mode 0600.
+std::filesystem::path ApiKeyFile(const std::filesystem::path& configFolder);
