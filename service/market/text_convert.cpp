@@ -1,53 +1,13 @@
 #include "market/text_convert.h"
 
-#include <cerrno>
-#include <iconv.h>
-#include <memory>
-
-namespace {
-
-std::string Convert(const char* to, std::string_view text)
-{
-    iconv_t cd = iconv_open(to, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        throw TConvertError(std::string("iconv に ") + to + " への変換がありません");
-    const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
-
-    std::string out(text.size() * 2 + 16, '\0');
-    std::string in(text);
-    char* inPtr = in.data();
-    std::size_t inLeft = in.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    while (inLeft > 0)
-    {
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
-        {
-            if (errno == E2BIG)
-            {
-                const std::size_t used = out.size() - outLeft;
-                out.resize(out.size() * 2);
-                outPtr = out.data() + used;
-                outLeft = out.size() - used;
-                continue;
-            }
-            throw TConvertError("\"" + std::string(text) + "\" は " + to + " に変換できません");
-        }
-    }
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
-} // namespace
-
 std::string Utf8ToEucJp(std::string_view text)
 {
-    return Convert("EUC-JP", text);
+    return ConvertText(text, TTextEncoding::Utf8, TTextEncoding::EucJp);
 }
 
 std::string Utf8ToShiftJis(std::string_view text)
 {
-    return Convert("CP932", text);
+    return ConvertText(text, TTextEncoding::Utf8, TTextEncoding::Cp932);
 }
 
 bool IsPlainEucJp(std::string_view euc)

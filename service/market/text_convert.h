@@ -1,16 +1,13 @@
 #pragma once
 
-#include <stdexcept>
+#include "common/japanese_text.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-//! Text the service cannot write in the page or list encoding.
-class TConvertError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
+// The service writes pages and lists only of text that converts whole (ConvertText): what a
+// page or the list cannot carry is refused, never written as something else.
 
 //! UTF-8 to EUC-JP, the encoding of the pages. Throws TConvertError on a character EUC-JP lacks.
 std::string Utf8ToEucJp(std::string_view text);

@@ -1,5 +1,7 @@
 #include "sources/listing_file.h"
 
+#include "common/japanese_text.h"
+
 #include <freexl.h>
 #include <pugixml.hpp>
 #include <zip.h>
@@ -10,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <iconv.h>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -84,33 +85,6 @@ bool ValidUtf8(std::string_view text)
         i += length;
     }
     return true;
-}
-
-std::string Cp932ToUtf8(std::string_view text)
-{
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        throw TListingError("CP932 からの変換がありません");
-    const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
-    std::string in(text);
-    std::string out(text.size() * 3 + 16, '\0'); // a CP932 character is at most 3 UTF-8 bytes a byte
-    char* inPtr = in.data();
-    std::size_t inLeft = in.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    while (inLeft > 0) {
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-            if (errno != EILSEQ && errno != EINVAL)
-                throw TListingError("CSV を CP932 から変換できません");
-            // A byte of neither encoding: the name cleaning shows it as 〓 later.
-            *outPtr++ = '\xff';
-            --outLeft;
-            ++inPtr;
-            --inLeft;
-        }
-    }
-    out.resize(out.size() - outLeft);
-    return out;
 }
 
 //! The records of CSV text: fields split at commas outside quotes, "" a quote inside them,
@@ -316,8 +290,8 @@ std::vector<TListingRow> ListingRowsFromCsv(std::string_view bytes)
         text = bytes.substr(3);
     else if (ValidUtf8(bytes))
         text = bytes;
-    else
-        text = Cp932ToUtf8(bytes);
+    else // a byte of neither encoding stays a byte no UTF-8 has: the name cleaning shows it as 〓
+        text = ConvertText(bytes, TTextEncoding::Cp932, TTextEncoding::Utf8, "\xff");
     return ListingRowsFromCells(CsvRecords(text));
 }
 
