@@ -4,12 +4,12 @@
 #include "sources/fetch_command.h"
 #include "sources/listing_import.h"
 #include "sources/price_import.h"
-#include "sources/terminal_text.h"
 #include "market/data_layers.h"
 #include "market/live_market.h"
 #include "market/market.h"
 
 #include "common/data_folders.h"
+#include "common/terminal_text.h"
 
 #include <atomic>
 #include <chrono>

@@ -2,10 +2,10 @@
 
 #include "http/page_routes.h"
 #include "http/request_gate.h"
-#include "sources/terminal_text.h"
 #include "market/data_version.h"
 
 #include "common/socket_owner.h"
+#include "common/terminal_text.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -378,29 +378,6 @@ bool ServiceAnswers(int port)
            LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
 }
 
-std::string LogField(std::string_view text, std::size_t maxBytes)
-{
-    // Every byte that could steer a terminal or split the line is written as \xHH.
-    std::string shown;
-    for (const char c : text.substr(0, maxBytes))
-    {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7f || c == '\\')
-        {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            shown += escaped;
-        }
-        else
-        {
-            shown += c;
-        }
-    }
-    if (text.size() > maxBytes)
-        shown += "...(" + std::to_string(text.size()) + " bytes)";
-    return shown;
-}
-
 std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target, int status,
                            std::size_t bytes)
 {
@@ -411,6 +388,6 @@ std::string RequestLogLine(const std::string& remote, const std::string& method,
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
-    return std::string(stamp) + ' ' + LogField(remote, MaxTarget) + ' ' + LogField(method, MaxMethod) + ' ' +
-           LogField(target, MaxTarget) + ' ' + std::to_string(status) + ' ' + std::to_string(bytes);
+    return std::string(stamp) + ' ' + TerminalField(remote, MaxTarget) + ' ' + TerminalField(method, MaxMethod) + ' ' +
+           TerminalField(target, MaxTarget) + ' ' + std::to_string(status) + ' ' + std::to_string(bytes);
 }

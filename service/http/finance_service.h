@@ -84,10 +84,6 @@ bool ServiceAnswers(int port);
 //! (with --latency, for the whole delay), so answers overlap as a remote service's would.
 constexpr std::size_t ServiceWorkers = 32;
 
-//! `text` cut to `maxBytes` (the full length noted), with every byte outside printable ASCII
-//! and the backslash written as \xHH: a client's bytes stay one harmless line.
-std::string LogField(std::string_view text, std::size_t maxBytes);
-
-//! The log line of one request: time, client, method, target (each a LogField), status, bytes.
+//! The log line of one request: time, client, method, target (each a TerminalField), status, bytes.
 std::string RequestLogLine(const std::string& remote, const std::string& method, const std::string& target, int status,
                            std::size_t bytes);

@@ -3,10 +3,10 @@
 #include "sources/fetch_options.h"
 #include "sources/jquants_client.h"
 #include "sources/rate_limit.h"
-#include "sources/terminal_text.h"
 #include "market/bar_store.h"
 #include "market/data_version.h"
 #include "market/master_rules.h"
+#include "common/terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>

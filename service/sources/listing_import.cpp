@@ -3,7 +3,7 @@
 #include "market/data_version.h"
 #include "market/master_rules.h"
 #include "sources/listing_file.h"
-#include "sources/terminal_text.h"
+#include "common/terminal_text.h"
 
 #include <set>
 #include <stdexcept>

@@ -2,11 +2,11 @@
 
 #include "market/price_history.h"
 #include "market/stock_master.h"
-#include "sources/terminal_text.h"
 
 #include "market/data_version.h"
 
 #include "common/temp_file.h"
+#include "common/terminal_text.h"
 
 #include <algorithm>
 #include <map>

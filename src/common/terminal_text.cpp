@@ -1,4 +1,4 @@
-#include "sources/terminal_text.h"
+#include "common/terminal_text.h"
 
 #include <cstdio>
 
@@ -87,5 +87,21 @@ std::string TerminalText(std::string_view text)
             index += length;
         }
     }
+    return shown;
+}
+
+std::string TerminalField(std::string_view text, std::size_t maxBytes)
+{
+    std::string shown;
+    for (const char c : text.substr(0, maxBytes))
+    {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '\\')
+            AppendEscaped(shown, byte);
+        else
+            shown += c;
+    }
+    if (text.size() > maxBytes)
+        shown += "...(" + std::to_string(text.size()) + " bytes)";
     return shown;
 }

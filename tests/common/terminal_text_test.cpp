@@ -1,4 +1,4 @@
-#include "sources/terminal_text.h"
+#include "common/terminal_text.h"
 
 #include <gtest/gtest.h>
 
@@ -28,5 +28,29 @@ TEST(TerminalText, EscapesControlsAndKeepsJapanese)
     {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(TerminalText(row.text), row.shown);
+    }
+}
+
+TEST(TerminalField, KeepsOnlyPrintableAsciiAndCutsAtTheLimit)
+{
+    struct Row
+    {
+        const char* name;
+        std::string text;
+        std::size_t maxBytes;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"printable ASCII kept", "GET /a?b=c", 20, "GET /a?b=c"},
+        {"Japanese written byte by byte", "\xe6\xa0\xaa", 20, "\\xe6\\xa0\\xaa"},
+        {"controls and the backslash", "a\r\n\\", 20, "a\\x0d\\x0a\\x5c"},
+        {"exactly the limit is not cut", "abcd", 4, "abcd"},
+        {"one byte over is cut and the length noted", "abcde", 4, "abcd...(5 bytes)"},
+        {"a cut through a character", "\xe6\xa0\xaa", 2, "\\xe6\\xa0...(3 bytes)"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(TerminalField(row.text, row.maxBytes), row.shown);
     }
 }
