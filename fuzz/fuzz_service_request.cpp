@@ -13,8 +13,8 @@ namespace {
 const TMarket& FuzzMarket()
 {
     static const TMarket market = [] {
-        const std::string market = std::string(MarketNames()[0].Name);
-        const std::string sector = std::string(SectorNames()[0]);
+        const std::string market = std::string(MarketNames[0].MasterName);
+        const std::string sector = std::string(SectorNames[0].Name);
         const std::string name = "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88"; // テスト
         TPriceBars days{{{2026, 12, 3}, 100, 110, 90, 105, 1000}, {{2026, 12, 4}, 0, 0, 0, 0, 0}};
         return TMarket({{"1301", name, market, sector}, {"7203", name, market, sector}, {"25935", name, market, sector}},

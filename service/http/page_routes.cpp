@@ -51,8 +51,8 @@ std::optional<std::string> CodeOfKey(std::string_view key)
     const std::string_view suffix = key.substr(dot);
     if (suffix.size() != 2 || suffix[1] < 'a' || suffix[1] > 'z')
         throw TBadRequest("malformed qt");
-    for (const TMarketName& market : MarketNames())
-        if (market.Suffix == suffix)
+    for (const TMarketName& market : MarketNames)
+        if (market.KeySuffix == suffix)
             return code;
     return std::nullopt;
 }

@@ -11,23 +11,16 @@
 
 namespace {
 
-constexpr std::string_view Prime = "\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0";                   // プライム
-constexpr std::string_view Standard = "\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89"; // スタンダード
-constexpr std::string_view Growth = "\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9";                  // グロース
-constexpr std::string_view Tokyo = "\xe6\x9d\xb1\xe8\xa8\xbc";                                           // 東証
-constexpr std::string_view TokyoFirst = "\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x91\xe9\x83\xa8";              // 東証１部
-constexpr std::string_view TokyoSecond = "\xe6\x9d\xb1\xe8\xa8\xbc\xef\xbc\x92\xe9\x83\xa8";             // 東証２部
-constexpr std::string_view Mothers = "\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba";                 // マザーズ
-constexpr std::string_view Jasdaq = "JASDAQ";
-constexpr std::string_view Funds = "\xe6\x8a\x95\xe4\xbf\xa1"; // 投信
-constexpr std::string_view Geta = "\xe3\x80\x93";              // 〓
-
-// The 33-sector codes in the order of the list's 34 sector names; 9999 (funds and the like) last.
-constexpr std::string_view S33Codes[34] = {
-    "0050", "1050", "2050", "3050", "3100", "3150", "3200", "3250", "3300", "3350", "3400", "3450",
-    "3500", "3550", "3600", "3650", "3700", "3750", "3800", "6050", "6100", "7050", "7100", "7150",
-    "7200", "8050", "5050", "5100", "5150", "5200", "5250", "4050", "9050", "9999",
-};
+constexpr std::string_view Prime = MarketNameOf(TMarketId::Prime).MasterName;
+constexpr std::string_view Standard = MarketNameOf(TMarketId::Standard).MasterName;
+constexpr std::string_view Growth = MarketNameOf(TMarketId::Growth).MasterName;
+constexpr std::string_view Tokyo = MarketNameOf(TMarketId::Tokyo).MasterName;
+constexpr std::string_view TokyoFirst = MarketNameOf(TMarketId::TokyoFirst).MasterName;
+constexpr std::string_view TokyoSecond = MarketNameOf(TMarketId::TokyoSecond).MasterName;
+constexpr std::string_view Mothers = MarketNameOf(TMarketId::Mothers).MasterName;
+constexpr std::string_view Jasdaq = MarketNameOf(TMarketId::Jasdaq).MasterName;
+constexpr std::string_view Funds = SectorNames.back().Name; // 投信, code 9999: funds and the like
+constexpr std::string_view Geta = "\xe3\x80\x93";           // 〓
 
 enum class TKind
 {
@@ -287,9 +280,9 @@ std::string_view SectorOfS33(std::string_view s33)
     if (s33.empty() || s33.size() > 4 || !std::all_of(s33.begin(), s33.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return {};
     const std::string padded = std::string(4 - s33.size(), '0') + std::string(s33);
-    for (std::size_t i = 0; i < std::size(S33Codes); ++i)
-        if (S33Codes[i] == padded)
-            return SectorNames()[i];
+    for (const TSectorName& sector : SectorNames)
+        if (sector.S33Code == padded)
+            return sector.Name;
     return {};
 }
 

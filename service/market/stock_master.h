@@ -1,6 +1,7 @@
 #pragma once
 
-#include <array>
+#include "common/market_names.h"
+
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -28,15 +29,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-//! The market names of the stock list, UTF-8, with the key suffix each gives: the eleven old
-//! names, then today's segments and 東証 (issues outside them: ETFs, REITs and the like).
-struct TMarketName
-{
-    std::string_view Name;
-    std::string_view Suffix;
-};
-const std::array<TMarketName, 20>& MarketNames();
-
 //! Names longer than this many characters garble the board and swell the pages.
 constexpr std::size_t MaxNameCharacters = 60;
 
@@ -48,16 +40,10 @@ bool IsStockCode(std::string_view code);
 //! The number of characters of UTF-8 text (bytes that do not continue a sequence).
 std::size_t Utf8Characters(std::string_view text);
 
-//! The 34 sector names of the stock list, UTF-8, in the order the program lists them.
-const std::array<std::string_view, 34>& SectorNames();
-
-//! The key suffix of a market name (".t" ...); empty when the name is not a market's.
-std::string_view MarketSuffix(std::string_view market);
-
 //! Reads and checks the master: stock codes without repeats, names of at most
 //! MaxNameCharacters that the pages (EUC-JP, JIS X 0208 only) and the list (Shift_JIS) can
-//! carry, without control characters, known markets and sectors. Throws TMasterError naming
-//! the line.
+//! carry, without control characters, markets of MarketNames and sectors of SectorNames.
+//! Throws TMasterError naming the line.
 std::vector<TStock> ParseStockMaster(std::string_view text);
 
 //! One master line, "code,name,market,sector" without line end.

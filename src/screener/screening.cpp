@@ -1,36 +1,12 @@
 #include "screener/screening.h"
 
 #include "common/exact_format.h"
+#include "common/market_names.h"
 #include "data/data_error.h"
 #include "data/numeric_text.h"
 #include "data/stock_code.h"
 
 namespace {
-
-struct MarketKey
-{
-    std::string_view Name;      // column 2's text, UTF-8
-    std::string_view KeySuffix; // the suffix a row of this market is opened with
-};
-
-constexpr MarketKey MarketKeys[] = {
-    {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                                  // 東証
-    {"\xe5\xa4\xa7\xe9\x98\xaa", ".o"},                                                  // 大阪
-    {"JASDAQ", ".q"},                                                                    // JASDAQ
-    {"\xe6\x9c\xad\xe8\xa8\xbc", ".s"},                                                  // 札証
-    {"\xe7\xa6\x8f\xe8\xa8\xbc", "  "},                                                  // 福証
-    {"\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", "  "},                          // マザーズ
-    {"\xe5\x90\x8d\xe8\xa8\xbc", ".n"},                                                  // 名証
-    {"\xe3\x83\x98\xe3\x83\xa9\xe3\x82\xaf\xe3\x83\xac\xe3\x82\xb9", "  "},              // ヘラクレス
-    {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},                          // プライム
-    {"\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89", ".t"},  // スタンダード
-    {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},                          // グロース
-    {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2", ".n"},  // 名証プレミア
-    {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"},              // 名証メイン
-    {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88", ".n"},  // 名証ネクスト
-    {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9", ".s"}, // 札証アンビシャス
-    {"\xe7\xa6\x8f\xe8\xa8\xbc" "Q-Board", "  "},                                        // 福証Q-Board
-};
 
 const std::string Yen = "\xe5\x86\x86";                     // 円
 const std::string Shares = "\xe6\xa0\xaa";                  // 株
@@ -117,26 +93,13 @@ bool IsScreenableCode(std::int32_t code)
 
 std::string ScreeningKey(std::string_view code, std::string_view suffix)
 {
-    std::string key(code);
-    if (suffix == ".f" || suffix == ".m" || suffix == ".h")
-        key += "  ";
-    else
-        key += suffix;
-    return key;
+    return std::string(code) + std::string(OpenedSuffixOf(suffix));
 }
 
 std::string ProgressText(int index, int count)
 {
     const std::int64_t percent = RoundRatio(static_cast<std::int64_t>(index) * 100, count, 0);
     return FormatD(percent, 3, 0) + "% [" + FormatD(index, 4, 0) + "/" + FormatD(count, 4, 0) + "]";
-}
-
-std::optional<std::string_view> KeySuffixOfMarketName(std::string_view name)
-{
-    for (const MarketKey& market : MarketKeys)
-        if (market.Name == name)
-            return market.KeySuffix;
-    return std::nullopt;
 }
 
 std::int32_t BoardNumber(std::string_view text)

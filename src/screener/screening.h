@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +34,8 @@ struct TEntryCode
 //! IsScreenableCode holds. Throws TDataError for a text of neither form ("13OA", "").
 TEntryCode EntryCode(std::string_view codeText);
 
-//! The stock key of a screened code: the code and the suffix, where the suffix-less markets
-//! (".f", ".m", ".h") get the two blanks of a key without a market.
+//! The stock key of a screened code: the code and the OpenedSuffixOf the list's suffix, where
+//! the suffix-less markets (".f", ".m", ".h") get the two blanks of a key without a market.
 std::string ScreeningKey(std::string_view code, std::string_view suffix);
 
 //! The keys of the entries a run reaches, in list order: up to, not including, the first
@@ -46,9 +45,6 @@ std::vector<std::string> ScreeningKeys(const std::vector<TKabuListEntry>& entrie
 
 //! "%3.0f%% [%4.0d/%4.0d]" of i * 100 / count, i and count.
 std::string ProgressText(int index, int count);
-
-//! Key suffix of a column-2 market name when a row is opened; nullopt for an unknown name.
-std::optional<std::string_view> KeySuffixOfMarketName(std::string_view name);
 
 // Why a screened stock is listed.
 enum class THitLevel

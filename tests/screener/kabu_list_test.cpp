@@ -49,53 +49,32 @@ TEST(KabuList, SelectsTheSectorByteForByteAndKeepsFileOrder)
 }
 
 // Today's segment names beside the old ones in one file: each keeps its suffix, and column 2
-// shows an old name's exchange but a new name as it is.
+// shows an old name's exchange but a new name as it is (MarketNames).
 TEST(KabuList, TodaysMarketNamesMixWithTheOldOnes)
 {
-    struct Row
-    {
-        const char* name;
-        std::string market; // Shift_JIS
-        std::string suffix;
-        std::string shown; // UTF-8
-    };
-    const Row rows[] = {
-        {"東証１部", Tosho1, ".t", "\xe6\x9d\xb1\xe8\xa8\xbc"},
-        {"プライム", "\x83\x76\x83\x89\x83\x43\x83\x80", ".t", "\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0"},
-        {"スタンダード", "\x83\x58\x83\x5e\x83\x93\x83\x5f\x81\x5b\x83\x68", ".t",
-         "\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89"},
-        {"グロース", "\x83\x4f\x83\x8d\x81\x5b\x83\x58", ".t", "\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9"},
-        {"名証２部", Meisho2, ".n", "\xe5\x90\x8d\xe8\xa8\xbc"},
-        {"名証プレミア", "\x96\xbc\x8f\xd8\x83\x76\x83\x8c\x83\x7e\x83\x41", ".n",
-         "\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2"},
-        {"名証メイン", "\x96\xbc\x8f\xd8\x83\x81\x83\x43\x83\x93", ".n",
-         "\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3"},
-        {"名証ネクスト", "\x96\xbc\x8f\xd8\x83\x6c\x83\x4e\x83\x58\x83\x67", ".n",
-         "\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88"},
-        {"札証アンビシャス", "\x8e\x44\x8f\xd8\x83\x41\x83\x93\x83\x72\x83\x56\x83\x83\x83\x58", ".s",
-         "\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9"},
-        {"福証Q-Board", "\x95\x9f\x8f\xd8" "Q-Board", ".f", "\xe7\xa6\x8f\xe8\xa8\xbc" "Q-Board"},
-        {"東証", "\x93\x8c\x8f\xd8", ".t", "\xe6\x9d\xb1\xe8\xa8\xbc"},
-        {"マザーズ", Mothers, ".m", "\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba"},
-        {"full-width Ｑ-Board is no market", "\x95\x9f\x8f\xd8\x82\x70-Board", "", ""},
-        {"プライム with a blank is no market", "\x83\x76\x83\x89\x83\x43\x83\x80 ", "", ""},
-    };
     std::string file;
     int code = 1301;
-    for (const Row& row : rows)
-        file += Line(std::to_string(code++), row.market, Machinery);
+    for (const TMarketName& market : MarketNames)
+        file += Line(std::to_string(code++), std::string(market.ListName), Machinery);
+    file += Line("1401", "\x95\x9f\x8f\xd8\x82\x70-Board", Machinery);    // full-width Ｑ-Board is no market
+    file += Line("1402", "\x83\x76\x83\x89\x83\x43\x83\x80 ", Machinery); // プライム with a blank is none either
     const TKabuList list = ParseKabuList(file, Machinery);
-    ASSERT_EQ(list.Entries.size(), std::size(rows));
+    ASSERT_EQ(list.Entries.size(), MarketNames.size() + 2);
     code = 1301;
-    for (std::size_t i = 0; i < std::size(rows); ++i)
+    for (const TMarketName& market : MarketNames)
     {
-        SCOPED_TRACE(rows[i].name);
-        const TKabuListEntry& entry = list.Entries[i];
-        EXPECT_EQ(entry.Suffix, rows[i].suffix);
-        EXPECT_EQ(entry.MarketName, rows[i].shown);
-        EXPECT_EQ(entry.Empty, rows[i].suffix.empty());
-        EXPECT_EQ(entry.CodeText, rows[i].suffix.empty() ? "" : std::to_string(code));
-        ++code;
+        SCOPED_TRACE(std::string(market.MasterName));
+        const TKabuListEntry& entry = list.Entries[static_cast<std::size_t>(code - 1301)];
+        EXPECT_EQ(entry.Suffix, market.KeySuffix);
+        EXPECT_EQ(entry.MarketName, market.Shown);
+        EXPECT_FALSE(entry.Empty);
+        EXPECT_EQ(entry.CodeText, std::to_string(code++));
+    }
+    for (std::size_t i = MarketNames.size(); i < list.Entries.size(); ++i)
+    {
+        EXPECT_TRUE(list.Entries[i].Empty);
+        EXPECT_EQ(list.Entries[i].Suffix, "");
+        EXPECT_EQ(list.Entries[i].MarketName, "");
     }
 }
 

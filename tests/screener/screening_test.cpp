@@ -214,36 +214,6 @@ TEST(Screening, EntryCodesOfBothForms)
     }
 }
 
-TEST(Screening, EveryMarketNameOfColumnTwoOpensWithItsSuffix)
-{
-    struct Row
-    {
-        const char* name;
-        std::optional<std::string_view> suffix;
-    };
-    const Row rows[] = {
-        {"\xe6\x9d\xb1\xe8\xa8\xbc", ".t"},                                                  // 東証
-        {"JASDAQ", ".q"},
-        {"\xe3\x83\x9e\xe3\x82\xb6\xe3\x83\xbc\xe3\x82\xba", "  "},                          // マザーズ
-        {"\xe7\xa6\x8f\xe8\xa8\xbc", "  "},                                                  // 福証
-        {"\xe3\x83\x97\xe3\x83\xa9\xe3\x82\xa4\xe3\x83\xa0", ".t"},                          // プライム
-        {"\xe3\x82\xb9\xe3\x82\xbf\xe3\x83\xb3\xe3\x83\x80\xe3\x83\xbc\xe3\x83\x89", ".t"},  // スタンダード
-        {"\xe3\x82\xb0\xe3\x83\xad\xe3\x83\xbc\xe3\x82\xb9", ".t"},                          // グロース
-        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x97\xe3\x83\xac\xe3\x83\x9f\xe3\x82\xa2", ".n"},  // 名証プレミア
-        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\xa1\xe3\x82\xa4\xe3\x83\xb3", ".n"},              // 名証メイン
-        {"\xe5\x90\x8d\xe8\xa8\xbc\xe3\x83\x8d\xe3\x82\xaf\xe3\x82\xb9\xe3\x83\x88", ".n"},  // 名証ネクスト
-        {"\xe6\x9c\xad\xe8\xa8\xbc\xe3\x82\xa2\xe3\x83\xb3\xe3\x83\x93\xe3\x82\xb7\xe3\x83\xa3\xe3\x82\xb9", ".s"}, // 札証アンビシャス
-        {"\xe7\xa6\x8f\xe8\xa8\xbc" "Q-Board", "  "},                                        // 福証Q-Board
-        {"\xe7\xa6\x8f\xe8\xa8\xbc" "Q-board", std::nullopt},                               // byte for byte
-        {"", std::nullopt},
-    };
-    for (const Row& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(KeySuffixOfMarketName(row.name), row.suffix);
-    }
-}
-
 TEST(Screening, KeysOfTheEntriesARunReaches)
 {
     const auto entry = [](std::string code, std::string suffix) {

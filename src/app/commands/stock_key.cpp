@@ -30,10 +30,9 @@ TCodeCheck CheckKabuCode(const QString& text, bool allowFiveDigits)
 
 std::string MarketSuffix(int index)
 {
-    static const char* const suffixes[] = {".t", ".o", ".q", ".n", ".s"};
-    if (index >= 0 && index < 5)
-        return suffixes[index];
-    return "  ";
+    if (index >= 0 && static_cast<std::size_t>(index) < LookupMarkets.size())
+        return std::string(LookupMarkets[static_cast<std::size_t>(index)].Suffix);
+    return std::string(NoMarketSuffix);
 }
 
 std::string MakeKabuKey(const QString& checkedCode, int marketIndex)

@@ -4,6 +4,7 @@
 #include "app/commands/report_commands.h"
 #include "app/commands/result_list.h"
 #include "app/commands/screening_run.h"
+#include "app/commands/stock_key.h"
 #include "app/data_update/data_update_command.h"
 #include "app/startup/startup_status.h"
 #include "app/window/chart_pane.h"
@@ -136,8 +137,8 @@ void TMainForm::CreateInputPanel()
     ShijouBox->setObjectName(QStringLiteral("ShijouBox"));
     ShijouBox->setGeometry(136, 10, 65, 21);
     ShijouBox->setFont(PixelFont(WindowFontName, 13));
-    ShijouBox->addItems({QStringLiteral("東証"), QStringLiteral("大証"), QStringLiteral("店頭"), QStringLiteral("名証"),
-                         QStringLiteral("札証"), QStringLiteral("その他")});
+    for (const TLookupMarket& market : LookupMarkets)
+        ShijouBox->addItem(QString::fromUtf8(market.Caption.data(), static_cast<qsizetype>(market.Caption.size())));
     new TMouseOnlyChoice(ShijouBox);
 
     ChartLengSelect = new QGroupBox(QStringLiteral("チャート期間"), InputPanel);

@@ -19,9 +19,7 @@ namespace {
 //! are asked for with two blanks, which the address drops.
 std::string ProgramKey(const TStock& stock)
 {
-    const std::string_view suffix = MarketSuffix(stock.Market);
-    const bool own = suffix == ".t" || suffix == ".o" || suffix == ".q" || suffix == ".n" || suffix == ".s";
-    return stock.Code + (own ? std::string(suffix) : std::string("  "));
+    return stock.Code + std::string(MarketOfMasterName(stock.Market)->OpenedSuffix);
 }
 
 TKabuQuote ExpectedQuote(const TStock& stock, const TQuoteFigures& figures)

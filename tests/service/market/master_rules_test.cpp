@@ -209,8 +209,9 @@ TEST(ParseStockMaster, TakesTodaysMarketsAndCodesAndRefusesLongNames)
     const std::string tail = "," + Prime + "," + Fisheries;
     EXPECT_EQ(ParseStockMaster("130A,A" + tail + "\n9A7A,B" + tail + "\n25935,C" + tail + "\n130A5,D" + tail).size(),
               4u);
-    for (const TMarketName& market : MarketNames())
-        EXPECT_NO_THROW(ParseStockMaster("1301,A," + std::string(market.Name) + "," + Fisheries)) << market.Name;
+    for (const TMarketName& market : MarketNames)
+        EXPECT_NO_THROW(ParseStockMaster("1301,A," + std::string(market.MasterName) + "," + Fisheries))
+            << market.MasterName;
 
     const struct
     {
@@ -283,29 +284,20 @@ TEST(ServiceProgram, MakeListWritesTodaysMarketsAndLetterCodes)
     const std::filesystem::path data = FreshFolder("make_list_today");
     std::string master;
     int code = 1301;
-    for (const TMarketName& market : MarketNames())
-        master += std::to_string(code++) + ",A," + std::string(market.Name) + "," + Fisheries + "\n";
+    for (const TMarketName& market : MarketNames)
+        master += std::to_string(code++) + ",A," + std::string(market.MasterName) + "," + Fisheries + "\n";
     master += "130A,B," + Prime + "," + Fisheries + "\n25935,C," + Prime + "," + Fisheries + "\n";
     WriteBytes(data / "stocks.csv", master);
     const std::string command = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' --make-list";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string list = ReadBytes(data / "KabuList.dat");
     const std::string fisheries = "\x90\x85\x8e\x59\xa5\x94\x5f\x97\xd1\x8b\xc6";
-    const char* const newMarkets[] = {
-        "\x83\x76\x83\x89\x83\x43\x83\x80",                                 // プライム
-        "\x83\x58\x83\x5e\x83\x93\x83\x5f\x81\x5b\x83\x68",                 // スタンダード
-        "\x83\x4f\x83\x8d\x81\x5b\x83\x58",                                 // グロース
-        "\x96\xbc\x8f\xd8\x83\x76\x83\x8c\x83\x7e\x83\x41",                 // 名証プレミア
-        "\x96\xbc\x8f\xd8\x83\x81\x83\x43\x83\x93",                         // 名証メイン
-        "\x96\xbc\x8f\xd8\x83\x6c\x83\x4e\x83\x58\x83\x67",                 // 名証ネクスト
-        "\x8e\x44\x8f\xd8\x83\x41\x83\x93\x83\x72\x83\x56\x83\x83\x83\x58", // 札証アンビシャス
-        "\x95\x9f\x8f\xd8Q-Board",                                          // 福証Q-Board
-        "\x93\x8c\x8f\xd8",                                                 // 東証
-    };
-    for (std::size_t i = 0; i < std::size(newMarkets); ++i)
+    // Today's markets, from プライム on, as the program's list reader knows them.
+    for (auto market = static_cast<std::size_t>(TMarketId::Prime); market < MarketNames.size(); ++market)
     {
-        const std::string line = std::to_string(1301 + 11 + i) + ",A," + newMarkets[i] + "," + fisheries + "\r\n";
-        EXPECT_NE(list.find(line), std::string::npos) << i;
+        const std::string line = std::to_string(1301 + market) + ",A," + std::string(MarketNames[market].ListName) +
+                                 "," + fisheries + "\r\n";
+        EXPECT_NE(list.find(line), std::string::npos) << MarketNames[market].MasterName;
     }
     EXPECT_NE(list.find("130A,B,\x83\x76\x83\x89\x83\x43\x83\x80," + fisheries + "\r\n"), std::string::npos);
     EXPECT_EQ(list.find("25935"), std::string::npos) << "a 5-character code ends a screening run";

@@ -9,63 +9,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <set>
 #include <string_view>
+#include <vector>
 
 namespace {
 
-// The program's sector selector items and market names, as its Shift_JIS bytes.
-constexpr std::array<std::string_view, 34> SectorsCp932{
-    "\x90\x85\x8e\x59\xa5\x94\x5f\x97\xd1\x8b\xc6",     // 水産･農林業
-    "\x8d\x7a\x8b\xc6",                                 // 鉱業
-    "\x8c\x9a\x90\xdd\x8b\xc6",                         // 建設業
-    "\x90\x48\x97\xbf\x95\x69",                         // 食料品
-    "\x91\x40\x88\xdb\x90\xbb\x95\x69",                 // 繊維製品
-    "\x83\x70\x83\x8b\x83\x76\x81\x45\x8e\x86",         // パルプ・紙
-    "\x89\xbb\x8a\x77",                                 // 化学
-    "\x88\xe3\x96\xf2\x95\x69",                         // 医薬品
-    "\x90\xce\x96\xfb\x90\xce\x92\x59\x90\xbb\x95\x69", // 石油石炭製品
-    "\x83\x53\x83\x80\x90\xbb\x95\x69",                 // ゴム製品
-    "\xb6\xde\xd7\xbd\x93\x79\x90\xce\x90\xbb\x95\x69", // ｶﾞﾗｽ土石製品
-    "\x93\x53\x8d\x7c",                                 // 鉄鋼
-    "\x94\xf1\x93\x53\x8b\xe0\x91\xae",                 // 非鉄金属
-    "\x8b\xe0\x91\xae\x90\xbb\x95\x69",                 // 金属製品
-    "\x8b\x40\x8a\x42",                                 // 機械
-    "\x93\x64\x8b\x43\x8b\x40\x8a\xed",                 // 電気機器
-    "\x97\x41\x91\x97\x97\x70\x8b\x40\x8a\xed",         // 輸送用機器
-    "\x90\xb8\x96\xa7\x8b\x40\x8a\xed",                 // 精密機器
-    "\x82\xbb\x82\xcc\x91\xbc\x90\xbb\x95\x69",         // その他製品
-    "\x89\xb5\x94\x84\x8b\xc6",                         // 卸売業
-    "\x8f\xac\x94\x84\x8b\xc6",                         // 小売業
-    "\x8b\xe2\x8d\x73\x8b\xc6",                         // 銀行業
-    "\x8f\xd8\x8c\x94\x8f\xa4\x95\x69\x90\xe6\x95\xa8", // 証券商品先物
-    "\x95\xdb\x8c\xaf\x8b\xc6",                         // 保険業
-    "\x82\xbb\x82\xcc\x91\xbc\x8b\xe0\x97\x5a\x8b\xc6", // その他金融業
-    "\x95\x73\x93\xae\x8e\x59\x8b\xc6",                 // 不動産業
-    "\x97\xa4\x89\x5e\x8b\xc6",                         // 陸運業
-    "\x8a\x43\x89\x5e\x8b\xc6",                         // 海運業
-    "\x8b\xf3\x89\x5e\x8b\xc6",                         // 空運業
-    "\x91\x71\x8c\xc9\x89\x5e\x97\x41\x8a\xd6\x98\x41", // 倉庫運輸関連
-    "\x92\xca\x90\x4d\x8b\xc6",                         // 通信業
-    "\x93\x64\x8b\x43\xa5\x83\x4b\x83\x58\x8b\xc6",     // 電気･ガス業
-    "\x83\x54\x81\x5b\x83\x72\x83\x58\x8b\xc6",         // サービス業
-    "\x93\x8a\x90\x4d",                                 // 投信
-};
-constexpr std::array<std::string_view, 11> MarketsCp932{
-    "\x93\x8c\x8f\xd8\x82\x50\x95\x94", // 東証１部
-    "\x93\x8c\x8f\xd8\x82\x51\x95\x94", // 東証２部
-    "\x91\xe5\x8d\xe3\x82\x50\x95\x94", // 大阪１部
-    "\x91\xe5\x8d\xe3\x82\x51\x95\x94", // 大阪２部
-    "JASDAQ",
-    "\x8e\x44\x8f\xd8",                         // 札証
-    "\x95\x9f\x8f\xd8",                         // 福証
-    "\x83\x7d\x83\x55\x81\x5b\x83\x59",         // マザーズ
-    "\x96\xbc\x8f\xd8\x82\x50\x95\x94",         // 名証１部
-    "\x96\xbc\x8f\xd8\x82\x51\x95\x94",         // 名証２部
-    "\x83\x77\x83\x89\x83\x4e\x83\x8c\x83\x58", // ヘラクレス
-};
+// The sectors as the program's list reader compares them: the shared names in Shift_JIS.
+const std::vector<std::string>& SectorsCp932()
+{
+    static const std::vector<std::string> sectors = [] {
+        std::vector<std::string> names;
+        for (const TSectorName& sector : SectorNames)
+            names.push_back(Utf8ToShiftJis(sector.Name));
+        return names;
+    }();
+    return sectors;
+}
 
 std::string Cp932Trace(std::string_view bytes)
 {
@@ -120,13 +81,13 @@ TEST(SampleKabuList, IsTheProgramsListFormatOverEverySector)
         EXPECT_TRUE(std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }));
         EXPECT_GE(code, "1000") << "the screener stops at codes below 1000";
         EXPECT_TRUE(codes.insert(code).second) << "code listed twice: " << code;
-        EXPECT_NE(std::find(MarketsCp932.begin(), MarketsCp932.end(), market), MarketsCp932.end()) << line;
-        EXPECT_NE(std::find(SectorsCp932.begin(), SectorsCp932.end(), sector), SectorsCp932.end()) << line;
+        EXPECT_NE(MarketOfListName(market), nullptr) << line;
+        EXPECT_NE(std::find(SectorsCp932().begin(), SectorsCp932().end(), sector), SectorsCp932().end()) << line;
         markets.insert(market);
         sectors.insert(sector);
     }
     EXPECT_GE(stocks, 150);
-    EXPECT_EQ(sectors.size(), SectorsCp932.size());
+    EXPECT_EQ(sectors.size(), SectorNames.size());
     EXPECT_GE(markets.size(), 5u);
 }
 
@@ -136,7 +97,7 @@ TEST(SampleKabuList, ReadsBackThroughTheProgramsListReader)
     const TKabuList all = ParseKabuList(bytes, AllSectorsText);
     EXPECT_EQ(all.Entries.size(), SampleMarket().Stocks().size());
     std::size_t selected = 0;
-    for (const std::string_view sector : SectorsCp932)
+    for (const std::string& sector : SectorsCp932())
     {
         SCOPED_TRACE(Cp932Trace(sector));
         const TKabuList list = ParseKabuList(bytes, sector);

@@ -22,7 +22,7 @@ constexpr std::int64_t MaxWeekVolume = 7 * MaxDayVolume;
 
 TStock StockNamed(std::string name)
 {
-    return {"1301", std::move(name), "JASDAQ", std::string(SectorNames()[10])}; // ｶﾞﾗｽ土石製品
+    return {"1301", std::move(name), "JASDAQ", std::string(SectorNames[10].Name)}; // ｶﾞﾗｽ土石製品
 }
 
 TPriceBars Days(int count, std::int64_t price, std::int64_t volume)
