@@ -105,21 +105,20 @@ void TScreeningRun::Run(const TKabuList& list, const TEntryConditions& condition
             break;
         }
         const std::string key = ScreeningKey(code.Code, entry.Suffix);
-        const bool quoted = Chart.GetKabuKa(key);
         const TChartState& state = Chart.State();
-        Hooks.Progress(i, count,
-                       quoted ? QString::fromStdString(Cp932ToUtf8(KabuBoardTexts(state.KabuQuote).LabelKabuNo))
-                              : QString::fromStdString(code.Code));
-        if (!quoted)
+        if (!Chart.GetKabuKa(key))
         {
+            Hooks.Progress(i, count, QString::fromStdString(code.Code));
             record.Skipped.push_back(
                 {code.Code, entry.MarketName, state.QuoteMiss, state.QuotePageBytes, Cp932ToUtf8(entry.SecondField)});
             continue;
         }
+        // Read from the quote once: the chain after it leaves the quote as it is.
+        const TBoardTexts board = QuoteBoardTexts(state.KabuQuote);
+        Hooks.Progress(i, count, QString::fromStdString(board.KabuNo));
         ++record.Screened;
         const int signalResult = Chart.RefreshChart(key, TChartLength::Weekly);
 
-        const TBoardTexts board = QuoteBoardTexts(state.KabuQuote);
         const TEntryVerdict verdict =
             EntryVerdict(state.BuySignals, signalResult, state.ChartBars, TChartLength::Weekly, board, conditions);
         switch (verdict.Outcome)
