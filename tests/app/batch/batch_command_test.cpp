@@ -226,17 +226,20 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
         std::atomic<bool> release{false};
         std::atomic<bool> stalled{false};
         TLoopbackServer server;
-        server.Routes().Get(QuoteRoute, [&](const httplib::Request& request, httplib::Response& response) {
-            const std::string key = request.get_param_value("qt");
+        server.Routes().Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
             TQuotePageFields fields;
-            fields.Code = key.substr(0, 4);
-            const std::string page = QuotePage(fields);
-            if (key != "6302.t")
+            fields.Code = request.get_param_value("qt").substr(0, 4);
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        // 6302's weekly history: a part of the page, then silence until the test lets go (20 s
+        // at most). The chain asks for it only after 6301's row is made and 6302's quote read.
+        server.Routes().Get(HistoryRoute, [&](const httplib::Request& request, httplib::Response& response) {
+            const std::string page = HistoryPage(VShapedWeeks(30), 20000);
+            if (request.get_param_value("qt") != "6302.t")
             {
                 response.set_content(page, "text/html; charset=EUC-JP");
                 return;
             }
-            // A part of the page, then silence until the test lets go (20 s at most).
             response.set_chunked_content_provider("text/html; charset=EUC-JP",
                                                   [&, page](std::size_t offset, httplib::DataSink& sink) {
                                                       if (offset == 0)
@@ -251,9 +254,6 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
                                                       return true;
                                                   });
         });
-        server.Routes().Get(HistoryRoute, [](const httplib::Request&, httplib::Response& response) {
-            response.set_content(HistoryPage(VShapedWeeks(30), 20000), "text/html; charset=EUC-JP");
-        });
         const QString address = QString::fromStdString(server.Start());
         struct TRelease
         {
@@ -266,13 +266,15 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
               {QStringLiteral("--service"), address, QStringLiteral("--connections"), QLatin1String(row.Connections),
                QStringLiteral("--screen"), QStringLiteral("機械"), QStringLiteral("--out"), QStringLiteral("out")});
         QByteArray err;
-        // 6301 is screened, and 6302's page is under way and silent.
-        for (int i = 0; i < 400 && !(stalled && err.contains(" 6301 ")); ++i)
+        // 6301 is listed and 6302's history is under way and silent: the progress line of 6302
+        // comes after 6301's row, never before. (Waiting for 6301's line alone let the signal
+        // come before 6301's row, and the list held only its captions.)
+        for (int i = 0; i < 400 && !(stalled && err.contains(" 6302 ")); ++i)
         {
             process.waitForReadyRead(50);
             err += process.readAllStandardError();
         }
-        ASSERT_TRUE(stalled && err.contains(" 6301 ")) << err.toStdString();
+        ASSERT_TRUE(stalled && err.contains(" 6302 ")) << err.toStdString();
         ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), row.Signal), 0);
         ASSERT_TRUE(process.waitForFinished(30000)) << "the run ends without the page";
         err += process.readAllStandardError();
@@ -287,7 +289,7 @@ TEST_F(BatchCommandTest, ASignalEndsTheRunWithTheRowsSoFarAndNoDebris)
         EXPECT_TRUE(csv.contains("\r\n6301 ")) << csv.toStdString();
         const std::vector<std::string> debris = TemporaryFiles(Folder);
         EXPECT_TRUE(debris.empty()) << (debris.empty() ? std::string() : debris.front());
-        EXPECT_FALSE(std::filesystem::exists(Folder / "dat" / "k6302.t.00")) << "half a page is never today's copy";
+        EXPECT_FALSE(std::filesystem::exists(Folder / "dat" / "k6302.t.02")) << "half a page is never today's copy";
     }
 }
 
