@@ -11,5 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view table(reinterpret_cast<const char*>(data), size);
     LoopbackListenerOwners(table, DefaultServicePort);
     LoopbackListenerOwners(table, 0);
+    ConnectionPeerOwner(table, {"127.0.0.1", 40000}, {"127.0.0.1", DefaultServicePort});
+    ConnectionPeerOwner(table, {"::1", 40000}, {"::ffff:127.0.0.1", DefaultServicePort});
     return 0;
 }
