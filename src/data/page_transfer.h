@@ -36,6 +36,8 @@ struct TTransfer
     int Status = 0; // of the last status line received; a body is kept only after a 2xx
     std::exception_ptr Error;
     bool Connected = false;
+    // libcurl opened a socket for this transfer: the connection it makes is checked once made.
+    bool NewConnection = false;
     std::chrono::steady_clock::time_point LastByte;
     // The window's own transfer also handles its events in a stall; a worker's counts chunks.
     bool EventsInStalls = false;

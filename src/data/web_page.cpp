@@ -1,11 +1,13 @@
 #include "data/web_page.h"
 
 #include "common/service_contract.h"
+#include "common/socket_owner.h"
 #include "data/data_error.h"
 #include "data/page_transfer.h"
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -33,6 +35,9 @@ std::chrono::milliseconds& IdleLimit()
     static std::chrono::milliseconds limit{35000};
     return limit;
 }
+
+// Read by the fetch-ahead's worker too; -1 for none.
+std::atomic<std::int64_t> PinnedOwner{-1};
 
 std::chrono::milliseconds& Deadline()
 {
@@ -133,9 +138,39 @@ std::size_t WriteChunk(char* data, std::size_t size, std::size_t count, void* us
     return ProcessEvents(transfer) && !IsCancelled(transfer) ? bytes : 0;
 }
 
-int Connected(void* user, char*, char*, int, int)
+bool IsLoopbackAddress(const char* address)
+{
+    in_addr v4{};
+    if (inet_pton(AF_INET, address, &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address, &v6) != 1)
+        return false;
+    return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+}
+
+// A socket is opened only for a new connection; a kept one was checked when it was made.
+int MarkNewConnection(void* user, curl_socket_t, curlsocktype purpose)
+{
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        static_cast<TTransfer*>(user)->NewConnection = true;
+    return CURL_SOCKOPT_OK;
+}
+
+bool PeerMayAnswer(const char* primaryIp, int primaryPort, const char* localIp, int localPort)
+{
+    const std::optional<unsigned> owner = ServiceOwner();
+    if (!owner || primaryIp == nullptr || !IsLoopbackAddress(primaryIp))
+        return true;
+    return PeerSocketOwner({localIp ? localIp : "", localPort}, {primaryIp, primaryPort}) == owner;
+}
+
+// Runs once the connection stands, before the request goes out.
+int Connected(void* user, char* primaryIp, char* localIp, int primaryPort, int localPort)
 {
     auto& transfer = *static_cast<TTransfer*>(user);
+    if (std::exchange(transfer.NewConnection, false) && !PeerMayAnswer(primaryIp, primaryPort, localIp, localPort))
+        return CURL_PREREQFUNC_ABORT; // nothing is asked of it: as a service that never answered
     transfer.Connected = true;
     transfer.LastByte = TClock::now();
     return CURL_PREREQFUNC_OK;
@@ -194,9 +229,7 @@ bool IsLoopbackHost(std::string host)
         std::string address = host.substr(1, host.size() - 2);
         address = address.substr(0, address.find('%')); // a zone id
         in6_addr v6{};
-        if (inet_pton(AF_INET6, address.c_str(), &v6) != 1)
-            return false;
-        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+        return inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IsLoopbackAddress(address.c_str());
     }
     // inet_aton reads the forms the resolver takes too: 127.1, 0x7f.0.0.1, 2130706433.
     in_addr v4{};
@@ -224,6 +257,8 @@ void ConfigureRequest(CURL* handle, const std::string& url, TTransfer& transfer)
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, ReadHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, MarkNewConnection);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, Connected);
     curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckTransfer);
@@ -293,6 +328,17 @@ const std::string& FinanceServiceAddress()
 void SetFinanceServiceAddress(std::string address)
 {
     ServiceAddress() = std::move(address);
+}
+
+std::optional<unsigned> ServiceOwner()
+{
+    const std::int64_t owner = PinnedOwner.load();
+    return owner < 0 ? std::nullopt : std::optional<unsigned>(static_cast<unsigned>(owner));
+}
+
+void SetServiceOwner(std::optional<unsigned> uid)
+{
+    PinnedOwner = uid ? static_cast<std::int64_t>(*uid) : -1;
 }
 
 std::chrono::milliseconds ReceiveTimeout()

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,13 @@ constexpr std::int64_t MaxPageBytes = 64 * 1024;
 //! The finance service's address, LoopbackServiceUrl(DefaultServicePort) unless a test set another.
 const std::string& FinanceServiceAddress();
 void SetFinanceServiceAddress(std::string address);
+
+//! The user whose socket alone may answer for the finance service on a loopback address; none:
+//! anyone's. Checked by the kernel's tables on every new connection (a kept one was checked
+//! when it was made), so that another user's program that took the port after the service
+//! stopped is no answer at all, not a source of pages.
+std::optional<unsigned> ServiceOwner();
+void SetServiceOwner(std::optional<unsigned> uid);
 
 //! How long a transfer may go without a byte before it is given up (35 s); tests shorten it.
 std::chrono::milliseconds ReceiveTimeout();
@@ -37,7 +45,8 @@ bool IsLoopbackUrl(const std::string& url);
 //! Returns the number of body bytes stored, or 0 when nothing complete arrived: no connection
 //! after 3 attempts of at most 35 s, an answer whose status is not 2xx (an error page is not
 //! today's page), a transfer that broke off, stalled or passed TransferDeadline, an empty
-//! body, a body over MaxPageBytes, or `cancelled` answering true.
+//! body, a body over MaxPageBytes, a peer that is not ServiceOwner's, or `cancelled`
+//! answering true.
 //! With 0 the cache file is exactly as it was before, so the next lookup tries again.
 //! Calls `processEvents` once before connecting and once after each received chunk.
 //! Throws TDataError when the service answered but the cache file cannot be written (for

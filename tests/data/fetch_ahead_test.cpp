@@ -424,8 +424,11 @@ TEST_F(FetchAheadTest, KeepsToItsConnectionsAndUsesThemAgain)
     std::vector<std::string> keys;
     for (int code = 1310; code < 1330; ++code)
         keys.push_back(std::to_string(code) + ".t");
+    // The owner's check on each new connection keeps them in use.
+    SetServiceOwner(::geteuid());
     TFetchAhead ahead(keys, 2);
     WaitFor([&] { return !ahead.Running(); });
+    SetServiceOwner(std::nullopt);
     ASSERT_FALSE(ahead.Running());
     std::set<int> clientPorts;
     for (const auto& request : Server.Log())
@@ -434,6 +437,27 @@ TEST_F(FetchAheadTest, KeepsToItsConnectionsAndUsesThemAgain)
     EXPECT_LE(clientPorts.size(), 2u) << "40 pages over the same two connections";
     const std::lock_guard lock(mutex);
     EXPECT_LE(most, 2);
+}
+
+TEST_F(FetchAheadTest, NothingIsAskedOfAnotherUsersPeer)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to answer as another user";
+    TLoopbackServer foreign;
+    foreign.Routes().Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(QuoteFor(request.get_param_value("qt").substr(0, 4)), "text/html");
+    });
+    SetFinanceServiceAddress(foreign.Start(65534));
+    SetServiceOwner(::geteuid());
+    {
+        TFetchAhead ahead({"1301.t", "1303.t"}, 2);
+        WaitFor([&] { return !ahead.Running(); });
+        EXPECT_FALSE(ahead.Running());
+        EXPECT_FALSE(ahead.AwaitPage(QuoteCacheFile("1301.t"), {}, {}));
+    }
+    SetServiceOwner(std::nullopt);
+    EXPECT_TRUE(foreign.Log().empty());
+    EXPECT_TRUE(DatFiles().empty());
 }
 
 TEST(FetchAheadConnections, DefaultsToFourAndStaysWithinZeroToEight)

@@ -9,16 +9,19 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,15 +165,21 @@ public:
 
     httplib::Server& Routes() { return Server; }
 
-    //! Starts listening; returns the address, "http://127.0.0.1:port".
-    std::string Start()
+    //! Starts listening; returns the address, "http://127.0.0.1:port". With `owner`, the
+    //! listening socket and every connection it accepts belong to that user, as another user's
+    //! program would (the thread's file-system uid names them; needs root).
+    std::string Start(std::optional<unsigned> owner = std::nullopt)
     {
-        Port = Server.bind_to_any_port("127.0.0.1");
-        Thread = std::thread([this] { Server.listen_after_bind(); });
+        Thread = std::thread([this, owner] {
+            if (owner)
+                ::setfsuid(*owner);
+            Port = Server.bind_to_any_port("127.0.0.1");
+            Server.listen_after_bind();
+        });
         // stop() before the accept loop runs would be missed and the join would hang.
         for (int i = 0; i < 5000 && !Server.is_running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return "http://127.0.0.1:" + std::to_string(Port);
+        return "http://127.0.0.1:" + std::to_string(Port.load());
     }
 
     std::vector<TRequest> Log() const
@@ -182,7 +191,7 @@ public:
 private:
     httplib::Server Server;
     std::thread Thread;
-    int Port = 0;
+    std::atomic<int> Port{0}; // set by the listening thread
     mutable std::mutex Mutex;
     std::vector<TRequest> Requests;
 };

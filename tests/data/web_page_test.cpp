@@ -396,6 +396,42 @@ TEST_F(GetWebPageTest, ACancelledTransferEndsAtOnceAndLeavesNothing)
     EXPECT_EQ(Server.Log().size(), requests);
 }
 
+// Regression: whose service answered was checked once, at start; when the user's service
+// stopped and another user's program took the port, its pages were read as the service's.
+TEST_F(GetWebPageTest, OnceTheServiceHasAnOwnerAnotherUsersPeerIsNoAnswer)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to answer as another user";
+    constexpr unsigned Nobody = 65534;
+    const unsigned me = ::geteuid();
+    const struct
+    {
+        const char* Name;
+        std::optional<unsigned> Owner;
+        unsigned Peer;
+        std::int32_t Stored;
+    } rows[] = {
+        {"no owner set: an address the user gave", std::nullopt, Nobody, 2},
+        {"the owner's", me, me, 2},
+        {"another user's", me, Nobody, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        TLoopbackServer server;
+        server.Routes().Get("/page", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("ok", "text/html");
+        });
+        const std::string address = server.Start(row.Peer);
+        SetServiceOwner(row.Owner);
+        WriteFileBytes("dat/page.00", "yesterday's page");
+        EXPECT_EQ(GetWebPage(address + "/page", "dat/page.00", {}), row.Stored);
+        EXPECT_EQ(ReadFileBytes("dat/page.00"), row.Stored ? "ok" : "yesterday's page");
+        EXPECT_EQ(server.Log().size(), row.Stored ? 1u : 0u) << "nothing is asked of a foreign peer";
+        SetServiceOwner(std::nullopt);
+    }
+}
+
 TEST(IsLoopbackUrl, LoopbackAddressesAndLocalhost)
 {
     const struct
