@@ -89,13 +89,12 @@ TBundledService::~TBundledService()
     Stop();
 }
 
-std::optional<TServiceStatus> TBundledService::OwnStatus() const
+std::optional<TServiceStatus> TBundledService::OwnStatusAt(int port)
 {
     // The answer alone can be given by any program; the kernel's word on the socket cannot.
-    std::optional<TServiceStatus> status = AskServiceStatus(LoopbackServiceUrl(Port_));
-    if (!status || !ListensAsThisUser(Port_))
+    std::optional<TServiceStatus> status = AskServiceStatus(LoopbackServiceUrl(port));
+    if (!status || !status->Own)
         return std::nullopt;
-    status->Own = true;
     return status;
 }
 

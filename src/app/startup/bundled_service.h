@@ -27,9 +27,12 @@ public:
     TBundledService(const TBundledService&) = delete;
     TBundledService& operator=(const TBundledService&) = delete;
 
-    //! The status of the orvanta-service on the port when the kernel says it listens as this
-    //! user; none for anything else there (another program, another user's service).
-    std::optional<TServiceStatus> OwnStatus() const;
+    //! The status of the orvanta-service on 127.0.0.1:`port` when the kernel says the socket
+    //! that answered is this user's; none for anything else there (another program, another
+    //! user's service).
+    static std::optional<TServiceStatus> OwnStatusAt(int port);
+    //! OwnStatusAt(Port()).
+    std::optional<TServiceStatus> OwnStatus() const { return OwnStatusAt(Port_); }
 
     enum class TStart
     {

@@ -9,6 +9,7 @@
 #include <QDir>
 
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -54,15 +55,25 @@ TStartup::TStartup(const TCommandLine& commandLine, const TStartupEnvironment& e
     SetFinanceServiceAddress(address.Url);
     if (commandLine.Connections)
         SetFetchAheadConnections(*commandLine.Connections);
+    // Without an address the service is the user's own or the one started here: only a socket
+    // of this user answers for it, also when another user's program takes the port later.
+    const auto thisUser = static_cast<unsigned>(::geteuid());
+    SetServiceOwner(address.Explicit ? std::nullopt : std::optional<unsigned>(thisUser));
     if (!address.Explicit)
         StartService(environment, warn);
     Status_ = TakeServiceData(WorkFolder_, FinanceServiceAddress(), warn);
+    if (Status_.Own)
+        SetServiceOwner(thisUser);
 }
 
 TStartup::~TStartup() = default;
 
 void TStartup::StartService(const TStartupEnvironment& environment, const std::function<void(const QString&)>& warn)
 {
+    // The user's own service, started by hand or by another window, is used and never stopped;
+    // the program is looked for only when one must be started.
+    if (TBundledService::OwnStatusAt(environment.DefaultPort))
+        return;
     const QString program = TBundledService::FindProgram(environment.ProgramFolder);
     if (program.isEmpty())
     {
@@ -71,8 +82,6 @@ void TStartup::StartService(const TStartupEnvironment& environment, const std::f
             "orvanta-service を入れ直すか、動いている金融サービスのアドレスを --service で指定してください。"));
         return;
     }
-    if (TBundledService(program, environment.DefaultPort).OwnStatus())
-        return; // the user's own service, started by hand or by another window: used, never stopped
 
     // Whatever holds the default port (another program, another user's service) is not asked
     // for pages: the program runs its own service on a port of its own.

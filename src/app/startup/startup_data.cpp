@@ -166,8 +166,6 @@ TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const st
         status = AskServiceStatus(serviceUrl).value_or(TServiceStatus{});
     if (status.Known)
     {
-        const std::optional<int> port = LoopbackServicePort(serviceUrl);
-        status.Own = port && ListensAsThisUser(*port);
         if (!DropCacheOfOtherData(workFolder / "dat", status.DataVersion, std::time(nullptr)))
             say(QStringLiteral("サービスのデータが変わりましたが、%1 の今日のキャッシュを片付けられませんでした。"
                                "古いページが表示されることがあります。")

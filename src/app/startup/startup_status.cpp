@@ -23,6 +23,14 @@ struct TCurlCleanup
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
+// Whose socket answers: asked of the kernel while the connection stands, since a closed one
+// names nobody.
+int RecordPeer(void* user, char* primaryIp, char* localIp, int primaryPort, int localPort)
+{
+    *static_cast<std::optional<unsigned>*>(user) = PeerSocketOwner({localIp, localPort}, {primaryIp, primaryPort});
+    return CURL_PREREQFUNC_OK;
+}
+
 std::size_t AppendBody(char* bytes, std::size_t size, std::size_t count, void* target)
 {
     auto& body = *static_cast<std::string*>(target);
@@ -78,16 +86,20 @@ std::optional<TServiceStatus> AskServiceStatus(const std::string& serviceUrl)
     curl_easy_setopt(handle.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, AppendBody);
     curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &body);
+    std::optional<unsigned> peerOwner;
+    curl_easy_setopt(handle.get(), CURLOPT_PREREQFUNCTION, RecordPeer);
+    curl_easy_setopt(handle.get(), CURLOPT_PREREQDATA, &peerOwner);
     long status = 0;
     if (curl_easy_perform(handle.get()) != CURLE_OK ||
         curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200)
         return std::nullopt;
-    return ParseServiceStatus(body);
-}
-
-bool ListensAsThisUser(int port)
-{
-    return LoopbackPortOwner(port) == static_cast<unsigned>(::geteuid());
+    // Another user's program on the service's port is no answer, as it is for the pages.
+    if (const std::optional<unsigned> expected = ServiceOwner(); expected && peerOwner != expected)
+        return std::nullopt;
+    std::optional<TServiceStatus> answer = ParseServiceStatus(body);
+    if (answer)
+        answer->Own = peerOwner == static_cast<unsigned>(::geteuid());
+    return answer;
 }
 
 const TServiceStatus& CurrentServiceStatus()

@@ -13,7 +13,7 @@
 struct TServiceStatus
 {
     bool Known = false;  // an orvanta-service answered its status
-    bool Own = false;    // the kernel says it listens as this user, so its data folder is the user's
+    bool Own = false;    // the kernel says its socket is this user's, so its data folder is the user's
     bool Sample = false; // it serves the made-up sample market
     std::filesystem::path DataFolder;
     std::string DataVersion = "0"; // changes whenever a fetch, listing or import changes the data
@@ -24,11 +24,10 @@ struct TServiceStatus
 std::optional<TServiceStatus> ParseServiceStatus(std::string_view json);
 
 //! Asks `serviceUrl` for its status (a loopback address: a few seconds at most, no proxy). None
-//! when nothing answers, or something that is not an orvanta-service.
+//! when nothing answers, something that is not an orvanta-service, or a socket of another user
+//! than ServiceOwner(). Own when the kernel says the socket that accepted the request is this
+//! user's (not merely some listener on the port number).
 std::optional<TServiceStatus> AskServiceStatus(const std::string& serviceUrl);
-
-//! True when the kernel says the socket listening for 127.0.0.1:`port` belongs to this user.
-bool ListensAsThisUser(int port);
 
 //! The status of the service the program uses, as learnt at start or after a fetch; unknown
 //! (nothing Known) before.

@@ -13,11 +13,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/fsuid.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -96,13 +102,24 @@ public:
 
     httplib::Server& Routes() { return Server; }
 
-    //! Listens on `port` (0: any); returns the address.
-    std::string Start(int port = 0)
+    //! Listens on `port` (0: any); returns the address. With `owner`, the sockets are that
+    //! user's, as another user's program would be (needs root).
+    std::string Start(int port = 0, std::optional<unsigned> owner = std::nullopt)
     {
-        Port = port == 0 ? Server.bind_to_any_port("127.0.0.1") : port;
-        if (port != 0 && !Server.bind_to_port("127.0.0.1", port))
+        std::promise<int> bound;
+        Thread = std::thread([this, port, owner, &bound] {
+            if (owner)
+                ::setfsuid(*owner); // this thread's file-system uid names its sockets
+            const int taken = port == 0                                ? Server.bind_to_any_port("127.0.0.1")
+                              : Server.bind_to_port("127.0.0.1", port) ? port
+                                                                       : 0;
+            bound.set_value(taken);
+            if (taken != 0)
+                Server.listen_after_bind();
+        });
+        Port = bound.get_future().get();
+        if (Port == 0)
             return {};
-        Thread = std::thread([this] { Server.listen_after_bind(); });
         for (int i = 0; i < 5000 && !Server.is_running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return "http://127.0.0.1:" + std::to_string(Port);
@@ -238,14 +255,86 @@ TEST_F(Startup, ARunningServiceIsUsedAndLeftRunning)
     for (int i = 0; i < 50 && !ServiceAnswers(port); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(ServiceAnswers(port));
+    // Regression: the program looked for orvanta-service before it looked at the port, and a
+    // user who started theirs by hand got "見つかりません" and no data from elsewhere.
+    const struct
     {
-        const TStartup startup(TCommandLine{}, Environment, Warn);
-        EXPECT_EQ(startup.StartedServiceId(), 0);
+        const char* Name;
+        QString ProgramFolder;
+        std::string Path;
+    } rows[] = {
+        {"the program beside", Environment.ProgramFolder, qgetenv("PATH").toStdString()},
+        {"no program beside nor on PATH", QString::fromStdString((Root / "empty").string()), (Root / "empty").string()},
+    };
+    const QByteArray path = qgetenv("PATH");
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        Environment.ProgramFolder = row.ProgramFolder;
+        ::setenv("PATH", row.Path.c_str(), 1);
+        {
+            const TStartup startup(TCommandLine{}, Environment, Warn);
+            EXPECT_EQ(startup.StartedServiceId(), 0);
+            EXPECT_TRUE(startup.ServiceStatus().Own);
+            EXPECT_NE(LookUp7203().find("7203"), std::string::npos);
+        }
+        ::setenv("PATH", path.constData(), 1);
+        EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
+        Warnings.clear();
     }
     EXPECT_TRUE(ServiceAnswers(port));
     EXPECT_EQ(theirs.state(), QProcess::Running);
     theirs.terminate();
     EXPECT_TRUE(theirs.waitForFinished(5000));
+}
+
+// Regression: another user listening IPv6-only on [::]:port made the user's own IPv4 service
+// on the same port count as someone else's, as any listener on the port number was asked
+// about; the start then ran a second service and the data update was off.
+TEST_F(Startup, AnotherUsersIpv6OnlyListenerDoesNotHideTheUsersOwnService)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to listen as another user";
+    const int port = Environment.DefaultPort;
+    int foreign = -1;
+    // The socket belongs to whoever's file-system uid made it: this thread's only.
+    std::thread([&] {
+        ::setfsuid(Nobody);
+        foreign = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int yes = 1;
+        ::setsockopt(foreign, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_any;
+        address.sin6_port = htons(static_cast<std::uint16_t>(port));
+        if (::bind(foreign, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(foreign, 4) != 0)
+        {
+            ::close(foreign);
+            foreign = -1;
+        }
+    }).join();
+    ASSERT_GE(foreign, 0) << "no IPv6 here";
+    QProcess mine;
+    mine.setProgram(QStringLiteral(ORVANTA_SERVICE_BINARY));
+    mine.setArguments({QStringLiteral("--port"), QString::number(port), QStringLiteral("--data"),
+                       QStringLiteral(ORVANTA_SAMPLE_DATA)});
+    mine.setStandardOutputFile(QProcess::nullDevice());
+    mine.setStandardErrorFile(QProcess::nullDevice());
+    mine.start();
+    ASSERT_TRUE(mine.waitForStarted());
+    for (int i = 0; i < 100 && !Listening(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Listening(port));
+    {
+        const TStartup startup(TCommandLine{}, Environment, Warn);
+        EXPECT_EQ(startup.StartedServiceId(), 0) << "a second service was started";
+        EXPECT_EQ(FinanceServiceAddress(), LoopbackServiceUrl(port));
+        EXPECT_TRUE(startup.ServiceStatus().Own);
+        EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
+    }
+    ::close(foreign);
+    mine.terminate();
+    EXPECT_TRUE(mine.waitForFinished(5000));
 }
 
 TEST_F(Startup, AServiceThatDoesNotComeUpIsReportedAndTheWindowStillOpens)
@@ -342,6 +431,36 @@ TEST_F(Startup, AnotherUsersServiceOnTheDefaultPortIsNotShared)
     EXPECT_EQ(theirs.state(), QProcess::Running) << "theirs is left alone";
     theirs.terminate();
     EXPECT_TRUE(theirs.waitForFinished(5000));
+}
+
+// Regression: whose service answered was checked once, at start. When the user's service
+// stopped during a run and another user's program took the port, that program's pages were
+// read as the service's (a batch run ended 0 with its rows).
+TEST_F(Startup, AnotherUsersProgramThatTakesThePortLaterIsNoAnswer)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to answer as another user";
+    const int port = Environment.DefaultPort;
+    QProcess mine;
+    mine.start(QStringLiteral(ORVANTA_SERVICE_BINARY), {QStringLiteral("--port"), QString::number(port)});
+    ASSERT_TRUE(mine.waitForStarted());
+    for (int i = 0; i < 50 && !ServiceAnswers(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(ServiceAnswers(port));
+
+    const TStartup startup(TCommandLine{}, Environment, Warn);
+    ASSERT_EQ(startup.StartedServiceId(), 0);
+    EXPECT_NE(LookUp7203().find("7203"), std::string::npos);
+    mine.terminate();
+    ASSERT_TRUE(mine.waitForFinished(5000));
+
+    TStandIn foreign;
+    foreign.Routes().Get(R"(/.*)", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("7203 from another user's program", "text/html");
+    });
+    ASSERT_FALSE(foreign.Start(port, Nobody).empty());
+    EXPECT_EQ(LookUp7203(), "");
+    EXPECT_TRUE(foreign.Requests().empty()) << foreign.Requests().front();
 }
 
 TEST_F(Startup, AnotherUsersServiceGivenByAddressLendsNoStockList)
