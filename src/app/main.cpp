@@ -5,7 +5,6 @@
 #include "app/startup/command_line.h"
 #include "app/startup/console_text.h"
 #include "app/startup/startup.h"
-#include "app/startup/startup_data.h"
 #include "app/startup/startup_status.h"
 #include "app/window/main_form.h"
 #include "data/web_page.h"
@@ -71,12 +70,6 @@ void WireDataUpdate(TMainForm& form)
             std::nullopt, QStringLiteral("株価データは %1 のサービスのものです。そのサービスの側で更新してください。")
                               .arg(QString::fromStdString(FinanceServiceAddress())));
     }
-    // The service serves a fetch's data at once; the window takes the new list and drops the
-    // day's pages of the old data, and the caption stops saying "sample" after a first fetch.
-    form.OnDataUpdated = [&form](int) {
-        RefreshServiceData([](const QString& text) { ShowStartupMessage(text, false); });
-        form.setWindowTitle(MainWindowCaption(CurrentServiceStatus()));
-    };
 }
 
 } // namespace

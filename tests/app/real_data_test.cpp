@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 
 #include <map>
@@ -227,6 +228,68 @@ TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePage
     EXPECT_EQ(lookUp(), realPrice);
     EXPECT_EQ(ReadFileBytes(work / "KabuList.dat"), ReadFileBytes(data / "KabuList.dat"))
         << "the sample list the program put there is replaced";
+}
+
+// Regression: with the window open, a fetch from a terminal or cron changed the service's data,
+// but the window went on showing today's sample pages under its "sample" caption, with the
+// sample list, until the program was started again.
+TEST_F(RealDataTest, AFetchFromOutsideTheOpenWindowIsShownByItsNextCommand)
+{
+    const char* before = std::getenv("XDG_DATA_HOME");
+    const std::string previous = before ? before : "";
+    ::setenv("XDG_DATA_HOME", (Folder / "share").c_str(), 1);
+    const TServingProcess service({});
+    before ? ::setenv("XDG_DATA_HOME", previous.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    ASSERT_TRUE(service.Answers());
+    const auto status = [&] {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get(StatusRoute).second)).object();
+    };
+    const QString address = QStringLiteral("http://127.0.0.1:%1").arg(service.Port);
+    const std::filesystem::path work = Folder / "work";
+    std::vector<QString> warnings;
+    const std::unique_ptr<TStartup> startup = StartProgram(Folder, address, work, warnings);
+    ASSERT_TRUE(warnings.empty()) << warnings.front().toStdString();
+    TFakeDialogs dialogs;
+    const std::vector<TMessageBoxRequest>& shown = dialogs.Shown;
+    TMainForm form(dialogs);
+    form.show();
+    const QString sample = QStringLiteral("サンプルデータ");
+    EXPECT_TRUE(form.windowTitle().contains(sample));
+    QTest::keyClicks(form.KabuNoEdit, QStringLiteral("7203"));
+    QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+    const auto lookedUp = std::chrono::steady_clock::now();
+    const std::int64_t samplePrice = form.ChartPane->KabuQuote.KabuKa;
+
+    const TDate today = LocalToday();
+    const TDate first = AddDays(today, -60);
+    TJQuantsStandin standin(TStandinMarket::Small(first, AddDays(today, -1)), 10);
+    const std::filesystem::path data = status()[QStringLiteral("data")].toString().toStdString();
+    char from[16];
+    std::snprintf(from, sizeof from, "%04d-%02d-%02d", first.Year, first.Month, first.Day);
+    const TFetchResult fetch = RunFetch(
+        Folder, {"--data", data.string(), "--fetch", "--source", standin.Url(), "--plan", "premium", "--from", from},
+        TJQuantsStandin::Key);
+    ASSERT_EQ(fetch.Exit, 0) << fetch.Stderr;
+    // Bounded: ten seconds for the service to load what the fetch stored, and the window's
+    // answer of its last command (kept a second) out of date.
+    for (int i = 0; i < 200 && status()[QLatin1String(StatusSampleField)].toBool(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(status()[QLatin1String(StatusSampleField)].toBool());
+    while (std::chrono::steady_clock::now() - lookedUp < std::chrono::milliseconds(1100))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    // A period switch reads pages: it takes the new data first.
+    form.ChartLengDay->click();
+    EXPECT_FALSE(form.windowTitle().contains(sample)) << form.windowTitle().toStdString();
+    EXPECT_TRUE(ReadFileBytes(work / "KabuList.dat") == ReadFileBytes(data / "KabuList.dat"))
+        << "the sample list the program put there is replaced";
+    form.ChartLengWeek->click();
+    QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
+    const size_t last = standin.Market().TradingDays().size() - 1;
+    const std::int64_t realPrice = static_cast<std::int64_t>((1001 + last) / 2) * FixedPointOne;
+    ASSERT_NE(samplePrice, realPrice);
+    EXPECT_EQ(form.ChartPane->KabuQuote.KabuKa, realPrice);
+    EXPECT_TRUE(shown.empty()) << shown.front().Text.toStdString();
 }
 
 } // namespace

@@ -119,6 +119,9 @@ public:
         // Nagle's rule on a connection in use.
         Server.set_tcp_nodelay(true);
         Server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+            // The window asks the service's status before its commands: that is not a page.
+            if (request.path == StatusRoute)
+                return httplib::Server::HandlerResponse::Unhandled;
             const std::lock_guard lock(Mutex);
             Requests.push_back({request.target, request.headers, request.remote_port});
             return httplib::Server::HandlerResponse::Unhandled;

@@ -158,12 +158,20 @@ TListOutcome BringStockList(const std::filesystem::path& from, const std::filesy
     return TListOutcome::NewFile;
 }
 
-TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const std::string& serviceUrl,
-                               const std::function<void(const QString&)>& say)
+namespace {
+
+//! Status requests, only on loopback: another host's status would name a folder of its own.
+TServiceStatus AskLoopbackStatus(const std::string& serviceUrl)
 {
-    TServiceStatus status;
-    if (IsLoopbackUrl(serviceUrl))
-        status = AskServiceStatus(serviceUrl).value_or(TServiceStatus{});
+    if (!IsLoopbackUrl(serviceUrl))
+        return {};
+    return AskServiceStatus(serviceUrl).value_or(TServiceStatus{});
+}
+
+//! Brings `workFolder` in step with the data `status` names and makes it current.
+void ApplyServiceData(const std::filesystem::path& workFolder, const TServiceStatus& status,
+                      const std::function<void(const QString&)>& say)
+{
     if (status.Known)
     {
         if (!DropCacheOfOtherData(workFolder / "dat", status.DataVersion, std::time(nullptr)))
@@ -189,11 +197,37 @@ TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const st
         }
     }
     SetCurrentServiceStatus(status);
+}
+
+} // namespace
+
+TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const std::string& serviceUrl,
+                               const std::function<void(const QString&)>& say)
+{
+    const TServiceStatus status = AskLoopbackStatus(serviceUrl);
+    ApplyServiceData(workFolder, status, say);
     return status;
 }
 
-TServiceStatus RefreshServiceData(const std::function<void(const QString&)>& say)
+TServiceDataWatch::TServiceDataWatch(TClock clock) : Clock(std::move(clock)) {}
+
+bool TServiceDataWatch::CatchUp(const std::function<void(const QString&)>& say)
 {
+    constexpr std::chrono::seconds AnswerKept{1};
+    if (LastAsked && Clock() - *LastAsked < AnswerKept)
+        return false;
+    return CatchUpNow(say);
+}
+
+bool TServiceDataWatch::CatchUpNow(const std::function<void(const QString&)>& say)
+{
+    LastAsked = Clock();
+    const TServiceStatus status = AskLoopbackStatus(FinanceServiceAddress());
+    const TServiceStatus& current = CurrentServiceStatus();
+    // Silence (a service stopped, another program on the port) says nothing of the data.
+    if (!status.Known || (current.Known && status.DataVersion == current.DataVersion))
+        return false;
     std::error_code ignored;
-    return TakeServiceData(std::filesystem::current_path(ignored), FinanceServiceAddress(), say);
+    ApplyServiceData(std::filesystem::current_path(ignored), status, say);
+    return true;
 }

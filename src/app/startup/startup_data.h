@@ -4,9 +4,11 @@
 
 #include <QString>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 // The working folder kept in step with the service's data: the day's cache dropped when the
@@ -41,6 +43,25 @@ TListOutcome BringStockList(const std::filesystem::path& from, const std::filesy
 TServiceStatus TakeServiceData(const std::filesystem::path& workFolder, const std::string& serviceUrl,
                                const std::function<void(const QString&)>& say);
 
-//! The same for the current working folder and service, after the service's data changed (a
-//! fetch from the window).
-TServiceStatus RefreshServiceData(const std::function<void(const QString&)>& say);
+//! Keeps a running program's working folder in step with data that changes under it (a fetch
+//! from a terminal or cron, or from the window): asks the current service's status and, when it
+//! names another data version than the current status, takes the new data into the current
+//! folder as the start does (TakeServiceData). Anything but an orvanta-service's answer
+//! changes nothing.
+class TServiceDataWatch
+{
+public:
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    explicit TServiceDataWatch(TClock clock = std::chrono::steady_clock::now);
+
+    //! Before a command that reads the service's pages: asks unless it asked within the last
+    //! second (one request, however many commands follow each other). True when the data
+    //! changed, so the caption may too.
+    bool CatchUp(const std::function<void(const QString&)>& say);
+    //! The same, asked at once: after a fetch from the window.
+    bool CatchUpNow(const std::function<void(const QString&)>& say);
+
+private:
+    TClock Clock;
+    std::optional<std::chrono::steady_clock::time_point> LastAsked;
+};

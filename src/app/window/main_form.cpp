@@ -6,6 +6,7 @@
 #include "app/commands/screening_run.h"
 #include "app/commands/stock_key.h"
 #include "app/data_update/data_update_command.h"
+#include "app/startup/startup_data.h"
 #include "app/startup/startup_status.h"
 #include "app/window/chart_pane.h"
 #include "app/window/command_guard.h"
@@ -89,13 +90,15 @@ void TMainForm::Build()
     CreateCodePanel();
     BottomPanel = MakePanel(ClientArea, "BottomPanel", QRect(0, 0, 963, 22));
     CreateTaytolPanel();
+    if (OwnSource)
+        DataWatch = std::make_unique<TServiceDataWatch>();
     DataUpdate = new TDataUpdateCommand(this);
     connect(DataUpdate, &TDataUpdateCommand::FetchStarted, this, [this] { KabuSearchButton->setEnabled(false); });
-    connect(DataUpdate, &TDataUpdateCommand::FetchFinished, this, [this](int exitStatus) {
+    connect(DataUpdate, &TDataUpdateCommand::FetchFinished, this, [this](int) {
         // A command under way keeps its own lock; it releases the button with the others.
         KabuSearchButton->setEnabled(KabuNoButton->isEnabled());
-        if (OnDataUpdated)
-            OnDataUpdated(exitStatus);
+        // The service serves a fetch's data at once.
+        FollowServiceData(true);
     });
     CreateMenus();
 
@@ -404,6 +407,15 @@ void TMainForm::AppException(const std::exception_ptr& error)
          QMessageBox::NoIcon});
 }
 
+void TMainForm::FollowServiceData(bool now)
+{
+    if (!DataWatch)
+        return;
+    const auto say = [this](const QString& text) { ShowMessage({ApplicationTitle(), text, QMessageBox::Warning}); };
+    if (now ? DataWatch->CatchUpNow(say) : DataWatch->CatchUp(say))
+        setWindowTitle(MainWindowCaption(CurrentServiceStatus()));
+}
+
 void TMainForm::ShowInformation(const QString& text)
 {
     ShowMessage({QStringLiteral("情報"), text, QMessageBox::Information});
@@ -528,6 +540,7 @@ void TMainForm::KabuNoButtonClick()
 {
     RunCommand(
         {KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton}, [this] {
+            FollowServiceData();
             const auto message = LookUpStock(*ChartPane, KabuNoEdit->text(), ShijouBox->currentIndex(), ChartLength());
             UpdateReportActions();
             if (message)
@@ -540,6 +553,7 @@ void TMainForm::ChartLengDayClick()
     if (InputPanel->isHidden())
         return;
     RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek}, [this] {
+        FollowServiceData();
         const auto message = SwitchPeriod(*ChartPane, KabuNoEdit->text(), ShijouBox->currentIndex(), ChartLength());
         UpdateReportActions();
         if (message)
@@ -552,6 +566,8 @@ void TMainForm::KabuSearchButtonClick()
     bool started = false;
     RunCommand(
         {KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek, KabuSearchBox, KabuSearchButton}, [&] {
+            // First: a new list comes with new data.
+            FollowServiceData();
             const TKabuList list = ReadKabuList(Utf8ToCp932(KabuSearchBox->currentText().toStdString()));
             ChartLengWeek->setChecked(true);
             CodePanel->show();
@@ -602,6 +618,7 @@ void TMainForm::KabuCodeListDblClick()
     if (!first || ScreeningRunning)
         return;
     RunCommand({KabuNoButton, KabuNoEdit, ShijouBox, ChartLengDay, ChartLengWeek}, [&] {
+        FollowServiceData();
         CodePanel->hide();
         OpenResultRow(*ChartPane, *first, ChartLength());
         UpdateReportActions();

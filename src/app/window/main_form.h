@@ -32,6 +32,7 @@ class QTreeWidget;
 class TChartPane;
 class TChartSource;
 class TDataUpdateCommand;
+class TServiceDataWatch;
 
 // The value the window's tag takes once the user has asked to close it.
 constexpr int ClosingTag = 999;
@@ -160,8 +161,6 @@ public:
     //! Where "株価データを更新…" fetches to; without a target the item is disabled and its
     //! tip says `note` (the data then belongs to a service the program does not run).
     void SetDataUpdateTarget(std::optional<TDataUpdateTarget> target, const QString& note);
-    //! Called after every fetch from the window, once the child has ended.
-    std::function<void(int exitStatus)> OnDataUpdated;
 
 signals:
     //! During a run, after the quote pass of stock `index` of `count`: its code and name as
@@ -190,12 +189,17 @@ private:
     void LayoutClientArea();
     void ShowMessage(const TMessageBoxRequest& request);
     void UpdateReportActions();
+    //! Before a lookup, a period switch or a screening run, and after a fetch from the window
+    //! (`now`): the working folder takes data that changed under the window, the caption too.
+    void FollowServiceData(bool now = false);
 
     std::unique_ptr<TUserDialogs> OwnDialogs;
     std::unique_ptr<TChartSource> OwnSource;
     TUserDialogs& Dialogs;
     TChartSource& Source;
     TDataUpdateCommand* DataUpdate = nullptr;
+    // Only while the chart reads the service's pages.
+    std::unique_ptr<TServiceDataWatch> DataWatch;
     QWidget* ClientArea = nullptr;
     bool Shown = false;
 };

@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <optional>
@@ -572,6 +573,11 @@ protected:
         std::filesystem::create_directories(Work / "dat");
         Service.Routes().Get(StatusRoute, [this](const httplib::Request&, httplib::Response& res) {
             const std::lock_guard lock(Mutex);
+            if (!Body.empty())
+            {
+                res.set_content(Body, "application/json");
+                return;
+            }
             const auto field = [](const char* name, const std::string& value) {
                 return '"' + std::string(name) + "\":" + value;
             };
@@ -592,6 +598,19 @@ protected:
         Version = version;
     }
 
+    //! The status answered as it is; empty: the service's own.
+    void SetBody(const std::string& body)
+    {
+        const std::lock_guard lock(Mutex);
+        Body = body;
+    }
+
+    int StatusRequests() const
+    {
+        const std::vector<std::string> targets = Service.Requests();
+        return static_cast<int>(std::count(targets.begin(), targets.end(), std::string(StatusRoute)));
+    }
+
     //! A start of the program and its end: what it says goes to Warnings.
     TServiceStatus StartAndEnd()
     {
@@ -603,6 +622,7 @@ protected:
     std::filesystem::path Work;
     std::mutex Mutex;
     std::string Version = "1";
+    std::string Body;
     // After what its handler reads, so it stops before those go away.
     TStandIn Service;
     TCommandLine CommandLine;
@@ -644,7 +664,8 @@ TEST_F(ServiceData, TodaysCacheIsDroppedWhenTheDataVersionMoves)
     // After a fetch from the window, without a new start.
     fill();
     SetVersion("3");
-    EXPECT_EQ(RefreshServiceData(Warn).DataVersion, "3");
+    EXPECT_TRUE(TServiceDataWatch().CatchUpNow(Warn));
+    EXPECT_EQ(CurrentServiceStatus().DataVersion, "3");
     EXPECT_FALSE(std::filesystem::exists(dat / "k7203.t.00"));
     EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
 
@@ -689,8 +710,77 @@ TEST_F(ServiceData, TheServicesListReplacesOnlyTheCopyMadeLast)
     // After a fetch from the window.
     WriteText(list, "; list C\r\n");
     WriteText(Data / "KabuList.dat", "; list D\r\n");
-    RefreshServiceData(Warn);
+    SetVersion("2");
+    TServiceDataWatch().CatchUpNow(Warn);
     EXPECT_EQ(ReadText(list), "; list D\r\n") << "the user took the new list: theirs is the copy again";
+}
+
+TEST_F(ServiceData, TheRunningProgramAsksAtMostOnceASecond)
+{
+    StartAndEnd();
+    auto now = std::chrono::steady_clock::time_point{};
+    TServiceDataWatch watch([&] { return now; });
+    const int atStart = StatusRequests();
+    EXPECT_FALSE(watch.CatchUp(Warn)) << "the same version";
+    EXPECT_EQ(StatusRequests(), atStart + 1);
+    SetVersion("2");
+    now += std::chrono::milliseconds(999);
+    EXPECT_FALSE(watch.CatchUp(Warn)) << "the answer of a moment ago still holds";
+    EXPECT_EQ(StatusRequests(), atStart + 1);
+    now += std::chrono::milliseconds(1);
+    EXPECT_TRUE(watch.CatchUp(Warn));
+    EXPECT_EQ(StatusRequests(), atStart + 2);
+    EXPECT_EQ(CurrentServiceStatus().DataVersion, "2");
+    EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
+}
+
+// A status that is not an orvanta-service's says nothing of the data, at the start and while
+// the program runs: no cache is dropped, no list brought in, and the caption never says sample.
+TEST_F(ServiceData, AnotherProgramsStatusChangesNothing)
+{
+    const std::filesystem::path dat = Work / "dat";
+    const std::string data = '"' + Data.string() + '"';
+    const struct
+    {
+        const char* Name;
+        std::string Body;
+        bool Taken; // the service's own answer: the control row
+    } rows[] = {
+        {"another program", R"({"program":"other-service","sample":true,"data_version":"9","data":)" + data + '}',
+         false},
+        {"no program", R"({"sample":true,"data_version":"9","data":)" + data + '}', false},
+        {"an array", R"([{"program":"orvanta-service","sample":true,"data_version":"9"}])", false},
+        {"the service's own", R"({"program":"orvanta-service","sample":true,"data_version":"9","data":)" + data + '}',
+         true},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        SetBody({});
+        SetVersion("1");
+        std::filesystem::remove(Work / "KabuList.dat");
+        std::filesystem::remove(Work / "KabuList.dat.sha256");
+        WriteText(Data / "KabuList.dat", "; list 1\r\n");
+        StartAndEnd();
+        ASSERT_EQ(CurrentServiceStatus().DataVersion, "1");
+        WriteText(dat / "k7203.t.00", "quote");
+        WriteText(Data / "KabuList.dat", "; list 9\r\n");
+
+        SetBody(row.Body);
+        EXPECT_EQ(TServiceDataWatch().CatchUpNow(Warn), row.Taken) << "running";
+        EXPECT_EQ(std::filesystem::exists(dat / "k7203.t.00"), !row.Taken);
+        EXPECT_EQ(ReadText(Work / "KabuList.dat"), row.Taken ? "; list 9\r\n" : "; list 1\r\n");
+        EXPECT_EQ(MainWindowCaption(CurrentServiceStatus()).contains(QStringLiteral("サンプルデータ")), row.Taken);
+
+        WriteText(dat / "k7203.t.00", "quote");
+        std::filesystem::remove(Work / "KabuList.dat");
+        std::filesystem::remove(dat / "data-version");
+        EXPECT_EQ(StartAndEnd().Known, row.Taken) << "at the start";
+        EXPECT_EQ(std::filesystem::exists(dat / "k7203.t.00"), !row.Taken);
+        EXPECT_EQ(std::filesystem::exists(Work / "KabuList.dat"), row.Taken);
+        EXPECT_EQ(MainWindowCaption(CurrentServiceStatus()).contains(QStringLiteral("サンプルデータ")), row.Taken);
+    }
+    EXPECT_TRUE(Warnings.empty()) << Warnings.front().toStdString();
 }
 
 TEST_F(Startup, TheServiceTellsWhichFreePortItTook)
