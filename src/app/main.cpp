@@ -44,6 +44,16 @@ void NoDisplayMessage(QtMsgType type, const QMessageLogContext&, const QString& 
     std::fputs("orvanta: デスクトップのセッション（ディスプレイ）が必要です。--screen "
                "による一覧検索はディスプレイなしで動きます（orvanta --help）。\n",
                stderr);
+    // Qt's own reason (a display that refused, a plugin missing) on a line of its own: what
+    // it noted on the way, then its last word, each line escaped as outside text.
+    QStringList reason;
+    for (const QString& note : std::as_const(HeldNotes) + QStringList{message})
+        for (const QString& line : note.split(u'\n', Qt::SkipEmptyParts))
+            reason.append(line.trimmed());
+    std::fputs((QStringLiteral("orvanta: Qt: ") + PrintableText(reason.join(QStringLiteral(" / "))) + u'\n')
+                   .toLocal8Bit()
+                   .constData(),
+               stderr);
     std::fflush(stderr);
     std::_Exit(1);
 }

@@ -65,7 +65,9 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), Platform);
+        if (!Display.isEmpty())
+            environment.insert(QStringLiteral("DISPLAY"), Display);
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
         environment.remove(QStringLiteral("ORVANTA_SERVICE_URL"));
         process.setProcessEnvironment(environment);
@@ -91,6 +93,10 @@ protected:
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
     }
+
+    // The window platform of the environment, and a display where nothing answers.
+    QString Platform = QStringLiteral("xcb");
+    QString Display;
 
     QJsonObject Summary() const
     {
@@ -196,13 +202,41 @@ TEST_F(BatchCommandTest, ARunInWhichNothingAnsweredEndsWithTwo)
                     .contains(QStringLiteral("どの銘柄のページも読めませんでした")));
 }
 
-TEST_F(BatchCommandTest, WithoutADisplayTheWindowSaysWhatItNeedsInOneLine)
+TEST_F(BatchCommandTest, WithoutADisplayTheWindowSaysWhatItNeedsAndQtsReason)
 {
-    const TRun run = Orvanta({});
-    EXPECT_EQ(run.Status, 1) << "no abort";
-    EXPECT_EQ(run.Err.count(u'\n'), 1) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("orvanta: デスクトップのセッション"))) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains(QStringLiteral("--screen"))) << run.Err.toStdString();
+    // Regression: Qt's own reason was dropped. It comes on a second line, escaped: it quotes
+    // the environment.
+    const struct
+    {
+        const char* Name;
+        QString Platform;
+        QString Display;
+        QString Reason;
+    } rows[] = {
+        {"no display", QStringLiteral("xcb"), {}, QStringLiteral("could not connect to display")},
+        {"a display that refuses", QStringLiteral("xcb"), QStringLiteral(":97"),
+         QStringLiteral("could not connect to display :97")},
+        {"a missing plugin", QStringLiteral("nosuch"), {}, QStringLiteral("\"nosuch\"")},
+        {"a plugin name that would steer the terminal",
+         QStringLiteral("no\x1b[2Jsuch"),
+         {},
+         QStringLiteral("\"no\\x1B[2Jsuch\"")},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Name);
+        Platform = row.Platform;
+        Display = row.Display;
+        const TRun run = Orvanta({});
+        EXPECT_EQ(run.Status, 1) << "no abort";
+        const QStringList lines = run.Err.split(u'\n');
+        ASSERT_EQ(lines.size(), 3) << run.Err.toStdString(); // two lines and their ends
+        EXPECT_TRUE(lines[0].startsWith(QStringLiteral("orvanta: デスクトップのセッション"))) << run.Err.toStdString();
+        EXPECT_TRUE(lines[0].contains(QStringLiteral("--screen")));
+        EXPECT_TRUE(lines[1].startsWith(QStringLiteral("orvanta: Qt: "))) << run.Err.toStdString();
+        EXPECT_TRUE(lines[1].contains(row.Reason, Qt::CaseInsensitive)) << run.Err.toStdString();
+        EXPECT_FALSE(run.Err.contains(u'\x1b'));
+    }
 }
 
 // SIGTERM and SIGINT in the middle of a page: the run ends as a closed window ends it.
