@@ -60,6 +60,23 @@ std::unique_ptr<TStartup> StartProgram(const std::filesystem::path& folder, cons
     return std::make_unique<TStartup>(commandLine, environment, [&](const QString& text) { warnings.push_back(text); });
 }
 
+// The user's own service as the desktop starts it: the sample market with the user's folder,
+// under `folder`/share, over it.
+std::unique_ptr<TServingProcess> UsersOwnService(const std::filesystem::path& folder)
+{
+    const char* before = std::getenv("XDG_DATA_HOME");
+    const std::string previous = before ? before : "";
+    ::setenv("XDG_DATA_HOME", (folder / "share").c_str(), 1);
+    auto service = std::make_unique<TServingProcess>(std::vector<std::string>{});
+    before ? ::setenv("XDG_DATA_HOME", previous.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    return service;
+}
+
+QJsonObject StatusOf(const TServingProcess& service)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get(StatusRoute).second)).object();
+}
+
 TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
 {
     const TDate today = LocalToday();
@@ -181,15 +198,10 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
 // cache, then kept a page of the half-fetched market under the new version for the whole day.
 TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePages)
 {
-    const char* before = std::getenv("XDG_DATA_HOME");
-    const std::string previous = before ? before : "";
-    ::setenv("XDG_DATA_HOME", (Folder / "share").c_str(), 1);
-    const TServingProcess service({});
-    before ? ::setenv("XDG_DATA_HOME", previous.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    const std::unique_ptr<TServingProcess> own = UsersOwnService(Folder);
+    const TServingProcess& service = *own;
     ASSERT_TRUE(service.Answers());
-    const auto status = [&] {
-        return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get(StatusRoute).second)).object();
-    };
+    const auto status = [&] { return StatusOf(service); };
     ASSERT_TRUE(status()[QLatin1String(StatusSampleField)].toBool());
     const QString address = QStringLiteral("http://127.0.0.1:%1").arg(service.Port);
     const std::filesystem::path work = Folder / "work";
@@ -235,15 +247,10 @@ TEST_F(RealDataTest, AFetchIntoTheRunningServicesFolderReplacesTheDaysSamplePage
 // sample list, until the program was started again.
 TEST_F(RealDataTest, AFetchFromOutsideTheOpenWindowIsShownByItsNextCommand)
 {
-    const char* before = std::getenv("XDG_DATA_HOME");
-    const std::string previous = before ? before : "";
-    ::setenv("XDG_DATA_HOME", (Folder / "share").c_str(), 1);
-    const TServingProcess service({});
-    before ? ::setenv("XDG_DATA_HOME", previous.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    const std::unique_ptr<TServingProcess> own = UsersOwnService(Folder);
+    const TServingProcess& service = *own;
     ASSERT_TRUE(service.Answers());
-    const auto status = [&] {
-        return QJsonDocument::fromJson(QByteArray::fromStdString(service.Get(StatusRoute).second)).object();
-    };
+    const auto status = [&] { return StatusOf(service); };
     const QString address = QStringLiteral("http://127.0.0.1:%1").arg(service.Port);
     const std::filesystem::path work = Folder / "work";
     std::vector<QString> warnings;

@@ -66,6 +66,18 @@ void StartService(QProcess& process, int port, uid_t uid)
     process.start();
 }
 
+//! The user's own service started by hand on `port`, as `orvanta-service --port N`; true once
+//! it answers (five seconds at most).
+bool StartByHand(QProcess& process, int port)
+{
+    process.start(QStringLiteral(ORVANTA_SERVICE_BINARY), {QStringLiteral("--port"), QString::number(port)});
+    if (!process.waitForStarted())
+        return false;
+    for (int i = 0; i < 50 && !ServiceAnswers(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return ServiceAnswers(port);
+}
+
 //! Whether something answers HTTP on 127.0.0.1:port.
 bool Listening(int port)
 {
@@ -251,11 +263,7 @@ TEST_F(Startup, ARunningServiceIsUsedAndLeftRunning)
 {
     const int port = Environment.DefaultPort;
     QProcess theirs;
-    theirs.start(QStringLiteral(ORVANTA_SERVICE_BINARY), {QStringLiteral("--port"), QString::number(port)});
-    ASSERT_TRUE(theirs.waitForStarted());
-    for (int i = 0; i < 50 && !ServiceAnswers(port); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(ServiceAnswers(port));
+    ASSERT_TRUE(StartByHand(theirs, port));
     // Regression: the program looked for orvanta-service before it looked at the port, and a
     // user who started theirs by hand got "見つかりません" and no data from elsewhere.
     const struct
@@ -443,11 +451,7 @@ TEST_F(Startup, AnotherUsersProgramThatTakesThePortLaterIsNoAnswer)
         GTEST_SKIP() << "needs root to answer as another user";
     const int port = Environment.DefaultPort;
     QProcess mine;
-    mine.start(QStringLiteral(ORVANTA_SERVICE_BINARY), {QStringLiteral("--port"), QString::number(port)});
-    ASSERT_TRUE(mine.waitForStarted());
-    for (int i = 0; i < 50 && !ServiceAnswers(port); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(ServiceAnswers(port));
+    ASSERT_TRUE(StartByHand(mine, port));
 
     const TStartup startup(TCommandLine{}, Environment, Warn);
     ASSERT_EQ(startup.StartedServiceId(), 0);
