@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::int64_t One = FixedPointOne;
 
-template <typename Change> TQuotePageFields With(Change change)
+template <typename Change>
+TQuotePageFields With(Change change)
 {
     TQuotePageFields fields;
     change(fields);
@@ -46,8 +47,7 @@ TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
         const char* Name;
         TQuotePageFields Fields;
     } rows[] = {
-        {"change and rate without font tags",
-         With([](TQuotePageFields& f) { f.FontTags = false; })},
+        {"change and rate without font tags", With([](TQuotePageFields& f) { f.FontTags = false; })},
         {"tags in capitals", With([](TQuotePageFields& f) { f.Capitals = true; })},
         {"blanks around the time", With([](TQuotePageFields& f) { f.Time = " \n 12/07 15:00"; })},
     };
@@ -69,15 +69,32 @@ TEST(ParseQuotePage, VolumesPassThirtyTwoBits)
     EXPECT_EQ(KabuBoardTexts(*quote).Label5, "3,000,000,000");
 }
 
-TEST(ParseQuotePage, AFiveDigitCodeShowsItsFirstFourDigits)
+// A preferred share (25935) was shown with its first four characters, the code of the
+// ordinary share, and a page of that ordinary share passed as the preferred share's.
+TEST(ParseQuotePage, AFiveCharacterCodeIsShownWhole)
 {
-    for (const char* code : {"67585", "6758"})
+    const struct
     {
-        SCOPED_TRACE(code);
-        const auto quote =
-            ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = code; })), "67585.t", {});
-        ASSERT_TRUE(quote.has_value());
-        EXPECT_EQ(quote->KabuNo, "6758");
+        const char* PageCode;
+        const char* Key;
+        std::optional<std::string> KabuNo;
+    } rows[] = {
+        {"67585", "67585.t", "67585"},     {"25935", "25935  ", "25935"},      {"6758", "67585.t", std::nullopt},
+        {"67585", "6758.t", std::nullopt}, {"25936", "25935.t", std::nullopt},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(std::string(row.PageCode) + " for " + row.Key);
+        const TQuoteRead read =
+            ReadQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = row.PageCode; })), row.Key, {});
+        ASSERT_EQ(read.Quote.has_value(), row.KabuNo.has_value());
+        if (read.Quote)
+        {
+            EXPECT_EQ(read.Quote->KabuNo, *row.KabuNo);
+            EXPECT_EQ(KabuBoardTexts(*read.Quote).LabelKabuNo, *row.KabuNo + " " + KiyanonSjis);
+        }
+        else
+            EXPECT_EQ(read.Miss, TQuoteMiss::OtherStock);
     }
 }
 
@@ -91,11 +108,8 @@ TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
         const char* Key;
         std::optional<std::string> KabuNo;
     } rows[] = {
-        {"130A", "130A.t", "130A"},
-        {"9a7a", "9A7A.n", "9A7A"},
-        {"130A", "130A  ", "130A"},
-        {"130C", "130A.t", std::nullopt},
-        {"1300", "130A.t", std::nullopt},
+        {"130A", "130A.t", "130A"},       {"9a7a", "9A7A.n", "9A7A"},       {"130A", "130A  ", "130A"},
+        {"130C", "130A.t", std::nullopt}, {"1300", "130A.t", std::nullopt},
     };
     for (const auto& row : rows)
     {
@@ -140,7 +154,8 @@ TEST(ParseQuotePage, TheTradingUnitIsTheNumberThePageStates)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        const auto quote = ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Unit = row.Unit; })), "7751.t", {});
+        const auto quote =
+            ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Unit = row.Unit; })), "7751.t", {});
         ASSERT_TRUE(quote.has_value());
         EXPECT_EQ(quote->Tani, row.Tani * One);
         EXPECT_EQ(KabuBoardTexts(*quote).LabelTani, row.Label);
@@ -169,9 +184,7 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothingAndSayWhy)
         TQuoteMiss Miss;
     } rows[] = {
         {"no footer marker", QuotePage(With([](TQuotePageFields& f) { f.Footer = false; })), TQuoteMiss::NoFooter},
-        {"not-found notice", QuotePage(With([](TQuotePageFields& f) {
-             f.TitleNoticeEuc = NotFoundEuc;
-         })),
+        {"not-found notice", QuotePage(With([](TQuotePageFields& f) { f.TitleNoticeEuc = NotFoundEuc; })),
          TQuoteMiss::NotFound},
         {"no-trade notice", QuotePage(With([](TQuotePageFields& f) {
              f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4"
@@ -188,8 +201,7 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothingAndSayWhy)
         {"another stock's code", QuotePage(With([](TQuotePageFields& f) { f.Code = "7203"; })), TQuoteMiss::OtherStock},
         {"markup for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "<b>x"; })), TQuoteMiss::OtherStock},
         {"a path for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "/../"; })), TQuoteMiss::OtherStock},
-        {"figures that would not convert do not matter",
-         QuotePage(With([](TQuotePageFields& f) {
+        {"figures that would not convert do not matter", QuotePage(With([](TQuotePageFields& f) {
              f.Code = "7203";
              f.Price = "1,234.5";
          })),
@@ -220,13 +232,10 @@ TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
         std::string Page;
     } rows[] = {
         {"decimal price", QuotePage(With([](TQuotePageFields& f) { f.Price = "1,234.5"; }))},
-        {"price beyond 32 bits",
-         QuotePage(With([](TQuotePageFields& f) { f.Price = "2,147,483,648"; }))},
+        {"price beyond 32 bits", QuotePage(With([](TQuotePageFields& f) { f.Price = "2,147,483,648"; }))},
         {"double minus change", QuotePage(With([](TQuotePageFields& f) { f.Change = "--5"; }))},
-        {"two points in the rate",
-         QuotePage(With([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; }))},
-        {"volume cell with a sign inside",
-         QuotePage(With([](TQuotePageFields& f) { f.Volume = "1-2"; }))},
+        {"two points in the rate", QuotePage(With([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; }))},
+        {"volume cell with a sign inside", QuotePage(With([](TQuotePageFields& f) { f.Volume = "1-2"; }))},
         {"volume beyond the fixed-point range",
          QuotePage(With([](TQuotePageFields& f) { f.Volume = "922,337,203,685,478"; }))},
     };
