@@ -69,38 +69,11 @@ TEST(ParseQuotePage, VolumesPassThirtyTwoBits)
     EXPECT_EQ(KabuBoardTexts(*quote).Label5, "3,000,000,000");
 }
 
-// A preferred share (25935) was shown with its first four characters, the code of the
-// ordinary share, and a page of that ordinary share passed as the preferred share's.
-TEST(ParseQuotePage, AFiveCharacterCodeIsShownWhole)
-{
-    const struct
-    {
-        const char* PageCode;
-        const char* Key;
-        std::optional<std::string> KabuNo;
-    } rows[] = {
-        {"67585", "67585.t", "67585"},     {"25935", "25935  ", "25935"},      {"6758", "67585.t", std::nullopt},
-        {"67585", "6758.t", std::nullopt}, {"25936", "25935.t", std::nullopt},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(std::string(row.PageCode) + " for " + row.Key);
-        const TQuoteRead read =
-            ReadQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = row.PageCode; })), row.Key, {});
-        ASSERT_EQ(read.Quote.has_value(), row.KabuNo.has_value());
-        if (read.Quote)
-        {
-            EXPECT_EQ(read.Quote->KabuNo, *row.KabuNo);
-            EXPECT_EQ(KabuBoardTexts(*read.Quote).LabelKabuNo, *row.KabuNo + " " + KiyanonSjis);
-        }
-        else
-            EXPECT_EQ(read.Miss, TQuoteMiss::OtherStock);
-    }
-}
-
 // A code of today's form reads "130a" through the lowered walk; the quote carries it in upper
-// case, and a page of another letter code is still another stock's.
-TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
+// case, and a page of another letter code is still another stock's. A preferred share (25935)
+// was shown with its first four characters, the ordinary share's code, and a page of the
+// ordinary share passed as the preferred share's.
+TEST(ParseQuotePage, CodesAreComparedWholeAndLettersKeptInUpperCase)
 {
     const struct
     {
@@ -108,8 +81,10 @@ TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
         const char* Key;
         std::optional<std::string> KabuNo;
     } rows[] = {
-        {"130A", "130A.t", "130A"},       {"9a7a", "9A7A.n", "9A7A"},       {"130A", "130A  ", "130A"},
-        {"130C", "130A.t", std::nullopt}, {"1300", "130A.t", std::nullopt},
+        {"130A", "130A.t", "130A"},         {"9a7a", "9A7A.n", "9A7A"},        {"130A", "130A  ", "130A"},
+        {"130C", "130A.t", std::nullopt},   {"1300", "130A.t", std::nullopt},  {"67585", "67585.t", "67585"},
+        {"25935", "25935  ", "25935"},      {"6758", "67585.t", std::nullopt}, {"67585", "6758.t", std::nullopt},
+        {"25936", "25935.t", std::nullopt},
     };
     for (const auto& row : rows)
     {
