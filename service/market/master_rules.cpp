@@ -381,9 +381,10 @@ TMasterChanges CompareMasters(const std::vector<TStock>& oldStocks, const std::v
     return changes;
 }
 
-void WriteRealMaster(const std::filesystem::path& dataFolder, const std::vector<TStock>& stocks,
+void WriteRealMaster(const std::filesystem::path& dataFolder, const std::vector<TStock>& sourceStocks,
                      std::string_view source)
 {
+    const std::vector<TStock> stocks = SortedByCode(sourceStocks);
     // The source goes into file headers that must stay one line of plain ASCII.
     std::string origin;
     for (const char c : source)

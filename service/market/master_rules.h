@@ -77,8 +77,9 @@ struct TMasterChanges
 };
 TMasterChanges CompareMasters(const std::vector<TStock>& oldStocks, const std::vector<TStock>& newStocks);
 
-//! Writes a folder's master of real data: stocks.csv, KabuList.dat and the real-data marker
-//! naming `source`, each through a temp file and rename, then a new data-version. The stocks
+//! Writes a folder's master of real data: stocks.csv and KabuList.dat in SortedByCode order and
+//! the real-data marker naming `source`, each through a temp file and rename, then a new
+//! data-version. The stocks
 //! are checked as stocks.csv is before anything is written; throws TMasterError (nothing
 //! written) or std::system_error.
 void WriteRealMaster(const std::filesystem::path& dataFolder, const std::vector<TStock>& stocks,

@@ -108,6 +108,12 @@ std::string StockMasterLine(const TStock& stock)
     return stock.Code + ',' + stock.Name + ',' + stock.Market + ',' + stock.Sector;
 }
 
+std::vector<TStock> SortedByCode(std::vector<TStock> stocks)
+{
+    std::stable_sort(stocks.begin(), stocks.end(), [](const TStock& a, const TStock& b) { return a.Code < b.Code; });
+    return stocks;
+}
+
 bool InKabuList(const TStock& stock)
 {
     return stock.Code.size() == 4 || stock.Code == "67585";

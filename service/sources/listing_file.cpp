@@ -10,11 +10,14 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <sstream>
 
 namespace {
 
@@ -27,9 +30,90 @@ constexpr std::string_view MarketCaption =
 constexpr std::string_view S33CodeCaption = "33\xe6\xa5\xad\xe7\xa8\xae\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89"; // 33業種コード
 constexpr std::string_view S33NameCaption = "33\xe6\xa5\xad\xe7\xa8\xae\xe5\x8c\xba\xe5\x88\x86";             // 33業種区分
 
-// A listing is some 4,000 rows of a few hundred bytes: far larger parts of a file are refused
-// before they are inflated, so a crafted archive cannot exhaust memory.
-constexpr zip_uint64_t MaxPartBytes = 64 * 1024 * 1024;
+// A listing is some 4,400 rows of ten short cells: a few megabytes as XML. A crafted file of a
+// few kilobytes inflates to far more, each tag of it becomes a parser node and each reference
+// to a shared string a copy, so every stage is bounded while it runs: whatever the file holds,
+// memory stays within a few times MaxPartBytes.
+constexpr std::size_t MaxFileBytes = 16 * 1024 * 1024; // a listing file as read
+constexpr std::size_t MaxPartBytes = 16 * 1024 * 1024; // one part of an .xlsx, inflated
+constexpr std::size_t MaxXmlBytes = 48 * 1024 * 1024;  // the parser's memory for one part
+constexpr std::size_t MaxCells = 1'000'000;            // cells and rows, empty ones included
+constexpr std::size_t MaxCellBytes = 16 * 1024 * 1024; // the text of the cells and shared strings
+
+[[noreturn]] void TooLarge(const std::string& what)
+{
+    throw TListingError(what + " が上場銘柄一覧としては大きすぎます");
+}
+
+// pugixml allocates through these, so a parse stops (out of memory) at MaxXmlBytes instead of
+// building a node for every tag of a crafted part. Only the listing reader parses XML here.
+thread_local std::size_t XmlBytesInUse = 0;
+constexpr std::size_t XmlBlockHeader = alignof(std::max_align_t);
+
+void* AllocateXml(std::size_t size)
+{
+    if (size > MaxXmlBytes - XmlBytesInUse)
+        return nullptr;
+    auto* block = static_cast<unsigned char*>(std::malloc(size + XmlBlockHeader));
+    if (!block)
+        return nullptr;
+    std::memcpy(block, &size, sizeof size);
+    XmlBytesInUse += size;
+    return block + XmlBlockHeader;
+}
+
+void FreeXml(void* pointer)
+{
+    if (!pointer)
+        return;
+    unsigned char* block = static_cast<unsigned char*>(pointer) - XmlBlockHeader;
+    std::size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    XmlBytesInUse -= size;
+    std::free(block);
+}
+
+// Installed before the first document exists, as pugixml requires.
+void UseBoundedXmlMemory()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] { pugi::set_memory_management_functions(AllocateXml, FreeXml); });
+}
+
+//! The cells of a sheet as they are read, row by row, within MaxCells and MaxCellBytes.
+class TCellGrid
+{
+public:
+    void NewRow()
+    {
+        Count(1, 0);
+        Rows.emplace_back();
+    }
+
+    //! Sets a cell of the last row; cells left of it that were never set stay empty.
+    void Set(std::size_t column, std::string text)
+    {
+        std::vector<std::string>& row = Rows.back();
+        Count(column < row.size() ? 0 : column + 1 - row.size(), text.size());
+        if (row.size() <= column)
+            row.resize(column + 1);
+        row[column] = std::move(text);
+    }
+
+    std::vector<std::vector<std::string>> Rows;
+
+private:
+    void Count(std::size_t cells, std::size_t bytes)
+    {
+        Cells += cells;
+        Bytes += bytes;
+        if (Cells > MaxCells || Bytes > MaxCellBytes)
+            TooLarge("\xe8\xa1\xa8\xe3\x81\xae\xe4\xb8\xad\xe8\xba\xab"); // 表の中身
+    }
+
+    std::size_t Cells = 0;
+    std::size_t Bytes = 0;
+};
 
 std::string Trim(std::string_view text)
 {
@@ -63,7 +147,9 @@ std::string NumberCellText(const std::string& text)
     return NumberText(value);
 }
 
-bool ValidUtf8(std::string_view text)
+//! The offset of the first byte that does not start a whole UTF-8 character; npos when the
+//! text is UTF-8 throughout.
+std::size_t FirstInvalidUtf8(std::string_view text)
 {
     std::size_t i = 0;
     while (i < text.size()) {
@@ -78,24 +164,45 @@ bool ValidUtf8(std::string_view text)
         else if (byte >= 0xf0 && byte <= 0xf4)
             length = 4;
         if (length == 0 || i + length > text.size())
-            return false;
+            return i;
         for (std::size_t k = 1; k < length; ++k)
             if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
-                return false;
+                return i;
         i += length;
     }
-    return true;
+    return std::string_view::npos;
+}
+
+//! Where the byte at `offset` is: "3 行目の 18 バイト目 (0xFF)", both counted from 1.
+std::string BytePlace(std::string_view text, std::size_t offset)
+{
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
+    const std::size_t lineStart = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[offset]));
+    return std::to_string(line) + " \xe8\xa1\x8c\xe7\x9b\xae\xe3\x81\xae " + std::to_string(offset - lineStart + 1) +
+           " \xe3\x83\x90\xe3\x82\xa4\xe3\x83\x88\xe7\x9b\xae (" + byte + ")"; // 行目の, バイト目
 }
 
 //! The records of CSV text: fields split at commas outside quotes, "" a quote inside them,
-//! records at line ends outside quotes.
+//! records at line ends outside quotes. Each field goes into the grid as it ends, so a line
+//! of a million commas is counted as it is read.
 std::vector<std::vector<std::string>> CsvRecords(std::string_view text)
 {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> record;
+    TCellGrid grid;
+    std::size_t column = 0;
+    bool recordOpen = false;
     std::string field;
     bool quoted = false;
     bool any = false;
+    const auto endField = [&] {
+        if (!recordOpen)
+            grid.NewRow();
+        recordOpen = true;
+        grid.Set(column++, Trim(field));
+        field.clear();
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (quoted) {
@@ -113,15 +220,13 @@ std::vector<std::vector<std::string>> CsvRecords(std::string_view text)
             quoted = true;
             any = true;
         } else if (c == ',') {
-            record.push_back(Trim(field));
-            field.clear();
+            endField();
             any = true;
         } else if (c == '\n' || c == '\r') {
-            if (any || !field.empty()) {
-                record.push_back(Trim(field));
-                records.push_back(std::move(record));
-            }
-            record.clear();
+            if (any || !field.empty())
+                endField();
+            recordOpen = false;
+            column = 0;
             field.clear();
             any = false;
         } else {
@@ -129,11 +234,9 @@ std::vector<std::vector<std::string>> CsvRecords(std::string_view text)
             any = true;
         }
     }
-    if (any || !field.empty()) {
-        record.push_back(Trim(field));
-        records.push_back(std::move(record));
-    }
-    return records;
+    if (any || !field.empty())
+        endField();
+    return std::move(grid.Rows);
 }
 
 // --- xlsx ------------------------------------------------------------------------------
@@ -158,23 +261,32 @@ public:
     TZip(const TZip&) = delete;
     TZip& operator=(const TZip&) = delete;
 
-    //! The part's bytes, or nothing when the archive has no such part.
+    //! The part's bytes, or nothing when the archive has no such part. Inflated piece by piece:
+    //! the size the archive states is not trusted with memory, neither to allocate nor to stop.
     std::optional<std::string> Part(const std::string& name) const
     {
         zip_stat_t stat;
         zip_stat_init(&stat);
         if (zip_stat(Archive, name.c_str(), 0, &stat) != 0)
             return std::nullopt;
-        if (!(stat.valid & ZIP_STAT_SIZE) || stat.size > MaxPartBytes)
-            throw TListingError(".xlsx ファイルの部分 " + name + " が大きすぎます");
-        zip_file_t* file = zip_fopen(Archive, name.c_str(), 0);
+        if ((stat.valid & ZIP_STAT_SIZE) && stat.size > MaxPartBytes)
+            TooLarge(".xlsx ファイルの部分 " + name);
+        const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen(Archive, name.c_str(), 0), zip_fclose);
         if (!file)
             throw TListingError(".xlsx ファイルの部分 " + name + " を読めません");
-        std::string bytes(static_cast<std::size_t>(stat.size), '\0');
-        const zip_int64_t read = zip_fread(file, bytes.data(), stat.size);
-        zip_fclose(file);
-        if (read < 0 || static_cast<zip_uint64_t>(read) != stat.size)
-            throw TListingError(".xlsx ファイルの部分 " + name + " が壊れています");
+        std::string bytes;
+        std::array<char, 64 * 1024> piece;
+        for (;;)
+        {
+            const zip_int64_t read = zip_fread(file.get(), piece.data(), piece.size());
+            if (read < 0)
+                throw TListingError(".xlsx ファイルの部分 " + name + " が壊れています");
+            if (read == 0)
+                break;
+            if (bytes.size() + static_cast<std::size_t>(read) > MaxPartBytes)
+                TooLarge(".xlsx ファイルの部分 " + name);
+            bytes.append(piece.data(), static_cast<std::size_t>(read));
+        }
         return bytes;
     }
 
@@ -182,10 +294,15 @@ private:
     zip_t* Archive = nullptr;
 };
 
-pugi::xml_document ParseXml(const std::string& bytes, const std::string& name)
+//! The part parsed in place, within MaxXmlBytes of parser memory.
+pugi::xml_document ParseXml(std::string& bytes, const std::string& name)
 {
+    UseBoundedXmlMemory();
     pugi::xml_document document;
-    if (!document.load_buffer(bytes.data(), bytes.size()))
+    const pugi::xml_parse_result result = document.load_buffer_inplace(bytes.data(), bytes.size());
+    if (result.status == pugi::status_out_of_memory)
+        TooLarge(".xlsx ファイルの部分 " + name + " の XML");
+    if (!result)
         throw TListingError(".xlsx ファイルの部分 " + name + " が XML ではありません");
     return document;
 }
@@ -223,8 +340,8 @@ std::optional<std::size_t> ColumnOf(std::string_view reference)
 
 std::string FirstSheetPath(const TZip& zip)
 {
-    const std::optional<std::string> workbook = zip.Part("xl/workbook.xml");
-    const std::optional<std::string> relations = zip.Part("xl/_rels/workbook.xml.rels");
+    std::optional<std::string> workbook = zip.Part("xl/workbook.xml");
+    std::optional<std::string> relations = zip.Part("xl/_rels/workbook.xml.rels");
     if (workbook && relations) {
         const pugi::xml_document book = ParseXml(*workbook, "xl/workbook.xml");
         const pugi::xml_document rels = ParseXml(*relations, "xl/_rels/workbook.xml.rels");
@@ -286,10 +403,17 @@ std::vector<TListingRow> ListingRowsFromCells(const std::vector<std::vector<std:
 std::vector<TListingRow> ListingRowsFromCsv(std::string_view bytes)
 {
     std::string text;
+    const std::size_t invalid = FirstInvalidUtf8(bytes);
     if (bytes.substr(0, 3) == "\xef\xbb\xbf")
         text = bytes.substr(3);
-    else if (ValidUtf8(bytes))
+    else if (invalid == std::string_view::npos)
         text = bytes;
+    else if (bytes.find(CodeCaption) != std::string_view::npos && bytes.find(NameCaption) != std::string_view::npos)
+        // Captions in UTF-8 make it a UTF-8 file with a byte that is no text: read as CP932 it
+        // would lose its captions and be refused for a reason that is not the one.
+        throw TListingError(
+            BytePlace(bytes, invalid) +
+            " が UTF-8 の文字になっていません (見出しが UTF-8 なので UTF-8 のファイルとして読んでいます)");
     else // a byte of neither encoding stays a byte no UTF-8 has: the name cleaning shows it as 〓
         text = ConvertText(bytes, TTextEncoding::Cp932, TTextEncoding::Utf8, "\xff");
     return ListingRowsFromCells(CsvRecords(text));
@@ -299,25 +423,32 @@ std::vector<TListingRow> ListingRowsFromXlsx(std::string_view bytes)
 {
     const TZip zip(bytes);
     std::vector<std::string> strings;
-    if (const std::optional<std::string> shared = zip.Part("xl/sharedStrings.xml")) {
+    if (std::optional<std::string> shared = zip.Part("xl/sharedStrings.xml"))
+    {
         const pugi::xml_document document = ParseXml(*shared, "xl/sharedStrings.xml");
+        std::size_t stringBytes = 0;
         for (const pugi::xml_node& item : document.child("sst").children("si"))
+        {
             strings.push_back(ItemText(item));
+            stringBytes += strings.back().size();
+            if (strings.size() > MaxCells || stringBytes > MaxCellBytes)
+                TooLarge(".xlsx ファイルの部分 xl/sharedStrings.xml");
+        }
     }
     const std::string sheetPath = FirstSheetPath(zip);
-    const std::optional<std::string> sheet = zip.Part(sheetPath);
+    std::optional<std::string> sheet = zip.Part(sheetPath);
     if (!sheet)
         throw TListingError(".xlsx ファイルにワークシート " + sheetPath + " がありません");
     const pugi::xml_document document = ParseXml(*sheet, sheetPath);
 
     // Rows and cells may skip empty ones: a cell's place comes from its reference when it has one.
     constexpr std::size_t MaxColumns = 64;
-    std::vector<std::vector<std::string>> cells;
+    TCellGrid grid;
     for (const pugi::xml_node& row : document.child("worksheet").child("sheetData").children("row")) {
-        std::vector<std::string> values;
+        grid.NewRow();
         for (const pugi::xml_node& cell : row.children("c")) {
             const std::optional<std::size_t> column = ColumnOf(cell.attribute("r").value());
-            const std::size_t at = column ? *column : values.size();
+            const std::size_t at = column ? *column : grid.Rows.back().size();
             if (at >= MaxColumns)
                 continue;
             const std::string_view type = cell.attribute("t").value();
@@ -335,18 +466,13 @@ std::vector<TListingRow> ListingRowsFromXlsx(std::string_view bytes)
             } else {
                 text = NumberCellText(value);
             }
-            if (values.size() <= at)
-                values.resize(at + 1);
-            values[at] = std::move(text);
+            grid.Set(at, std::move(text));
         }
-        cells.push_back(std::move(values));
     }
-    return ListingRowsFromCells(cells);
+    return ListingRowsFromCells(grid.Rows);
 }
 
-namespace {
-
-std::vector<TListingRow> RowsFromXls(const std::filesystem::path& file)
+std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file)
 {
     const void* handle = nullptr;
     const int opened = freexl_open(file.c_str(), &handle);
@@ -355,25 +481,24 @@ std::vector<TListingRow> RowsFromXls(const std::filesystem::path& file)
         throw TListingError("読める .xls ファイルではありません (エラー " + std::to_string(opened) + ")");
     unsigned int rows = 0;
     unsigned short columns = 0;
-    if (freexl_select_active_worksheet(handle, 0) != FREEXL_OK
-        || freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK)
+    if (freexl_select_active_worksheet(handle, 0) != FREEXL_OK ||
+        freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK)
         throw TListingError(".xls ファイルにワークシートがありません");
-    // A listing has ten columns; a sheet's declared width is not trusted with memory.
+    // A listing has ten columns; a sheet's declared size is not trusted with memory.
     constexpr unsigned short MaxColumns = 64;
-    std::vector<std::vector<std::string>> cells(rows);
+    TCellGrid grid;
     for (unsigned int r = 0; r < rows; ++r) {
+        grid.NewRow();
         for (unsigned short c = 0; c < std::min(columns, MaxColumns); ++c) {
             FreeXL_CellValue value;
             if (freexl_get_cell_value(handle, r, c, &value) != FREEXL_OK || value.type == FREEXL_CELL_NULL)
                 continue;
-            if (cells[r].size() <= c)
-                cells[r].resize(c + 1U);
             switch (value.type) {
             case FREEXL_CELL_INT:
-                cells[r][c] = std::to_string(value.value.int_value);
+                grid.Set(c, std::to_string(value.value.int_value));
                 break;
             case FREEXL_CELL_DOUBLE:
-                cells[r][c] = NumberText(value.value.double_value);
+                grid.Set(c, NumberText(value.value.double_value));
                 break;
             case FREEXL_CELL_TEXT:
             case FREEXL_CELL_SST_TEXT:
@@ -381,24 +506,32 @@ std::vector<TListingRow> RowsFromXls(const std::filesystem::path& file)
             case FREEXL_CELL_DATETIME:
             case FREEXL_CELL_TIME:
                 if (value.value.text_value)
-                    cells[r][c] = value.value.text_value;
+                    grid.Set(c, value.value.text_value);
                 break;
             default:
                 break;
             }
         }
     }
-    return ListingRowsFromCells(cells);
+    return ListingRowsFromCells(grid.Rows);
 }
+
+namespace {
 
 std::string FileBytes(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw TListingError(file.string() + " を読めません");
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+        throw TListingError("読めません");
+    std::string bytes;
+    std::array<char, 64 * 1024> piece;
+    while (in.read(piece.data(), piece.size()) || in.gcount() > 0)
+    {
+        if (bytes.size() + static_cast<std::size_t>(in.gcount()) > MaxFileBytes)
+            TooLarge("ファイル");
+        bytes.append(piece.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    return bytes;
 }
 
 } // namespace
@@ -411,11 +544,23 @@ std::vector<TListingRow> ReadListingFile(const std::filesystem::path& file)
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error))
         throw TListingError(file.string() + " がありません");
-    if (extension == ".xls")
-        return RowsFromXls(file);
-    if (extension == ".xlsx")
-        return ListingRowsFromXlsx(FileBytes(file));
-    if (extension == ".csv")
+    if (extension != ".xls" && extension != ".xlsx" && extension != ".csv")
+        throw TListingError(file.string() + " は上場銘柄一覧 (.xls、.xlsx、.csv) ではありません");
+    // Every refusal names the file: the user may have given several in a script.
+    try
+    {
+        if (extension == ".xls")
+        {
+            if (std::filesystem::file_size(file, error) > MaxFileBytes)
+                TooLarge("ファイル");
+            return ListingRowsFromXls(file);
+        }
+        if (extension == ".xlsx")
+            return ListingRowsFromXlsx(FileBytes(file));
         return ListingRowsFromCsv(FileBytes(file));
-    throw TListingError(file.string() + " は上場銘柄一覧 (.xls、.xlsx、.csv) ではありません");
+    }
+    catch (const TListingError& refused)
+    {
+        throw TListingError(file.string() + ": " + refused.what());
+    }
 }

@@ -51,7 +51,7 @@ std::string ListBytes(const std::filesystem::path& dataDir, const std::vector<TS
 
 void MakeKabuList(const std::filesystem::path& dataDir)
 {
-    WriteFileReplacing(dataDir / "KabuList.dat", ListBytes(dataDir, ReadMaster(dataDir / "stocks.csv")));
+    WriteFileReplacing(dataDir / "KabuList.dat", ListBytes(dataDir, SortedByCode(ReadMaster(dataDir / "stocks.csv"))));
 }
 
 std::optional<std::string> ImportCodeOfFile(std::string_view fileName)

@@ -34,7 +34,8 @@ std::optional<std::string> ImportCodeOfFile(std::string_view fileName);
 int ImportPriceFolder(const std::filesystem::path& from, const std::filesystem::path& dataDir, std::ostream& report,
                       const TImportOptions& options = {});
 
-//! Writes <dataDir>/KabuList.dat from <dataDir>/stocks.csv. Throws std::runtime_error.
+//! Writes <dataDir>/KabuList.dat from <dataDir>/stocks.csv, in SortedByCode order. Throws
+//! std::runtime_error.
 void MakeKabuList(const std::filesystem::path& dataDir);
 
 //! Writes `bytes` to `path` through a temporary file beside it, so a reader never sees half a

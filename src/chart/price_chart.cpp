@@ -2,6 +2,7 @@
 
 #include "chart/chart_canvas.h"
 #include "chart/period_marks.h"
+#include "data/stock_code.h"
 
 #include <QPaintDevice>
 #include <QPainter>
@@ -57,8 +58,7 @@ void DrawChartData(QPainter& chart, QPainter& rsi, const TChartBars& bars, std::
 {
     ClearImage(chart, palette);
     TextAt(chart, 60, 1,
-           QStringLiteral("\u9298\u67C4\u30B3\u30FC\u30C9\uFF1A") +
-               Latin1(chartCode.substr(0, 4)), // 銘柄コード：
+           QStringLiteral("\u9298\u67C4\u30B3\u30FC\u30C9\uFF1A") + Latin1(KeyCode(chartCode)), // 銘柄コード：
            Text8Point, palette.Text);
     ClearImage(rsi, palette);
     TextAt(rsi, 3, 1, QStringLiteral("RSI"), Text8Point, palette.Text);

@@ -15,7 +15,7 @@ class QPainter;
 struct TChartPalette;
 
 //! Draws the candle chart on `chart` (633 x 225) and the empty RSI pane on `rsi` (633 x 121):
-//! title with the first four characters of `chartCode`, period marks, price grid, frame,
+//! title with the KeyCode of `chartCode`, period marks, price grid, frame,
 //! candles, RSI frame and levels. Sets `chartScale` and `rsiScale` before the first candle;
 //! `processEvents` (may be empty) runs before each candle. `kabuKa` is the current price,
 //! which sets the scale of an empty table. Throws TDataError on a malformed date.

@@ -51,6 +51,22 @@ std::size_t SequenceLength(std::string_view text, std::size_t index)
     return length;
 }
 
+//! Whether the UTF-8 sequence at `index` of `length` bytes is a bidirectional control (U+061C,
+//! U+200E/U+200F, U+202A to U+202E, U+2066 to U+2069): shown raw, it reorders the rest of the
+//! line, so a name could make a message read as something it does not say.
+bool IsBidiControl(std::string_view text, std::size_t index, std::size_t length)
+{
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[index + at]); };
+    if (length == 2)
+        return byte(0) == 0xd8 && byte(1) == 0x9c;
+    if (length != 3 || byte(0) != 0xe2)
+        return false;
+    const unsigned last = byte(2);
+    if (byte(1) == 0x80)
+        return last == 0x8e || last == 0x8f || (last >= 0xaa && last <= 0xae);
+    return byte(1) == 0x81 && last >= 0xa6 && last <= 0xa9;
+}
+
 } // namespace
 
 std::string TerminalText(std::string_view text)
@@ -80,6 +96,12 @@ std::string TerminalText(std::string_view text)
         {
             AppendEscaped(shown, static_cast<unsigned char>(text[index + 1])); // U+0080..U+009F
             index += 2;
+        }
+        else if (IsBidiControl(text, index, length))
+        {
+            for (std::size_t i = 0; i < length; ++i)
+                AppendEscaped(shown, static_cast<unsigned char>(text[index + i]));
+            index += length;
         }
         else
         {

@@ -79,10 +79,14 @@ public:
         return time;
     }
 
+    // Four characters, and a fifth when it is a digit: the class digit of a preferred share
+    // ("25935"), which the first four alone would read as the ordinary share.
     std::string TakeCode() const
     {
         const std::string window = Window();
-        return std::string(TrimControls(window).substr(0, 4));
+        const std::string_view trimmed = TrimControls(window);
+        const bool classDigit = trimmed.size() > 4 && trimmed[4] >= '0' && trimmed[4] <= '9';
+        return std::string(trimmed.substr(0, classDigit ? 5 : 4));
     }
 
 private:
@@ -229,11 +233,11 @@ TQuoteRead ReadQuotePage(std::string_view fileBytes, std::string_view kabuKey,
     }
 
     // The list's rows take their code from the page, and a double-click opens that code: a
-    // page naming another stock (or "<b>x", or "/../") must not be read as the one asked for.
-    // A five-digit key (67585) shows its first four digits. The walk lowers the letters of a
-    // code of today's form ("130a"); the code is the exchange's, in upper case.
+    // page naming another stock (or "<b>x", or "/../", or the ordinary share of a preferred
+    // one) must not be read as the one asked for. The walk lowers the letters of a code of
+    // today's form ("130a"); the code is the exchange's, in upper case.
     const TQuoteTexts texts = WalkQuotePage(text);
-    if (!SameCode(texts.Code, kabuKey.substr(0, 4)))
+    if (!SameCode(texts.Code, KeyCode(kabuKey)))
     {
         if (processEvents)
             processEvents();

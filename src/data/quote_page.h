@@ -14,7 +14,7 @@ constexpr std::int64_t FixedPointOne = 10000;
 
 struct TKabuQuote
 {
-    std::string KabuNo;              // stock code of the page's title area, 4 bytes, letters upper-cased
+    std::string KabuNo;              // stock code of the page's title area, 4 or 5 bytes, letters upper-cased
     std::string KabuName;            // Shift_JIS; ASCII letters lower-cased
     std::int64_t KabuKa = 0;         // current price (kabuka), fixed-point whole yen; 0 when "-"
     std::int64_t Zenjitsuhi = 0;     // change from the previous close, fixed-point whole yen
@@ -56,8 +56,8 @@ std::string QuoteUrl(std::string_view serviceAddress, std::string_view kabuKey);
 
 //! Reads the quote page of `kabuKey`, given as the whole cache file's bytes. Empty when the
 //! page is no quote page (size outside 13,000-45,000 bytes, no footer marker, a not-found or
-//! no-trade notice) or names another stock: its code is not the key's first four characters
-//! (letters compared without regard to case).
+//! no-trade notice) or names another stock: its code (four characters, and a class digit where
+//! the page has one) is not the key's KeyCode (letters compared without regard to case).
 //! Throws TDataError when a figure does not convert; a quote is returned only when every
 //! field converted. Calls `processEvents` once per byte position of the title-area
 //! conversion and once when a page check fails.

@@ -44,6 +44,11 @@ std::string UpperCaseCode(std::string_view code)
     return upper;
 }
 
+std::string_view KeyCode(std::string_view key)
+{
+    return key.substr(0, key.find_first_of(". "));
+}
+
 bool SameCode(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())

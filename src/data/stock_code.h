@@ -15,3 +15,7 @@ std::string UpperCaseCode(std::string_view code);
 
 //! Whether two codes are the same when ASCII letters are compared without regard to case.
 bool SameCode(std::string_view a, std::string_view b);
+
+//! The code of a stock key: its bytes up to the first "." or blank ("25935.t" → "25935",
+//! "130A  " → "130A"); the whole key when it has neither.
+std::string_view KeyCode(std::string_view key);

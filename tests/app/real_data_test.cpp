@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -158,6 +159,8 @@ TEST_F(RealDataTest, OneFetchAndTheProgramShowsAndScreensTheRealMarket)
         QTest::mouseClick(form.KabuNoButton, Qt::LeftButton);
         ASSERT_TRUE(shown.empty()) << shown.front().Text.toStdString();
         EXPECT_EQ(form.ChartPane->ChartCode, "25935.t");
+        EXPECT_EQ(form.ChartPane->LabelKabuNo->text(), QStringLiteral("25935 伊藤園第１種優先株式"))
+            << "the served code, not the ordinary share's";
         EXPECT_EQ(form.ChartPane->KabuQuote.KabuKa,
                   static_cast<std::int64_t>(2000 + last) * FixedPointOne); // base 2000
     }

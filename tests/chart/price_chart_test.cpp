@@ -27,8 +27,8 @@ struct TRendered
     int EventCalls = 0;
 };
 
-TRendered Render(const TChartBars& bars, TChartLength length,
-                 const std::vector<TAverageInstance>& lines = {})
+TRendered Render(const TChartBars& bars, TChartLength length, const std::vector<TAverageInstance>& lines = {},
+                 std::string_view chartCode = "1301.t")
 {
     TRendered r;
     r.Chart.fill(Qt::green); // anything not painted shows
@@ -36,11 +36,15 @@ TRendered Render(const TChartBars& bars, TChartLength length,
     QPainter chart(&r.Chart);
     QPainter rsi(&r.Rsi);
     TChartBars analysed = bars;
-    DrawChartData(chart, rsi, analysed, "1301.t", length, {0, 4}, r.ChartScale, r.RsiScale, [&r, &analysed] {
-        // The scale is complete before the first candle, for a read-out running meanwhile.
-        EXPECT_EQ(r.ChartScale.StepX, RoundRatio(583, DrawnBarCount(analysed) > 0 ? DrawnBarCount(analysed) : 1, 5));
-        ++r.EventCalls;
-    }, DefaultChartPalette());
+    DrawChartData(
+        chart, rsi, analysed, chartCode, length, {0, 4}, r.ChartScale, r.RsiScale,
+        [&r, &analysed] {
+            // The scale is complete before the first candle, for a read-out running meanwhile.
+            EXPECT_EQ(r.ChartScale.StepX,
+                      RoundRatio(583, DrawnBarCount(analysed) > 0 ? DrawnBarCount(analysed) : 1, 5));
+            ++r.EventCalls;
+        },
+        DefaultChartPalette());
     for (TAverageInstance line : lines)
     {
         CalcAverageRsi(analysed, line);
@@ -106,6 +110,19 @@ TEST(DrawChartData, FiftyCandles)
                               {"frame", 300, 204, Purple},
                           });
     EXPECT_TRUE(AnyPixel(r.Chart, 60, 1, 200, 13, White)); // title
+}
+
+// The title took the key's first four characters: a preferred share (25935) was titled with
+// the code of the ordinary share.
+TEST(DrawChartData, TheTitleNamesTheWholeCodeOfTheKey)
+{
+    const auto title = [](std::string_view key) {
+        return Render(FlatBars(10), TChartLength::Weekly, {}, key).Chart.copy(0, 0, 633, 14);
+    };
+    EXPECT_EQ(title("25935.t"), title("25935  ")) << "the suffix is no part of the code";
+    EXPECT_NE(title("25935.t"), title("2593.t"));
+    EXPECT_EQ(title("130A.t"), title("130A  "));
+    EXPECT_NE(title("130A.t"), title("130A5.t"));
 }
 
 TEST(DrawChartData, OneCandleSpansThePlot)
@@ -368,12 +385,15 @@ TEST(DrawBuySignalMarkers, CircleCaptionAndPrice)
     int calls = 0;
     {
         QPainter painter(&image);
-        DrawBuySignalMarkers(painter, scale, markers, [&] {
-            ++calls;
-            // The caption is out when the window gets its events; the price follows.
-            EXPECT_TRUE(AnyPixel(image, 234, 110, 300, 122, White));
-            EXPECT_FALSE(AnyPixel(image, 254, 124, 320, 132, White));
-        }, DefaultChartPalette());
+        DrawBuySignalMarkers(
+            painter, scale, markers,
+            [&] {
+                ++calls;
+                // The caption is out when the window gets its events; the price follows.
+                EXPECT_TRUE(AnyPixel(image, 234, 110, 300, 122, White));
+                EXPECT_FALSE(AnyPixel(image, 254, 124, 320, 132, White));
+            },
+            DefaultChartPalette());
     }
     EXPECT_EQ(calls, 1);
     ExpectPixels(image, {

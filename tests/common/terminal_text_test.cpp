@@ -23,6 +23,18 @@ TEST(TerminalText, EscapesControlsAndKeepsJapanese)
         {"bytes that are not UTF-8", "\xff\x9b\xe3\x83", "\\xff\\x9b\\xe3\\x83"},
         {"an overlong form of ESC", "\xc0\x9b", "\\xc0\\x9b"},
         {"a backslash cannot fake an escape", "\\x1b", "\\x5cx1b"},
+        // Bidirectional controls reached the terminal raw and reordered the rest of the line.
+        {"right-to-left override and pop",
+         "a\xe2\x80\xae"
+         "b\xe2\x80\xac",
+         "a\\xe2\\x80\\xaeb\\xe2\\x80\\xac"},
+        {"embeddings and left-to-right override", "\xe2\x80\xaa\xe2\x80\xab\xe2\x80\xad",
+         "\\xe2\\x80\\xaa\\xe2\\x80\\xab\\xe2\\x80\\xad"},
+        {"isolates", "\xe2\x81\xa6\xe2\x81\xa7\xe2\x81\xa8\xe2\x81\xa9",
+         "\\xe2\\x81\\xa6\\xe2\\x81\\xa7\\xe2\\x81\\xa8\\xe2\\x81\\xa9"},
+        {"marks", "\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "\\xe2\\x80\\x8e\\xe2\\x80\\x8f\\xd8\\x9c"},
+        {"neighbours of the controls kept", "\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b",
+         "\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b"},
     };
     for (const Row& row : rows)
     {

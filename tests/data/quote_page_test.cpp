@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::int64_t One = FixedPointOne;
 
-template <typename Change> TQuotePageFields With(Change change)
+template <typename Change>
+TQuotePageFields With(Change change)
 {
     TQuotePageFields fields;
     change(fields);
@@ -46,8 +47,7 @@ TEST(ParseQuotePage, VariantsOfTheLayoutReadTheSame)
         const char* Name;
         TQuotePageFields Fields;
     } rows[] = {
-        {"change and rate without font tags",
-         With([](TQuotePageFields& f) { f.FontTags = false; })},
+        {"change and rate without font tags", With([](TQuotePageFields& f) { f.FontTags = false; })},
         {"tags in capitals", With([](TQuotePageFields& f) { f.Capitals = true; })},
         {"blanks around the time", With([](TQuotePageFields& f) { f.Time = " \n 12/07 15:00"; })},
     };
@@ -69,21 +69,11 @@ TEST(ParseQuotePage, VolumesPassThirtyTwoBits)
     EXPECT_EQ(KabuBoardTexts(*quote).Label5, "3,000,000,000");
 }
 
-TEST(ParseQuotePage, AFiveDigitCodeShowsItsFirstFourDigits)
-{
-    for (const char* code : {"67585", "6758"})
-    {
-        SCOPED_TRACE(code);
-        const auto quote =
-            ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Code = code; })), "67585.t", {});
-        ASSERT_TRUE(quote.has_value());
-        EXPECT_EQ(quote->KabuNo, "6758");
-    }
-}
-
 // A code of today's form reads "130a" through the lowered walk; the quote carries it in upper
-// case, and a page of another letter code is still another stock's.
-TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
+// case, and a page of another letter code is still another stock's. A preferred share (25935)
+// was shown with its first four characters, the ordinary share's code, and a page of the
+// ordinary share passed as the preferred share's.
+TEST(ParseQuotePage, CodesAreComparedWholeAndLettersKeptInUpperCase)
 {
     const struct
     {
@@ -91,11 +81,10 @@ TEST(ParseQuotePage, LetterCodesAreComparedAndKeptInUpperCase)
         const char* Key;
         std::optional<std::string> KabuNo;
     } rows[] = {
-        {"130A", "130A.t", "130A"},
-        {"9a7a", "9A7A.n", "9A7A"},
-        {"130A", "130A  ", "130A"},
-        {"130C", "130A.t", std::nullopt},
-        {"1300", "130A.t", std::nullopt},
+        {"130A", "130A.t", "130A"},         {"9a7a", "9A7A.n", "9A7A"},        {"130A", "130A  ", "130A"},
+        {"130C", "130A.t", std::nullopt},   {"1300", "130A.t", std::nullopt},  {"67585", "67585.t", "67585"},
+        {"25935", "25935  ", "25935"},      {"6758", "67585.t", std::nullopt}, {"67585", "6758.t", std::nullopt},
+        {"25936", "25935.t", std::nullopt},
     };
     for (const auto& row : rows)
     {
@@ -140,7 +129,8 @@ TEST(ParseQuotePage, TheTradingUnitIsTheNumberThePageStates)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.Name);
-        const auto quote = ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Unit = row.Unit; })), "7751.t", {});
+        const auto quote =
+            ParseQuotePage(QuotePage(With([&](TQuotePageFields& f) { f.Unit = row.Unit; })), "7751.t", {});
         ASSERT_TRUE(quote.has_value());
         EXPECT_EQ(quote->Tani, row.Tani * One);
         EXPECT_EQ(KabuBoardTexts(*quote).LabelTani, row.Label);
@@ -169,9 +159,7 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothingAndSayWhy)
         TQuoteMiss Miss;
     } rows[] = {
         {"no footer marker", QuotePage(With([](TQuotePageFields& f) { f.Footer = false; })), TQuoteMiss::NoFooter},
-        {"not-found notice", QuotePage(With([](TQuotePageFields& f) {
-             f.TitleNoticeEuc = NotFoundEuc;
-         })),
+        {"not-found notice", QuotePage(With([](TQuotePageFields& f) { f.TitleNoticeEuc = NotFoundEuc; })),
          TQuoteMiss::NotFound},
         {"no-trade notice", QuotePage(With([](TQuotePageFields& f) {
              f.TitleNoticeEuc = "\xbc\xe8\xb0\xfa\xa4\xcf\xc0\xae\xce\xa9\xa4\xb7\xa4\xc6\xa4\xa4"
@@ -188,8 +176,7 @@ TEST(ParseQuotePage, PagesThatAreNoQuotePagesGiveNothingAndSayWhy)
         {"another stock's code", QuotePage(With([](TQuotePageFields& f) { f.Code = "7203"; })), TQuoteMiss::OtherStock},
         {"markup for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "<b>x"; })), TQuoteMiss::OtherStock},
         {"a path for a code", QuotePage(With([](TQuotePageFields& f) { f.Code = "/../"; })), TQuoteMiss::OtherStock},
-        {"figures that would not convert do not matter",
-         QuotePage(With([](TQuotePageFields& f) {
+        {"figures that would not convert do not matter", QuotePage(With([](TQuotePageFields& f) {
              f.Code = "7203";
              f.Price = "1,234.5";
          })),
@@ -220,13 +207,10 @@ TEST(ParseQuotePage, FiguresThatDoNotConvertThrow)
         std::string Page;
     } rows[] = {
         {"decimal price", QuotePage(With([](TQuotePageFields& f) { f.Price = "1,234.5"; }))},
-        {"price beyond 32 bits",
-         QuotePage(With([](TQuotePageFields& f) { f.Price = "2,147,483,648"; }))},
+        {"price beyond 32 bits", QuotePage(With([](TQuotePageFields& f) { f.Price = "2,147,483,648"; }))},
         {"double minus change", QuotePage(With([](TQuotePageFields& f) { f.Change = "--5"; }))},
-        {"two points in the rate",
-         QuotePage(With([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; }))},
-        {"volume cell with a sign inside",
-         QuotePage(With([](TQuotePageFields& f) { f.Volume = "1-2"; }))},
+        {"two points in the rate", QuotePage(With([](TQuotePageFields& f) { f.Rate = "(1.2.3%)"; }))},
+        {"volume cell with a sign inside", QuotePage(With([](TQuotePageFields& f) { f.Volume = "1-2"; }))},
         {"volume beyond the fixed-point range",
          QuotePage(With([](TQuotePageFields& f) { f.Volume = "922,337,203,685,478"; }))},
     };

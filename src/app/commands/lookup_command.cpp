@@ -34,7 +34,9 @@ void OpenResultRow(TChartView& chart, const QTreeWidgetItem& row, TChartLength l
     // service for an empty code.
     if (!suffix)
         return;
-    const std::string key = row.text(0).left(4).toStdString() + std::string(*suffix);
+    // Column 1 is the code, a blank and the name; the code may have five characters (25935).
+    const QString cell = row.text(0).trimmed();
+    const std::string key = cell.left(cell.indexOf(u' ')).toStdString() + std::string(*suffix);
     if (chart.GetKabuKa(key))
         chart.RefreshChart(key, length);
 }

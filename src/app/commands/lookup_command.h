@@ -21,7 +21,7 @@ std::optional<QString> LookUpStock(TChartView& chart, const QString& code, int m
 //! `length`, without reading the quote again. The code check's message when it fails.
 std::optional<QString> SwitchPeriod(TChartView& chart, const QString& code, int marketIndex, TChartLength length);
 
-//! Opens a result row: the key is the first four characters of the row's first cell and the
-//! suffix of its market cell; the whole chain runs when there is a quote. A row whose market
+//! Opens a result row: the key is the row's first cell up to its first blank (leading blanks
+//! left out) and the suffix of its market cell; the whole chain runs when there is a quote. A row whose market
 //! is not known opens nothing.
 void OpenResultRow(TChartView& chart, const QTreeWidgetItem& row, TChartLength length);

@@ -28,6 +28,14 @@ bool HoldsWorkFiles(const std::filesystem::path& folder)
            std::filesystem::exists(folder / "KabuList.dat", ignored);
 }
 
+// A folder holding its list but no dat/ still needs dat/: every page goes there through a
+// temporary file beside it, and without it the first page stops the run.
+bool LacksCacheFolder(const std::filesystem::path& folder)
+{
+    std::error_code ignored;
+    return !std::filesystem::exists(folder / "dat", ignored);
+}
+
 QString PathText(const std::filesystem::path& path)
 {
     return QString::fromStdString(path.string());
@@ -115,14 +123,14 @@ TWorkFolder ChooseWorkFolder(const std::optional<QString>& option, const std::fi
             throw TStartupError(QStringLiteral("--workdir %1 は作業フォルダに使えません: %2。\n"
                                                "自分だけが書き込めるフォルダを指定してください。")
                                     .arg(PathText(folder), reason));
-        return {folder, !HoldsWorkFiles(folder), {}};
+        return {folder, LacksCacheFolder(folder), {}};
     }
     QString passed;
     if (HoldsWorkFiles(startFolder))
     {
         passed = ForeignFolderReason(startFolder);
         if (passed.isEmpty())
-            return {startFolder, false, {}};
+            return {startFolder, LacksCacheFolder(startFolder), {}};
     }
     if (perUserFolder.empty())
         throw TStartupError(QStringLiteral("作業フォルダを決められません（HOME が設定されていません）。\n"

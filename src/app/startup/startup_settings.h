@@ -44,9 +44,9 @@ struct TWorkFolder
 //! dat/ is a link or no folder. Empty when it may. A folder that does not exist may.
 QString ForeignFolderReason(const std::filesystem::path& folder);
 
-//! --workdir (relative to the start folder), used as it is when it holds dat/ or KabuList.dat
-//! and prepared otherwise; else the start folder when it holds either; else the per-user
-//! folder, always prepared. A start folder with a ForeignFolderReason is passed over (Passed
+//! --workdir (relative to the start folder), used as it is when it holds dat/ and prepared
+//! otherwise (a list it holds is kept); else the start folder when it holds dat/ or
+//! KabuList.dat, prepared when dat/ is missing; else the per-user folder, always prepared. A start folder with a ForeignFolderReason is passed over (Passed
 //! says why). Throws TStartupError when the per-user folder is needed but unknown, and when
 //! --workdir names a folder with a ForeignFolderReason.
 TWorkFolder ChooseWorkFolder(const std::optional<QString>& option, const std::filesystem::path& startFolder,

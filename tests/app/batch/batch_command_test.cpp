@@ -202,6 +202,23 @@ TEST_F(BatchCommandTest, ARunInWhichNothingAnsweredEndsWithTwo)
                     .contains(QStringLiteral("どの銘柄のページも読めませんでした")));
 }
 
+// A working folder holding its list but no dat/ was used as it was: the first page had no
+// folder for its temporary file and the run stopped with "cannot create a temporary file".
+TEST_F(BatchCommandTest, AWorkFolderWithoutItsCacheFolderGetsOne)
+{
+    const std::filesystem::path work = Folder / "work";
+    std::filesystem::create_directories(work);
+    WriteFileBytes(work / "KabuList.dat", ListLines({6301, 6302}));
+    const TRun run =
+        Orvanta({QStringLiteral("--workdir"), QString::fromStdString(work.string()), QStringLiteral("--screen"),
+                 QStringLiteral("機械"), QStringLiteral("--out"), QStringLiteral("out")});
+    EXPECT_EQ(Summary()[QStringLiteral("ended")].toString(), QStringLiteral("no page could be read"))
+        << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains(QStringLiteral("temporary file"))) << run.Err.toStdString();
+    EXPECT_TRUE(std::filesystem::is_directory(work / "dat"));
+    EXPECT_EQ(ReadFileBytes(work / "KabuList.dat"), ListLines({6301, 6302})) << "the list is kept";
+}
+
 TEST_F(BatchCommandTest, WithoutADisplayTheWindowSaysWhatItNeedsAndQtsReason)
 {
     // Regression: Qt's own reason was dropped. It comes on a second line, escaped: it quotes

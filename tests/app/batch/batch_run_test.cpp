@@ -279,6 +279,70 @@ TEST_F(BatchRunTest, WritesWhatTheWindowListsForTheSameRun)
     }
 }
 
+// A preferred share's row said "6758", the code of the ordinary share, and opening it showed
+// that share: a row names the served code and opens the code up to its first blank.
+class ServedCodeTest : public TFormServiceTest
+{
+protected:
+    void SetUp() override
+    {
+        TFormServiceTest::SetUp();
+        WriteFileBytes("KabuList.dat", ListLine(67585) + "130A,x," + Tosho1 + "," + Machinery + "\r\n");
+    }
+    void AddRoutes(httplib::Server& routes) override
+    {
+        routes.Get(QuoteRoute, [](const httplib::Request& request, httplib::Response& response) {
+            TQuotePageFields fields;
+            fields.Code = request.get_param_value("qt").substr(0, request.get_param_value("qt").find('.'));
+            response.set_content(QuotePage(fields), "text/html; charset=EUC-JP");
+        });
+        routes.Get(HistoryRoute, [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(HistoryPage(VShapedWeeks(30), 20000), "text/html; charset=EUC-JP");
+        });
+    }
+};
+
+TEST_F(ServedCodeTest, RowsNameAndOpenTheServedCode)
+{
+    TBatchConsole console;
+    console.Write = [](const QString&) {};
+    TBatchOptions options;
+    options.Sector = QStringLiteral("機械");
+    options.OutDir = QStringLiteral("out");
+    TBatchRun batch(options, console);
+    ASSERT_EQ(batch.Run(), 0);
+    const std::vector<QStringList> csv = ParseCsv(FileBytes(QStringLiteral("out/result.csv")));
+    ASSERT_EQ(csv.size(), 3u);
+    EXPECT_EQ(csv[1][0], QStringLiteral("67585 キヤノン"));
+    EXPECT_EQ(csv[2][0], QStringLiteral("130A キヤノン"));
+
+    TMainForm window(Dialogs);
+    window.show();
+    window.KabukaSearchWin->trigger();
+    window.KabuSearchBox->setCurrentIndex(MachinerySector);
+    QTest::mouseClick(window.KabuSearchButton, Qt::LeftButton);
+    ASSERT_EQ(ListRows(window), csv);
+    const struct
+    {
+        int Row;
+        std::string Key;
+        QString Board;
+    } rows[] = {
+        {0, "67585.t", QStringLiteral("67585 キヤノン")},
+        {1, "130A.t", QStringLiteral("130A キヤノン")},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.Key);
+        window.KabukaSearchWin->trigger();
+        const QPoint centre = window.KabuCodeList->visualItemRect(window.KabuCodeList->topLevelItem(row.Row)).center();
+        QTest::mouseClick(window.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+        QTest::mouseDClick(window.KabuCodeList->viewport(), Qt::LeftButton, {}, centre);
+        EXPECT_EQ(window.ChartPane->ChartCode, row.Key);
+        EXPECT_EQ(window.ChartPane->LabelKabuNo->text(), row.Board);
+    }
+}
+
 TEST_F(BatchRunTest, ASecondRunTheSameDayReadsEveryPageFromTheCache)
 {
     TBatchRun first(Options, Console);

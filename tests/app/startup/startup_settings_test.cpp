@@ -82,9 +82,11 @@ TEST_F(WorkFolder, AFolderWithTheProgramsFilesIsUsedAsItIs)
     };
     const Row rows[] = {
         {"start folder with dat/", std::nullopt, withDat, withDat, false},
-        {"start folder with KabuList.dat", std::nullopt, withList, withList, false},
+        // A list without dat/ gets the folder the pages go to; the list is never replaced.
+        {"start folder with KabuList.dat", std::nullopt, withList, withList, true},
         {"start folder with neither", std::nullopt, plain, perUser, true},
-        {"--workdir relative to the start folder", QStringLiteral("../with_list"), plain, withList, false},
+        {"--workdir relative to the start folder", QStringLiteral("../with_list"), plain, withList, true},
+        {"--workdir with dat/", QStringLiteral("../with_dat"), plain, withDat, false},
         {"--workdir beats the start folder", QString::fromStdString(plain.string()), withDat, plain, true},
         {"--workdir not there yet", QStringLiteral("new/work"), plain, plain / "new" / "work", true},
     };

@@ -25,7 +25,7 @@ std::string ProgramKey(const TStock& stock)
 TKabuQuote ExpectedQuote(const TStock& stock, const TQuoteFigures& figures)
 {
     TKabuQuote quote;
-    quote.KabuNo = stock.Code.substr(0, 4);
+    quote.KabuNo = stock.Code;
     quote.KabuName = Utf8ToShiftJis(stock.Name); // the sample names hold no ASCII letters to lower
     quote.KabuKa = figures.Price * FixedPointOne;
     quote.Zenjitsuhi = figures.Change * FixedPointOne;

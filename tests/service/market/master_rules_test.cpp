@@ -261,15 +261,17 @@ TEST(WriteRealMaster, WritesMasterListMarkerAndVersionOrNothing)
     EXPECT_TRUE(IsRealDataFolder(data));
     const std::string version = ReadDataVersion(data);
     EXPECT_NE(version, "0");
-    EXPECT_EQ(ParseStockMaster(ReadBytes(data / "stocks.csv")), stocks);
+    // In the byte order of the codes, not the source's: 1301 < 1306 < 130A < 25935.
+    EXPECT_EQ(ParseStockMaster(ReadBytes(data / "stocks.csv")),
+              (std::vector<TStock>{stocks[0], stocks[3], stocks[1], stocks[2]}));
     // Shift_JIS, byte for byte; the 5-character code is served but not listed.
     EXPECT_EQ(ReadBytes(data / "KabuList.dat"),
               "; KabuList.dat: the stock list of real data (test source)\r\n"
               "; code,name,market,sector (Shift_JIS, made from the stock master of orvanta-service)\r\n"
               "1301,\x8b\xc9\x97\x6d,\x83\x76\x83\x89\x83\x43\x83\x80,\x90\x85\x8e\x59\xa5\x94\x5f\x97\xd1\x8b\xc6\r\n"
+              "1306,ETF,\x93\x8c\x8f\xd8,\x93\x8a\x90\x4d\r\n"
               "130A,\x8d\x82\x93\x87 \x81\x95 "
-              "Co,\x83\x4f\x83\x8d\x81\x5b\x83\x58,\xb6\xde\xd7\xbd\x93\x79\x90\xce\x90\xbb\x95\x69\r\n"
-              "1306,ETF,\x93\x8c\x8f\xd8,\x93\x8a\x90\x4d\r\n");
+              "Co,\x83\x4f\x83\x8d\x81\x5b\x83\x58,\xb6\xde\xd7\xbd\x93\x79\x90\xce\x90\xbb\x95\x69\r\n");
 
     // A stock the master cannot hold leaves every file as it was.
     const std::string before = ReadBytes(data / "stocks.csv");
@@ -309,6 +311,59 @@ TEST(ServiceProgram, MakeListWritesTodaysMarketsAndLetterCodes)
     EXPECT_NE(ReadBytes(data / "err.txt").find("23 行目: 名称が 60 文字より長くなっています"), std::string::npos)
         << ReadBytes(data / "err.txt");
     EXPECT_EQ(ReadBytes(data / "KabuList.dat"), list);
+}
+
+//! The codes of a stocks.csv or KabuList.dat, in file order: the first field of every line
+//! that is not a comment.
+std::vector<std::string> CodesOf(const std::string& file)
+{
+    std::vector<std::string> codes;
+    std::size_t start = 0;
+    while (start < file.size())
+    {
+        std::size_t end = file.find('\n', start);
+        if (end == std::string::npos)
+            end = file.size();
+        const std::string line = file.substr(start, end - start);
+        if (!line.empty() && line[0] != '#' && line[0] != ';')
+            codes.push_back(line.substr(0, line.find(',')));
+        start = end + 1;
+    }
+    return codes;
+}
+
+// Lists were written in the source's order, so 全て screened in that order.
+TEST(ServiceProgram, ListsMadeFromTheMasterAreInTheByteOrderOfTheirCodes)
+{
+    const std::filesystem::path data = FreshFolder("list_order");
+    const std::vector<std::string> shuffled = {"2594", "1310", "25935", "130A", "2593", "1309"};
+    const std::vector<std::string> listed = {"1309", "130A", "1310", "2593", "2594"};
+    const std::vector<std::string> served = {"1309", "130A", "1310", "2593", "25935", "2594"};
+
+    std::string master;
+    for (const std::string& code : shuffled)
+        master += code + ",N," + Prime + "," + Fisheries + "\n";
+    WriteBytes(data / "stocks.csv", master);
+    const std::string makeList = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' --make-list";
+    ASSERT_EQ(std::system(makeList.c_str()), 0);
+    EXPECT_EQ(CodesOf(ReadBytes(data / "KabuList.dat")), listed) << "--make-list";
+
+    // 日付,コード,銘柄名,市場・商品区分,33業種コード,33業種区分 and rows of プライム（内国株式）, 水産・農林業.
+    std::string listing = "\xe6\x97\xa5\xe4\xbb\x98,\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89,"
+                          "\xe9\x8a\x98\xe6\x9f\x84\xe5\x90\x8d,"
+                          "\xe5\xb8\x82\xe5\xa0\xb4\xe3\x83\xbb\xe5\x95\x86\xe5\x93\x81\xe5\x8c\xba\xe5\x88\x86,"
+                          "33\xe6\xa5\xad\xe7\xa8\xae\xe3\x82\xb3\xe3\x83\xbc\xe3\x83\x89,"
+                          "33\xe6\xa5\xad\xe7\xa8\xae\xe5\x8c\xba\xe5\x88\x86\n";
+    for (const std::string& code : shuffled)
+        listing += "20260130," + code + ",N," + Prime +
+                   "\xef\xbc\x88\xe5\x86\x85\xe5\x9b\xbd\xe6\xa0\xaa\xe5\xbc\x8f\xef\xbc\x89,50,"
+                   "\xe6\xb0\xb4\xe7\x94\xa3\xe3\x83\xbb\xe8\xbe\xb2\xe6\x9e\x97\xe6\xa5\xad\n";
+    WriteBytes(data / "listing.csv", listing);
+    const std::string import = "'" ORVANTA_SERVICE_BINARY "' --data '" + data.string() + "' --listing '" +
+                               (data / "listing.csv").string() + "' > /dev/null";
+    ASSERT_EQ(std::system(import.c_str()), 0);
+    EXPECT_EQ(CodesOf(ReadBytes(data / "KabuList.dat")), listed) << "--listing";
+    EXPECT_EQ(CodesOf(ReadBytes(data / "stocks.csv")), served) << "--listing";
 }
 
 } // namespace

@@ -156,6 +156,11 @@ TEST(ServiceProgram, ExitsWithTheStatusOfWhatHappened)
     const Row rows[] = {
         {"an unknown argument", {"--frobnicate"}, 64, "\"--frobnicate\" は知らない引数です"},
         {"an escape sequence in an argument, escaped", {"--\x1b[2J"}, 64, "\"--\\x1b[2J\" は知らない引数です"},
+        {"a right-to-left override in an argument, escaped",
+         {"--\xe2\x80\xae"
+          "tropmi"},
+         64,
+         "\"--\\xe2\\x80\\xaetropmi\" は知らない引数です"},
         {"a port without its value", {"--port"}, 64, "--port の後に値がありません"},
         {"a port past the last", {"--port", "65536"}, 64, "0〜65535"},
         {"a latency over a minute", {"--latency", "60001"}, 64, "0〜60000"},
@@ -175,6 +180,7 @@ TEST(ServiceProgram, ExitsWithTheStatusOfWhatHappened)
         EXPECT_EQ(run.Status, row.status) << run.Err;
         EXPECT_TRUE(Contains(run.Err, row.said)) << run.Err;
         EXPECT_FALSE(Contains(run.Err, "\x1b")) << "an escape character reached the terminal";
+        EXPECT_FALSE(Contains(run.Err, "\xe2\x80\xae")) << "a bidirectional control reached the terminal";
         if (row.status == 64)
         {
             EXPECT_TRUE(Contains(run.Err, "使い方")) << "the usage follows a bad command line";
