@@ -20,7 +20,8 @@ public:
 
     bool SleepUntil(TTime time, const volatile std::sig_atomic_t* stop) override
     {
-        for (;;) {
+        for (;;)
+        {
             if (stop && *stop)
                 return false;
             const TTime now = Now();
@@ -41,7 +42,8 @@ private:
 int main(int argc, char** argv)
 {
     int factor = 300;
-    if (argc > 2 && std::strcmp(argv[1], "--clock-factor") == 0) {
+    if (argc > 2 && std::strcmp(argv[1], "--clock-factor") == 0)
+    {
         factor = std::max(1, std::atoi(argv[2]));
         argv[2] = argv[0];
         argv += 2;
