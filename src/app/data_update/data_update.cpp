@@ -192,60 +192,56 @@ QString Kept(const std::optional<TFetchEnd>& end)
     return QStringLiteral("今回取得した%1日分（%2行）は保存されています。").arg(Grouped(end->Days), Grouped(end->Rows));
 }
 
+// What happened, for every ending but a complete fetch.
+QString WhatHappened(TFetchReason reason)
+{
+    switch (reason)
+    {
+    case TFetchReason::Done:
+    case TFetchReason::PlanEnd:
+        break;
+    case TFetchReason::NoNetwork:
+        return QStringLiteral(
+            "データ提供元に接続できませんでした（ネットワークにつながっていないか、サーバーに届きません）。"
+            "ネットワークとプロキシーの設定を確かめてください。");
+    case TFetchReason::KeyRefused:
+        return QStringLiteral("APIキーが拒否されました（403）。キーが誤っているか期限切れです。");
+    case TFetchReason::OutsidePlan:
+        return QStringLiteral(
+            "選んだプランの範囲外のデータとして拒否されました（403）。プランの選択を確かめてください。");
+    case TFetchReason::RateLimited:
+        return QStringLiteral(
+            "APIの利用回数の上限で繰り返し拒否されました（429）。数分待ってからもう一度取得してください。");
+    case TFetchReason::SourceFailed:
+        return QStringLiteral(
+            "データ提供元がエラーを返したため取得を止めました。しばらくしてからもう一度取得してください。");
+    case TFetchReason::LocalFailure:
+        return QStringLiteral(
+            "データを保存できませんでした（ディスクの空きや書き込み権限、ほかの取得が動いていないかを確かめてください）。");
+    case TFetchReason::Interrupted:
+        return QStringLiteral("中止しました。");
+    case TFetchReason::Unknown:
+        break;
+    }
+    return QStringLiteral("取得が異常終了しました。");
+}
+
 } // namespace
 
 QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end, const QString& lastError)
 {
-    if (exitStatus == ServiceExitUsage)
-        return QStringLiteral("APIキーがないか、キーのファイルを使えません。キーを入力し直してください。") +
-               (lastError.isEmpty() ? QString() : QLatin1Char('\n') + lastError);
-    QString text;
-    switch (ReasonOf(exitStatus, lastHttpStatus, end))
-    {
-    case TFetchReason::Done:
+    const TFetchReason reason = ReasonOf(exitStatus, lastHttpStatus, end);
+    if (reason == TFetchReason::Done && exitStatus == ServiceExitSuccess)
         return end ? QStringLiteral("取得が終わりました：") + Counts(*end) : QStringLiteral("取得が終わりました。");
-    case TFetchReason::PlanEnd:
+    QString text;
+    if (exitStatus == ServiceExitUsage)
+        text = QStringLiteral("APIキーがないか、キーのファイルを使えません。キーを入力し直してください。");
+    else if (reason == TFetchReason::PlanEnd)
         text = QStringLiteral("プランで取得できる最新の日まで取得しました") +
                (end ? QStringLiteral("：") + Counts(*end) : QStringLiteral("。")) +
                QStringLiteral("それより新しい日はプランの範囲外です。");
-        break;
-    case TFetchReason::NoNetwork:
-        text = QStringLiteral(
-                   "データ提供元に接続できませんでした（ネットワークにつながっていないか、サーバーに届きません）。"
-                   "ネットワークとプロキシーの設定を確かめてください。") +
-               Kept(end);
-        break;
-    case TFetchReason::KeyRefused:
-        text = QStringLiteral("APIキーが拒否されました（403）。キーが誤っているか期限切れです。") + Kept(end);
-        break;
-    case TFetchReason::OutsidePlan:
-        text = QStringLiteral(
-                   "選んだプランの範囲外のデータとして拒否されました（403）。プランの選択を確かめてください。") +
-               Kept(end);
-        break;
-    case TFetchReason::RateLimited:
-        text = QStringLiteral(
-                   "APIの利用回数の上限で繰り返し拒否されました（429）。数分待ってからもう一度取得してください。") +
-               Kept(end);
-        break;
-    case TFetchReason::SourceFailed:
-        text = QStringLiteral(
-                   "データ提供元がエラーを返したため取得を止めました。しばらくしてからもう一度取得してください。") +
-               Kept(end);
-        break;
-    case TFetchReason::LocalFailure:
-        text =
-            QStringLiteral(
-                "データを保存できませんでした（ディスクの空きや書き込み権限、ほかの取得が動いていないかを確かめてください）。") +
-            Kept(end);
-        break;
-    case TFetchReason::Interrupted:
-        text = QStringLiteral("中止しました。") + Kept(end);
-        break;
-    case TFetchReason::Unknown:
-        text = QStringLiteral("取得が異常終了しました。") + Kept(end);
-        break;
-    }
+    else
+        text = WhatHappened(reason) + Kept(end);
     if (!lastError.isEmpty())
         text += QLatin1Char('\n') + lastError;
     return text;
