@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::optional<TFetchEnd> again = ParseFetchEnd(FetchEndLine(*end));
         Check(again && again->ExitStatus == end->ExitStatus && again->Days == end->Days &&
               again->Stocks == end->Stocks && again->Rows == end->Rows && again->Requests == end->Requests &&
-              again->Refused == end->Refused);
+              again->Refused == end->Refused && again->Reason == end->Reason);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "http/finance_service.h"
 #include "sources/fetch_command.h"
 #include "sources/listing_import.h"
+#include "sources/rate_limit.h"
 #include "sources/price_import.h"
 #include "market/data_layers.h"
 #include "market/live_market.h"
@@ -201,7 +202,10 @@ int Import(const std::filesystem::path& from, const std::filesystem::path& targe
 int main(int argc, char** argv)
 {
     if (IsFetchCommand(argc, argv))
-        return RunFetchCommand(argc, argv);
+    {
+        TSteadyClock clock;
+        return RunFetchCommand(argc, argv, clock);
+    }
     int port = DefaultServicePort;
     std::filesystem::path dataDir;
     std::filesystem::path importFrom;

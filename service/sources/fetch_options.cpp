@@ -222,14 +222,3 @@ std::string ReadApiKey(std::string& problem)
     }
     return key;
 }
-
-std::chrono::milliseconds SourceMinute()
-{
-    const char* text = std::getenv("ORVANTA_FETCH_MINUTE_MS");
-    if (text)
-    {
-        if (const std::optional<long> ms = ReadNumber(text, 100, 60000))
-            return std::chrono::milliseconds(*ms);
-    }
-    return std::chrono::minutes(1);
-}

@@ -4,7 +4,6 @@
 
 #include "common/service_contract.h"
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -12,7 +11,7 @@
 #include <vector>
 
 // What orvanta-service --fetch is asked to do, read apart from the run that does it: the
-// command line, the data API's key and the length of the source's minute.
+// command line and the data API's key.
 
 inline constexpr const char* DefaultFetchSource = "https://api.jquants.com/v2";
 
@@ -51,6 +50,3 @@ TFetchOptions ParseFetchOptions(int argc, char** argv);
 //! when there is none, with `problem` the reason for exit 64: it names where the key was looked
 //! for, never the key.
 std::string ReadApiKey(std::string& problem);
-
-//! The source's minute; tests shorten it (ORVANTA_FETCH_MINUTE_MS) to check the rate in seconds.
-std::chrono::milliseconds SourceMinute();

@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <thread>
 
+namespace {
+
+// Replaying the wait request by request is exact; past this many the rest goes at the same pace.
+constexpr long ReplayedAtMost = 100'000;
+
+} // namespace
+
 TFetchClock::TTime TSteadyClock::Now()
 {
     return std::chrono::steady_clock::now();
@@ -29,7 +36,7 @@ bool TRateLimiter::Take(const volatile std::sig_atomic_t* stop)
 {
     for (;;) {
         const TFetchClock::TTime now = Clock.Now();
-        while (!Sent.empty() && Sent.front() + Window <= now)
+        while (!Sent.empty() && Sent.front() + Window + Margin() <= now)
             Sent.pop_front();
         if (static_cast<int>(Sent.size()) < PerWindow) {
             if (stop && *stop)
@@ -37,15 +44,35 @@ bool TRateLimiter::Take(const volatile std::sig_atomic_t* stop)
             Sent.push_back(now);
             return true;
         }
-        if (!Clock.SleepUntil(Sent.front() + Window, stop))
+        if (!Clock.SleepUntil(Sent.front() + Window + Margin(), stop))
             return false;
     }
 }
 
-std::chrono::milliseconds TRateLimiter::TimeFor(long requests) const
+void TRateLimiter::Answered()
 {
-    // The window's free places go at once; then one window per PerWindow requests.
-    const long free = PerWindow - static_cast<long>(Sent.size());
-    const long waiting = std::max(0L, requests - std::max(0L, free));
-    return Window * ((waiting + PerWindow - 1) / PerWindow);
+    if (!Sent.empty())
+        Sent.back() = std::max(Sent.back(), Clock.Now());
+}
+
+std::chrono::milliseconds TRateLimiter::TimeFor(long requests, std::chrono::milliseconds answerTime) const
+{
+    const TFetchClock::TTime start = Clock.Now();
+    std::deque<TFetchClock::TTime> window = Sent;
+    TFetchClock::TTime at = start;
+    const long replayed = std::min(std::max(requests, 0L), ReplayedAtMost);
+    for (long i = 0; i < replayed; ++i)
+    {
+        while (!window.empty() && window.front() + Window + Margin() <= at)
+            window.pop_front();
+        if (static_cast<int>(window.size()) >= PerWindow)
+        {
+            at = window.front() + Window + Margin();
+            window.pop_front();
+        }
+        at += answerTime;
+        window.push_back(at);
+    }
+    const auto taken = std::chrono::duration_cast<std::chrono::milliseconds>(at - start);
+    return replayed == requests ? taken : taken * requests / replayed;
 }

@@ -25,6 +25,10 @@ public:
     bool SleepUntil(TTime time, const volatile std::sig_atomic_t* stop) override;
 };
 
+// A place in the window is counted from the moment a request's answer is in, not from when it
+// was sent: the server has seen the request by then, however long it travelled, so the server
+// never sees N + 1 within a window. The margin covers a server that counts its window inclusive
+// or in whole seconds.
 class TRateLimiter
 {
 public:
@@ -34,8 +38,14 @@ public:
     //! stop came first (nothing counted).
     bool Take(const volatile std::sig_atomic_t* stop);
 
-    //! How long `requests` more take at the rate, counting what the window already holds.
-    std::chrono::milliseconds TimeFor(long requests) const;
+    //! The answer (or failure) of the request last taken is in: its place is held from now.
+    void Answered();
+
+    //! How long `requests` more take, one after the other, each `answerTime` long, waiting as
+    //! Take waits from what the window already holds: until the last one's answer is in.
+    std::chrono::milliseconds TimeFor(long requests, std::chrono::milliseconds answerTime) const;
+
+    std::chrono::milliseconds Margin() const { return Window / 60; }
 
 private:
     int PerWindow;

@@ -77,6 +77,18 @@ bool ReadRows(const TFields& fields, long long& value)
     return field != fields.end() && ReadNumber(field->second, value);
 }
 
+constexpr std::array<std::pair<TFetchReason, std::string_view>, 9> ReasonWords{{
+    {TFetchReason::Done, "done"},
+    {TFetchReason::PlanEnd, "plan-end"},
+    {TFetchReason::NoNetwork, "no-network"},
+    {TFetchReason::KeyRefused, "key-refused"},
+    {TFetchReason::OutsidePlan, "outside-plan"},
+    {TFetchReason::RateLimited, "rate-limited"},
+    {TFetchReason::SourceFailed, "source-failed"},
+    {TFetchReason::LocalFailure, "local-failure"},
+    {TFetchReason::Interrupted, "interrupted"},
+}};
+
 std::string JsonDate(const std::string& date)
 {
     return date.empty() ? "null" : '"' + date + '"';
@@ -126,11 +138,20 @@ std::string FetchProgressLine(const TFetchProgress& progress)
            " http=" + std::to_string(progress.HttpStatus) + '\n';
 }
 
+std::string_view FetchReasonWord(TFetchReason reason)
+{
+    const auto word =
+        std::find_if(ReasonWords.begin(), ReasonWords.end(), [&](const auto& entry) { return entry.first == reason; });
+    return word == ReasonWords.end() ? std::string_view() : word->second;
+}
+
 std::string FetchEndLine(const TFetchEnd& end)
 {
+    const std::string_view reason = FetchReasonWord(end.Reason);
     return std::string(EndLead) + " exit=" + std::to_string(end.ExitStatus) + " days=" + std::to_string(end.Days) +
            " stocks=" + std::to_string(end.Stocks) + " rows=" + std::to_string(end.Rows) +
-           " requests=" + std::to_string(end.Requests) + " refused=" + std::to_string(end.Refused) + '\n';
+           " requests=" + std::to_string(end.Requests) + " refused=" + std::to_string(end.Refused) +
+           (reason.empty() ? "" : " reason=" + std::string(reason)) + '\n';
 }
 
 std::optional<TFetchProgress> ParseFetchProgress(std::string_view line)
@@ -161,6 +182,10 @@ std::optional<TFetchEnd> ParseFetchEnd(std::string_view line)
     if (!read("exit", end.ExitStatus) || !read("days", end.Days) || !read("stocks", end.Stocks) ||
         !ReadRows(*fields, end.Rows) || !read("requests", end.Requests) || !read("refused", end.Refused))
         return std::nullopt;
+    if (const auto reason = fields->find("reason"); reason != fields->end())
+        for (const auto& [value, word] : ReasonWords)
+            if (word == reason->second)
+                end.Reason = value;
     return end;
 }
 

@@ -61,22 +61,27 @@ constexpr int ServiceExitOfSignal(int signal)
 }
 
 //! A plan of the data API: its name as --plan takes it, as the window shows it, its requests a
-//! minute, and how many days its newest day lies back.
+//! minute, how many days its newest day lies back, and how many years back its oldest day lies
+//! (0: as far back as the source holds).
 struct TDataPlan
 {
     const char* Name;
     const char* Caption;
     int RequestsPerMinute;
     int HeldBackDays;
+    int YearsBack;
 };
 
 //! Free, Light, Standard and Premium, in that order.
 inline constexpr std::array<TDataPlan, 4> DataPlans{{
-    {"free", "Free", 5, 84},
-    {"light", "Light", 60, 0},
-    {"standard", "Standard", 120, 0},
-    {"premium", "Premium", 500, 0},
+    {"free", "Free", 5, 84, 2},
+    {"light", "Light", 60, 0, 5},
+    {"standard", "Standard", 120, 0, 10},
+    {"premium", "Premium", 500, 0, 0},
 }};
+
+//! The data API's site, where a user registers, chooses a plan and gets the key.
+constexpr const char* DataApiSite = "https://jpx-jquants.com/";
 
 //! The plan named `name`; null for a name that is none.
 const TDataPlan* FindDataPlan(std::string_view name);
@@ -93,6 +98,24 @@ struct TFetchProgress
     int HttpStatus = 0; // of the request just done; 0 when none came
 };
 
+//! Why a fetch ended, so the window can say what happened without reading the fetch's words.
+enum class TFetchReason
+{
+    Unknown,      // an end line without a reason
+    Done,         // everything asked for was fetched
+    PlanEnd,      // fetched up to the newest day the plan serves; exit 0
+    NoNetwork,    // the source's host could not be reached
+    KeyRefused,   // the key was refused (403 before any answer)
+    OutsidePlan,  // a day or code outside the plan was refused (403 later)
+    RateLimited,  // still refused for the rate (429) after the waits
+    SourceFailed, // the source failed or answered what is not its format
+    LocalFailure, // the data folder could not be written
+    Interrupted,  // SIGINT or SIGTERM
+};
+
+//! The reason's word on the end line: "done", "plan-end", "no-network", ...; empty for Unknown.
+std::string_view FetchReasonWord(TFetchReason reason);
+
 //! The last line, once the fetch is over.
 struct TFetchEnd
 {
@@ -102,17 +125,19 @@ struct TFetchEnd
     long long Rows = 0;
     long long Requests = 0;
     long long Refused = 0;
+    TFetchReason Reason = TFetchReason::Unknown;
 };
 
 //! "request=3 left=12 days=3/15 rows=12000 eta=144 http=200\n".
 std::string FetchProgressLine(const TFetchProgress& progress);
-//! "end exit=0 days=3 stocks=4000 rows=12000 requests=4 refused=0\n".
+//! "end exit=0 days=3 stocks=4000 rows=12000 requests=4 refused=0 reason=done\n"; no reason
+//! word for Unknown.
 std::string FetchEndLine(const TFetchEnd& end);
 
 //! A line FetchProgressLine wrote, its line end optional; nothing for any other line, or for a
 //! figure that is negative or over 10^9 (Rows: over 2^63).
 std::optional<TFetchProgress> ParseFetchProgress(std::string_view line);
-//! A line FetchEndLine wrote, read likewise.
+//! A line FetchEndLine wrote, read likewise; a missing or unknown reason word is Unknown.
 std::optional<TFetchEnd> ParseFetchEnd(std::string_view line);
 
 //! What `--fetch --dry-run` prints: the days held and what a fetch would ask for.

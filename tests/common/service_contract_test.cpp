@@ -103,6 +103,15 @@ TEST(FetchEndLine, IsReadBackAsItWasWrittenAndNothingElseIs)
     EXPECT_EQ(read->Refused, 7);
     EXPECT_TRUE(ParseFetchEnd("end exit=2 days=3 stocks=4000 rows=12000 requests=4 refused=7\r\n"));
 
+    // Why it ended: a word the window reads; none, or one it does not know, is Unknown.
+    const TFetchEnd noNetwork{2, 0, 0, 0, 1, 0, TFetchReason::NoNetwork};
+    EXPECT_EQ(FetchEndLine(noNetwork), "end exit=2 days=0 stocks=0 rows=0 requests=1 refused=0 reason=no-network\n");
+    ASSERT_TRUE(ParseFetchEnd(FetchEndLine(noNetwork)));
+    EXPECT_EQ(ParseFetchEnd(FetchEndLine(noNetwork))->Reason, TFetchReason::NoNetwork);
+    EXPECT_EQ(ParseFetchEnd(FetchEndLine(end))->Reason, TFetchReason::Unknown);
+    EXPECT_EQ(ParseFetchEnd("end exit=2 days=0 stocks=0 rows=0 requests=1 refused=0 reason=gremlins")->Reason,
+              TFetchReason::Unknown);
+
     EXPECT_FALSE(ParseFetchEnd("endexit=0 days=3 stocks=4000 rows=12000 requests=4 refused=0"));
     EXPECT_FALSE(ParseFetchEnd("end exit=0 days=3 stocks=4000 rows=12000 requests=4"));
     EXPECT_FALSE(ParseFetchEnd("request=3 left=12 days=3/15 rows=12000 eta=144 http=200"));

@@ -24,12 +24,14 @@ struct TFetchResult
 class TFetchProcess
 {
 public:
-    //! Starts the service with `args`; `key` empty leaves ApiKeyVariable unset.
+    //! Starts `program` (the service, or the fetch on a fast clock) with `args`; `key` empty
+    //! leaves ApiKeyVariable unset. Its stderr goes to `stderrFd` when one is given (a terminal).
     TFetchProcess(const std::filesystem::path& folder, const std::vector<std::string>& args, const std::string& key,
-                  const std::vector<std::string>& extraEnvironment = {})
+                  const std::vector<std::string>& extraEnvironment = {}, const char* program = ORVANTA_SERVICE_BINARY,
+                  int stderrFd = -1)
         : ErrFile(folder / "fetch.stderr"), OutFile(folder / "fetch.stdout"), ProgressFile(folder / "fetch.progress")
     {
-        std::vector<std::string> argv = {ORVANTA_SERVICE_BINARY};
+        std::vector<std::string> argv = {program};
         argv.insert(argv.end(), args.begin(), args.end());
         argv.push_back("--progress-fd");
         argv.push_back("3");
@@ -47,7 +49,8 @@ public:
             environmentPointers.push_back(variable.data());
         environmentPointers.push_back(nullptr);
         const int out = ::open(OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        const int err = ::open(ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = stderrFd >= 0 ? ::fcntl(stderrFd, F_DUPFD_CLOEXEC, 0)
+                                      : ::open(ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int progress = ::open(ProgressFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         Pid = ::fork();
         if (Pid == 0) { // only async-signal-safe calls until exec
@@ -111,4 +114,12 @@ inline TFetchResult RunFetch(const std::filesystem::path& folder, const std::vec
                              const std::string& key, const std::vector<std::string>& extraEnvironment = {})
 {
     return TFetchProcess(folder, args, key, extraEnvironment).Wait();
+}
+
+//! The fetch with the source's minute passing in 60 s / `clockFactor` (ORVANTA_FAST_CLOCK_FETCH).
+inline TFetchResult RunFastFetch(const std::filesystem::path& folder, std::vector<std::string> args,
+                                 const std::string& key, int clockFactor = 300)
+{
+    args.insert(args.begin(), {"--clock-factor", std::to_string(clockFactor)});
+    return TFetchProcess(folder, args, key, {}, ORVANTA_FAST_CLOCK_FETCH).Wait();
 }

@@ -88,6 +88,8 @@ struct TJQuantsStandin::TState
     int ForcedStatus = 0;
     std::string ForcedBody;
     std::chrono::milliseconds Delay{0};
+    std::vector<std::chrono::milliseconds> Travel;
+    size_t Travelled = 0;
 };
 
 namespace {
@@ -183,6 +185,13 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
 
     // Everything is answered from the one handler, so every request is logged with its status.
     const auto handle = [this](const httplib::Request& request, httplib::Response& response) {
+        std::chrono::milliseconds travel{0};
+        {
+            const std::lock_guard<std::mutex> lock(State->Mutex);
+            if (!State->Travel.empty())
+                travel = State->Travel[State->Travelled++ % State->Travel.size()];
+        }
+        std::this_thread::sleep_for(travel);
         const auto arrived = std::chrono::steady_clock::now();
         std::chrono::milliseconds delay;
         int forced = 0;
@@ -198,8 +207,8 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
                 forcedBody = State->ForcedBody;
             }
         }
-        if (delay.count() > 0)
-            std::this_thread::sleep_for(delay);
+        if (delay.count() > 0 || travel.count() > 0)
+            std::this_thread::sleep_for(delay + travel);
         const std::string page = request.get_param_value("pagination_key");
         const size_t offset = page.empty() ? 0 : OffsetOf(page);
         std::vector<TJson> records;
@@ -325,6 +334,13 @@ void TJQuantsStandin::SetDelay(std::chrono::milliseconds delay)
 {
     const std::lock_guard<std::mutex> lock(State->Mutex);
     State->Delay = delay;
+}
+
+void TJQuantsStandin::SetTravel(std::vector<std::chrono::milliseconds> times)
+{
+    const std::lock_guard<std::mutex> lock(State->Mutex);
+    State->Travel = std::move(times);
+    State->Travelled = 0;
 }
 
 std::vector<TStandinRequest> TJQuantsStandin::Requests() const

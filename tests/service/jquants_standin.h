@@ -79,6 +79,9 @@ public:
     void AnswerWith(int count, int status, std::string body);
     //! Every answer waits this long first, so a test can stop a fetch in the middle.
     void SetDelay(std::chrono::milliseconds delay);
+    //! Request n travels `times[n % size]` each way: it is logged as arriving that long after
+    //! it reached the stand-in, and answered as long after that.
+    void SetTravel(std::vector<std::chrono::milliseconds> times);
 
     std::vector<TStandinRequest> Requests() const;
     size_t RequestCount() const;

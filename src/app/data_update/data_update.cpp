@@ -119,52 +119,130 @@ QString OutlookText(const TFetchOutlook& outlook, const TDataPlan& plan)
              QLatin1String(plan.Caption), QString::number(plan.RequestsPerMinute), DurationText(outlook.Seconds));
 }
 
-QString ProgressText(const TFetchProgress& progress)
+QString PlanText(const TDataPlan& plan)
 {
-    // A line read by ParseFetchProgress holds no figure but the rows over 10^9.
-    return QStringLiteral("%1 / %2日　%3リクエスト済み（残り約%4）　残り%5")
-        .arg(Grouped(progress.DaysDone), Grouped(progress.DaysTotal), Grouped(progress.Requests),
-             Grouped(progress.RequestsLeft), DurationText(static_cast<int>(progress.SecondsLeft)));
+    const QString from =
+        plan.YearsBack > 0 ? QStringLiteral("%1年前から").arg(plan.YearsBack) : QStringLiteral("データのある全期間、");
+    const QString to = plan.HeldBackDays > 0 ? QStringLiteral("%1週前まで").arg(plan.HeldBackDays / 7)
+                                             : QStringLiteral("最新の日まで");
+    return QStringLiteral("%1プラン：%2%3の日足（毎分%4回まで）")
+        .arg(QLatin1String(plan.Caption), from, to, QString::number(plan.RequestsPerMinute));
 }
 
-QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end, const QString& lastError)
+QString KeySiteHtml()
 {
-    QString text;
+    const QString site = QLatin1String(DataApiSite);
+    return QStringLiteral("キーは <a href=\"%1\">%1</a> で利用登録してプランを選ぶと発行されます。"
+                          "Freeプランは1年間有効で、もう一度登録すると更新できます。")
+        .arg(site);
+}
+
+QString ProgressText(const TFetchProgress& progress, bool ended)
+{
+    // A line read by ParseFetchProgress holds no figure but the rows over 10^9.
+    const QString done = QStringLiteral("%1 / %2日　%3リクエスト済み")
+                             .arg(Grouped(progress.DaysDone), Grouped(progress.DaysTotal), Grouped(progress.Requests));
+    if (ended)
+        return done;
+    return done + QStringLiteral("（残り約%1）　残り%2")
+                      .arg(Grouped(progress.RequestsLeft), DurationText(static_cast<int>(progress.SecondsLeft)));
+}
+
+namespace {
+
+// A child whose end line gives no reason: what its exit status and last HTTP status tell.
+TFetchReason ReasonOf(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end)
+{
+    if (end && end->Reason != TFetchReason::Unknown)
+        return end->Reason;
     switch (exitStatus)
     {
     case ServiceExitSuccess:
-        text = end ? QStringLiteral("取得が終わりました：%1日分、%2銘柄、%3行。")
-                         .arg(Grouped(end->Days), Grouped(end->Stocks), Grouped(end->Rows))
-                   : QStringLiteral("取得が終わりました。");
-        if (end && end->Refused > 0)
-            text += QStringLiteral("（内容のおかしい%1行は保存していません）").arg(Grouped(end->Refused));
-        break;
-    case ServiceExitSourceStopped:
-        if (lastHttpStatus == 403)
-            text = QStringLiteral("APIキーが正しくないか、期限が切れているか、プランの範囲外のデータです。"
-                                  "キーとプランを確かめてください。取得済みのデータは保存されています。");
-        else if (lastHttpStatus == 429)
-            text = QStringLiteral("APIの利用回数の上限に達しました。数分待ってからもう一度取得してください。"
-                                  "取得済みのデータは保存されています。");
-        else
-            text = QStringLiteral("データ提供元が取得を止めました。しばらくしてからもう一度取得してください。"
-                                  "取得済みのデータは保存されています。");
-        break;
-    case ServiceExitUsage:
-        text = QStringLiteral("APIキーがないか、キーのファイルを使えません。キーを入力し直してください。");
-        break;
+        return TFetchReason::Done;
+    case ServiceExitLocalFailure:
+        return TFetchReason::LocalFailure;
     case ServiceExitOfSignal(SIGINT):
     case ServiceExitOfSignal(SIGTERM):
-        text = QStringLiteral("中止しました。ここまでに取得したデータは保存されています。");
-        break;
-    case ServiceExitLocalFailure:
-        text = QStringLiteral("データを保存できませんでした（ディスクの空きや書き込み権限を確かめてください）。");
-        break;
+        return TFetchReason::Interrupted;
+    case ServiceExitSourceStopped:
+        return lastHttpStatus == 403   ? TFetchReason::KeyRefused
+               : lastHttpStatus == 429 ? TFetchReason::RateLimited
+                                       : TFetchReason::SourceFailed;
     default:
-        text = QStringLiteral("取得が異常終了しました。取得済みのデータは保存されています。");
+        return TFetchReason::Unknown;
+    }
+}
+
+QString Counts(const TFetchEnd& end)
+{
+    QString text =
+        QStringLiteral("%1日分、%2銘柄、%3行。").arg(Grouped(end.Days), Grouped(end.Stocks), Grouped(end.Rows));
+    if (end.Refused > 0)
+        text += QStringLiteral("（内容のおかしい%1行は保存していません）").arg(Grouped(end.Refused));
+    return text;
+}
+
+// What this fetch kept: every answer is stored as it comes, so all it brought.
+QString Kept(const std::optional<TFetchEnd>& end)
+{
+    if (!end)
+        return QStringLiteral("それまでに取得した分は保存されています。");
+    if (end->Rows == 0)
+        return QStringLiteral("今回は何も保存していません。これまでのデータはそのままです。");
+    return QStringLiteral("今回取得した%1日分（%2行）は保存されています。").arg(Grouped(end->Days), Grouped(end->Rows));
+}
+
+// What happened, for every ending but a complete fetch.
+QString WhatHappened(TFetchReason reason)
+{
+    switch (reason)
+    {
+    case TFetchReason::Done:
+    case TFetchReason::PlanEnd:
+        break;
+    case TFetchReason::NoNetwork:
+        return QStringLiteral(
+            "データ提供元に接続できませんでした（ネットワークにつながっていないか、サーバーに届きません）。"
+            "ネットワークとプロキシーの設定を確かめてください。");
+    case TFetchReason::KeyRefused:
+        return QStringLiteral("APIキーが拒否されました（403）。キーが誤っているか期限切れです。");
+    case TFetchReason::OutsidePlan:
+        return QStringLiteral(
+            "選んだプランの範囲外のデータとして拒否されました（403）。プランの選択を確かめてください。");
+    case TFetchReason::RateLimited:
+        return QStringLiteral(
+            "APIの利用回数の上限で繰り返し拒否されました（429）。数分待ってからもう一度取得してください。");
+    case TFetchReason::SourceFailed:
+        return QStringLiteral(
+            "データ提供元がエラーを返したため取得を止めました。しばらくしてからもう一度取得してください。");
+    case TFetchReason::LocalFailure:
+        return QStringLiteral(
+            "データを保存できませんでした（ディスクの空きや書き込み権限、ほかの取得が動いていないかを確かめてください）。");
+    case TFetchReason::Interrupted:
+        return QStringLiteral("中止しました。");
+    case TFetchReason::Unknown:
         break;
     }
-    if (exitStatus != ServiceExitSuccess && !lastError.isEmpty())
+    return QStringLiteral("取得が異常終了しました。");
+}
+
+} // namespace
+
+QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end, const QString& lastError)
+{
+    const TFetchReason reason = ReasonOf(exitStatus, lastHttpStatus, end);
+    if (reason == TFetchReason::Done && exitStatus == ServiceExitSuccess)
+        return end ? QStringLiteral("取得が終わりました：") + Counts(*end) : QStringLiteral("取得が終わりました。");
+    QString text;
+    if (exitStatus == ServiceExitUsage)
+        text = QStringLiteral("APIキーがないか、キーのファイルを使えません。キーを入力し直してください。");
+    else if (reason == TFetchReason::PlanEnd)
+        text = QStringLiteral("プランで取得できる最新の日まで取得しました") +
+               (end ? QStringLiteral("：") + Counts(*end) : QStringLiteral("。")) +
+               QStringLiteral("それより新しい日はプランの範囲外です。");
+    else
+        text = WhatHappened(reason) + Kept(end);
+    if (!lastError.isEmpty())
         text += QLatin1Char('\n') + lastError;
     return text;
 }

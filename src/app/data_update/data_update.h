@@ -52,10 +52,18 @@ QString DurationText(int seconds);
 QString HeldText(const TFetchOutlook& outlook);
 QString OutlookText(const TFetchOutlook& outlook, const TDataPlan& plan);
 
-//! Days and requests done, and the time left.
-QString ProgressText(const TFetchProgress& progress);
+//! How far back the plan's data reaches and how far behind it ends, and its rate.
+QString PlanText(const TDataPlan& plan);
+
+//! Where a key is obtained, with the data API's site as a link (rich text of our own words).
+QString KeySiteHtml();
+
+//! Days and requests done, and the time left while the fetch runs; once it has ended, the
+//! time left is gone.
+QString ProgressText(const TFetchProgress& progress, bool ended = false);
 
 //! The outcome in words: `exitStatus` of the child (or -1 when it crashed), the HTTP status
-//! of its last request (0 when none), its last line, and its last line on stderr, which
-//! says what went wrong in its own words.
+//! of its last request (0 when none; for a child whose end line gives no reason), its last
+//! line, and its last line on stderr, which says what happened in its own words. Each names
+//! what happened and what this fetch kept.
 QString OutcomeText(int exitStatus, int lastHttpStatus, const std::optional<TFetchEnd>& end, const QString& lastError);

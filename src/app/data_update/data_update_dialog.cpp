@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -71,6 +72,13 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
         PlanBox->addItem(QStringLiteral("%1（毎分%2回）").arg(QLatin1String(plan.Caption)).arg(plan.RequestsPerMinute),
                          QLatin1String(plan.Name));
     PlanBox->setCurrentIndex(PlanBox->findData(QLatin1String(RememberedPlan(Target.ConfigFolder).Name)));
+    PlanLabel = PlainLabel(this, "PlanLabel");
+    PlanLabel->setText(PlanText(ChosenPlan()));
+    SiteLabel = new QLabel(KeySiteHtml(), this);
+    SiteLabel->setObjectName(QStringLiteral("SiteLabel"));
+    SiteLabel->setTextFormat(Qt::RichText);
+    SiteLabel->setWordWrap(true);
+    SiteLabel->setOpenExternalLinks(true); // the desktop's browser, through QDesktopServices
 
     HeldLabel = PlainLabel(this, "HeldLabel");
     OutlookLabel = PlainLabel(this, "OutlookLabel");
@@ -92,6 +100,8 @@ TDataUpdateDialog::TDataUpdateDialog(TDataUpdateTarget target, QWidget* parent)
     form->addRow(QStringLiteral("APIキー"), KeyEdit);
     form->addRow(QString(), KeyNote);
     form->addRow(QStringLiteral("プラン"), PlanBox);
+    form->addRow(QString(), PlanLabel);
+    form->addRow(QString(), SiteLabel);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(StartButton);
@@ -163,6 +173,17 @@ void TDataUpdateDialog::showEvent(QShowEvent* event)
         RefreshOutlook();
 }
 
+bool TDataUpdateDialog::event(QEvent* event)
+{
+    const bool done = QDialog::event(event);
+    // A top-level window does not take the height its wrapped labels need at its width by
+    // itself: a longer text, or a narrower window, squeezed the texts over each other.
+    const bool relaid = event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize;
+    if (relaid && layout() != nullptr)
+        setMinimumHeight(layout()->totalHeightForWidth(width()));
+    return done;
+}
+
 const TDataPlan& TDataUpdateDialog::ChosenPlan() const
 {
     return DataPlanNamed(PlanBox->currentData().toString().toStdString());
@@ -181,6 +202,7 @@ void TDataUpdateDialog::UpdateControls()
 
 void TDataUpdateDialog::PlanBoxChange()
 {
+    PlanLabel->setText(PlanText(ChosenPlan()));
     RefreshOutlook();
 }
 
@@ -241,6 +263,7 @@ void TDataUpdateDialog::StartButtonClick()
     ErrorBuffer.clear();
     LastError.clear();
     LastHttpStatus = 0;
+    LastProgress.reset();
     End.reset();
     FetchBar->setRange(0, 0); // busy until the first request reports
     ProgressLabel->setText(QStringLiteral("取得を始めています…"));
@@ -270,6 +293,7 @@ void TDataUpdateDialog::ReadProgress()
         if (const std::optional<TFetchProgress> progress = ParseFetchProgress(text))
         {
             LastHttpStatus = progress->HttpStatus;
+            LastProgress = progress;
             // Each figure of a progress line is at most 10^9, so the sum fits an int.
             const int total = static_cast<int>(std::max(1LL, progress->Requests + progress->RequestsLeft));
             FetchBar->setRange(0, total);
@@ -300,8 +324,13 @@ void TDataUpdateDialog::FetchProcessFinished(int exitCode, QProcess::ExitStatus 
     ReadProgress();
     ReadErrors();
     const int exitStatus = status == QProcess::NormalExit ? exitCode : -1;
-    FetchBar->setRange(0, 1);
-    FetchBar->setValue(exitStatus == 0 ? 1 : 0);
+    // Full when all was fetched; otherwise as far as the last request came.
+    if (exitStatus == ServiceExitSuccess || FetchBar->maximum() == 0)
+        FetchBar->setRange(0, std::max(1, FetchBar->maximum()));
+    if (exitStatus == ServiceExitSuccess)
+        FetchBar->setValue(FetchBar->maximum());
+    // The time left is over either way; what was done stays.
+    ProgressLabel->setText(LastProgress ? ProgressText(*LastProgress, true) : QString());
     OutcomeLabel->setText(OutcomeText(exitStatus, LastHttpStatus, End, LastError));
     UpdateControls();
     RefreshOutlook();

@@ -47,6 +47,8 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    //! Grows the dialog when a text needs more lines, so no text is drawn over another.
+    bool event(QEvent* event) override;
 
 private:
     void StartButtonClick();
@@ -65,6 +67,8 @@ private:
     QLineEdit* KeyEdit = nullptr;
     QLabel* KeyNote = nullptr;
     QComboBox* PlanBox = nullptr;
+    QLabel* PlanLabel = nullptr;
+    QLabel* SiteLabel = nullptr;
     QLabel* HeldLabel = nullptr;
     QLabel* OutlookLabel = nullptr;
     QProgressBar* FetchBar = nullptr;
@@ -80,6 +84,7 @@ private:
     QByteArray ErrorBuffer;
     QString LastError;
     int LastHttpStatus = 0;
+    std::optional<TFetchProgress> LastProgress;
     std::optional<TFetchEnd> End;
     bool ScreeningRunning = false;
 };
