@@ -79,6 +79,8 @@ std::pair<std::string, std::string> SchemeAndHost(const std::string& url)
     return parts;
 }
 
+// Only the plain forms of a loopback host: any other is taken as remote, which at worst refuses
+// the key where it could have gone.
 bool IsLoopbackHost(std::string host)
 {
     if (host == "localhost")
@@ -413,7 +415,7 @@ TApiAnswer TJQuantsClient::Get(const std::string& path, const TApiQuery& query)
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     // The environment's proxies apply (libcurl reads http_proxy, https_proxy, no_proxy), but
     // never to a loopback stand-in.
-    if (IsLoopbackUrl(url))
+    if (IsLoopbackHost(SchemeAndHost(url).second))
         curl_easy_setopt(handle, CURLOPT_PROXY, "");
     // Compressed answers: a day of the market shrinks several times. gzip alone, which any server
     // compresses cheaply; brotli at a server's highest level costs it seconds a page.
@@ -496,11 +498,6 @@ std::optional<TMasterPage> ParseMasterPage(std::string_view body)
     }
     page.NextPage = NextPageOf(*json);
     return page;
-}
-
-bool IsLoopbackUrl(const std::string& url)
-{
-    return IsLoopbackHost(SchemeAndHost(url).second);
 }
 
 bool KeyTravelsSafelyTo(const std::string& url)

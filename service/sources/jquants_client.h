@@ -101,9 +101,6 @@ std::optional<TMasterPage> ParseMasterPage(std::string_view body);
 //! every hop and proxy.
 bool KeyTravelsSafelyTo(const std::string& url);
 
-//! Whether `url`'s host is loopback: 127.0.0.0/8, ::1 or "localhost".
-bool IsLoopbackUrl(const std::string& url);
-
 //! The "message" of an error answer, cut to one short line of printable ASCII; empty when
 //! there is none.
 std::string ErrorMessageOf(std::string_view body);
