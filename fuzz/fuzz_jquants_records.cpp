@@ -1,11 +1,12 @@
 // The data API's answers on any bytes: a page of daily bars, a page of the master, an error's
-// message. An answer they cannot use gives nothing; every kept row must be one the bar store
-// can hold.
+// message, and the rule on where the key may go. An answer they cannot use gives nothing; every
+// kept row must be one the bar store can hold.
 #include "sources/jquants_client.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -21,5 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseMasterPage(bytes);
     if (ErrorMessageOf(bytes).size() > 204)
         std::abort();
+    KeyTravelsSafelyTo(std::string(bytes));
     return 0;
 }

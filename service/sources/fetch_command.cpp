@@ -2,6 +2,7 @@
 
 #include "sources/fetch_options.h"
 #include "sources/jquants_client.h"
+#include "sources/query_guard.h"
 #include "sources/rate_limit.h"
 #include "market/bar_store.h"
 #include "market/data_version.h"
@@ -92,8 +93,8 @@ private:
 
     TApiAnswer Ask(const std::string& path, const TApiQuery& query);
     TOutcome FetchMaster();
-    TOutcome FetchPages(TBarRequest::TKind kind, const std::string& key, const TApiQuery& query, int firstPage,
-                        std::string nextPage);
+    TOutcome FetchPages(TBarRequest::TKind kind, const std::string& key, const TApiQuery& query,
+                        const TQueryScope& scope, int firstPage, std::string nextPage);
     void PageAnswered(bool more);
     TOutcome SourceFailed(const TApiAnswer& answer, const std::string& what);
     TOutcome Stopped();
@@ -195,7 +196,9 @@ TFetchRun::TOutcome TFetchRun::SourceFailed(const TApiAnswer& answer, const std:
     const std::string said = message.empty() ? "" : " (\"" + message + "\")";
     TFetchReason reason = TFetchReason::SourceFailed;
     // `what` ends in Japanese and may begin with a date, so it opens each sentence.
-    if (answer.Status == 0) {
+    if (answer.SourceFault) {
+        Verdict = what + "へのデータ元の応答を受け付けません: " + answer.Error;
+    } else if (answer.Status == 0) {
         reason = TFetchReason::NoNetwork;
         Verdict = what + "について " + Options.Source + " に接続できません: " + answer.Error +
                   "。ネットワークかプロキシーの設定を確かめて、もう一度実行してください";
@@ -278,6 +281,7 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
 {
     std::vector<TMasterRow> rows;
     std::string nextPage;
+    TPaginationGuard pages;
     do {
         TApiQuery query;
         if (!nextPage.empty())
@@ -289,6 +293,8 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
         if (!page)
             return SourceFailed(answer, "銘柄マスター");
         KeyAccepted = true;
+        if (const std::string problem = pages.Answered(page->NextPage); !problem.empty())
+            return SourceFailed(TApiAnswer::Fault(problem), "銘柄マスター");
         rows.insert(rows.end(), std::make_move_iterator(page->Rows.begin()), std::make_move_iterator(page->Rows.end()));
         nextPage = page->NextPage;
         PageAnswered(!nextPage.empty());
@@ -312,11 +318,12 @@ TFetchRun::TOutcome TFetchRun::FetchMaster()
 }
 
 TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::string& key, const TApiQuery& query,
-                                          int firstPage, std::string nextPage)
+                                          const TQueryScope& scope, int firstPage, std::string nextPage)
 {
     const std::string what = kind == TBarRequest::TKind::Date ? key + " の日足" : "銘柄 " + key + " の日足";
     int page = firstPage;
     bool restarted = false;
+    TPaginationGuard pages(firstPage);
     QueryRows = 0;
     QueryPages = firstPage;
     InUnit = true;
@@ -330,6 +337,7 @@ TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::st
             restarted = true;
             page = 0;
             QueryPages = 0;
+            pages.Restart();
             nextPage.clear();
             continue;
         }
@@ -343,12 +351,14 @@ TFetchRun::TOutcome TFetchRun::FetchPages(TBarRequest::TKind kind, const std::st
         std::optional<TBarsPage> bars = ParseBarsPage(answer.Body);
         if (!bars)
             return SourceFailed(answer, what);
-        if (kind == TBarRequest::TKind::Date) // a date query answers only that day
-            std::erase_if(bars->Rows, [&](const TBarRow& row) {
-                const bool other = DashedDate(row.Day.Date) != key;
-                Refused += other ? 1 : 0;
-                return other;
-            });
+        // The page that breaks the pagination is not stored: its key would be where the next
+        // run goes on.
+        if (const std::string problem = pages.Answered(bars->NextPage); !problem.empty())
+            return SourceFailed(TApiAnswer::Fault(problem), what);
+        if (const TRowsRefused outside = KeepAsked(bars->Rows, scope); outside.Count > 0) {
+            Refused += outside.Count;
+            Say(what + ": " + RefusedRowsText(outside));
+        }
         TBarRequest request{kind, key, page, bars->NextPage, Today, static_cast<int>(bars->Rows.size())};
         Store.Commit(request, bars->Rows);
         if (!bars->Rows.empty())
@@ -398,7 +408,7 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
                 const auto state = dayStates.find(date);
                 const bool resume = state != dayStates.end() && !state->second.Complete && state->second.Pages > 0;
                 const std::string dashed = DashedDate(date);
-                outcome = FetchPages(TBarRequest::TKind::Date, dashed, {{"date", dashed}},
+                outcome = FetchPages(TBarRequest::TKind::Date, dashed, {{"date", dashed}}, {"", date, date, Today},
                                      resume ? state->second.Pages : 0, resume ? state->second.NextPage : "");
                 if (outcome.Go && QueryRows + (resume ? state->second.Rows : 0) > 0)
                     LastServed = date;
@@ -420,7 +430,8 @@ int TFetchRun::Run(const std::string& key, TDate from, TDate to, const std::vect
                 const bool resume = state != codeStates.end() && !state->second.Complete && state->second.Pages > 0;
                 outcome = FetchPages(TBarRequest::TKind::Code, code,
                                      {{"code", code}, {"from", DashedDate(from)}, {"to", DashedDate(to)}},
-                                     resume ? state->second.Pages : 0, resume ? state->second.NextPage : "");
+                                     {code, from, to, Today}, resume ? state->second.Pages : 0,
+                                     resume ? state->second.NextPage : "");
             }
         }
         Store.CompactIfOver(CompactAbove);

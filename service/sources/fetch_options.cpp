@@ -1,5 +1,7 @@
 #include "sources/fetch_options.h"
 
+#include "sources/jquants_client.h"
+
 #include "market/bar_store.h"
 #include "market/data_layers.h"
 
@@ -144,6 +146,11 @@ TFetchOptions ParseFetchOptions(int argc, char** argv)
             options.Source = value();
             if (!options.Source.starts_with("https://") && !options.Source.starts_with("http://"))
                 throw TFetchUsageError("--source には http か https のアドレスを指定します");
+            if (!KeyTravelsSafelyTo(options.Source))
+                throw TFetchUsageError(
+                    "--source の " + options.Source +
+                    " は暗号化されない http です: API キーが経路に見えてしまうので、https "
+                    "のアドレスを指定してください (http はこのコンピューター自身のアドレスにだけ使えます)");
         }
         else if (arg == "--progress-fd")
         {
@@ -185,7 +192,9 @@ std::string ReadApiKey(std::string& problem)
             return {};
         }
         const std::filesystem::path file = ApiKeyFile(folder);
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: a FIFO in the key's place would otherwise hang the fetch until someone
+        // writes to it.
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0)
         {
             problem = std::string("API キーがありません: ") + ApiKeyVariable + " を設定するか、キーを " +
@@ -194,11 +203,19 @@ std::string ReadApiKey(std::string& problem)
         }
         struct stat info
         {};
-        if (::fstat(fd, &info) != 0 || (info.st_mode & 077) != 0)
-        {
-            ::close(fd);
+        const bool known = ::fstat(fd, &info) == 0;
+        if (!known || !S_ISREG(info.st_mode))
+            problem = "キーのファイル " + file.string() + " は通常のファイルではありません" +
+                      (known && S_ISFIFO(info.st_mode) ? " (FIFO)" : "") + ": キーだけを書いたファイルにしてください";
+        else if (info.st_uid != ::geteuid())
+            problem = "キーのファイル " + file.string() + " の持ち主はあなたではありません (uid " +
+                      std::to_string(info.st_uid) + "): 自分のファイルとして作り直してください";
+        else if ((info.st_mode & 077) != 0)
             problem = "キーのファイル " + file.string() + " はほかの利用者も読めます: chmod 600 " + file.string() +
                       " を実行してください";
+        if (!problem.empty())
+        {
+            ::close(fd);
             return {};
         }
         char buffer[1024];

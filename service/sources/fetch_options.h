@@ -46,7 +46,8 @@ struct TFetchOptions
 //! when there is no user folder.
 TFetchOptions ParseFetchOptions(int argc, char** argv);
 
-//! The key from ApiKeyVariable, else from the user's ApiKeyFile (mode 0600 only). Empty
+//! The key from ApiKeyVariable, else from the user's ApiKeyFile: a regular file of the user
+//! that no one else may read or write (0600 or stricter); anything else is refused. Empty
 //! when there is none, with `problem` the reason for exit 64: it names where the key was looked
 //! for, never the key.
 std::string ReadApiKey(std::string& problem);

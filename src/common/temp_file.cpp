@@ -43,7 +43,7 @@ mode_t CurrentUmask()
 
 } // namespace
 
-TTempFile::TTempFile(std::filesystem::path target) : Target(std::move(target))
+TTempFile::TTempFile(std::filesystem::path target, TFileAccess access) : Target(std::move(target))
 {
     // mkostemp creates with O_CREAT | O_EXCL under a name of its own choosing, retrying on
     // one that exists, so neither a planted link nor a crash's leftover gets in the way.
@@ -52,8 +52,10 @@ TTempFile::TTempFile(std::filesystem::path target) : Target(std::move(target))
     if (Fd < 0)
         ThrowErrno("cannot create a temporary file beside " + Target.string());
     TempPath = name;
-    // mkostemp makes the file private; the file it replaces had the user's usual mode.
-    if (::fchmod(Fd, static_cast<mode_t>(0666 & ~CurrentUmask())) != 0)
+    // mkostemp makes the file private; the file it replaces had the user's usual mode. A
+    // private file never widens, not even for a moment: a reader who opened it then could
+    // read what is written later.
+    if (access == TFileAccess::Usual && ::fchmod(Fd, static_cast<mode_t>(0666 & ~CurrentUmask())) != 0)
     {
         const int error = errno;
         ::close(Fd);
@@ -98,10 +100,7 @@ void TTempFile::Commit()
 
 void WriteFileReplacing(const std::filesystem::path& target, std::string_view bytes, TFileAccess access)
 {
-    TTempFile file(target);
-    if (access == TFileAccess::Private)
-        std::filesystem::permissions(file.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::replace);
+    TTempFile file(target, access);
     file.Write(bytes);
     file.Commit();
 }

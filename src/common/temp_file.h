@@ -3,7 +3,12 @@
 #include <filesystem>
 #include <string_view>
 
-enum class TFileAccess;
+//! Who may read a file written through a temporary file.
+enum class TFileAccess
+{
+    Usual,   // the mode a new file of the user gets (the umask decides)
+    Private, // the owner alone (0600), from the moment the file exists
+};
 
 // A file that replaces another only once it is complete. It is created beside its target,
 // exclusively and under a fresh name: a link planted in the folder is never written through,
@@ -11,9 +16,9 @@ enum class TFileAccess;
 class TTempFile
 {
 public:
-    //! Creates "<target>.part-XXXXXX" in the target's folder, with the permissions a new file
-    //! of the user gets. Throws std::system_error when it cannot be created.
-    explicit TTempFile(std::filesystem::path target);
+    //! Creates "<target>.part-XXXXXX" in the target's folder, with the permissions `access`
+    //! gives. Throws std::system_error when it cannot be created.
+    explicit TTempFile(std::filesystem::path target, TFileAccess access = TFileAccess::Usual);
     //! Removes the temporary file unless it was committed.
     ~TTempFile();
     TTempFile(const TTempFile&) = delete;
@@ -33,13 +38,6 @@ private:
     std::filesystem::path TempPath;
     int Fd = -1;
     bool Committed = false;
-};
-
-//! Who may read a file written by WriteFileReplacing.
-enum class TFileAccess
-{
-    Usual,   // the mode a new file of the user gets (the umask decides)
-    Private, // the owner alone (0600), set before the first byte goes in
 };
 
 //! Writes `bytes` into a temporary file beside `target` and renames it over `target`: a reader

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +80,39 @@ TEST(TTempFile, WhatFailsLeavesNothingBehind)
     EXPECT_EQ(FileCount(folder), 1u);
 
     EXPECT_THROW(TTempFile(folder / "missing" / "page.00"), std::system_error);
+}
+
+// Regression: the key file's temporary file was made with the user's usual mode (0644) and
+// only then narrowed; a reader who opened it in between could read the key written later.
+TEST(TTempFile, APrivateFileIsTheOwnersAloneFromItsFirstMoment)
+{
+    const std::filesystem::path folder = FreshFolder("temp_file_private");
+    const std::filesystem::path target = folder / "jquants-api-key";
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_ATTRIB), 0);
+    const mode_t previous = ::umask(022);
+    WriteFileReplacing(target, "secret\n", TFileAccess::Private);
+    ::umask(previous);
+
+    // Created 0600 by mkostemp; any change of its mode after that shows as IN_ATTRIB.
+    alignas(inotify_event) char buffer[4096];
+    int created = 0;
+    int modeChanges = 0;
+    for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < got;)
+        {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            created += (event->mask & IN_CREATE) ? 1 : 0;
+            modeChanges += (event->mask & IN_ATTRIB) ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    ::close(watch);
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(modeChanges, 0);
+    EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(Read(target), "secret\n");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ struct TFetchResult
     std::string Stderr;
     std::string Stdout;
     std::vector<std::string> Progress;
+    long MaxRssKb = 0; // the process's peak resident memory
 };
 
 class TFetchProcess
@@ -82,8 +84,9 @@ public:
     {
         TFetchResult result;
         int status = 0;
+        rusage usage{};
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (::waitpid(Pid, &status, WNOHANG) == 0) {
+        while (::wait4(Pid, &status, WNOHANG, &usage) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {
                 ::kill(Pid, SIGKILL);
                 ::waitpid(Pid, &status, 0);
@@ -93,6 +96,7 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         Reaped = true;
+        result.MaxRssKb = usage.ru_maxrss;
         result.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         result.Stderr = ReadBytes(ErrFile);
         result.Stdout = ReadBytes(OutFile);

@@ -2,8 +2,10 @@
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -90,6 +92,8 @@ struct TJQuantsStandin::TState
     std::chrono::milliseconds Delay{0};
     std::vector<std::chrono::milliseconds> Travel;
     size_t Travelled = 0;
+    TStandinFault Fault = TStandinFault::None;
+    TDate FaultFrom;
 };
 
 namespace {
@@ -176,6 +180,114 @@ void Answer(httplib::Response& response, int status, const TJson& body)
     response.set_content(body.dump(), "application/json");
 }
 
+std::string Gzip(const std::string& bytes)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, bytes.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+constexpr size_t MiB = 1u << 20;
+
+// Not a type any server compresses on its own: the bytes go out as the fault makes them.
+constexpr const char* Opaque = "application/octet-stream";
+
+// The answer `response` holds (200, the published JSON) made over as `fault` has it.
+void Spoil(TStandinFault fault, const httplib::Request& request, size_t pageSize, httplib::Response& response)
+{
+    TJson body = TJson::parse(response.body);
+    const auto withBlanks = [&](size_t blanks) {
+        std::string text = body.dump();
+        text.insert(text.size() - 1, blanks, ' ');
+        return text;
+    };
+    switch (fault) {
+    case TStandinFault::None:
+        return;
+    case TStandinFault::SamePageKey:
+        body["pagination_key"] = PageKey(pageSize);
+        break;
+    case TStandinFault::LongPageKey:
+        body["pagination_key"] = std::string(64 * 1024, 'k');
+        break;
+    case TStandinFault::HugeWithLength:
+        response.set_content(withBlanks(80 * MiB), Opaque);
+        return;
+    case TStandinFault::HugeChunked: {
+        auto text = std::make_shared<std::string>(withBlanks(80 * MiB));
+        response.body.clear(); // a body set wins over a provider
+        response.set_chunked_content_provider(Opaque, [text](size_t offset, httplib::DataSink& sink) {
+            if (offset >= text->size() || !sink.write(text->data() + offset, std::min(MiB, text->size() - offset)))
+                sink.done();
+            return true;
+        });
+        return;
+    }
+    case TStandinFault::HugeGzip:
+        response.set_content(Gzip(withBlanks(80 * MiB)), Opaque);
+        response.set_header("Content-Encoding", "gzip");
+        return;
+    case TStandinFault::ManyEmptyRecords: {
+        std::string text = "{\"data\":[{}";
+        while (text.size() < 48 * MiB)
+            text += ",{}";
+        response.set_content(text + "]}", Opaque);
+        return;
+    }
+    case TStandinFault::OtherRows: {
+        TJson& data = body["data"];
+        if (data.empty())
+            break;
+        const TJson first = data.front();
+        const auto moved = [&](TDate date, std::string code) {
+            TJson record = first;
+            record["Date"] = Dashed(date);
+            record["Code"] = std::move(code);
+            if (record["Code"] != first["Code"])
+                record["C"] = 77777.0;
+            return record;
+        };
+        const TDate day = *ParseDate(first["Date"].get<std::string>());
+        const std::string code = first["Code"];
+        data.push_back(moved(AddDays(LocalToday(), 30), code));
+        if (request.has_param("code")) {
+            data.push_back(moved(day, "99840"));
+            data.push_back(moved(AddDays(*ParseDate(request.get_param_value("from")), -3), code));
+        } else {
+            data.push_back(moved(AddDays(day, 1), code));
+        }
+        break;
+    }
+    case TStandinFault::Trickle: {
+        auto text = std::make_shared<std::string>(body.dump());
+        response.body.clear();
+        response.set_chunked_content_provider(Opaque, [text](size_t, httplib::DataSink& sink) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            size_t sent = 0;
+            for (; sent < text->size() && std::chrono::steady_clock::now() < until; ++sent) {
+                if (!sink.write(text->data() + sent, 1))
+                    return false; // the client gave up
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            if (sent < text->size())
+                sink.write(text->data() + sent, text->size() - sent);
+            sink.done();
+            return true;
+        });
+        return;
+    }
+    }
+    response.set_content(body.dump(), "application/json");
+}
+
 } // namespace
 
 TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
@@ -197,10 +309,14 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
         int forced = 0;
         std::string forcedBody;
         std::optional<TDate> refuseAfter;
+        TStandinFault fault = TStandinFault::None;
+        TDate faultFrom;
         {
             const std::lock_guard<std::mutex> lock(State->Mutex);
             delay = State->Delay;
             refuseAfter = State->RefuseAfter;
+            fault = State->Fault;
+            faultFrom = State->FaultFrom;
             if (State->Forced > 0) {
                 --State->Forced;
                 forced = State->ForcedStatus;
@@ -288,10 +404,15 @@ TJQuantsStandin::TJQuantsStandin(TStandinMarket market, size_t pageSize)
             if (offset + PageSize < total)
                 body["pagination_key"] = PageKey(offset + PageSize);
             Answer(response, 200, body);
+            const std::optional<TDate> date = ParseDate(request.get_param_value("date"));
+            if (response.status == 200 && request.path == "/v2/equities/bars/daily" &&
+                (request.has_param("code") || (date && *date >= faultFrom)))
+                Spoil(fault, request, PageSize, response);
         }
         const std::lock_guard<std::mutex> lock(State->Mutex);
-        State->Requests.push_back({request.path, request.target.substr(std::min(request.target.find('?'), request.target.size())),
-                                   arrived, response.status});
+        State->Requests.push_back({request.path,
+                                   request.target.substr(std::min(request.target.find('?'), request.target.size())),
+                                   arrived, response.status, request.has_header("x-api-key")});
     };
     State->Server.Get(".*", handle);
     Port = State->Server.bind_to_any_port("127.0.0.1");
@@ -328,6 +449,13 @@ void TJQuantsStandin::AnswerWith(int count, int status, std::string body)
     State->Forced = count;
     State->ForcedStatus = status;
     State->ForcedBody = std::move(body);
+}
+
+void TJQuantsStandin::Misbehave(TStandinFault fault, TDate from)
+{
+    const std::lock_guard<std::mutex> lock(State->Mutex);
+    State->Fault = fault;
+    State->FaultFrom = from;
 }
 
 void TJQuantsStandin::SetDelay(std::chrono::milliseconds delay)

@@ -49,6 +49,21 @@ struct TStandinMarket
     static int Base(size_t stockIndex) { return 1000 + 500 * static_cast<int>(stockIndex); }
 };
 
+//! Ways the stand-in breaks the published format, as a broken or hostile source would.
+enum class TStandinFault
+{
+    None,
+    SamePageKey,      // every page names the second page's key, so the pages never end
+    LongPageKey,      // the next page's key is 64 KiB long
+    HugeWithLength,   // the day's records, then 80 MiB of blanks, with a Content-Length
+    HugeChunked,      // the same without a length
+    HugeGzip,         // the same gzipped: under 100 KB on the wire
+    ManyEmptyRecords, // 48 MiB of empty records, {},{},...
+    OtherRows,        // the rows asked for, and rows of another stock, of other days and of a
+                      // day 30 days after today
+    Trickle,          // the answer a byte every 100 ms, the rest at once after 2 s
+};
+
 //! A request as the stand-in saw it.
 struct TStandinRequest
 {
@@ -56,6 +71,7 @@ struct TStandinRequest
     std::string Query; // "date=2025-03-03&pagination_key=..." as sent, key order kept
     std::chrono::steady_clock::time_point Time;
     int Status = 0;
+    bool WithKey = false; // an x-api-key header came with it
 };
 
 class TJQuantsStandin
@@ -77,6 +93,8 @@ public:
     void Answer429(int count);
     //! The next `count` requests answer `status` with `body`.
     void AnswerWith(int count, int status, std::string body);
+    //! Answers bars by date of `from` on, and every bars by code, with `fault`.
+    void Misbehave(TStandinFault fault, TDate from = {});
     //! Every answer waits this long first, so a test can stop a fetch in the middle.
     void SetDelay(std::chrono::milliseconds delay);
     //! Request n travels `times[n % size]` each way: it is logged as arriving that long after

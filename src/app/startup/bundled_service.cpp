@@ -1,6 +1,7 @@
 #include "app/startup/bundled_service.h"
 
 #include "app/startup/startup_settings.h"
+#include "common/service_contract.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -106,6 +107,11 @@ TBundledService::TStart TBundledService::Start(const QString& logFile, std::chro
     Process_.setProgram(Program_);
     Process_.setArguments({QStringLiteral("--port"), QString::number(Port_)});
     Process_.setStandardInputFile(QProcess::nullDevice());
+    // The serving process never asks the data API; a key in its environment would only be one
+    // more place it could leak from (/proc, a crash report).
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QLatin1String(ApiKeyVariable));
+    Process_.setProcessEnvironment(environment);
     if (log < 0)
     {
         Process_.setStandardOutputFile(QProcess::nullDevice());

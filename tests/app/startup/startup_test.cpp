@@ -809,4 +809,24 @@ TEST_F(Startup, TheServiceTellsWhichFreePortItTook)
     EXPECT_TRUE(service.waitForFinished(5000));
 }
 
+// The data API's key is for the fetch alone; the serving process had it in its environment,
+// readable in /proc as long as it ran.
+TEST_F(Startup, TheServiceItStartsDoesNotGetTheApiKey)
+{
+    ::setenv(ApiKeyVariable, "test-key-not-a-real-key", 1);
+    ::setenv("ORVANTA_TEST_MARK", "inherited", 1);
+    std::string environment;
+    {
+        const TStartup startup(TCommandLine{}, Environment, Warn);
+        ASSERT_NE(startup.StartedServiceId(), 0);
+        std::ifstream in("/proc/" + std::to_string(startup.StartedServiceId()) + "/environ", std::ios::binary);
+        environment.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ::unsetenv(ApiKeyVariable);
+    ::unsetenv("ORVANTA_TEST_MARK");
+    EXPECT_NE(environment.find("ORVANTA_TEST_MARK=inherited"), std::string::npos) << "the rest is passed on";
+    EXPECT_EQ(environment.find(ApiKeyVariable), std::string::npos);
+    EXPECT_EQ(environment.find("not-a-real-key"), std::string::npos);
+}
+
 } // namespace
