@@ -209,3 +209,9 @@ TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, 
     const TPriceBars traded = TradedBarsInRange(market.Days(stock, first, last, today), first, last);
     return weekly ? WeeklyBars(traded) : traded;
 }
+
+TPriceBars WholeHistory(const TMarket& market, const TStock& stock, TDate today)
+{
+    constexpr TDate earliest{1900, 1, 1};
+    return TradedBarsInRange(market.Days(stock, earliest, today, today), earliest, today);
+}

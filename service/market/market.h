@@ -68,3 +68,7 @@ private:
 //! The figures a history reply serves: the traded days in range, daily or weekly, oldest first
 //! (the page shows the newest MaxPageRows of them).
 TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, TDate first, TDate last, TDate today);
+
+//! Every traded day of the stock up to `today`, oldest first: a real or imported stock's whole
+//! record, a sample stock's synthetic days since SyntheticOrigin.
+TPriceBars WholeHistory(const TMarket& market, const TStock& stock, TDate today);
