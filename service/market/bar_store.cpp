@@ -1,4 +1,5 @@
 #include "market/bar_store.h"
+#include "market/own_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -306,37 +307,8 @@ std::vector<std::filesystem::path> ChunkFiles(const std::filesystem::path& folde
     return files;
 }
 
-std::optional<std::string> ReadWhole(const std::filesystem::path& file)
-{
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string bytes;
-    struct stat info
-    {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0)
-        bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    for (;;)
-    {
-        if (done == bytes.size())
-            bytes.resize(std::max<size_t>(bytes.size() * 2, 1 << 16)); // grown since its size was read
-        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-        {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    ::close(fd);
-    bytes.resize(done);
-    return bytes;
-}
+// A chunk holds at most the whole market's history; anything larger is no chunk of ours.
+constexpr std::size_t MaxChunkBytes = std::size_t{1} << 30;
 
 // A chunk read and checked: its requests, and where its rows lie in the bytes.
 struct TChunkView
@@ -480,9 +452,15 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
     TStock* last = nullptr;
     for (const std::filesystem::path& file : ChunkFiles(folder))
     {
-        const std::optional<std::string> bytes = ReadWhole(file);
+        std::string problem;
+        const std::optional<std::string> bytes = ReadOwnFile(file, MaxChunkBytes, problem);
         if (!bytes)
-            continue; // compacted away since the folder was listed
+        {
+            // Gone since the folder was listed (compacted away) says nothing; anything else is named.
+            if (!problem.empty())
+                warnings.push_back(file.string() + ": " + problem);
+            continue;
+        }
         const std::optional<TChunkView> view = ViewChunk(*bytes);
         if (!view)
         {
@@ -577,7 +555,8 @@ void TBarStore::ReadRequests()
     {
         NextSequence = std::max(NextSequence, ChunkSequence(file) + 1);
         ++Chunks;
-        const std::optional<std::string> bytes = ReadWhole(file);
+        std::string problem;
+        const std::optional<std::string> bytes = ReadOwnFile(file, MaxChunkBytes, problem);
         const std::optional<TChunkView> view = bytes ? ViewChunk(*bytes) : std::nullopt;
         if (!view)
             continue; // its requests count as never answered, so they are asked again
@@ -642,9 +621,10 @@ void TBarStore::CompactIfOver(size_t threshold)
     Chunks = 1;
 }
 
-std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings)
+std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings,
+                                            std::map<std::string, std::string>* sourceCodes)
 {
-    return LoadFolder(dataFolder / "bars", warnings, nullptr);
+    return LoadFolder(dataFolder / "bars", warnings, sourceCodes);
 }
 
 std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder)

@@ -68,10 +68,12 @@ private:
 //! The check sum a chunk file ends with, over every byte before it.
 std::uint64_t ChunkCheckSum(std::string_view bytes);
 
-//! Every stock's stored days by served code, oldest first, one per date. A folder without
-//! bars gives an empty map; a damaged chunk is skipped and named in `warnings`.
-std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder,
-                                            std::vector<std::string>& warnings);
+//! Every stock's stored days by served code, oldest first, one per date; with `sourceCodes`, also
+//! the source's code of each served code. A folder without bars gives an empty map; a damaged
+//! chunk, or a file named like one that is not a regular file of the user's, is skipped and named
+//! in `warnings`.
+std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings,
+                                            std::map<std::string, std::string>* sourceCodes = nullptr);
 
 //! As above, the warnings going to stderr.
 std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder);

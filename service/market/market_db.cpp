@@ -22,10 +22,13 @@ CREATE TABLE daily_bars (code TEXT NOT NULL, date TEXT NOT NULL, open REAL, high
 PRAGMA user_version = 1;
 )sql";
 
-constexpr const char* RequestTable = R"sql(
+constexpr const char* OwnTables = R"sql(
 CREATE TABLE IF NOT EXISTS orvanta_requests (seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, key TEXT NOT NULL,
   page INTEGER NOT NULL, next_page TEXT NOT NULL, asked_on TEXT NOT NULL, rows INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS orvanta_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 )sql";
+
+constexpr const char* ConvertedKey = "converted";
 
 // The contract's columns; a table may have more.
 struct TContractTable
@@ -261,7 +264,7 @@ TMarketDb::TMarketDb(const std::filesystem::path& folder, TMode mode)
         {
             Db_.Exec("PRAGMA journal_mode = WAL");
             Db_.Exec("PRAGMA synchronous = FULL");
-            Db_.Exec(RequestTable);
+            Db_.Exec(OwnTables);
         }
     }
     catch (const TDbError& error)
@@ -273,37 +276,98 @@ TMarketDb::TMarketDb(const std::filesystem::path& folder, TMode mode)
     }
 }
 
-void TMarketDb::Commit(const TBarRequest& request, const std::vector<TBarRow>& rows)
+namespace {
+
+class TDayWriter
 {
-    TTransaction transaction(Db_);
-    TStatement insert(Db_, "INSERT OR REPLACE INTO daily_bars (code, date, open, high, low, close, volume, turnover, "
-                           "adj_factor) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const TBarRow& row : rows)
+public:
+    explicit TDayWriter(TSqliteDb& db)
+        : Insert(db, "INSERT OR REPLACE INTO daily_bars (code, date, open, high, low, close, volume, turnover, "
+                     "adj_factor) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+    {}
+
+    void Write(std::string_view servedCode, const TRawDay& day)
     {
-        const TRawDay& day = row.Day;
-        insert.Bind(1, std::string_view(ServedCode(row.Code))).Bind(2, std::string_view(DashedDate(day.Date)));
+        Insert.Bind(1, servedCode).Bind(2, std::string_view(DashedDate(day.Date)));
         if (day.Traded)
         {
-            insert.Bind(3, Yen(day.Open))
-                .Bind(4, Yen(day.High))
-                .Bind(5, Yen(day.Low))
-                .Bind(6, Yen(day.Close))
-                .Bind(7, day.Volume)
-                .Bind(8, day.Turnover);
+            Insert.Bind(3, Yen(day.Open)).Bind(4, Yen(day.High)).Bind(5, Yen(day.Low)).Bind(6, Yen(day.Close));
+            Insert.Bind(7, day.Volume).Bind(8, day.Turnover);
         }
         else
             for (int i = 3; i <= 8; ++i)
-                insert.BindNull(i);
-        insert.Bind(9, std::string_view(day.AdjFactor));
-        insert.Run();
+                Insert.BindNull(i);
+        Insert.Bind(9, std::string_view(day.AdjFactor));
+        Insert.Run();
     }
-    TStatement record(Db_, "INSERT INTO orvanta_requests (kind, key, page, next_page, asked_on, rows) "
-                           "VALUES (?, ?, ?, ?, ?, ?)");
+
+private:
+    TStatement Insert;
+};
+
+void WriteRequest(TSqliteDb& db, const TBarRequest& request)
+{
+    TStatement record(db, "INSERT INTO orvanta_requests (kind, key, page, next_page, asked_on, rows) "
+                          "VALUES (?, ?, ?, ?, ?, ?)");
     record.Bind(1, std::string_view(KindText(request.Kind))).Bind(2, std::string_view(request.Key));
     record.Bind(3, std::int64_t{request.Page}).Bind(4, std::string_view(request.NextPage));
     record.Bind(5, std::string_view(DashedDate(request.AskedOn))).Bind(6, std::int64_t{request.Rows});
     record.Run();
+}
+
+void WriteStocks(TSqliteDb& db, const std::vector<TDbStock>& stocks)
+{
+    db.Exec("DELETE FROM stocks");
+    TStatement insert(db,
+                      "INSERT OR REPLACE INTO stocks (code, name, market, sector, source_code) VALUES (?, ?, ?, ?, ?)");
+    for (const TDbStock& stock : stocks)
+    {
+        insert.Bind(1, std::string_view(stock.Stock.Code)).Bind(2, std::string_view(stock.Stock.Name));
+        insert.Bind(3, std::string_view(stock.Stock.Market)).Bind(4, std::string_view(stock.Stock.Sector));
+        if (stock.SourceCode.empty())
+            insert.BindNull(5);
+        else
+            insert.Bind(5, std::string_view(stock.SourceCode));
+        insert.Run();
+    }
+}
+
+} // namespace
+
+void TMarketDb::Commit(const TBarRequest& request, const std::vector<TBarRow>& rows)
+{
+    TTransaction transaction(Db_);
+    TDayWriter writer(Db_);
+    for (const TBarRow& row : rows)
+        writer.Write(ServedCode(row.Code), row.Day);
+    WriteRequest(Db_, request);
     transaction.Commit();
+}
+
+void TMarketDb::WriteConverted(const std::vector<TDbStock>& stocks, const std::map<std::string, TRawDays>& days,
+                               const std::vector<TBarRequest>& requests)
+{
+    TTransaction transaction(Db_);
+    WriteStocks(Db_, stocks);
+    TDayWriter writer(Db_);
+    for (const auto& [code, stockDays] : days)
+        for (const TRawDay& day : stockDays)
+            writer.Write(code, day);
+    for (const TBarRequest& request : requests)
+        WriteRequest(Db_, request);
+    TStatement mark(Db_, "INSERT OR REPLACE INTO orvanta_meta (key, value) VALUES (?, ?)");
+    mark.Bind(1, std::string_view(ConvertedKey)).Bind(2, std::string_view("chunk store"));
+    mark.Run();
+    transaction.Commit();
+}
+
+bool TMarketDb::Converted()
+{
+    if (!HasTable(Db_, "orvanta_meta"))
+        return false;
+    TStatement select(Db_, "SELECT 1 FROM orvanta_meta WHERE key = ?");
+    select.Bind(1, std::string_view(ConvertedKey));
+    return select.Step();
 }
 
 std::vector<TBarRequest> TMarketDb::Requests()
@@ -333,19 +397,7 @@ std::vector<TBarRequest> TMarketDb::Requests()
 void TMarketDb::ReplaceStocks(const std::vector<TDbStock>& stocks)
 {
     TTransaction transaction(Db_);
-    Db_.Exec("DELETE FROM stocks");
-    TStatement insert(Db_,
-                      "INSERT OR REPLACE INTO stocks (code, name, market, sector, source_code) VALUES (?, ?, ?, ?, ?)");
-    for (const TDbStock& stock : stocks)
-    {
-        insert.Bind(1, std::string_view(stock.Stock.Code)).Bind(2, std::string_view(stock.Stock.Name));
-        insert.Bind(3, std::string_view(stock.Stock.Market)).Bind(4, std::string_view(stock.Stock.Sector));
-        if (stock.SourceCode.empty())
-            insert.BindNull(5);
-        else
-            insert.Bind(5, std::string_view(stock.SourceCode));
-        insert.Run();
-    }
+    WriteStocks(Db_, stocks);
     transaction.Commit();
 }
 

@@ -72,6 +72,14 @@ public:
     //! Every stored request, oldest first.
     std::vector<TBarRequest> Requests();
 
+    //! Writes what a folder of the chunk store held (the master, every stock's days by served code,
+    //! the fetch's requests) in one transaction, marked as converted.
+    void WriteConverted(const std::vector<TDbStock>& stocks, const std::map<std::string, TRawDays>& days,
+                        const std::vector<TBarRequest>& requests);
+
+    //! Whether WriteConverted has been committed here.
+    bool Converted();
+
     //! Replaces the master in one transaction; the stocks' days stay.
     void ReplaceStocks(const std::vector<TDbStock>& stocks);
 
