@@ -431,10 +431,16 @@ std::vector<TDbStock> TMarketDb::Stocks(TDbSkips& skips)
 
 TRawDays TMarketDb::DaysOf(std::string_view code, TDate today, TDbSkips& skips)
 {
+    return DaysFrom(code, TDate{1900, 1, 1}, today, skips);
+}
+
+TRawDays TMarketDb::DaysFrom(std::string_view code, TDate first, TDate today, TDbSkips& skips)
+{
     TRawDays days;
-    TStatement select(Db_,
-                      (std::string("SELECT ") + DayColumns + " FROM daily_bars WHERE code = ? ORDER BY date").c_str());
-    select.Bind(1, code);
+    TStatement select(
+        Db_,
+        (std::string("SELECT ") + DayColumns + " FROM daily_bars WHERE code = ? AND date >= ? ORDER BY date").c_str());
+    select.Bind(1, code).Bind(2, std::string_view(DashedDate(first)));
     while (select.Step())
     {
         auto day = DayOfRow(select, 0, today);
@@ -444,6 +450,36 @@ TRawDays TMarketDb::DaysOf(std::string_view code, TDate today, TDbSkips& skips)
             days.push_back(std::move(std::get<TRawDay>(day)));
     }
     return days;
+}
+
+TRawDays TMarketDb::NewestDays(std::string_view code, std::size_t traded, TDate today, TDbSkips& skips)
+{
+    TRawDays days;
+    // Dates after today sort last; they are read past, as rows against the contract.
+    TStatement select(
+        Db_, (std::string("SELECT ") + DayColumns + " FROM daily_bars WHERE code = ? ORDER BY date DESC").c_str());
+    select.Bind(1, code);
+    std::size_t found = 0;
+    while (found < traded && select.Step())
+    {
+        auto day = DayOfRow(select, 0, today);
+        if (auto* why = std::get_if<std::string>(&day))
+            SkipBar(skips, code, select, 0, *why);
+        else
+        {
+            found += std::get<TRawDay>(day).Traded;
+            days.push_back(std::move(std::get<TRawDay>(day)));
+        }
+    }
+    std::reverse(days.begin(), days.end());
+    return days;
+}
+
+bool TMarketDb::HasDays(std::string_view code)
+{
+    TStatement select(Db_, "SELECT 1 FROM daily_bars WHERE code = ? LIMIT 1");
+    select.Bind(1, code);
+    return select.Step();
 }
 
 std::map<std::string, TRawDays> TMarketDb::AllDays(TDate today, TDbSkips& skips)

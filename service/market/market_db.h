@@ -91,6 +91,16 @@ public:
     //! skipped and counted.
     TRawDays DaysOf(std::string_view code, TDate today, TDbSkips& skips);
 
+    //! The stock's days from `first` up to `today`, oldest first, read as DaysOf reads them.
+    TRawDays DaysFrom(std::string_view code, TDate first, TDate today, TDbSkips& skips);
+
+    //! The stock's newest days up to `today`, oldest first: as many as hold `traded` days with
+    //! trades and the days without between them, fewer when there are no more.
+    TRawDays NewestDays(std::string_view code, std::size_t traded, TDate today, TDbSkips& skips);
+
+    //! Whether the stock has a row of days at all.
+    bool HasDays(std::string_view code);
+
     //! Every stock's days by code, read as DaysOf reads them.
     std::map<std::string, TRawDays> AllDays(TDate today, TDbSkips& skips);
 

@@ -2,6 +2,7 @@
 
 #include "market/calendar.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -52,6 +53,10 @@ TPriceBars SyntheticBars(int code, TDate first, TDate last);
 
 //! The bars dated within [first, last] that have trades.
 TPriceBars TradedBarsInRange(const TPriceBars& days, TDate first, TDate last);
+
+//! The traded days a quote page looks at, newest first: the quote's, the previous close's and
+//! the rest of the five recent days with the close before the oldest.
+constexpr std::size_t QuoteTradedDays = 7;
 
 //! The first day of every synthetic history, whatever range is asked for.
 constexpr TDate SyntheticOrigin{2000, 1, 4};
