@@ -1,6 +1,8 @@
 // A market database, written with plain SQL as a user's own tool would, is served page for page
 // as the same days held in memory are: quotes, histories of any range, whole histories.
 
+#include "market/data_version.h"
+#include "market/live_market.h"
 #include "market/market_db.h"
 #include "service_test_support.h"
 #include "common/service_contract.h"
@@ -140,6 +142,32 @@ TEST(DbMarket, AHandWrittenDatabaseIsServedAsTheSameDaysInMemory)
         ASSERT_EQ(fromDb.Stocks().size(), Master.size());
         ExpectTheSamePages(reference, fromDb);
     }
+}
+
+TEST(DbMarket, AChangeByAnotherProgramIsServedWithoutARestart)
+{
+    const std::filesystem::path folder = DatabaseFolder();
+    TLiveMarket live({folder}, false, [](const std::string&) {});
+    const auto newestClose = [&] {
+        const TMarket& market = *live.Current();
+        return market.QuoteDays(*market.Find("25935"), Today).back().Close;
+    };
+    const std::int64_t before = newestClose();
+    const std::string version = ReadDataVersion(folder);
+    EXPECT_FALSE(live.ReloadIfChanged());
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder / MarketDbFileName).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode = WAL; UPDATE daily_bars SET close = 9999, high = 9999 "
+                           "WHERE code = '25935' AND date = '2026-03-31';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_NE(ReadDataVersion(folder), version);
+    EXPECT_TRUE(live.ReloadIfChanged());
+    EXPECT_EQ(newestClose(), 9999);
+    EXPECT_NE(before, 9999);
+    sqlite3_close(db);
 }
 
 } // namespace
