@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     libcurl4-openssl-dev libcpp-httplib-dev libpng-dev nlohmann-json3-dev
-    libfreexl-dev libzip-dev libpugixml-dev
+    libfreexl-dev libzip-dev libpugixml-dev libsqlite3-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     fonts-ipafont-gothic fontconfig

@@ -87,7 +87,7 @@ void AppendJsonString(std::string& out, std::string_view text)
 void Answer(httplib::Response& res, const TReply& reply)
 {
     res.status = reply.Status;
-    res.set_content(reply.Body, PageType);
+    res.set_content(reply.Body, reply.Type ? reply.Type : PageType);
     res.set_header("Server", ServiceProgram);
 }
 
@@ -174,6 +174,9 @@ TFinanceService::TFinanceService(std::function<std::shared_ptr<const TMarket>()>
     });
     server.Get(HistoryRoute, [this](const httplib::Request& req, httplib::Response& res) {
         Answer(res, HistoryReply(*Served(), req.params, Today_()));
+    });
+    server.Get(BarsRoute, [this](const httplib::Request& req, httplib::Response& res) {
+        Answer(res, BarsReply(*Served(), req.params, Today_()));
     });
     server.Get(StatusRoute, [this](const httplib::Request&, httplib::Response& res) {
         const std::string version = DataVersion_ ? DataVersion_() : ReadDataVersion(DataFolder_);

@@ -1,6 +1,9 @@
 #include "http/page_routes.h"
 
+#include "common/service_contract.h"
+
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -75,6 +78,44 @@ TReply BadRequest(const TBadRequest& error)
     return {400, BadRequestPage(error.what())};
 }
 
+//! The value of a key given at most once; nothing when it is missing.
+const std::string* Optional(const TQueryParams& params, const char* name)
+{
+    return params.count(name) == 0 ? nullptr : &One(params, name);
+}
+
+TReply PlainText(int status, std::string line)
+{
+    return {status, std::move(line) + "\n", "text/plain; charset=utf-8"};
+}
+
+void AppendNumber(std::string& text, std::int64_t value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+}
+
+std::string BarsCsv(const TPriceBars& bars, TDate from)
+{
+    std::string text = BarsHeader;
+    text += '\n';
+    text.reserve(text.size() + bars.size() * 48);
+    for (const TPriceBar& bar : bars)
+    {
+        if (bar.Date < from)
+            continue;
+        text += DashedDate(bar.Date);
+        for (const std::int64_t figure : {bar.Open, bar.High, bar.Low, bar.Close, bar.Volume})
+        {
+            text += ',';
+            AppendNumber(text, figure);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
 } // namespace
 
 TServedMarket::TServedMarket(std::shared_ptr<const TMarket> market) : Market_(std::move(market))
@@ -135,6 +176,45 @@ TReply HistoryReply(const TServedMarket& served, const TQueryParams& params, TDa
     catch (const TBadRequest& error)
     {
         return BadRequest(error);
+    }
+}
+
+TReply BarsReply(const TServedMarket& served, const TQueryParams& params, TDate today)
+{
+    const TMarket& market = served.Market();
+    try
+    {
+        std::string code = One(params, "code");
+        for (char& c : code)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        if (!IsStockCode(code))
+            throw TBadRequest("malformed code");
+        const std::string& period = One(params, "period");
+        if (period != "daily" && period != "weekly" && period != "monthly")
+            throw TBadRequest("period must be daily, weekly or monthly");
+        TDate from{};
+        if (const std::string* text = Optional(params, "from"))
+        {
+            const std::optional<TDate> date = text->size() == 10 && (*text)[4] == '-' ? ParseDate(*text) : std::nullopt;
+            if (!date)
+                throw TBadRequest("from must be a date yyyy-mm-dd");
+            from = *date;
+        }
+        // Raw prices need the source's own decimals, which a loaded market no longer holds.
+        if (params.count("raw") != 0)
+            throw TBadRequest("raw prices are not served");
+        const TStock* stock = market.Find(code);
+        if (!stock || !market.Serves(*stock))
+            return PlainText(404, "no such stock: " + code);
+        // Weeks and months are made of all their days before `from` picks whole bars.
+        const TPriceBars days = WholeHistory(market, *stock, today);
+        const TPriceBars bars = period == "daily" ? days : period == "weekly" ? WeeklyBars(days) : MonthlyBars(days);
+        return {200, BarsCsv(bars, from), BarsType};
+    }
+    catch (const TBadRequest& error)
+    {
+        return PlainText(400, error.what());
     }
 }
 

@@ -17,7 +17,8 @@ using TQueryParams = std::multimap<std::string, std::string>;
 struct TReply
 {
     int Status = 200;
-    std::string Body; // EUC-JP HTML
+    std::string Body;           // EUC-JP HTML, unless Type says otherwise
+    const char* Type = nullptr; // the Content-Type; null for the pages' own
 };
 
 //! A loaded market with its stocks' texts as the pages print them, made once per market, not
@@ -41,6 +42,10 @@ TReply QuoteReply(const TServedMarket& served, const TQueryParams& params, TDate
 
 //! HistoryRoute "?sv=MN&qt=<key>&sy=&sm=&sd=&ey=&em=&ed=&k=w|d".
 TReply HistoryReply(const TServedMarket& served, const TQueryParams& params, TDate today);
+
+//! BarsRoute "?code=<code>&period=daily|weekly|monthly[&from=yyyy-mm-dd]": the stock's whole
+//! history as CSV; 404 for a stock not served, 400 for a bad query, each a one-line text reason.
+TReply BarsReply(const TServedMarket& served, const TQueryParams& params, TDate today);
 
 //! The page of a 400 answer, naming what was wrong.
 std::string BadRequestPage(std::string_view reason);

@@ -1,4 +1,5 @@
 #include "market/bar_store.h"
+#include "market/own_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -306,37 +307,8 @@ std::vector<std::filesystem::path> ChunkFiles(const std::filesystem::path& folde
     return files;
 }
 
-std::optional<std::string> ReadWhole(const std::filesystem::path& file)
-{
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string bytes;
-    struct stat info
-    {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0)
-        bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    for (;;)
-    {
-        if (done == bytes.size())
-            bytes.resize(std::max<size_t>(bytes.size() * 2, 1 << 16)); // grown since its size was read
-        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-        {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    ::close(fd);
-    bytes.resize(done);
-    return bytes;
-}
+// A chunk holds at most the whole market's history; anything larger is no chunk of ours.
+constexpr std::size_t MaxChunkBytes = std::size_t{1} << 30;
 
 // A chunk read and checked: its requests, and where its rows lie in the bytes.
 struct TChunkView
@@ -480,9 +452,15 @@ std::map<std::string, TRawDays> LoadFolder(const std::filesystem::path& folder, 
     TStock* last = nullptr;
     for (const std::filesystem::path& file : ChunkFiles(folder))
     {
-        const std::optional<std::string> bytes = ReadWhole(file);
+        std::string problem;
+        const std::optional<std::string> bytes = ReadOwnFile(file, MaxChunkBytes, problem);
         if (!bytes)
-            continue; // compacted away since the folder was listed
+        {
+            // Gone since the folder was listed (compacted away) says nothing; anything else is named.
+            if (!problem.empty())
+                warnings.push_back(file.string() + ": " + problem);
+            continue;
+        }
         const std::optional<TChunkView> view = ViewChunk(*bytes);
         if (!view)
         {
@@ -542,21 +520,6 @@ std::uint64_t ChunkCheckSum(std::string_view bytes)
     return ((sum ^ tail ^ bytes.size()) * 0x100000001b3ull) ^ (sum >> 29);
 }
 
-std::string ServedCode(const std::string& sourceCode)
-{
-    if (sourceCode.size() == 5 && sourceCode[4] == '0')
-        return sourceCode.substr(0, 4);
-    return sourceCode;
-}
-
-bool IsSourceCode(const std::string& code)
-{
-    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    const auto digitOrLetter = [&](char c) { return digit(c) || (c >= 'A' && c <= 'Z'); };
-    return code.size() == 5 && code[0] >= '1' && code[0] <= '9' && digitOrLetter(code[1]) && digit(code[2]) &&
-           digitOrLetter(code[3]) && digit(code[4]);
-}
-
 TBarStore::TBarStore(const std::filesystem::path& dataFolder, TMode mode) : Folder(dataFolder / "bars")
 {
     if (mode == TMode::ReadOnly)
@@ -592,7 +555,8 @@ void TBarStore::ReadRequests()
     {
         NextSequence = std::max(NextSequence, ChunkSequence(file) + 1);
         ++Chunks;
-        const std::optional<std::string> bytes = ReadWhole(file);
+        std::string problem;
+        const std::optional<std::string> bytes = ReadOwnFile(file, MaxChunkBytes, problem);
         const std::optional<TChunkView> view = bytes ? ViewChunk(*bytes) : std::nullopt;
         if (!view)
             continue; // its requests count as never answered, so they are asked again
@@ -618,33 +582,9 @@ void TBarStore::Commit(const TBarRequest& request, const std::vector<TBarRow>& r
     StoredRequests.push_back(request);
 }
 
-static std::map<std::string, TQueryState> QueryStates(const std::vector<TBarRequest>& requests, TBarRequest::TKind kind)
-{
-    std::map<std::string, TQueryState> states;
-    for (const TBarRequest& request : requests)
-    {
-        if (request.Kind != kind)
-            continue;
-        TQueryState& state = states[request.Key];
-        if (request.Page == 0)
-            state = TQueryState{};
-        else if (request.Page != state.Pages)
-            continue; // a page of an asking that a later first page replaced
-        state.Rows += request.Rows;
-        state.Pages = request.Page + 1;
-        state.NextPage = request.NextPage;
-        state.Complete = request.NextPage.empty();
-        state.AskedOn = request.AskedOn;
-    }
-    return states;
-}
-
 std::map<TDate, TQueryState> TBarStore::Days() const
 {
-    std::map<TDate, TQueryState> days;
-    for (auto& [key, state] : QueryStates(StoredRequests, TBarRequest::TKind::Date))
-        days.emplace(*ParseDate(key), std::move(state));
-    return days;
+    return DayStates(StoredRequests);
 }
 
 std::map<std::string, TQueryState> TBarStore::Codes() const
@@ -681,9 +621,10 @@ void TBarStore::CompactIfOver(size_t threshold)
     Chunks = 1;
 }
 
-std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings)
+std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings,
+                                            std::map<std::string, std::string>* sourceCodes)
 {
-    return LoadFolder(dataFolder / "bars", warnings, nullptr);
+    return LoadFolder(dataFolder / "bars", warnings, sourceCodes);
 }
 
 std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder)

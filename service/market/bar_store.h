@@ -1,5 +1,6 @@
 #pragma once
 
+#include "market/fetch_requests.h"
 #include "market/raw_days.h"
 
 #include <filesystem>
@@ -16,42 +17,6 @@
 // answers, which is all the fetch needs to know where to resume. Loading merges the chunks in
 // the order they were written (a later row of the same stock and day wins); compaction now and
 // then folds them into one, so a day's fetch never rewrites a file per stock.
-
-//! One answered request: a page of a date query (the whole market of one day) or of a code
-//! query (one stock over a range).
-struct TBarRequest
-{
-    enum class TKind
-    {
-        Date,
-        Code
-    };
-    TKind Kind = TKind::Date;
-    std::string Key;      // "2026-03-02" for a date query, the source's code ("72030") for a code query
-    int Page = 0;         // 0 for the first page of the query
-    std::string NextPage; // the pagination key of the page after this one; empty on the last page
-    TDate AskedOn;        // the local day the request was answered
-    int Rows = 0;         // rows of this page kept
-
-    bool operator==(const TBarRequest&) const = default;
-};
-
-//! A row of an answer: the source's 5-character code ("72030", "130A0", "25935") and its day.
-struct TBarRow
-{
-    std::string Code;
-    TRawDay Day;
-};
-
-//! What the requests of one query came to, over all chunks.
-struct TQueryState
-{
-    bool Complete = false; // its last page is stored
-    int Rows = 0;          // rows its pages brought, over the latest asking
-    int Pages = 0;         // pages stored of the latest asking
-    std::string NextPage;  // where an incomplete asking goes on
-    TDate AskedOn;         // when its latest page was answered
-};
 
 class TBarStore
 {
@@ -100,21 +65,15 @@ private:
     std::vector<TBarRequest> StoredRequests;
 };
 
-//! The code the service serves for a source code: the class digit 0 is dropped ("72030" ->
-//! "7203", "130A0" -> "130A"); any other class digit keeps all five characters ("25935").
-std::string ServedCode(const std::string& sourceCode);
-
-//! Whether a code has a form the source uses: four characters (a digit 1-9, a digit or an
-//! upper-case letter, a digit, a digit or an upper-case letter) and a class digit.
-bool IsSourceCode(const std::string& code);
-
 //! The check sum a chunk file ends with, over every byte before it.
 std::uint64_t ChunkCheckSum(std::string_view bytes);
 
-//! Every stock's stored days by served code, oldest first, one per date. A folder without
-//! bars gives an empty map; a damaged chunk is skipped and named in `warnings`.
-std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder,
-                                            std::vector<std::string>& warnings);
+//! Every stock's stored days by served code, oldest first, one per date; with `sourceCodes`, also
+//! the source's code of each served code. A folder without bars gives an empty map; a damaged
+//! chunk, or a file named like one that is not a regular file of the user's, is skipped and named
+//! in `warnings`.
+std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder, std::vector<std::string>& warnings,
+                                            std::map<std::string, std::string>* sourceCodes = nullptr);
 
 //! As above, the warnings going to stderr.
 std::map<std::string, TRawDays> LoadRawDays(const std::filesystem::path& dataFolder);

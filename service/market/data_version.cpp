@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,9 +25,9 @@ std::string NewToken()
 {
     // Time, process and a counter: two bumps in the same nanosecond still differ.
     static std::atomic<unsigned> counter{0};
-    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+    const auto nanos =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     char token[64];
     std::snprintf(token, sizeof token, "%llx-%x-%x", static_cast<unsigned long long>(nanos),
                   static_cast<unsigned>(::getpid()), counter.fetch_add(1) + 1U);
@@ -39,7 +41,36 @@ void BumpDataVersion(const std::filesystem::path& dataFolder)
     WriteFileReplacing(dataFolder / DataVersionFileName, NewToken() + '\n');
 }
 
-std::string ReadDataVersion(const std::filesystem::path& dataFolder)
+namespace {
+
+//! What changes with every commit to <folder>/market.db, by any program: the database's and its
+//! journal's size and modification time (a commit appends to the journal, a checkpoint rewrites
+//! the database). Empty without a database.
+std::string DatabaseStamp(const std::filesystem::path& dataFolder)
+{
+    std::uint64_t hash = 0xcbf29ce484222325u; // FNV-1a over the figures
+    bool any = false;
+    for (const char* name : {"market.db", "market.db-wal"})
+    {
+        struct stat info
+        {};
+        if (::stat((dataFolder / name).c_str(), &info) != 0)
+            continue;
+        any = true;
+        for (const std::uint64_t figure :
+             {static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_mtim.tv_sec),
+              static_cast<std::uint64_t>(info.st_mtim.tv_nsec), static_cast<std::uint64_t>(info.st_ino)})
+            for (int shift = 0; shift < 64; shift += 8)
+                hash = (hash ^ ((figure >> shift) & 0xff)) * 0x100000001b3u;
+    }
+    if (!any)
+        return {};
+    char stamp[24];
+    std::snprintf(stamp, sizeof stamp, ".%016llx", static_cast<unsigned long long>(hash));
+    return stamp;
+}
+
+std::string FileToken(const std::filesystem::path& dataFolder)
 {
     std::FILE* in = std::fopen((dataFolder / DataVersionFileName).c_str(), "rb");
     if (!in)
@@ -55,6 +86,13 @@ std::string ReadDataVersion(const std::filesystem::path& dataFolder)
     if (token.empty() || token.size() > MaxTokenBytes || !whole)
         return "0";
     return token;
+}
+
+} // namespace
+
+std::string ReadDataVersion(const std::filesystem::path& dataFolder)
+{
+    return FileToken(dataFolder) + DatabaseStamp(dataFolder);
 }
 
 bool IsRealDataFolder(const std::filesystem::path& dataFolder)

@@ -10,7 +10,8 @@
 //! old token or the new one, never half of either). Throws std::system_error when it cannot.
 void BumpDataVersion(const std::filesystem::path& dataFolder);
 
-//! The folder's token, or "0" when it has none (no file, empty, unreadable).
+//! The folder's token, or "0" when it has none (no file, empty, unreadable); with a market.db,
+//! followed by a stamp that changes with every commit to it, ours or another program's.
 std::string ReadDataVersion(const std::filesystem::path& dataFolder);
 
 //! True when the folder carries the real-data marker.

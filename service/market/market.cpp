@@ -3,13 +3,16 @@
 #include "market/adjusted_days.h"
 #include "market/data_version.h"
 #include "market/bar_store.h"
+#include "market/market_db.h"
 
 #include <algorithm>
 #include <cassert>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace {
 
@@ -73,6 +76,63 @@ std::map<std::string, TPriceBars> ReadPriceFiles(const std::vector<std::filesyst
 
 } // namespace
 
+// One read-only connection shared by the request threads, one query at a time: a page reads a
+// few hundred rows along the primary key, far less than serving them takes.
+class TDbDays
+{
+public:
+    TDbDays(const std::filesystem::path& folder, bool rawPrices, TDate today)
+        : Db(folder, TMarketDb::TMode::ReadOnly), RawPrices(rawPrices), Today(today)
+    {}
+
+    TMarketDb& Open() { return Db; }
+
+    //! The days from `first` on, adjusted with every later factor (all of them are read).
+    TPriceBars From(const std::string& code, TDate first)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex);
+        return Served(Db.DaysFrom(code, first, Today, Skips)).Days;
+    }
+
+    //! The newest days, enough of them for `traded` days with trades.
+    TPriceBars Newest(const std::string& code, std::size_t traded)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex);
+        return Served(Db.NewestDays(code, traded, Today, Skips)).Days;
+    }
+
+    std::vector<TDate> Splits(const std::string& code)
+    {
+        if (!RawPrices)
+            return {};
+        const std::lock_guard<std::mutex> lock(Mutex);
+        return Served(Db.DaysFrom(code, TDate{1900, 1, 1}, Today, Skips)).Splits;
+    }
+
+    bool HasDays(const std::string& code)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex);
+        const auto known = Known.find(code);
+        if (known != Known.end())
+            return known->second;
+        return Known[code] = Db.HasDays(code);
+    }
+
+private:
+    TServedDays Served(const TRawDays& days)
+    {
+        int badFactors = 0;
+        return AdjustedDays(days, RawPrices, badFactors);
+    }
+
+    std::mutex Mutex;
+    TMarketDb Db;
+    bool RawPrices;
+    TDate Today;
+    TDbSkips Skips;
+    std::unordered_map<std::string, bool> Known; // bounded by the master's codes
+};
+
 TMarket::TMarket(std::vector<TStock> stocks, std::map<std::string, TPriceBars> csvBars)
     : Stocks_(std::move(stocks)), CsvBars_(std::move(csvBars))
 {
@@ -115,11 +175,35 @@ TMarket TMarket::FromRawDays(std::vector<TStock> stocks, const std::map<std::str
     return market;
 }
 
-const std::vector<TDate>& TMarket::Splits(const TStock& stock) const
+TMarket TMarket::FromDb(const std::filesystem::path& folder, bool rawPrices, std::vector<std::string>& warnings,
+                        TDate today)
 {
-    static const std::vector<TDate> none;
+    auto days = std::make_shared<TDbDays>(folder, rawPrices, today);
+    TDbSkips skips;
+    std::vector<TStock> stocks;
+    for (TDbStock& stock : days->Open().Stocks(skips))
+        stocks.push_back(std::move(stock.Stock));
+    for (std::string& warning : SkipWarnings(days->Open().File(), skips))
+        warnings.push_back(std::move(warning));
+    TMarket market(std::move(stocks), {});
+    market.Real_ = true;
+    market.Db_ = std::move(days);
+    return market;
+}
+
+bool TMarket::HasCsv(std::string_view code) const
+{
+    if (Db_)
+        return Find(code) != nullptr && Db_->HasDays(std::string(code));
+    return CsvBars_.count(std::string(code)) > 0;
+}
+
+std::vector<TDate> TMarket::Splits(const TStock& stock) const
+{
+    if (Db_)
+        return Db_->Splits(stock.Code);
     const auto found = Splits_.find(stock.Code);
-    return found == Splits_.end() ? none : found->second;
+    return found == Splits_.end() ? std::vector<TDate>{} : found->second;
 }
 
 TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings)
@@ -134,6 +218,8 @@ TMarket TMarket::Load(const std::vector<std::filesystem::path>& layers, std::vec
     std::error_code ignored;
     // Real data is never mixed with the sample below it nor with made-up history.
     const std::filesystem::path& top = layers.back();
+    if (IsRealDataFolder(top) && TMarketDb::ExistsIn(top))
+        return FromDb(top, rawPrices, warnings, LocalToday());
     if (IsRealDataFolder(top))
     {
         const std::filesystem::path masterPath = top / "stocks.csv";
@@ -176,6 +262,12 @@ const TStock* TMarket::Find(std::string_view code) const
 
 TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate today) const
 {
+    if (Db_)
+    {
+        TPriceBars days = Db_->From(stock.Code, first);
+        std::erase_if(days, [&](const TPriceBar& day) { return day.Date > last; });
+        return days;
+    }
     const auto csv = CsvBars_.find(stock.Code);
     if (csv != CsvBars_.end())
     {
@@ -195,6 +287,8 @@ TPriceBars TMarket::Days(const TStock& stock, TDate first, TDate last, TDate tod
 
 TPriceBars TMarket::QuoteDays(const TStock& stock, TDate today) const
 {
+    if (Db_)
+        return Db_->Newest(stock.Code, QuoteTradedDays);
     const auto csv = CsvBars_.find(stock.Code);
     if (csv != CsvBars_.end())
         return csv->second;
@@ -208,4 +302,10 @@ TPriceBars HistoryBars(const TMarket& market, const TStock& stock, bool weekly, 
     // The range is honoured day by day: a week cut by the start date holds only its days in range.
     const TPriceBars traded = TradedBarsInRange(market.Days(stock, first, last, today), first, last);
     return weekly ? WeeklyBars(traded) : traded;
+}
+
+TPriceBars WholeHistory(const TMarket& market, const TStock& stock, TDate today)
+{
+    constexpr TDate earliest{1900, 1, 1};
+    return TradedBarsInRange(market.Days(stock, earliest, today, today), earliest, today);
 }

@@ -131,9 +131,6 @@ std::int64_t Snap(double price)
     return std::max(tick, (yen + tick / 2) / tick * tick);
 }
 
-// The walk starts here whatever range is asked for, so a day's figures never depend on it.
-constexpr TDate SyntheticOrigin{2000, 1, 4};
-
 } // namespace
 
 TPriceBars ParsePriceCsv(std::string_view text, std::optional<TDate> latest)
@@ -298,26 +295,43 @@ TPriceBars TradedBarsInRange(const TPriceBars& days, TDate first, TDate last)
     return traded;
 }
 
-TPriceBars WeeklyBars(const TPriceBars& tradedDays)
+namespace {
+
+//! Traded days merged into bars by `periodOf` (the first day of a day's period): open of the first
+//! day, highest high, lowest low, close of the last, summed volume, dated by the first day.
+template <typename TPeriodOf>
+TPriceBars GroupedBars(const TPriceBars& tradedDays, TPeriodOf periodOf)
 {
-    TPriceBars weeks;
-    TDate weekOf;
+    TPriceBars bars;
+    TDate current;
     for (const TPriceBar& day : tradedDays)
     {
         if (day.Volume <= 0)
             continue;
-        const TDate monday = WeekStart(day.Date);
-        if (weeks.empty() || monday != weekOf)
+        const TDate period = periodOf(day.Date);
+        if (bars.empty() || period != current)
         {
-            weekOf = monday;
-            weeks.push_back(day);
+            current = period;
+            bars.push_back(day);
             continue;
         }
-        TPriceBar& week = weeks.back();
-        week.High = std::max(week.High, day.High);
-        week.Low = std::min(week.Low, day.Low);
-        week.Close = day.Close;
-        week.Volume += day.Volume;
+        TPriceBar& bar = bars.back();
+        bar.High = std::max(bar.High, day.High);
+        bar.Low = std::min(bar.Low, day.Low);
+        bar.Close = day.Close;
+        bar.Volume += day.Volume;
     }
-    return weeks;
+    return bars;
+}
+
+} // namespace
+
+TPriceBars WeeklyBars(const TPriceBars& tradedDays)
+{
+    return GroupedBars(tradedDays, WeekStart);
+}
+
+TPriceBars MonthlyBars(const TPriceBars& tradedDays)
+{
+    return GroupedBars(tradedDays, [](TDate date) { return TDate{date.Year, date.Month, 1}; });
 }

@@ -2,6 +2,7 @@
 
 #include "market/calendar.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -53,6 +54,16 @@ TPriceBars SyntheticBars(int code, TDate first, TDate last);
 //! The bars dated within [first, last] that have trades.
 TPriceBars TradedBarsInRange(const TPriceBars& days, TDate first, TDate last);
 
+//! The traded days a quote page looks at, newest first: the quote's, the previous close's and
+//! the rest of the five recent days with the close before the oldest.
+constexpr std::size_t QuoteTradedDays = 7;
+
+//! The first day of every synthetic history, whatever range is asked for.
+constexpr TDate SyntheticOrigin{2000, 1, 4};
+
 //! Monday-to-Friday weeks of traded days: open of the first day, highest high, lowest low,
 //! close of the last day, summed volume, dated by the first trading day of the week.
 TPriceBars WeeklyBars(const TPriceBars& tradedDays);
+
+//! Calendar months of traded days, made and dated as the weeks are.
+TPriceBars MonthlyBars(const TPriceBars& tradedDays);

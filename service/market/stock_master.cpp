@@ -41,6 +41,39 @@ std::size_t Utf8Characters(std::string_view text)
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
+std::optional<std::string> StockProblem(const TStock& stock)
+{
+    if (stock.Name.empty())
+        return "名称が空です";
+    if (Utf8Characters(stock.Name) > MaxNameCharacters)
+        return "名称が " + std::to_string(MaxNameCharacters) + " 文字より長くなっています";
+    // The pages carry the name as it is, unescaped: the scrapers read it byte for byte.
+    if (stock.Name.find_first_of("<>&\"") != std::string::npos)
+        return "名称 \"" + stock.Name + "\" に < > & \" のどれかがあります (全角で書いてください)";
+    // In KabuList.dat a Ctrl-Z ends the file for the program and a CR splits the line;
+    // the byte is named, not echoed, so the message cannot steer a terminal either.
+    const auto control = std::find_if(stock.Name.begin(), stock.Name.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+    if (control != stock.Name.end())
+        return "名称に制御文字 " + ByteName(*control) + " があります";
+    try
+    {
+        if (!IsPlainEucJp(Utf8ToEucJp(stock.Name)))
+            return "名称 \"" + stock.Name + "\" に半角カナか、まれな文字があります";
+        Utf8ToShiftJis(stock.Name);
+    }
+    catch (const TConvertError& error)
+    {
+        return error.what();
+    }
+    if (MarketOfMasterName(stock.Market) == nullptr)
+        return "市場 \"" + stock.Market + "\" は知らない市場です";
+    if (std::none_of(SectorNames.begin(), SectorNames.end(),
+                     [&](const TSectorName& sector) { return sector.Name == stock.Sector; }))
+        return "業種 \"" + stock.Sector + "\" は知らない業種です";
+    return std::nullopt;
+}
+
 std::vector<TStock> ParseStockMaster(std::string_view text)
 {
     std::vector<TStock> stocks;
@@ -70,34 +103,8 @@ std::vector<TStock> ParseStockMaster(std::string_view text)
                  "コード \"" + stock.Code + "\" は銘柄コードではありません (4 文字、または種類の数字を付けた 5 文字)");
         if (!codes.insert(stock.Code).second)
             Fail(lineNumber, "コード " + stock.Code + " が二度出てきます");
-        if (stock.Name.empty())
-            Fail(lineNumber, "名称が空です");
-        if (Utf8Characters(stock.Name) > MaxNameCharacters)
-            Fail(lineNumber, "名称が " + std::to_string(MaxNameCharacters) + " 文字より長くなっています");
-        // The pages carry the name as it is, unescaped: the scrapers read it byte for byte.
-        if (stock.Name.find_first_of("<>&\"") != std::string::npos)
-            Fail(lineNumber, "名称 \"" + stock.Name + "\" に < > & \" のどれかがあります (全角で書いてください)");
-        // In KabuList.dat a Ctrl-Z ends the file for the program and a CR splits the line;
-        // the byte is named, not echoed, so the message cannot steer a terminal either.
-        const auto control = std::find_if(stock.Name.begin(), stock.Name.end(),
-                                          [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
-        if (control != stock.Name.end())
-            Fail(lineNumber, "名称に制御文字 " + ByteName(*control) + " があります");
-        try
-        {
-            if (!IsPlainEucJp(Utf8ToEucJp(stock.Name)))
-                Fail(lineNumber, "名称 \"" + stock.Name + "\" に半角カナか、まれな文字があります");
-            Utf8ToShiftJis(stock.Name);
-        }
-        catch (const TConvertError& error)
-        {
-            Fail(lineNumber, error.what());
-        }
-        if (MarketOfMasterName(stock.Market) == nullptr)
-            Fail(lineNumber, "市場 \"" + stock.Market + "\" は知らない市場です");
-        if (std::none_of(SectorNames.begin(), SectorNames.end(),
-                         [&](const TSectorName& sector) { return sector.Name == stock.Sector; }))
-            Fail(lineNumber, "業種 \"" + stock.Sector + "\" は知らない業種です");
+        if (const std::optional<std::string> problem = StockProblem(stock))
+            Fail(lineNumber, *problem);
         stocks.push_back(std::move(stock));
     }
     return stocks;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,10 @@ std::size_t Utf8Characters(std::string_view text);
 //! carry, without control characters, markets of MarketNames and sectors of SectorNames.
 //! Throws TMasterError naming the line.
 std::vector<TStock> ParseStockMaster(std::string_view text);
+
+//! What makes a stock of well-formed code unfit to serve (its name, market or sector), in words;
+//! nothing when it is fit.
+std::optional<std::string> StockProblem(const TStock& stock);
 
 //! One master line, "code,name,market,sector" without line end.
 std::string StockMasterLine(const TStock& stock);

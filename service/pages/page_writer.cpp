@@ -283,7 +283,7 @@ std::string QuotePage(const TStockPageTexts& stock, std::string_view key, const 
     // The previous close, and the last five traded days with their changes: only the newest
     // six traded days are looked at.
     std::vector<const TPriceBar*> traded;
-    for (auto day = days.rbegin(); day != days.rend() && traded.size() < 7; ++day)
+    for (auto day = days.rbegin(); day != days.rend() && traded.size() < QuoteTradedDays; ++day)
         if (day->Volume > 0)
             traded.push_back(&*day);
     // traded[0] is the newest traded day; the previous close is the one before the quote's day.

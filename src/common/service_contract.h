@@ -33,6 +33,13 @@ constexpr const char* QuoteRoute = "/MnStock";
 constexpr const char* HistoryRoute = "/MnStock/slast.html";
 //! The service's status, a JSON object of the fields below.
 constexpr const char* StatusRoute = "/orvanta/status";
+//! A stock's whole history as CSV: BarsRoute "?code=<code>&period=daily|weekly|monthly[&from=YYYY-MM-DD]".
+//! Prices adjusted for every later split or consolidation, oldest bar first; an unknown code is a
+//! 404 and a bad query a 400, each with a one-line text/plain reason.
+constexpr const char* BarsRoute = "/orvanta/bars";
+constexpr const char* BarsType = "text/csv; charset=utf-8";
+//! The first line of a BarsRoute answer; then "yyyy-mm-dd,open,high,low,close,volume" per bar, LF ends.
+constexpr const char* BarsHeader = "date,open,high,low,close,volume";
 
 //! A status answer is small; a client reads no more than this (64 KiB).
 constexpr std::size_t MaxStatusBytes = 64 * 1024;
