@@ -215,13 +215,14 @@ TPipeEnd ReadAnswer(int in, std::chrono::steady_clock::time_point deadline, std:
     }
 }
 
-int ReapChild(pid_t child)
+//! The child's wait status, or nothing when it cannot be had (SIGCHLD ignored reaps it unseen).
+std::optional<int> ReapChild(pid_t child)
 {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
     {
         if (errno != EINTR)
-            return 0;
+            return std::nullopt;
     }
     return status;
 }
@@ -272,7 +273,10 @@ TSheetCells CellsOfChildAnswer(std::string_view answer, const TChildReadLimits& 
     // Rows count as cells, as the child's grid counts them.
     std::size_t cells = 0;
     std::size_t bytes = 0;
-    TSheetCells sheet(reader.ItemCount());
+    const std::size_t rows = reader.ItemCount();
+    if (rows > limits.MaxCells)
+        Broken("セルが多すぎます");
+    TSheetCells sheet(rows);
     for (std::vector<std::string>& row : sheet)
     {
         const std::size_t width = reader.ItemCount();
@@ -333,7 +337,7 @@ TSheetCells CellsReadInChild(const std::function<TSheetCells()>& read, const TCh
     // The child closes its end only by exiting, so after a whole answer the wait is short.
     if (end != TPipeEnd::Whole)
         ::kill(child, SIGKILL);
-    const int status = ReapChild(child);
+    const std::optional<int> ended = ReapChild(child);
 
     if (end == TPipeEnd::Late)
         throw TChildReadFailure("読み取りが " + SecondsText(limits.Deadline) + " 秒で終わりませんでした");
@@ -341,6 +345,9 @@ TSheetCells CellsReadInChild(const std::function<TSheetCells()>& read, const TCh
         Broken("長すぎます");
     if (end == TPipeEnd::Failed)
         throw TChildReadFailure("読み取りの結果を受け取れませんでした");
+    if (!ended)
+        throw TChildReadFailure("読み取りの終わりを確かめられませんでした");
+    const int status = *ended;
     if (WIFSIGNALED(status))
         throw TChildReadFailure("読み取りがシグナル " + std::to_string(WTERMSIG(status)) + " で異常終了しました");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

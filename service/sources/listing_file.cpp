@@ -528,7 +528,7 @@ std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file)
     // The library reads or writes out of bounds on some crafted files, so it reads in a child
     // process of its own: such a file ends as a refusal, never as corrupted memory here. The
     // child's grid at its bounds and its answer take some 100 MiB; a real listing reads in well
-    // under a second.
+    // under a second. The child allocates, which is sound since --listing runs on one thread.
     TChildReadLimits limits;
     limits.MaxCells = MaxCells;
     limits.MaxCellBytes = MaxCellBytes;
