@@ -158,7 +158,7 @@ bool WriteAll(int fd, std::string_view bytes)
         {
             answer = ChildAnswerOf(read());
         }
-        catch (const TListingError& refused)
+        catch (const TChildRefusal& refused)
         {
             answer = ChildAnswerOf({}, refused.what());
         }
@@ -266,7 +266,7 @@ TSheetCells CellsOfChildAnswer(std::string_view answer, const TChildReadLimits& 
         const std::string text(reader.Take(size));
         if (!reader.AtEnd())
             Broken("余分なバイトがあります");
-        throw TListingError(text);
+        throw TChildRefusal(text);
     }
     if (kind[0] != CellsKind)
         Broken("答えの種類が不明です");

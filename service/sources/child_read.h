@@ -1,10 +1,9 @@
 #pragma once
 
-#include "sources/listing_file.h"
-
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,15 +24,22 @@ struct TChildReadLimits
     std::chrono::milliseconds Deadline{}; //!< wall clock from the start until the child has ended
 };
 
-//! The read ended without an answer: the child died, exited otherwise than after its answer,
-//! outlived the deadline or sent what is no answer within the limits. what() says which.
-class TChildReadFailure : public TListingError
+//! A refusal of the reading function's own: its text crosses to the parent unchanged.
+class TChildRefusal : public std::runtime_error
 {
 public:
-    using TListingError::TListingError;
+    using std::runtime_error::runtime_error;
 };
 
-//! Runs `read` in a forked child under `limits` and returns the cells it read. A TListingError
+//! The read ended without an answer: the child died, exited otherwise than after its answer,
+//! outlived the deadline or sent what is no answer within the limits. what() says which.
+class TChildReadFailure : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+//! Runs `read` in a forked child under `limits` and returns the cells it read. A TChildRefusal
 //! thrown by `read` is thrown here with the same text; any other end throws TChildReadFailure.
 //! The child is always reaped. The child only runs `read` and writes to a pipe, but `read` may
 //! allocate: with other threads in this process, a lock one of them held at the fork may block
@@ -42,7 +48,7 @@ TSheetCells CellsReadInChild(const std::function<TSheetCells()>& read, const TCh
 
 //! The cells of a child's answer as written by the child: refused with TChildReadFailure when it
 //! is cut short, longer than it says, or beyond the limits' cells and text; a refusal the child
-//! sent is thrown as a TListingError with its text.
+//! sent is thrown as a TChildRefusal.
 TSheetCells CellsOfChildAnswer(std::string_view answer, const TChildReadLimits& limits);
 
 //! The child's answer for `cells`, or for a refusal when `refusal` is not empty.

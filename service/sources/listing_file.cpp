@@ -535,9 +535,23 @@ std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file)
     limits.MemoryBytes = 256 * 1024 * 1024;
     limits.CpuSeconds = 20;
     limits.Deadline = std::chrono::seconds(30);
+    const auto read = [&file] {
+        try
+        {
+            return XlsCells(file);
+        }
+        catch (const TListingError& refused)
+        {
+            throw TChildRefusal(refused.what());
+        }
+    };
     try
     {
-        return ListingRowsFromCells(CellsReadInChild([&file] { return XlsCells(file); }, limits));
+        return ListingRowsFromCells(CellsReadInChild(read, limits));
+    }
+    catch (const TChildRefusal& refused)
+    {
+        throw TListingError(refused.what());
     }
     catch (const TChildReadFailure& failed)
     {

@@ -53,14 +53,14 @@ TEST(CellsReadInChild, ReturnsTheCellsOrTheChildsOwnRefusal)
     EXPECT_EQ(CellsReadInChild([] { return TSheetCells{}; }, SmallLimits()), TSheetCells{});
     try
     {
-        CellsReadInChild([]() -> TSheetCells { throw TListingError("no sheet here"); }, SmallLimits());
+        CellsReadInChild([]() -> TSheetCells { throw TChildRefusal("no sheet here"); }, SmallLimits());
         ADD_FAILURE() << "the child's refusal was lost";
     }
     catch (const TChildReadFailure& failure)
     {
         ADD_FAILURE() << "a clean refusal reported as a failure: " << failure.what();
     }
-    catch (const TListingError& refused)
+    catch (const TChildRefusal& refused)
     {
         EXPECT_STREQ(refused.what(), "no sheet here");
     }
