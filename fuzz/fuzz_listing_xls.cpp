@@ -1,6 +1,8 @@
 // The .xls path of the listed-issues reader on any bytes. The library reads a file by its name,
 // so the bytes go to an anonymous memory file first. A file it cannot use is refused with the
-// reader's own error; anything else, a crash or runaway memory included, is a fault.
+// reader's own error; anything else, a crash or runaway memory included, is a fault. The library
+// runs in a child process: its own faults there (reported by the sanitizer in the child) are
+// refusals here, as they are for a user.
 #include "sources/listing_file.h"
 
 #include <sys/mman.h>

@@ -1,6 +1,7 @@
 #include "sources/listing_file.h"
 
 #include "common/japanese_text.h"
+#include "sources/child_read.h"
 
 #include <freexl.h>
 #include <pugixml.hpp>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -472,7 +474,10 @@ std::vector<TListingRow> ListingRowsFromXlsx(std::string_view bytes)
     return ListingRowsFromCells(grid.Rows);
 }
 
-std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file)
+namespace {
+
+//! The first worksheet's cells of an .xls, as the library reads them. Runs in a child process.
+TSheetCells XlsCells(const std::filesystem::path& file)
 {
     const void* handle = nullptr;
     const int opened = freexl_open(file.c_str(), &handle);
@@ -513,7 +518,45 @@ std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file)
             }
         }
     }
-    return ListingRowsFromCells(grid.Rows);
+    return std::move(grid.Rows);
+}
+
+} // namespace
+
+std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file)
+{
+    // The library reads or writes out of bounds on some crafted files, so it reads in a child
+    // process of its own: such a file ends as a refusal, never as corrupted memory here. The
+    // child's grid at its bounds and its answer take some 100 MiB; a real listing reads in well
+    // under a second. The child allocates, which is sound since --listing runs on one thread.
+    TChildReadLimits limits;
+    limits.MaxCells = MaxCells;
+    limits.MaxCellBytes = MaxCellBytes;
+    limits.MemoryBytes = 256 * 1024 * 1024;
+    limits.CpuSeconds = 20;
+    limits.Deadline = std::chrono::seconds(30);
+    const auto read = [&file] {
+        try
+        {
+            return XlsCells(file);
+        }
+        catch (const TListingError& refused)
+        {
+            throw TChildRefusal(refused.what());
+        }
+    };
+    try
+    {
+        return ListingRowsFromCells(CellsReadInChild(read, limits));
+    }
+    catch (const TChildRefusal& refused)
+    {
+        throw TListingError(refused.what());
+    }
+    catch (const TChildReadFailure& failed)
+    {
+        throw TListingError(".xls ファイルを読めませんでした (" + std::string(failed.what()) + ")");
+    }
 }
 
 namespace {

@@ -33,7 +33,8 @@ std::vector<TListingRow> ListingRowsFromCsv(std::string_view bytes);
 //! The rows of an .xlsx listing (its first worksheet). Throws TListingError.
 std::vector<TListingRow> ListingRowsFromXlsx(std::string_view bytes);
 
-//! The rows of an .xls listing (its first worksheet), read from `file`. Throws TListingError.
+//! The rows of an .xls listing (its first worksheet), read from `file` in a child process with
+//! the same bounds. Throws TListingError, also when the read ends abnormally (a crash, 30 s).
 std::vector<TListingRow> ListingRowsFromXls(const std::filesystem::path& file);
 
 //! The rows of a sheet's cells (UTF-8, row by row): the header row is the first that names

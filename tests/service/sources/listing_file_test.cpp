@@ -206,6 +206,23 @@ TEST(ServiceProgram, ListingMakesTheFolderRealAndReportsChanges)
     EXPECT_EQ(ReadDataVersion(data), version2);
 }
 
+// The .xls library reads out of bounds on this crafted file (found by the fuzzer): it is read in
+// a child process, so the file is refused, named, and nothing of the data changes.
+TEST(ServiceProgram, ACraftedXlsIsRefusedByNameAndChangesNothing)
+{
+    const std::filesystem::path root = FreshFolder("listing_crafted_xls");
+    const std::filesystem::path data = root / "data";
+    std::filesystem::create_directories(data);
+    std::filesystem::copy_file(SampleDataFolder() / "stocks.csv", data / "stocks.csv");
+    const std::string master = ReadBytes(data / "stocks.csv");
+
+    EXPECT_EQ(RunListing(data, TestData("crafted.xls"), root / "report.txt"), 1);
+    EXPECT_NE(ReadBytes(root / "report.txt").find(TestData("crafted.xls").string() + ": "), std::string::npos)
+        << ReadBytes(root / "report.txt");
+    EXPECT_EQ(ReadBytes(data / "stocks.csv"), master);
+    EXPECT_FALSE(IsRealDataFolder(data));
+}
+
 // A UTF-8 listing without a byte order mark and with one stray byte was read whole as CP932
 // and refused for want of its captions, which it had.
 TEST(ServiceProgram, AListingWithAByteThatIsNoTextSaysWhere)
