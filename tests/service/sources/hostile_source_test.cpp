@@ -71,7 +71,7 @@ TEST(HostileSourceTest, ABrokenAnswerEndsTheFetchAndKeepsWhatCameBefore)
         const TFetchResult result =
             TFetchProcess(folder, Args(standin.Url(), folder / "data", {"--from", "2025-03-03", "--to", "2025-03-07"}),
                           TJQuantsStandin::Key)
-                .Wait(20s);
+                .Wait(120s);
         EXPECT_EQ(result.Exit, ServiceExitSourceStopped) << result.Stderr;
         EXPECT_NE(result.Stderr.find("2025-03-05 の日足へのデータ元の応答"), std::string::npos) << result.Stderr;
         EXPECT_NE(result.Stderr.find(row.Says), std::string::npos) << result.Stderr;
