@@ -7,6 +7,7 @@
 #include "sources/price_import.h"
 #include "market/data_layers.h"
 #include "market/live_market.h"
+#include "market/market_db_check.h"
 #include "market/market.h"
 
 #include "common/data_folders.h"
@@ -34,6 +35,7 @@ std::string Usage()
            "        orvanta-service [--data DIR] --import FOLDER [--replace]\n"
            "        orvanta-service [--data DIR] --make-list\n"
            "        orvanta-service [--data DIR] --listing FILE\n"
+           "        orvanta-service [--data DIR] --check-data\n"
            "        orvanta-service [--data DIR] --fetch [...]   (--fetch --help を参照)\n"
            "DIR の銘柄の株価ページと時系列ページを " +
            std::string(ServiceHost) + ":N (既定 " + std::to_string(DefaultServicePort) +
@@ -53,6 +55,8 @@ std::string Usage()
            "  --make-list    データフォルダーの stocks.csv から KabuList.dat を作る\n"
            "  --listing FILE 取引所の上場銘柄一覧 (data_j.xls、data_j.xlsx またはその CSV) から\n"
            "                 データフォルダーの銘柄マスターを作る (そのフォルダーは以後実データを持つ)\n"
+           "  --check-data   データフォルダーの market.db を全部調べる (SQLite の quick_check と、表 stocks と\n"
+           "                 daily_bars のすべての行)。見つけたことを表示し、問題がなければ 0、あれば 1 で終わる\n"
            "  -h, --help     この説明を表示する\n"
            "終了コード: " +
            std::to_string(ServiceExitSuccess) + " 成功、" + std::to_string(ServiceExitLocalFailure) + " 手元の失敗、" +
@@ -197,6 +201,14 @@ int Import(const std::filesystem::path& from, const std::filesystem::path& targe
     return refused == 0 ? ServiceExitSuccess : ServiceExitLocalFailure;
 }
 
+int CheckData(const std::filesystem::path& folder)
+{
+    const TDbCheck check = CheckMarketDb(folder, LocalToday());
+    for (const std::string& line : check.Lines)
+        std::cout << TerminalText(line) << '\n';
+    return check.Sound ? ServiceExitSuccess : ServiceExitLocalFailure;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -211,6 +223,7 @@ int main(int argc, char** argv)
     std::filesystem::path importFrom;
     std::filesystem::path listing;
     bool check = false;
+    bool checkData = false;
     bool makeList = false;
     bool replace = false;
     bool rawPrices = false;
@@ -246,6 +259,8 @@ int main(int argc, char** argv)
             replace = true;
         } else if (arg == "--check") {
             check = true;
+        } else if (arg == "--check-data") {
+            checkData = true;
         } else if (arg == "--make-list") {
             makeList = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -255,8 +270,10 @@ int main(int argc, char** argv)
             return BadCommandLine("\"" + arg + "\" は知らない引数です");
         }
     }
-    if ((check ? 1 : 0) + (makeList ? 1 : 0) + (importFrom.empty() ? 0 : 1) + (listing.empty() ? 0 : 1) > 1)
-        return BadCommandLine("--check、--import、--make-list、--listing は一度に一つだけ指定できます");
+    if ((check ? 1 : 0) + (checkData ? 1 : 0) + (makeList ? 1 : 0) + (importFrom.empty() ? 0 : 1) +
+            (listing.empty() ? 0 : 1) >
+        1)
+        return BadCommandLine("--check、--check-data、--import、--make-list、--listing は一度に一つだけ指定できます");
     if (replace && importFrom.empty())
         return BadCommandLine("--replace は --import と一緒に指定します");
 
@@ -266,6 +283,8 @@ int main(int argc, char** argv)
         const TDataLayers layers = dataDir.empty()
                                        ? DefaultDataLayers(SampleMarketFolder(ExecutablePath()), PerUserFolder())
                                        : TDataLayers{dataDir};
+        if (checkData)
+            return CheckData(layers.back());
         if (!listing.empty()) {
             ImportListing(listing, layers.back(), std::cout);
             return ServiceExitSuccess;

@@ -4,6 +4,7 @@
 #include "jquants_standin.h"
 #include "loopback_port.h"
 #include "market/bar_store.h"
+#include "process_usage.h"
 #include "sources/jquants_client.h"
 
 #include "common/service_contract.h"
@@ -104,36 +105,6 @@ TChildUsage RunChild(const std::vector<std::string>& args, const std::string& ke
     return result;
 }
 
-// utime + stime of a process, from /proc (clock ticks, 10 ms on most kernels).
-double ProcessCpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')'); // the command name may hold spaces
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int index = 3; fields >> field && index <= 15; ++index) {
-        if (index == 14)
-            utime = std::stoull(field);
-        if (index == 15)
-            stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// The peak resident size of a running process (VmHWM), in kB.
-long PeakKbOf(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.starts_with("VmHWM:"))
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 // The service on the fetched folder: the time from exec to its first page answered, the CPU
 // each kind of page costs it over a kept-alive connection, and its peak memory.
 void MeasureServing(const std::string& service, const std::filesystem::path& data)
@@ -201,7 +172,7 @@ void MeasureServing(const std::string& service, const std::filesystem::path& dat
                         page.Name, good, Requests, bytes, cpu * 1e3 / Requests);
         }
     }
-    std::printf("service peak memory: %ld MB (target: < 500 MB)\n", PeakKbOf(pid) / 1024);
+    std::printf("service peak memory: %ld MB (target: < 500 MB)\n", StatusKb(pid, "VmHWM:") / 1024);
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
 }

@@ -1,5 +1,6 @@
 #include "http/page_routes.h"
 
+#include "common/exact_format.h"
 #include "common/service_contract.h"
 
 #include <algorithm>
@@ -116,6 +117,39 @@ std::string BarsCsv(const TPriceBars& bars, TDate from)
     return text;
 }
 
+//! Hundredths of a yen as the source writes them: 51590 "515.9", 51500 "515", 29 "0.29".
+void AppendYen(std::string& text, std::int64_t hundredths)
+{
+    std::string yen = FormatF(TDecimal{hundredths, 2}, 0, 2);
+    while (yen.back() == '0')
+        yen.pop_back();
+    if (yen.back() == '.')
+        yen.pop_back();
+    text += yen;
+}
+
+//! The traded days as stored, from `from` on: prices with the source's decimals, volume as traded.
+std::string RawBarsCsv(const TRawDays& days, TDate from)
+{
+    std::string text = BarsHeader;
+    text += '\n';
+    for (const TRawDay& day : days)
+    {
+        if (!day.Traded || day.Date < from)
+            continue;
+        text += DashedDate(day.Date);
+        for (const std::int64_t price : {day.Open, day.High, day.Low, day.Close})
+        {
+            text += ',';
+            AppendYen(text, price);
+        }
+        text += ',';
+        AppendNumber(text, day.Volume);
+        text += '\n';
+    }
+    return text;
+}
+
 } // namespace
 
 TServedMarket::TServedMarket(std::shared_ptr<const TMarket> market) : Market_(std::move(market))
@@ -201,12 +235,20 @@ TReply BarsReply(const TServedMarket& served, const TQueryParams& params, TDate 
                 throw TBadRequest("from must be a date yyyy-mm-dd");
             from = *date;
         }
-        // Raw prices need the source's own decimals, which a loaded market no longer holds.
-        if (params.count("raw") != 0)
-            throw TBadRequest("raw prices are not served");
+        const std::string* rawText = Optional(params, "raw");
+        if (rawText && *rawText != "1")
+            throw TBadRequest("raw must be 1");
+        const bool raw = rawText != nullptr;
+        if (raw && period != "daily")
+            throw TBadRequest("raw prices are daily only");
+        // Raw prices need the source's own decimals, which only a market database keeps.
+        if (raw && !market.HasRawDays())
+            throw TBadRequest("raw prices are not kept by this market");
         const TStock* stock = market.Find(code);
         if (!stock || !market.Serves(*stock))
             return PlainText(404, "no such stock: " + code);
+        if (raw)
+            return {200, RawBarsCsv(market.RawDays(*stock), from), BarsType};
         // Weeks and months are made of all their days before `from` picks whole bars.
         const TPriceBars days = WholeHistory(market, *stock, today);
         const TPriceBars bars = period == "daily" ? days : period == "weekly" ? WeeklyBars(days) : MonthlyBars(days);

@@ -101,6 +101,12 @@ public:
         return Served(Db.NewestDays(code, traded, Today, Skips)).Days;
     }
 
+    TRawDays Raw(const std::string& code)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex);
+        return Db.DaysOf(code, Today, Skips);
+    }
+
     std::vector<TDate> Splits(const std::string& code)
     {
         if (!RawPrices)
@@ -204,6 +210,11 @@ std::vector<TDate> TMarket::Splits(const TStock& stock) const
         return Db_->Splits(stock.Code);
     const auto found = Splits_.find(stock.Code);
     return found == Splits_.end() ? std::vector<TDate>{} : found->second;
+}
+
+TRawDays TMarket::RawDays(const TStock& stock) const
+{
+    return Db_ ? Db_->Raw(stock.Code) : TRawDays{};
 }
 
 TMarket TMarket::Load(const std::filesystem::path& dataDir, std::vector<std::string>& warnings)

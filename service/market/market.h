@@ -59,6 +59,13 @@ public:
     //! The ex-dates a raw-price market marks with split rows, oldest first.
     std::vector<TDate> Splits(const TStock& stock) const;
 
+    //! True when the days as traded, with the source's decimals, are at hand: a market of a
+    //! database. A loaded market holds them adjusted to whole yen only.
+    bool HasRawDays() const { return Db_ != nullptr; }
+    //! The stock's stored days up to the market's today, oldest first, days without trades
+    //! included; empty when !HasRawDays().
+    TRawDays RawDays(const TStock& stock) const;
+
     //! The stock's days within [first, last], oldest first: its CSV rows, or else its synthetic
     //! days, which end at `today`.
     TPriceBars Days(const TStock& stock, TDate first, TDate last, TDate today) const;

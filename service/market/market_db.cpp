@@ -229,10 +229,20 @@ std::variant<TRawDay, std::string> DayOfRow(const TStatement& row, int first, TD
     return day;
 }
 
+void Skip(long long& count, std::string& first, std::vector<std::string>& reasons, std::size_t listed,
+          std::string reason)
+{
+    if (count++ == 0)
+        first = reason;
+    if (reasons.size() < listed)
+        reasons.push_back(std::move(reason));
+}
+
 void SkipBar(TDbSkips& skips, std::string_view code, const TStatement& row, int dateColumn, const std::string& why)
 {
-    if (skips.Bars++ == 0)
-        skips.FirstBar = std::string(code) + " " + row.Text(dateColumn).substr(0, 40) + ": " + why;
+    // Outside text is cut short: a row may hold anything.
+    Skip(skips.Bars, skips.FirstBar, skips.BarReasons, skips.Listed,
+         std::string(code.substr(0, 40)) + " " + row.Text(dateColumn).substr(0, 40) + ": " + why);
 }
 
 //! Hundredths of a yen as yen: the double nearest the decimal, exact below 2^53 hundredths.
@@ -420,8 +430,8 @@ std::vector<TDbStock> TMarketDb::Stocks(TDbSkips& skips)
             problem = "source_code が 5 文字のコードではありません";
         if (problem)
         {
-            if (skips.Stocks++ == 0)
-                skips.FirstStock = stock.Stock.Code.substr(0, 40) + ": " + *problem;
+            Skip(skips.Stocks, skips.FirstStock, skips.StockReasons, skips.Listed,
+                 stock.Stock.Code.substr(0, 40) + ": " + *problem);
             continue;
         }
         stocks.push_back(std::move(stock));
@@ -482,27 +492,60 @@ bool TMarketDb::HasDays(std::string_view code)
     return select.Step();
 }
 
-std::map<std::string, TRawDays> TMarketDb::AllDays(TDate today, TDbSkips& skips)
+namespace {
+
+//! Reads every row of daily_bars against the contract, handing each sound day to `take`.
+template <typename TTake>
+long long ForEachDay(TSqliteDb& db, TDate today, TDbSkips& skips, TTake take)
 {
-    std::map<std::string, TRawDays> days;
-    TStatement select(Db_,
-                      (std::string("SELECT code, ") + DayColumns + " FROM daily_bars ORDER BY code, date").c_str());
+    TStatement select(db, (std::string("SELECT code, ") + DayColumns + " FROM daily_bars ORDER BY code, date").c_str());
+    long long rows = 0;
     std::string code;
-    TRawDays* stock = nullptr;
+    bool knownForm = false;
     while (select.Step())
     {
-        if (!stock || select.Text(0) != code)
+        ++rows;
+        if (rows == 1 || select.Text(0) != code)
         {
             code = select.Text(0);
-            stock = &days[code];
+            knownForm = select.Type(0) == SQLITE_TEXT && IsStockCode(code);
+        }
+        if (!knownForm)
+        {
+            SkipBar(skips, code, select, 1, "銘柄コードではありません");
+            continue;
         }
         auto day = DayOfRow(select, 1, today);
         if (auto* why = std::get_if<std::string>(&day))
             SkipBar(skips, code, select, 1, *why);
         else
-            stock->push_back(std::move(std::get<TRawDay>(day)));
+            take(code, std::move(std::get<TRawDay>(day)));
     }
+    return rows;
+}
+
+} // namespace
+
+std::map<std::string, TRawDays> TMarketDb::AllDays(TDate today, TDbSkips& skips)
+{
+    std::map<std::string, TRawDays> days;
+    TRawDays* stock = nullptr;
+    const std::string* stockCode = nullptr;
+    ForEachDay(Db_, today, skips, [&](const std::string& code, TRawDay day) {
+        if (!stock || *stockCode != code)
+        {
+            const auto placed = days.try_emplace(code).first;
+            stockCode = &placed->first;
+            stock = &placed->second;
+        }
+        stock->push_back(std::move(day));
+    });
     return days;
+}
+
+long long TMarketDb::ScanDays(TDate today, TDbSkips& skips)
+{
+    return ForEachDay(Db_, today, skips, [](const std::string&, TRawDay) {});
 }
 
 long long TMarketDb::ChangeCount()

@@ -43,6 +43,10 @@ struct TDbSkips
     long long Bars = 0;
     std::string FirstStock; // "7203: 市場 … は知らない市場です"
     std::string FirstBar;   // "7203 2026-13-01: 日付ではありません"
+    //! How many reasons per table to keep below, the first included; a full check lists them.
+    std::size_t Listed = 0;
+    std::vector<std::string> StockReasons;
+    std::vector<std::string> BarReasons;
 };
 
 class TMarketDb
@@ -101,8 +105,11 @@ public:
     //! Whether the stock has a row of days at all.
     bool HasDays(std::string_view code);
 
-    //! Every stock's days by code, read as DaysOf reads them.
+    //! Every stock's days by code, read as DaysOf reads them; a code of no known form is skipped.
     std::map<std::string, TRawDays> AllDays(TDate today, TDbSkips& skips);
+
+    //! Reads every row of daily_bars as AllDays does but keeps none: the rows read, skipped included.
+    long long ScanDays(TDate today, TDbSkips& skips);
 
     //! Changes for every commit, by this connection or any other process: SQLite's data_version.
     long long ChangeCount();

@@ -123,7 +123,8 @@ TEST(BarsRoute, AnythingElseGetsAOneLineReason)
         {"?code=130A&period=yearly", 400, "period must be daily, weekly or monthly\n"},
         {"?code=130A&period=daily&from=2026/03/01", 400, "from must be a date yyyy-mm-dd\n"},
         {"?code=130A&period=daily&from=2026-02-30", 400, "from must be a date yyyy-mm-dd\n"},
-        {"?code=130A&period=daily&raw=1", 400, "raw prices are not served\n"},
+        // Loaded days are whole yen already: the source's decimals are gone.
+        {"?code=130A&period=daily&raw=1", 400, "raw prices are not kept by this market\n"},
     };
     for (const auto& c : cases)
     {

@@ -66,25 +66,16 @@ std::string Decimal(std::int64_t hundredths)
            std::to_string(hundredths % 10);
 }
 
-std::filesystem::path DatabaseFolder()
+//! A real-data folder whose market.db is made by plain SQL: the contract's statements and `rows`.
+std::filesystem::path PlainSqlFolder(const std::string& rows)
 {
     const std::filesystem::path folder = FreshFolder("db_market");
-    std::string sql = "CREATE TABLE stocks (code TEXT PRIMARY KEY, name TEXT NOT NULL, market TEXT NOT NULL, "
-                      "sector TEXT NOT NULL, source_code TEXT);"
-                      "CREATE TABLE daily_bars (code TEXT NOT NULL, date TEXT NOT NULL, open REAL, high REAL, low REAL,"
-                      " close REAL, volume INTEGER, turnover INTEGER, adj_factor TEXT NOT NULL DEFAULT '1',"
-                      " PRIMARY KEY (code, date)) WITHOUT ROWID; PRAGMA user_version = 1;";
-    for (const TStock& stock : Master)
-        sql += "INSERT INTO stocks VALUES ('" + stock.Code + "', '" + stock.Name + "', '" + stock.Market + "', '" +
-               stock.Sector + "', NULL);";
-    for (const auto& [code, stockDays] : Days())
-        for (const TRawDay& day : stockDays)
-            sql += "INSERT INTO daily_bars VALUES ('" + code + "', '" + DashedDate(day.Date) + "', " +
-                   (day.Traded ? Decimal(day.Open) + ", " + Decimal(day.High) + ", " + Decimal(day.Low) + ", " +
-                                     Decimal(day.Close) + ", " + std::to_string(day.Volume) + ", " +
-                                     std::to_string(day.Turnover)
-                               : std::string("NULL, NULL, NULL, NULL, NULL, NULL")) +
-                   ", '" + day.AdjFactor + "');";
+    const std::string sql = "CREATE TABLE stocks (code TEXT PRIMARY KEY, name TEXT NOT NULL, market TEXT NOT NULL, "
+                            "sector TEXT NOT NULL, source_code TEXT);"
+                            "CREATE TABLE daily_bars (code TEXT NOT NULL, date TEXT NOT NULL, open REAL, high REAL, "
+                            "low REAL, close REAL, volume INTEGER, turnover INTEGER, adj_factor TEXT NOT NULL DEFAULT "
+                            "'1', PRIMARY KEY (code, date)) WITHOUT ROWID; PRAGMA user_version = 1;" +
+                            rows;
     sqlite3* db = nullptr;
     EXPECT_EQ(sqlite3_open((folder / MarketDbFileName).c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
@@ -93,6 +84,29 @@ std::filesystem::path DatabaseFolder()
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     WriteBytes(folder / RealDataFileName, "by hand\n");
     return folder;
+}
+
+std::string StockRows(const std::vector<TStock>& stocks)
+{
+    std::string sql;
+    for (const TStock& stock : stocks)
+        sql += "INSERT INTO stocks VALUES ('" + stock.Code + "', '" + stock.Name + "', '" + stock.Market + "', '" +
+               stock.Sector + "', NULL);";
+    return sql;
+}
+
+std::filesystem::path DatabaseFolder()
+{
+    std::string sql = StockRows(Master);
+    for (const auto& [code, stockDays] : Days())
+        for (const TRawDay& day : stockDays)
+            sql += "INSERT INTO daily_bars VALUES ('" + code + "', '" + DashedDate(day.Date) + "', " +
+                   (day.Traded ? Decimal(day.Open) + ", " + Decimal(day.High) + ", " + Decimal(day.Low) + ", " +
+                                     Decimal(day.Close) + ", " + std::to_string(day.Volume) + ", " +
+                                     std::to_string(day.Turnover)
+                               : std::string("NULL, NULL, NULL, NULL, NULL, NULL")) +
+                   ", '" + day.AdjFactor + "');";
+    return PlainSqlFolder(sql);
 }
 
 std::vector<std::string> Paths()
@@ -168,6 +182,50 @@ TEST(DbMarket, AChangeByAnotherProgramIsServedWithoutARestart)
     EXPECT_EQ(newestClose(), 9999);
     EXPECT_NE(before, 9999);
     sqlite3_close(db);
+}
+
+TEST(DbMarket, RawBarsAreTheStoredDaysWithTheSourcesDecimals)
+{
+    // 130A: a 1:2 split on 3/4 that raw bars leave as traded, and no trades on 3/3.
+    const std::filesystem::path folder = PlainSqlFolder(
+        StockRows({{"130A", "B", Prime, Fisheries}, {"1301", "D", Prime, Fisheries}, {"7203", "A", Prime, Fisheries}}) +
+        "INSERT INTO daily_bars VALUES ('130A', '2026-03-02', 515.9, 516.05, 515, 515.5, 1200, NULL, '1');"
+        "INSERT INTO daily_bars VALUES ('130A', '2026-03-03', NULL, NULL, NULL, NULL, NULL, NULL, '1');"
+        "INSERT INTO daily_bars VALUES ('130A', '2026-03-04', 258, 260.1, 257.9, 259, 2400, NULL, '0.5');"
+        "INSERT INTO daily_bars VALUES ('1301', '2026-03-02', 0.3, 0.31, 0.29, 0.3, 5000000, NULL, '1');");
+    std::vector<std::string> warnings;
+    const TMarket market = TMarket::Load(std::vector<std::filesystem::path>{folder}, warnings);
+    ASSERT_TRUE(warnings.empty());
+    TRunningService running(market, [] { return Today; });
+    httplib::Client client(ServiceHost, running.Port);
+
+    const std::string header = std::string(BarsHeader) + "\n";
+    const struct
+    {
+        const char* Query;
+        int Status;
+        std::string Body;
+    } cases[] = {
+        {"?code=130A&period=daily&raw=1", 200,
+         header + "2026-03-02,515.9,516.05,515,515.5,1200\n2026-03-04,258,260.1,257.9,259,2400\n"},
+        {"?code=130a&period=daily&raw=1&from=2026-03-03", 200, header + "2026-03-04,258,260.1,257.9,259,2400\n"},
+        {"?code=1301&period=daily&raw=1", 200, header + "2026-03-02,0.3,0.31,0.29,0.3,5000000\n"},
+        // Without raw the same days are adjusted: 515.9 halved is 257.95, 258; the volume doubled.
+        {"?code=130A&period=daily", 200, header + "2026-03-02,258,258,258,258,2400\n2026-03-04,258,260,258,259,2400\n"},
+        {"?code=7203&period=daily&raw=1", 404, "no such stock: 7203\n"},
+        {"?code=130A&period=weekly&raw=1", 400, "raw prices are daily only\n"},
+        {"?code=130A&period=monthly&raw=1", 400, "raw prices are daily only\n"},
+        {"?code=130A&period=daily&raw=0", 400, "raw must be 1\n"},
+        {"?code=130A&period=daily&raw=", 400, "raw must be 1\n"},
+        {"?code=130A&period=daily&raw=1&raw=0", 400, "repeated raw\n"},
+    };
+    for (const auto& c : cases)
+    {
+        const httplib::Result answer = client.Get(std::string(BarsRoute) + c.Query);
+        ASSERT_TRUE(answer) << c.Query;
+        EXPECT_EQ(answer->status, c.Status) << c.Query;
+        EXPECT_EQ(answer->body, c.Body) << c.Query;
+    }
 }
 
 } // namespace

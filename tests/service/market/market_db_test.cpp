@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 
 const TDate Today{2026, 12, 4};
@@ -228,6 +230,113 @@ TEST(MarketDb, RowsAgainstTheContractAreSkippedCountedAndNamedOncePerTable)
     EXPECT_NE(warnings[0].find("1301: 市場 \"NYSE\" は知らない市場です"), std::string::npos) << warnings[0];
     EXPECT_NE(warnings[1].find("表 daily_bars の 16 行"), std::string::npos) << warnings[1];
     EXPECT_NE(warnings[1].find("7203 2026-03-05: 値段が正の数ではありません"), std::string::npos) << warnings[1];
+}
+
+std::string StockSql(const char* code, const std::string& market)
+{
+    return std::string("INSERT INTO stocks VALUES ('") + code + "', 'A', '" + market + "', '" + Fisheries + "', NULL);";
+}
+
+//! Overwrites the database's third page, a page of its tables, leaving the header whole.
+void DamageAPage(const std::filesystem::path& file)
+{
+    std::string bytes = ReadBytes(file);
+    ASSERT_GE(bytes.size(), 3u * 4096);
+    for (std::size_t i = 2 * 4096 + 8; i < 3 * 4096; i += 7)
+        bytes[i] = static_cast<char>(i * 31);
+    WriteBytes(file, bytes);
+}
+
+TEST(CheckData, TheWholeDatabaseIsScannedAndAnyProblemExitsOne)
+{
+    std::string goodRows = StockSql("7203", Prime) + StockSql("130A", Prime);
+    for (int day = 2; day <= 6; ++day)
+        goodRows += "INSERT INTO daily_bars VALUES ('7203', '2026-03-0" + std::to_string(day) +
+                    "', 515.9, 520, 510.1, 519.9, 1000, NULL, '1');";
+    goodRows += "INSERT INTO daily_bars VALUES ('130A', '2026-03-02', NULL, NULL, NULL, NULL, NULL, NULL, '1');";
+    // Enough rows for pages of their own behind the schema's.
+    std::string manyRows = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                           "INSERT INTO daily_bars SELECT '7203', date('2010-01-01', '+' || i || ' days'), 100, 100, "
+                           "100, 100, i, NULL, '1' FROM n;";
+    const struct
+    {
+        const char* Case;
+        std::function<void(const std::filesystem::path&)> Make; // given the folder
+        int Status;
+        std::vector<std::string> Out;
+        std::string Err;
+    } cases[] = {
+        {"sound",
+         [&](const auto& folder) { Sql(folder, std::string(ContractSql) + goodRows); },
+         0,
+         {"quick_check: ok", "表 stocks: 2 行、うち形が合わない行 0", "表 daily_bars: 6 行、うち形が合わない行 0",
+          "問題はありません"},
+         ""},
+        {"bad rows",
+         [&](const auto& folder) {
+             Sql(folder, std::string(ContractSql) + goodRows + StockSql("1301", "NYSE") +
+                             "INSERT INTO daily_bars VALUES ('7203', '2026-03-09', 500, 480, 490, 505, 100, NULL, '1'),"
+                             " ('7203', '2200-01-04', 500, 510, 490, 505, 100, NULL, '1'),"
+                             " ('13O3', '2026-03-02', 500, 510, 490, 505, 100, NULL, '1');");
+         },
+         1,
+         {"quick_check: ok", "表 stocks: 3 行、うち形が合わない行 1", "  1301: 市場 \"NYSE\" は知らない市場です",
+          "表 daily_bars: 9 行、うち形が合わない行 3", "  13O3 2026-03-02: 銘柄コードではありません",
+          "  7203 2026-03-09: 高値が安値より低くなっています", "  7203 2200-01-04: 今日より後の日付です",
+          "問題があります"},
+         ""},
+        {"damaged page",
+         [&](const auto& folder) {
+             Sql(folder, std::string(ContractSql) + goodRows + manyRows);
+             DamageAPage(folder / MarketDbFileName);
+         },
+         1,
+         {"quick_check: 損傷があります", "  *** in database main ***", "問題があります"},
+         ""},
+        {"cut short",
+         [&](const auto& folder) {
+             Sql(folder, std::string(ContractSql) + goodRows + manyRows);
+             const std::string bytes = ReadBytes(folder / MarketDbFileName);
+             WriteBytes(folder / MarketDbFileName, bytes.substr(0, bytes.size() / 2));
+         },
+         1,
+         {},
+         "途中で切れています"},
+        {"not a database",
+         [](const auto& folder) { WriteBytes(folder / MarketDbFileName, std::string(200, 'x')); },
+         1,
+         {},
+         "SQLite のデータベースではありません"},
+        {"no database", [](const auto&) {}, 1, {"market.db: ありません"}, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Case);
+        const std::filesystem::path folder = FreshFolder("check_data");
+        c.Make(folder);
+        if (std::filesystem::exists(folder / MarketDbFileName))
+            ::chmod((folder / MarketDbFileName).c_str(), 0600);
+        const TProgramRun run = RunServiceProgram({"--data", folder.string(), "--check-data"});
+        EXPECT_EQ(run.Status, c.Status) << run.Out << run.Err;
+        std::size_t at = 0;
+        for (const std::string& line : c.Out)
+        {
+            const std::size_t found = run.Out.find(line + "\n", at);
+            EXPECT_NE(found, std::string::npos) << line << "\n" << run.Out;
+            at = found == std::string::npos ? at : found;
+        }
+        if (c.Err.empty())
+            EXPECT_EQ(run.Err, "");
+        else
+        {
+            // The open's one line, naming the file; nothing said on stdout.
+            EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+            EXPECT_NE(run.Err.find((folder / MarketDbFileName).string() + ": "), std::string::npos) << run.Err;
+            EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+            EXPECT_EQ(run.Out, "");
+        }
+    }
+    EXPECT_EQ(RunServiceProgram({"--check-data", "--make-list"}).Status, 64);
 }
 
 } // namespace
