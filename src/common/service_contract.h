@@ -33,7 +33,8 @@ constexpr const char* QuoteRoute = "/MnStock";
 constexpr const char* HistoryRoute = "/MnStock/slast.html";
 //! The service's status, a JSON object of the fields below.
 constexpr const char* StatusRoute = "/orvanta/status";
-//! A stock's whole history as CSV: BarsRoute "?code=<code>&period=daily|weekly|monthly[&from=YYYY-MM-DD]".
+//! A stock's whole history as CSV: BarsRoute "?code=<code>&period=daily|weekly|monthly[&from=YYYY-MM-DD]
+//! [&raw=1]" (raw: daily bars as traded, with the source's decimals, from a market database only).
 //! Prices adjusted for every later split or consolidation, oldest bar first; an unknown code is a
 //! 404 and a bad query a 400, each with a one-line text/plain reason.
 constexpr const char* BarsRoute = "/orvanta/bars";
