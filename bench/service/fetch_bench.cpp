@@ -81,10 +81,7 @@ struct TChildUsage
 TChildUsage RunChild(const std::vector<std::string>& args, const std::string& key)
 {
     std::vector<std::string> argv = args;
-    std::vector<char*> pointers;
-    for (std::string& arg : argv)
-        pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers = ExecArgv(argv);
     std::string keyVariable = std::string(ApiKeyVariable) + "=" + key;
     std::string path = "PATH=/usr/bin:/bin";
     char* environment[] = {keyVariable.data(), path.data(), nullptr};
@@ -111,10 +108,7 @@ void MeasureServing(const std::string& service, const std::filesystem::path& dat
 {
     const int port = FreeLoopbackPort();
     std::vector<std::string> argv = {service, "--port", std::to_string(port), "--data", data.string()};
-    std::vector<char*> pointers;
-    for (std::string& arg : argv)
-        pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers = ExecArgv(argv);
     std::string path = "PATH=/usr/bin:/bin";
     char* environment[] = {path.data(), nullptr};
     const std::string quote = std::string(QuoteRoute) + "?qt=3299.t&sv=MN&pg=mn_schart.html";

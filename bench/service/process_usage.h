@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -38,4 +39,14 @@ inline long StatusKb(pid_t pid, std::string_view field)
         if (line.starts_with(field))
             return std::stol(line.substr(field.size()));
     return 0;
+}
+
+//! A null-ended argv over `args`, for execve; `args` must outlive it.
+inline std::vector<char*> ExecArgv(std::vector<std::string>& args)
+{
+    std::vector<char*> pointers;
+    for (std::string& arg : args)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }

@@ -236,10 +236,7 @@ void Measure(const std::string& service, const std::filesystem::path& folder, in
 {
     const std::filesystem::path log = folder.parent_path() / (folder.filename().string() + ".log");
     std::vector<std::string> argv = {service, "--data", folder.string(), "--port", "0"};
-    std::vector<char*> pointers;
-    for (std::string& arg : argv)
-        pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers = ExecArgv(argv);
     std::string path = "PATH=/usr/bin:/bin";
     char* environment[] = {path.data(), nullptr};
     const TClock::time_point started = TClock::now();
