@@ -27,8 +27,8 @@ public:
 
 // A place in the window is counted from the moment a request's answer is in, not from when it
 // was sent: the server has seen the request by then, however long it travelled, so the server
-// never sees N + 1 within a window. The margin covers a server that counts its window inclusive
-// or in whole seconds.
+// never sees N + 1 within a window. The margin, a quarter second a minute, covers a server that
+// counts its window inclusive or on a coarser clock, and stays under what the estimate rounds away.
 class TRateLimiter
 {
 public:
@@ -45,7 +45,7 @@ public:
     //! Take waits from what the window already holds: until the last one's answer is in.
     std::chrono::milliseconds TimeFor(long requests, std::chrono::milliseconds answerTime) const;
 
-    std::chrono::milliseconds Margin() const { return Window / 60; }
+    std::chrono::milliseconds Margin() const { return Window / 240; }
 
 private:
     int PerWindow;

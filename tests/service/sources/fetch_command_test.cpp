@@ -172,10 +172,10 @@ TEST(FetchCommandTest, TheDryRunSaysWhatIsHeldAndWhatAFetchWouldAsk)
     ASSERT_EQ(result.Exit, 0) << result.Stderr;
     EXPECT_EQ(standin.RequestCount(), asked);
     // Held 03-03..03-14 (10 days, 7 stocks); asks 03-17..03-21: 5 days and the master, 6
-    // requests at 2 a minute: 2 at once, 4 over two more minutes and their margins of 1 s.
+    // requests at 2 a minute: 2 at once, 4 over two more minutes and their margins of 0.25 s.
     EXPECT_EQ(result.Stdout,
               "{\"held_first\":\"2025-03-03\",\"held_last\":\"2025-03-14\",\"stocks\":6,"
-              "\"from\":\"2025-03-03\",\"to\":\"2025-03-21\",\"days\":5,\"requests\":6,\"seconds\":122}\n");
+              "\"from\":\"2025-03-03\",\"to\":\"2025-03-21\",\"days\":5,\"requests\":6,\"seconds\":121}\n");
 }
 
 // The estimate said 288 requests and under a minute, then its requests left grew from 287 to
@@ -205,7 +205,7 @@ TEST(FetchCommandTest, TheEstimateCountsDownFromWhatTheDryRunSays)
         return RunFastFetch(folder, args, "").Stdout;
     };
     // 5 days of one page as the days held, and the master: 2 at once, 4 in two more minutes.
-    EXPECT_NE(dryRun("2025-03-14").find("\"days\":5,\"requests\":6,\"seconds\":122}"), std::string::npos);
+    EXPECT_NE(dryRun("2025-03-14").find("\"days\":5,\"requests\":6,\"seconds\":121}"), std::string::npos);
 
     const TFetchResult run = RunFastFetch(folder, at2AMinute(threePages, {"--to", "2025-03-14"}), TJQuantsStandin::Key);
     ASSERT_EQ(run.Exit, 0) << run.Stderr;

@@ -25,7 +25,7 @@ public:
     TTime Current{};
 };
 
-constexpr std::chrono::milliseconds Margin = 1s; // a sixtieth of the minute
+constexpr std::chrono::milliseconds Margin = 250ms; // a quarter second a minute
 
 TEST(RateLimitTest, RequestsGoWhenTheirWindowHasRoomAndNotBefore)
 {
