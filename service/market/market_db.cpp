@@ -444,12 +444,37 @@ TRawDays TMarketDb::DaysOf(std::string_view code, TDate today, TDbSkips& skips)
     return DaysFrom(code, TDate{1900, 1, 1}, today, skips);
 }
 
+namespace {
+
+// Resets a kept statement however its use ends: one left stepping would hold its read open, and
+// the connection would see no later commit.
+class TResetOnExit
+{
+public:
+    explicit TResetOnExit(TStatement& statement) : Statement(statement) {}
+    ~TResetOnExit() { Statement.Reset(); }
+    TResetOnExit(const TResetOnExit&) = delete;
+    TResetOnExit& operator=(const TResetOnExit&) = delete;
+
+private:
+    TStatement& Statement;
+};
+
+} // namespace
+
+TStatement& TMarketDb::Prepared(std::unique_ptr<TStatement>& slot, const std::string& sql)
+{
+    if (!slot)
+        slot = std::make_unique<TStatement>(Db_, sql.c_str());
+    return *slot;
+}
+
 TRawDays TMarketDb::DaysFrom(std::string_view code, TDate first, TDate today, TDbSkips& skips)
 {
     TRawDays days;
-    TStatement select(
-        Db_,
-        (std::string("SELECT ") + DayColumns + " FROM daily_bars WHERE code = ? AND date >= ? ORDER BY date").c_str());
+    TStatement& select = Prepared(DaysFrom_, std::string("SELECT ") + DayColumns +
+                                                 " FROM daily_bars WHERE code = ? AND date >= ? ORDER BY date");
+    const TResetOnExit reset(select);
     select.Bind(1, code).Bind(2, std::string_view(DashedDate(first)));
     while (select.Step())
     {
@@ -466,8 +491,9 @@ TRawDays TMarketDb::NewestDays(std::string_view code, std::size_t traded, TDate 
 {
     TRawDays days;
     // Dates after today sort last; they are read past, as rows against the contract.
-    TStatement select(
-        Db_, (std::string("SELECT ") + DayColumns + " FROM daily_bars WHERE code = ? ORDER BY date DESC").c_str());
+    TStatement& select = Prepared(NewestDays_, std::string("SELECT ") + DayColumns +
+                                                   " FROM daily_bars WHERE code = ? ORDER BY date DESC");
+    const TResetOnExit reset(select);
     select.Bind(1, code);
     std::size_t found = 0;
     while (found < traded && select.Step())
@@ -487,7 +513,8 @@ TRawDays TMarketDb::NewestDays(std::string_view code, std::size_t traded, TDate 
 
 bool TMarketDb::HasDays(std::string_view code)
 {
-    TStatement select(Db_, "SELECT 1 FROM daily_bars WHERE code = ? LIMIT 1");
+    TStatement& select = Prepared(HasDays_, "SELECT 1 FROM daily_bars WHERE code = ? LIMIT 1");
+    const TResetOnExit reset(select);
     select.Bind(1, code);
     return select.Step();
 }

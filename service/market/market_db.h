@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,8 +118,14 @@ public:
     TSqliteDb& Db() { return Db_; }
 
 private:
+    //! The statement of `sql`, prepared once: a page's few rows cost less than preparing it.
+    TStatement& Prepared(std::unique_ptr<TStatement>& slot, const std::string& sql);
+
     bool Fresh_; // the file was new or empty: the schema is made before anything is read
     TSqliteDb Db_;
+    std::unique_ptr<TStatement> DaysFrom_;
+    std::unique_ptr<TStatement> NewestDays_;
+    std::unique_ptr<TStatement> HasDays_;
 };
 
 //! A TDbSkips as the service's log lines: one per table with skipped rows.
