@@ -112,7 +112,7 @@ public:
         if (!RawPrices)
             return {};
         const std::lock_guard<std::mutex> lock(Mutex);
-        return Served(Db.DaysFrom(code, TDate{1900, 1, 1}, Today, Skips)).Splits;
+        return Served(Db.DaysOf(code, Today, Skips)).Splits;
     }
 
     bool HasDays(const std::string& code)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
@@ -251,6 +252,19 @@ double Yen(std::int64_t hundredths)
     return static_cast<double>(hundredths) / 100.0;
 }
 
+//! The sound day of a daily_bars row whose columns from `first` on are DayColumns; nothing for a
+//! row against the contract, which is counted and named in `skips`.
+std::optional<TRawDay> SoundDay(const TStatement& row, int first, std::string_view code, TDate today, TDbSkips& skips)
+{
+    auto day = DayOfRow(row, first, today);
+    if (auto* why = std::get_if<std::string>(&day))
+    {
+        SkipBar(skips, code, row, first, *why);
+        return std::nullopt;
+    }
+    return std::move(std::get<TRawDay>(day));
+}
+
 constexpr const char* DayColumns = "date, open, high, low, close, volume, turnover, adj_factor";
 
 } // namespace
@@ -477,13 +491,8 @@ TRawDays TMarketDb::DaysFrom(std::string_view code, TDate first, TDate today, TD
     const TResetOnExit reset(select);
     select.Bind(1, code).Bind(2, std::string_view(DashedDate(first)));
     while (select.Step())
-    {
-        auto day = DayOfRow(select, 0, today);
-        if (auto* why = std::get_if<std::string>(&day))
-            SkipBar(skips, code, select, 0, *why);
-        else
-            days.push_back(std::move(std::get<TRawDay>(day)));
-    }
+        if (std::optional<TRawDay> day = SoundDay(select, 0, code, today, skips))
+            days.push_back(std::move(*day));
     return days;
 }
 
@@ -497,16 +506,11 @@ TRawDays TMarketDb::NewestDays(std::string_view code, std::size_t traded, TDate 
     select.Bind(1, code);
     std::size_t found = 0;
     while (found < traded && select.Step())
-    {
-        auto day = DayOfRow(select, 0, today);
-        if (auto* why = std::get_if<std::string>(&day))
-            SkipBar(skips, code, select, 0, *why);
-        else
+        if (std::optional<TRawDay> day = SoundDay(select, 0, code, today, skips))
         {
-            found += std::get<TRawDay>(day).Traded;
-            days.push_back(std::move(std::get<TRawDay>(day)));
+            found += day->Traded;
+            days.push_back(std::move(*day));
         }
-    }
     std::reverse(days.begin(), days.end());
     return days;
 }
@@ -542,11 +546,8 @@ long long ForEachDay(TSqliteDb& db, TDate today, TDbSkips& skips, TTake take)
             SkipBar(skips, code, select, 1, "銘柄コードではありません");
             continue;
         }
-        auto day = DayOfRow(select, 1, today);
-        if (auto* why = std::get_if<std::string>(&day))
-            SkipBar(skips, code, select, 1, *why);
-        else
-            take(code, std::move(std::get<TRawDay>(day)));
+        if (std::optional<TRawDay> day = SoundDay(select, 1, code, today, skips))
+            take(code, std::move(*day));
     }
     return rows;
 }
@@ -573,11 +574,6 @@ std::map<std::string, TRawDays> TMarketDb::AllDays(TDate today, TDbSkips& skips)
 long long TMarketDb::ScanDays(TDate today, TDbSkips& skips)
 {
     return ForEachDay(Db_, today, skips, [](const std::string&, TRawDay) {});
-}
-
-long long TMarketDb::ChangeCount()
-{
-    return Db_.Integer("PRAGMA data_version");
 }
 
 std::vector<std::string> SkipWarnings(const std::filesystem::path& file, const TDbSkips& skips)

@@ -112,9 +112,6 @@ public:
     //! Reads every row of daily_bars as AllDays does but keeps none: the rows read, skipped included.
     long long ScanDays(TDate today, TDbSkips& skips);
 
-    //! Changes for every commit, by this connection or any other process: SQLite's data_version.
-    long long ChangeCount();
-
     TSqliteDb& Db() { return Db_; }
 
 private:
