@@ -325,8 +325,8 @@ TEST_F(DataUpdateDialogTest, ThePlanSaysHowFarItsDataReachesAndTheSiteIsALink)
 
     const auto* site = dialog->findChild<QLabel*>(QStringLiteral("SiteLabel"));
     EXPECT_TRUE(site->openExternalLinks());
-    EXPECT_TRUE(
-        site->text().contains(QStringLiteral("<a href=\"https://jpx-jquants.com/\">https://jpx-jquants.com/</a>")))
+    const QString address = QString::fromUtf8(DataApiSite);
+    EXPECT_TRUE(site->text().contains(QStringLiteral("<a href=\"%1\">%1</a>").arg(address)))
         << site->text().toStdString();
     EXPECT_TRUE(site->text().contains(QStringLiteral("Freeプランは1年間有効で、もう一度登録すると更新できます")));
 }

@@ -72,14 +72,14 @@ struct TUrlCase
 TEST(JQuantsClientTest, TheKeyTravelsOverHttpsOrToThisComputerOnly)
 {
     const std::vector<TUrlCase> cases = {
-        {"https://api.jquants.com/v2", true},
+        {"https://data-api.example.invalid/v2", true},
         {"https://203.0.113.5/v2", true},
         {"http://127.0.0.1:8080/v2", true},
         {"http://127.1.2.3/v2", true},
         {"http://localhost:18650/v2", true},
         {"http://[::1]:8080/v2", true},
         {"HTTP://127.0.0.1/v2", true},
-        {"http://api.jquants.com/v2", false},
+        {"http://data-api.example.invalid/v2", false},
         {"http://127.0.0.1.example.invalid/v2", false},
         {"http://localhost.example.invalid/v2", false},
         {"http://127.0.0.1@api.example.invalid/v2", false}, // user info, then the real host
